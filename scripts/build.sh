@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds Velto (Release) in build/. Used by run.sh and test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${VELTO_BUILD_DIR:-build}
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build "$build" --parallel "$(nproc)"

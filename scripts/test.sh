@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test (headless).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+cd "${VELTO_BUILD_DIR:-build}"
+ctest --output-on-failure --parallel "$(nproc)" "$@"

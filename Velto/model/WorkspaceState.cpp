@@ -1,0 +1,550 @@
+#include "Velto/model/WorkspaceState.h"
+
+#include "Velto/model/FilePanels.h"
+#include "Velto/model/HistoryStore.h"
+#include "core/model/TextMetrics.h"
+#include "platform/Defaults.h"
+#include "platform/L10n.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+
+#include <QCollator>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QLocale>
+#include <QPointer>
+#include <QStringDecoder>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <coroutine>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString productName = QStringLiteral("Velto");
+const QString untitledName = QStringLiteral("Untitled.md");
+constexpr int maxScanDepth = 7;
+
+// Waits for a panel's completion inside a coroutine. The completion may come at once (then the
+// coroutine does not suspend) or later from the event loop; a second call is ignored.
+class PanelAnswer
+{
+public:
+    using Start = std::function<void(FilePanels::Completion)>;
+
+    explicit PanelAnswer(Start start)
+        : m_start(std::move(start))
+    {
+    }
+
+    bool await_ready() const noexcept { return false; }
+
+    bool await_suspend(std::coroutine_handle<> handle)
+    {
+        auto state = m_state;
+        m_start([state](std::optional<QUrl> url) {
+            if (state->done)
+                return;
+            state->url = std::move(url);
+            state->done = true;
+            if (state->handle)
+                std::exchange(state->handle, {}).resume();
+        });
+        if (state->done)
+            return false;
+        state->handle = handle;
+        return true;
+    }
+
+    std::optional<QUrl> await_resume() const { return m_state->url; }
+
+private:
+    struct State
+    {
+        std::optional<QUrl> url;
+        bool done = false;
+        std::coroutine_handle<> handle;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+    Start m_start;
+};
+
+// The whole file as strict UTF-8. Only regular files: a FIFO or a device would block or never
+// end. An initial byte order mark stays in the text, so saving writes the same bytes back.
+std::optional<QString> readDocument(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const QString path = url.toLocalFile();
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless
+                               | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// A plain write over the existing file (no atomic replace), so the file keeps its inode, hard
+// links, owner and permissions.
+bool writeDocument(const QUrl &url, const QString &text)
+{
+    if (!url.isLocalFile())
+        return false;
+    const QString path = url.toLocalFile();
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return false;
+    file.close();
+    return file.error() == QFileDevice::NoError;
+}
+
+QString fileNameOf(const QUrl &url)
+{
+    return QFileInfo(pathOf(url)).fileName();
+}
+
+struct ScanEntry
+{
+    QString name;
+    QString path;
+    bool isDirectory;
+};
+
+QList<FileNode> scanFolder(const QString &path, int depth, const QCollator &collator)
+{
+    if (depth > maxScanDepth)
+        return {};
+    const QSet<QString> &excluded = WorkspaceState::excludedDirectoryNames();
+    std::vector<ScanEntry> entries;
+    // Without QDir::Hidden the listing skips names beginning with "."; QDir::System keeps
+    // broken links, FIFOs and sockets, which are listed as files.
+    QDirIterator it(path, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    const QString prefix = path.endsWith(u'/') ? path : path + u'/';
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        QString name = info.fileName();
+        if (excluded.contains(name))
+            continue;
+        // A link is never followed: a link to a folder is listed as a file.
+        const bool isDirectory = !info.isSymLink() && info.isDir();
+        QString entryPath = prefix + name;
+        entries.push_back({std::move(name), std::move(entryPath), isDirectory});
+    }
+    std::sort(entries.begin(), entries.end(), [&](const ScanEntry &a, const ScanEntry &b) {
+        if (a.isDirectory != b.isDirectory)
+            return a.isDirectory;
+        const int order = collator.compare(a.name, b.name);
+        if (order != 0)
+            return order < 0;
+        // Names equal to the collator keep a fixed order: that of their code points.
+        return a.name < b.name;
+    });
+    QList<FileNode> nodes;
+    nodes.reserve(qsizetype(entries.size()));
+    for (ScanEntry &entry : entries) {
+        std::optional<QList<FileNode>> children;
+        if (entry.isDirectory)
+            children = scanFolder(entry.path, depth + 1, collator);
+        nodes.append(FileNode(QUrl::fromLocalFile(entry.path), std::move(entry.name),
+                              entry.isDirectory, std::move(children)));
+    }
+    return nodes;
+}
+
+} // namespace
+
+WorkspaceState::WorkspaceState(QObject *parent)
+    : WorkspaceState(Services {}, parent)
+{
+}
+
+WorkspaceState::WorkspaceState(const Services &services, QObject *parent)
+    : QObject(parent)
+    , m_services(services)
+{
+}
+
+WorkspaceState::~WorkspaceState() = default;
+
+HistoryStore &WorkspaceState::history() const
+{
+    return m_services.history ? *m_services.history : HistoryStore::shared();
+}
+
+SessionRestore WorkspaceState::session() const
+{
+    return SessionRestore(m_services.defaults ? *m_services.defaults : Defaults::standard());
+}
+
+FilePanels &WorkspaceState::panels() const
+{
+    return m_services.panels ? *m_services.panels : FilePanels::standard();
+}
+
+// ---- stored fields
+
+void WorkspaceState::setFolderURL(const std::optional<QUrl> &url)
+{
+    if (m_folderURL == url)
+        return;
+    m_folderURL = url;
+    emit folderURLChanged();
+}
+
+void WorkspaceState::setFileTree(const QList<FileNode> &tree)
+{
+    const bool changed = m_fileTree != tree;
+    m_fileTree = tree;
+    if (changed)
+        emit fileTreeChanged();
+}
+
+void WorkspaceState::setSelectedFileURL(const std::optional<QUrl> &url)
+{
+    if (m_selectedFileURL == url)
+        return;
+    m_selectedFileURL = url;
+    ++m_documentGeneration;
+    emit selectedFileURLChanged();
+}
+
+void WorkspaceState::setText(const QString &text)
+{
+    const bool changed = !canonicallyEqual(m_text, text);
+    m_text = text;
+    if (changed)
+        emit textChanged();
+}
+
+void WorkspaceState::setSavedText(const QString &text)
+{
+    const bool changed = !canonicallyEqual(m_savedText, text);
+    m_savedText = text;
+    if (changed)
+        emit savedTextChanged();
+}
+
+void WorkspaceState::setCursorPosition(qint64 position)
+{
+    if (m_cursorPosition == position)
+        return;
+    m_cursorPosition = position;
+    emit cursorPositionChanged();
+}
+
+void WorkspaceState::setRestoreCursorPosition(std::optional<qint64> position)
+{
+    if (m_restoreCursorPosition == position)
+        return;
+    m_restoreCursorPosition = position;
+    emit restoreCursorPositionChanged();
+}
+
+void WorkspaceState::setExpandedFolderID(std::optional<QUuid> id)
+{
+    if (m_expandedFolderID == id)
+        return;
+    m_expandedFolderID = id;
+    emit expandedFolderIDChanged();
+}
+
+void WorkspaceState::setRemoteEditGeneration(qint64 generation)
+{
+    if (m_remoteEditGeneration == generation)
+        return;
+    m_remoteEditGeneration = generation;
+    emit remoteEditGenerationChanged();
+}
+
+// ---- derived values
+
+bool WorkspaceState::isModified() const
+{
+    return !canonicallyEqual(m_text, m_savedText);
+}
+
+QString WorkspaceState::windowTitle() const
+{
+    if (!m_selectedFileURL)
+        return productName;
+    QString title = fileNameOf(*m_selectedFileURL);
+    if (isModified())
+        title += QStringLiteral(" \u2014 ") + L10n::text(QStringLiteral("content.edited"));
+    return title;
+}
+
+qsizetype WorkspaceState::wordCount() const
+{
+    return TextMetrics::wordCount(m_text);
+}
+
+qsizetype WorkspaceState::charCount() const
+{
+    return TextMetrics::characterCount(m_text);
+}
+
+QString WorkspaceState::readingTime() const
+{
+    return TextMetrics::readingTime(wordCount());
+}
+
+// ---- document operations
+
+void WorkspaceState::showOpenPanel()
+{
+    QPointer<WorkspaceState> self(this);
+    panels().chooseOpenItem(L10n::text(QStringLiteral("workspace.chooseFileOrFolder")),
+                            [self](std::optional<QUrl> url) {
+                                if (self && url)
+                                    self->openChosenItem(*url);
+                            });
+}
+
+void WorkspaceState::openChosenItem(const QUrl &url)
+{
+    const QString path = pathOf(url);
+    const bool isDirectory = QFileInfo(path).isDir();
+    history().add(url, isDirectory);
+    if (!isDirectory) {
+        openFile(url);
+        return;
+    }
+    setFolderURL(url);
+    reloadFileTree();
+    session().setLastFolderPath(path);
+    // Without a history entry (its bookmark could not be made) no row belongs to this folder;
+    // keeping the previous id would show the new tree under another folder's row.
+    std::optional<QUuid> id;
+    for (const HistoryEntry &entry : history().entries()) {
+        if (entry.path == path) {
+            id = entry.id;
+            break;
+        }
+    }
+    setExpandedFolderID(id);
+}
+
+bool WorkspaceState::openFolder(const QUuid &entryID)
+{
+    const auto url = history().startAccess(entryID);
+    if (!url)
+        return false;
+    setFolderURL(*url);
+    setExpandedFolderID(entryID);
+    reloadFileTree();
+    session().setLastFolderPath(pathOf(*url));
+    return true;
+}
+
+void WorkspaceState::reloadFileTree()
+{
+    const quint64 generation = ++m_scanGeneration;
+    if (!m_folderURL) {
+        setFileTree({});
+        emit fileTreeReloaded();
+        return;
+    }
+    const QUrl folder = *m_folderURL;
+    // The watcher belongs to this workspace: its result always arrives through the event loop
+    // on the main thread, and never once the workspace is gone.
+    auto *watcher = new QFutureWatcher<QList<FileNode>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, folder] {
+        const QList<FileNode> tree = watcher->result();
+        watcher->deleteLater();
+        applyScan(generation, folder, tree);
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+                                         [folder] { return scanDirectory(folder); }));
+}
+
+void WorkspaceState::applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree)
+{
+    // A superseded scan, or one whose folder was closed or replaced meanwhile, must not fill the
+    // tree of what is open now.
+    if (generation != m_scanGeneration || m_folderURL != folder)
+        return;
+    setFileTree(tree);
+    emit fileTreeReloaded();
+}
+
+QCoro::Task<bool> WorkspaceState::openFile(QUrl url)
+{
+    QPointer<WorkspaceState> self(this);
+    if (isModified()) {
+        auto saving = saveBeforeReplacing();
+        const bool saved = co_await saving;
+        if (!self || !saved)
+            co_return false;
+    }
+    saveCursorPosition();
+    const auto text = readDocument(url);
+    if (!text)
+        co_return false;
+    const QString path = pathOf(url);
+    ++m_documentGeneration;
+    setText(*text);
+    setSavedText(*text);
+    setSelectedFileURL(url);
+    SessionRestore session = this->session();
+    setRestoreCursorPosition(session.cursorPosition(path));
+    session.setLastFilePath(path);
+    co_return true;
+}
+
+bool WorkspaceState::save()
+{
+    if (!m_selectedFileURL) {
+        if (m_savePanelOpen)
+            return false;
+        saveAs();
+        return true;
+    }
+    const QUrl url = *m_selectedFileURL;
+    if (!writeDocument(url, m_text))
+        return false;
+    setSavedText(m_text);
+    emit fileSaved(url);
+    return true;
+}
+
+QCoro::Task<bool> WorkspaceState::saveAs()
+{
+    // One save panel per window: a second request while one is up is refused.
+    if (m_savePanelOpen)
+        co_return false;
+    QPointer<WorkspaceState> self(this);
+    const QString proposedName = m_selectedFileURL ? fileNameOf(*m_selectedFileURL) : untitledName;
+    const QString snapshot = m_text;
+    const quint64 generation = m_documentGeneration;
+    FilePanels *filePanels = &panels();
+    m_savePanelOpen = true;
+    // A named awaiter: GCC 12 destroys a temporary awaiter (and the strings its lambda holds)
+    // twice when it lives across the suspension.
+    PanelAnswer answer([filePanels, proposedName](FilePanels::Completion completion) {
+        filePanels->chooseSaveLocation(proposedName, std::move(completion));
+    });
+    const std::optional<QUrl> chosen = co_await answer;
+    if (!self)
+        co_return false;
+    m_savePanelOpen = false;
+    if (!chosen)
+        co_return false;
+    // The document may have been replaced while the panel was up (another file opened, the
+    // document closed or renamed): then the text the user asked to save goes to the chosen file
+    // and the document that is open now stays as it is.
+    const bool sameDocument = generation == m_documentGeneration;
+    const QString content = sameDocument ? m_text : snapshot;
+    if (!writeDocument(*chosen, content))
+        co_return false;
+    if (sameDocument) {
+        setSelectedFileURL(*chosen);
+        setSavedText(content);
+    }
+    if (m_folderURL && isInside(pathOf(*chosen), pathOf(*m_folderURL)))
+        reloadFileTree();
+    co_return sameDocument;
+}
+
+QCoro::Task<bool> WorkspaceState::saveBeforeReplacing()
+{
+    if (m_selectedFileURL)
+        co_return save();
+    auto saving = saveAs();
+    co_return co_await saving;
+}
+
+QCoro::Task<bool> WorkspaceState::closeFile()
+{
+    QPointer<WorkspaceState> self(this);
+    if (isModified()) {
+        auto saving = saveBeforeReplacing();
+        const bool saved = co_await saving;
+        if (!self || !saved)
+            co_return false;
+    }
+    saveCursorPosition();
+    ++m_documentGeneration;
+    setText(QString());
+    setSavedText(QString());
+    setSelectedFileURL(std::nullopt);
+    session().setLastFilePath(std::nullopt);
+    co_return true;
+}
+
+void WorkspaceState::restoreSession()
+{
+    SessionRestore session = this->session();
+    HistoryStore &history = this->history();
+    if (const auto folderPath = session.lastFolderPath()) {
+        for (const HistoryEntry &entry : history.entries()) {
+            if (entry.path == *folderPath && entry.isDirectory) {
+                if (history.existsStatus().value(entry.id, false))
+                    openFolder(entry.id);
+                break;
+            }
+        }
+    }
+    const auto filePath = session.lastFilePath();
+    if (!filePath)
+        return;
+    for (const HistoryEntry &entry : history.entries()) {
+        if (entry.path == *filePath && !entry.isDirectory) {
+            if (history.existsStatus().value(entry.id, false)) {
+                if (const auto url = history.startAccess(entry.id))
+                    openFile(*url);
+                return;
+            }
+            break;
+        }
+    }
+    if (QFileInfo::exists(*filePath))
+        openFile(QUrl::fromLocalFile(*filePath));
+}
+
+void WorkspaceState::saveCursorPosition()
+{
+    if (m_selectedFileURL)
+        session().setCursorPosition(m_cursorPosition, pathOf(*m_selectedFileURL));
+}
+
+// ---- folder scan
+
+const QSet<QString> &WorkspaceState::excludedDirectoryNames()
+{
+    static const QSet<QString> names {
+        QStringLiteral("node_modules"), QStringLiteral(".git"),        QStringLiteral(".build"),
+        QStringLiteral("DerivedData"),  QStringLiteral("__pycache__"), QStringLiteral(".svn"),
+        QStringLiteral(".hg"),
+    };
+    return names;
+}
+
+QList<FileNode> WorkspaceState::scanDirectory(const QUrl &folder, int depth)
+{
+    if (depth > maxScanDepth || !folder.isLocalFile())
+        return {};
+    QCollator collator {QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(false);
+    return scanFolder(pathOf(folder), depth, collator);
+}

@@ -1,0 +1,169 @@
+#pragma once
+
+#include "core/model/FileNode.h"
+#include "core/model/SessionRestore.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+class Defaults;
+class FilePanels;
+class HistoryStore;
+
+// The model behind one main window: the open folder with its scanned tree, the one open document
+// (its file, the text being edited and the text as last read or written), the caret, a caret to
+// apply once after a file was opened, the history row of the open folder, and a counter of edits
+// that came from other devices.
+//
+// Every setter compares first and emits its …Changed signal only on a real change (strings by
+// canonical equivalence, the tree node for node). Setters do nothing else. All of it lives on the
+// main thread; only the folder scan runs elsewhere and hands its tree back here.
+class WorkspaceState : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
+    Q_PROPERTY(QString savedText READ savedText WRITE setSavedText NOTIFY savedTextChanged)
+    Q_PROPERTY(qint64 cursorPosition READ cursorPosition WRITE setCursorPosition NOTIFY
+                   cursorPositionChanged)
+    Q_PROPERTY(qint64 remoteEditGeneration READ remoteEditGeneration WRITE setRemoteEditGeneration
+                   NOTIFY remoteEditGenerationChanged)
+
+public:
+    // What the document operations work with. Tests hand in their own; an unset member falls
+    // back to the process-wide one.
+    struct Services
+    {
+        HistoryStore *history = nullptr;
+        Defaults *defaults = nullptr; // for the session values
+        FilePanels *panels = nullptr;
+    };
+
+    explicit WorkspaceState(QObject *parent = nullptr);
+    explicit WorkspaceState(const Services &services, QObject *parent = nullptr);
+    ~WorkspaceState() override;
+
+    // Stored fields.
+    std::optional<QUrl> folderURL() const { return m_folderURL; }
+    void setFolderURL(const std::optional<QUrl> &url);
+    const QList<FileNode> &fileTree() const { return m_fileTree; }
+    void setFileTree(const QList<FileNode> &tree);
+    std::optional<QUrl> selectedFileURL() const { return m_selectedFileURL; }
+    void setSelectedFileURL(const std::optional<QUrl> &url);
+    const QString &text() const { return m_text; }
+    void setText(const QString &text);
+    const QString &savedText() const { return m_savedText; }
+    void setSavedText(const QString &text);
+    // UTF-16 code units from the start of text.
+    qint64 cursorPosition() const { return m_cursorPosition; }
+    void setCursorPosition(qint64 position);
+    // A one-shot request for the editor: apply this caret after the text was replaced, then clear.
+    std::optional<qint64> restoreCursorPosition() const { return m_restoreCursorPosition; }
+    void setRestoreCursorPosition(std::optional<qint64> position);
+    // The history entry of the open folder, shown expanded in the sidebar.
+    std::optional<QUuid> expandedFolderID() const { return m_expandedFolderID; }
+    void setExpandedFolderID(std::optional<QUuid> id);
+    // Raised by one by the sync adapter for every change it applies from another device.
+    qint64 remoteEditGeneration() const { return m_remoteEditGeneration; }
+    void setRemoteEditGeneration(qint64 generation);
+
+    // Derived values, computed on every read.
+    bool isModified() const;
+    QString windowTitle() const;
+    qsizetype wordCount() const;
+    qsizetype charCount() const;
+    QString readingTime() const;
+
+    // Document operations. All run on the main thread and return without waiting for the disk
+    // scan or the network. None of them shows an error; the results are for programmatic callers
+    // (the local API answers "ok": false on a failed read or write), and UI callers ignore them.
+    // A task that is dropped still runs to its end; co_await it (or QCoro::connect to it) to learn
+    // the result.
+
+    // Asks for a file or folder in a non-blocking panel and opens what was chosen.
+    void showOpenPanel();
+    // Opens the folder of a history entry. False when the history has no URL for it.
+    bool openFolder(const QUuid &entryID);
+    // Rescans folderURL in the background; the tree arrives in fileTree later (then
+    // fileTreeReloaded). Without a folder the tree is emptied at once.
+    void reloadFileTree();
+    // Opens a regular file as the document. A modified document is saved first; when that save
+    // fails, or is a save panel that gets cancelled, nothing is opened and the edits stay.
+    // Finishes at once except while waiting for that save panel. True when the file was opened.
+    QCoro::Task<bool> openFile(QUrl url);
+    // Writes the document to its file (even when unmodified) and emits fileSaved. An untitled
+    // document starts saveAs() instead and returns true. False when the write failed, or when
+    // the document is untitled and a save panel is already up.
+    bool save();
+    // Asks for a new name in a non-blocking panel and writes the document there. The task ends
+    // when the panel completes: true when the open document was written and took the new name.
+    // If the document was replaced while the panel was up, the text of the moment the panel
+    // opened goes to the chosen file and the new document is left alone (result false). One
+    // panel per workspace: while one is up, a further call ends at once with false.
+    QCoro::Task<bool> saveAs();
+    // Empties the document (menu New). Same save-first rule and result as openFile.
+    QCoro::Task<bool> closeFile();
+    // Reopens the last folder and file when a window is shown.
+    void restoreSession();
+    // Remembers the caret of the open file.
+    void saveCursorPosition();
+
+    // The tree of a folder: folders first, then names in the user's collation without regard to
+    // case; hidden entries and build/version-control names left out; eight levels at most.
+    // Reads no field and may run on any thread; every error yields an empty list.
+    static QList<FileNode> scanDirectory(const QUrl &folder, int depth = 0);
+    static const QSet<QString> &excludedDirectoryNames();
+
+    // Whether a save panel of this workspace is waiting for the user.
+    bool isSavePanelOpen() const { return m_savePanelOpen; }
+
+signals:
+    void folderURLChanged();
+    void fileTreeChanged();
+    void selectedFileURLChanged();
+    void textChanged();
+    void savedTextChanged();
+    void cursorPositionChanged();
+    void restoreCursorPositionChanged();
+    void expandedFolderIDChanged();
+    void remoteEditGenerationChanged();
+
+    // A file-backed document was written by save(); the sync adapter uploads it when paired.
+    void fileSaved(const QUrl &url);
+    // The latest folder scan has been applied to fileTree (changed or not).
+    void fileTreeReloaded();
+
+private:
+    QCoro::Task<bool> saveBeforeReplacing();
+    void openChosenItem(const QUrl &url);
+    void applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree);
+    HistoryStore &history() const;
+    SessionRestore session() const;
+    FilePanels &panels() const;
+
+    Services m_services;
+
+    std::optional<QUrl> m_folderURL;
+    QList<FileNode> m_fileTree;
+    std::optional<QUrl> m_selectedFileURL;
+    QString m_text;
+    QString m_savedText;
+    qint64 m_cursorPosition = 0;
+    std::optional<qint64> m_restoreCursorPosition;
+    std::optional<QUuid> m_expandedFolderID;
+    qint64 m_remoteEditGeneration = 0;
+
+    // Raised whenever the document is replaced (another file, closed, renamed), so a save panel
+    // that completes later can tell whether it still belongs to the open document.
+    quint64 m_documentGeneration = 0;
+    // Raised by every reload; only the latest scan may fill the tree.
+    quint64 m_scanGeneration = 0;
+    bool m_savePanelOpen = false;
+};

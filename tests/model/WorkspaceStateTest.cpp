@@ -1,0 +1,117 @@
+#include "Velto/model/WorkspaceState.h"
+#include "platform/L10n.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QList<FileNode> sampleTree(const QString &deepName)
+{
+    return {FileNode(QUrl::fromLocalFile("/r/a"), "a", true,
+                     QList<FileNode> {
+                         FileNode(QUrl::fromLocalFile("/r/a/b"), "b", true,
+                                  QList<FileNode> {FileNode(QUrl::fromLocalFile("/r/a/b/x.md"),
+                                                            deepName, false)})}),
+            FileNode(QUrl::fromLocalFile("/r/z.md"), "z.md", false)};
+}
+
+} // namespace
+
+TEST(WorkspaceState, newInstanceIsAnEmptyUntitledDocument)
+{
+    WorkspaceState ws;
+    EXPECT_FALSE(ws.folderURL());
+    EXPECT_TRUE(ws.fileTree().isEmpty());
+    EXPECT_FALSE(ws.selectedFileURL());
+    EXPECT_EQ(ws.text(), QString());
+    EXPECT_EQ(ws.savedText(), QString());
+    EXPECT_EQ(ws.cursorPosition(), 0);
+    EXPECT_FALSE(ws.restoreCursorPosition());
+    EXPECT_FALSE(ws.expandedFolderID());
+    EXPECT_EQ(ws.remoteEditGeneration(), 0);
+    EXPECT_FALSE(ws.isModified());
+    EXPECT_EQ(ws.windowTitle(), QStringLiteral("Velto"));
+    EXPECT_EQ(ws.wordCount(), 0);
+    EXPECT_EQ(ws.charCount(), 0);
+    EXPECT_EQ(ws.readingTime(), QStringLiteral("1 min"));
+}
+
+TEST(WorkspaceState, typingIntoUntitledMarksModifiedButKeepsTitle)
+{
+    WorkspaceState ws;
+    ws.setText(QStringLiteral("Hallo Welt"));
+    EXPECT_TRUE(ws.isModified());
+    EXPECT_EQ(ws.windowTitle(), QStringLiteral("Velto"));
+    EXPECT_EQ(ws.wordCount(), 2);
+    EXPECT_EQ(ws.charCount(), 10);
+}
+
+TEST(WorkspaceState, titleShowsTheFileNameAndTheEditedMarkWhileModified)
+{
+    WorkspaceState ws;
+    ws.setSelectedFileURL(QUrl::fromLocalFile(QStringLiteral("/home/u/notes.md")));
+    ws.setSavedText(QStringLiteral("# A"));
+    ws.setText(QStringLiteral("# A!"));
+    ASSERT_TRUE(L10n::has(QStringLiteral("content.edited")));
+    EXPECT_EQ(ws.windowTitle(),
+              QStringLiteral("notes.md \u2014 ") + L10n::text(QStringLiteral("content.edited")));
+    ws.setSavedText(ws.text());
+    EXPECT_EQ(ws.windowTitle(), QStringLiteral("notes.md"));
+}
+
+TEST(WorkspaceState, settersNotifyOnlyOnRealChanges)
+{
+    WorkspaceState ws;
+    QSignalSpy text(&ws, &WorkspaceState::textChanged);
+    QSignalSpy tree(&ws, &WorkspaceState::fileTreeChanged);
+    QSignalSpy selected(&ws, &WorkspaceState::selectedFileURLChanged);
+    QSignalSpy restore(&ws, &WorkspaceState::restoreCursorPositionChanged);
+    QSignalSpy cursor(&ws, &WorkspaceState::cursorPositionChanged);
+    QSignalSpy folder(&ws, &WorkspaceState::folderURLChanged);
+    QSignalSpy expanded(&ws, &WorkspaceState::expandedFolderIDChanged);
+    QSignalSpy remote(&ws, &WorkspaceState::remoteEditGenerationChanged);
+
+    ws.setText(QString());
+    ws.setSelectedFileURL(std::nullopt);
+    ws.setRestoreCursorPosition(std::nullopt);
+    ws.setCursorPosition(0);
+    ws.setFolderURL(std::nullopt);
+    ws.setExpandedFolderID(std::nullopt);
+    ws.setRemoteEditGeneration(0);
+    ws.setFileTree({});
+    for (QSignalSpy *spy :
+         {&text, &tree, &selected, &restore, &cursor, &folder, &expanded, &remote})
+        EXPECT_EQ(spy->count(), 0);
+
+    ws.setText(QStringLiteral("caf\u00e9"));
+    ws.setSavedText(QStringLiteral("caf\u00e9"));
+    ws.setText(QStringLiteral("cafe\u0301")); // canonically the same text
+    EXPECT_EQ(text.count(), 1);
+    EXPECT_FALSE(ws.isModified());
+
+    ws.setRestoreCursorPosition(0);
+    ws.setRestoreCursorPosition(0);
+    EXPECT_EQ(restore.count(), 1);
+    ws.setCursorPosition(7);
+    ws.setCursorPosition(7);
+    EXPECT_EQ(cursor.count(), 1);
+    ws.setSelectedFileURL(QUrl::fromLocalFile("/a.md"));
+    ws.setSelectedFileURL(QUrl::fromLocalFile("/a.md"));
+    EXPECT_EQ(selected.count(), 1);
+    const QUuid id = QUuid::createUuid();
+    ws.setExpandedFolderID(id);
+    ws.setExpandedFolderID(id);
+    EXPECT_EQ(expanded.count(), 1);
+    ws.setRemoteEditGeneration(1);
+    EXPECT_EQ(remote.count(), 1);
+
+    ws.setFileTree(sampleTree("x.md"));
+    ws.setFileTree(sampleTree("x.md"));
+    EXPECT_EQ(tree.count(), 1);
+    ws.setFileTree(sampleTree("renamed.md"));
+    EXPECT_EQ(tree.count(), 2);
+    EXPECT_EQ(ws.fileTree().at(0).children->at(0).children->at(0).name,
+              QStringLiteral("renamed.md"));
+}

@@ -27,17 +27,25 @@ std::optional<QString> relativePathInside(const QString &filePath, const QString
     return filePath.mid(cut);
 }
 
-std::optional<QString> resolveInsideFolder(const QString &folderPath, const QString &relativePath)
+bool isSafeRelativePath(const QString &relativePath)
 {
-    if (folderPath.isEmpty() || relativePath.isEmpty() || relativePath.startsWith(u'/'))
-        return std::nullopt;
+    if (relativePath.isEmpty() || relativePath.startsWith(u'/'))
+        return false;
     if (relativePath.contains(QChar(0)) || relativePath.contains(u'\\'))
-        return std::nullopt;
+        return false;
     const QStringList segments = relativePath.split(u'/');
     for (const QString &s : segments) {
         if (s.isEmpty() || s.startsWith(u'.'))
-            return std::nullopt;
+            return false;
     }
+    return true;
+}
+
+std::optional<QString> resolveInsideFolder(const QString &folderPath, const QString &relativePath)
+{
+    if (folderPath.isEmpty() || !isSafeRelativePath(relativePath))
+        return std::nullopt;
+    const QStringList segments = relativePath.split(u'/');
     const QString root = QDir::cleanPath(folderPath);
     const QString target = root + u'/' + segments.join(u'/');
 

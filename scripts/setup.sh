@@ -39,3 +39,10 @@ if [[ ! -f "$stamp" || "$web/package-lock.json" -nt "$stamp" ]]; then
   # --ignore-scripts: one of the packages carries a telemetry postinstall that must not run.
   (cd "$web" && npm ci --ignore-scripts --no-audit --no-fund)
 fi
+
+# The MCP client test's node packages (the official MCP SDK), pinned by tests/mcp/package-lock.json.
+mcp=tests/mcp
+stamp="$mcp/node_modules/.package-lock.json"
+if [[ ! -f "$stamp" || "$mcp/package-lock.json" -nt "$stamp" ]]; then
+  (cd "$mcp" && npm ci --ignore-scripts --no-audit --no-fund)
+fi

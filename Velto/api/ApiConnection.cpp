@@ -1,0 +1,247 @@
+#include "Velto/api/ApiConnection.h"
+
+#include "Velto/api/ApiHttp.h"
+
+#include <QList>
+#include <QSocketNotifier>
+#include <QTimerEvent>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr QByteArrayView continueLine = "HTTP/1.1 100 Continue\r\n\r\n";
+// Reads per readiness notification, so one flooding client cannot hold the main thread.
+constexpr int readsPerNotification = 16;
+
+// Content-Length and Expect from a complete head. Content-Length: decimal digits only, else
+// absent; a value too long to hold counts as larger than any cap.
+void readFraming(const QByteArray &head, qint64 &contentLength, bool &expectContinue)
+{
+    contentLength = 0;
+    expectContinue = false;
+    const QList<QByteArray> lines = head.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = lines[i].left(colon).trimmed().toLower();
+        const QByteArray value = lines[i].mid(colon + 1).trimmed();
+        if (name == "content-length") {
+            bool digits = !value.isEmpty();
+            for (const char c : value)
+                digits = digits && c >= '0' && c <= '9';
+            if (!digits)
+                contentLength = 0;
+            else if (value.size() > 15)
+                contentLength = std::numeric_limits<qint64>::max() / 2;
+            else
+                contentLength = value.toLongLong();
+        } else if (name == "expect") {
+            expectContinue = value.compare("100-continue", Qt::CaseInsensitive) == 0;
+        }
+    }
+}
+
+} // namespace
+
+ApiConnection::ApiConnection(int descriptor, const ApiLimits &limits, QObject *parent)
+    : QObject(parent)
+    , m_fd(descriptor)
+    , m_limits(limits)
+{
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &ApiConnection::onReadable);
+    m_timer.start(int(m_limits.readTimeout.count()), Qt::CoarseTimer, this);
+}
+
+ApiConnection::~ApiConnection()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void ApiConnection::onReadable()
+{
+    char buffer[65536];
+    for (int i = 0; i < readsPerNotification && m_fd >= 0; ++i) {
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            takeInput(buffer, n);
+            continue;
+        }
+        if (n == 0) {
+            onEndOfInput();
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            closeNow(); // reset by the client: nobody is left to answer
+        return;
+    }
+}
+
+void ApiConnection::takeInput(const char *data, qsizetype size)
+{
+    if (m_state != State::Reading) {
+        m_inputLeft = true; // more than the request said it carries; discarded
+        return;
+    }
+    m_in.append(data, size);
+    scanHead();
+}
+
+void ApiConnection::scanHead()
+{
+    if (m_headEnd < 0) {
+        m_headEnd = m_in.indexOf("\r\n\r\n");
+        if (m_headEnd < 0) {
+            if (m_in.size() > m_limits.maxRequestBytes)
+                complete(m_in.left(m_limits.maxRequestBytes), true);
+            return;
+        }
+        readFraming(m_in.left(m_headEnd), m_contentLength, m_expectContinue);
+    }
+    const qint64 needed = m_headEnd + 4 + m_contentLength;
+    if (needed > m_limits.maxRequestBytes) {
+        // Too large: answered with an empty body, so the route reports its own missing field.
+        complete(m_in.left(m_headEnd + 4), true);
+        return;
+    }
+    if (m_in.size() >= needed) {
+        m_inputLeft = m_in.size() > needed;
+        complete(m_in.left(needed), false);
+        return;
+    }
+    if (m_expectContinue && !m_sentContinue) {
+        m_sentContinue = true;
+        ::send(m_fd, continueLine.data(), size_t(continueLine.size()), MSG_NOSIGNAL);
+    }
+}
+
+void ApiConnection::onEndOfInput()
+{
+    m_peerClosed = true;
+    // The descriptor stays readable at end of input; stop listening so the loop does not spin.
+    m_readNotifier->setEnabled(false);
+    if (m_state == State::Reading) {
+        if (m_in.isEmpty())
+            closeNow();
+        else
+            complete(m_in, false);
+    } else if (m_state == State::Lingering) {
+        closeNow();
+    }
+}
+
+void ApiConnection::complete(QByteArray text, bool cut)
+{
+    m_state = State::Waiting;
+    m_timer.stop();
+    m_inputLeft = m_inputLeft || cut;
+    m_in.clear();
+    if (!apihttp::isValidUtf8(text)) {
+        closeNow();
+        return;
+    }
+    emit requestReceived(text);
+}
+
+void ApiConnection::respond(const QByteArray &bytes)
+{
+    if (m_state != State::Waiting || m_fd < 0)
+        return;
+    m_state = State::Writing;
+    m_out = bytes;
+    m_written = 0;
+    flushOutput();
+}
+
+void ApiConnection::flushOutput()
+{
+    while (m_written < m_out.size()) {
+        const ssize_t n = ::send(m_fd, m_out.constData() + m_written,
+                                 size_t(m_out.size() - m_written), MSG_NOSIGNAL);
+        if (n > 0) {
+            m_written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!m_writeNotifier) {
+                m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+                connect(m_writeNotifier, &QSocketNotifier::activated, this,
+                        &ApiConnection::onWritable);
+            }
+            m_writeNotifier->setEnabled(true);
+            return;
+        }
+        closeNow(); // the client went away
+        return;
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    m_out.clear();
+    afterWrite();
+}
+
+void ApiConnection::onWritable()
+{
+    if (m_state == State::Writing)
+        flushOutput();
+}
+
+void ApiConnection::afterWrite()
+{
+    if (!m_peerClosed)
+        onReadable(); // pick up what arrived meanwhile (and a pending end of input)
+    if (m_fd < 0)
+        return;
+    if (m_peerClosed || !m_inputLeft) {
+        closeNow();
+        return;
+    }
+    // Finish our side, then read and discard until the client closes or the linger time ends.
+    m_state = State::Lingering;
+    ::shutdown(m_fd, SHUT_WR);
+    m_readNotifier->setEnabled(true);
+    m_timer.start(int(m_limits.lingerTimeout.count()), Qt::CoarseTimer, this);
+}
+
+void ApiConnection::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_timer.timerId())
+        return QObject::timerEvent(event);
+    m_timer.stop();
+    if (m_state == State::Reading) {
+        if (m_in.isEmpty())
+            closeNow();
+        else
+            complete(m_in, true);
+    } else if (m_state == State::Lingering) {
+        closeNow();
+    }
+}
+
+void ApiConnection::closeNow()
+{
+    if (m_fd < 0)
+        return;
+    m_timer.stop();
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    ::close(m_fd);
+    m_fd = -1;
+    m_state = State::Closed;
+    emit closed();
+    deleteLater();
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Velto/api/ApiConnection.h"
+#include "Velto/api/ApiHttp.h"
+#include "Velto/api/ApiRoutes.h"
+#include "Velto/api/DocumentEndpoints.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AppSettings;
+class ApiListener;
+class QWebEngineView;
+class WorkspaceState;
+
+// The local HTTP API: a loopback listener, one request per connection, token check, route table.
+// Everything runs on the main thread. Accepted connections belong to the server, not to the
+// listener, so restarting the listener never cuts an answer that is still being prepared.
+class DebugServer : public QObject
+{
+    Q_OBJECT
+public:
+    using Request = ApiRequest;
+    // Answers a route now or later through sendResponse/sendJSON; the connection reads as null
+    // once the client is gone.
+    using RouteHandler = std::function<void(const Request &, QPointer<ApiConnection>)>;
+
+    static DebugServer &shared();
+    explicit DebugServer(AppSettings &settings, ApiLimits limits = {}, QObject *parent = nullptr);
+    ~DebugServer() override;
+
+    // The running listener, or null while stopped.
+    ApiListener *listener() const { return m_listener.get(); }
+    // The workspace of the window shown last (weak).
+    WorkspaceState *workspace() const;
+    void setWorkspace(WorkspaceState *workspace);
+    // The preview's web view, registered by the preview that was created last (weak).
+    QWebEngineView *webView() const;
+    void setWebView(QWebEngineView *view);
+    QString lastUpdateLog() const { return m_lastUpdateLog; }
+    // The port being listened on; 0 while stopped and after a failed start.
+    quint16 activePort() const { return m_activePort; }
+
+    // Starts the listener on the configured port when the API is enabled.
+    void start();
+    // Replaces the listener with one on the given port; a port outside 1–65535 is refused.
+    void startListener(qint64 port);
+    void stop();
+
+    // One complete request from a connection: token check, then the route table.
+    void handleRequest(const QByteArray &text, ApiConnection *connection);
+
+    static void sendResponse(ApiConnection *connection, int status, QByteArrayView body,
+                             QByteArrayView contentType);
+    static void sendJSON(ApiConnection *connection, const QJsonObject &object);
+    static void send(ApiConnection *connection, const ApiAnswer &answer);
+    static std::optional<QString> parseQuery(const QString &target, const QString &name);
+
+    // Serves a row of the route table whose subsystem registers itself (settings, AI, preview,
+    // windows, sync). Rows without a handler answer {"error":"not available"}.
+    void setRouteHandler(ApiRoute route, RouteHandler handler);
+
+    // Connections accepted and not yet closed.
+    int openConnectionCount() const { return m_openConnections; }
+
+private:
+    void accept(qintptr descriptor);
+    bool isAuthorized(const Request &request) const;
+    void route(const Request &request, ApiConnection *connection);
+
+    AppSettings &m_settings;
+    ApiLimits m_limits;
+    std::unique_ptr<ApiListener> m_listener;
+    QPointer<WorkspaceState> m_workspace;
+    QPointer<QWebEngineView> m_webView;
+    QString m_lastUpdateLog = QStringLiteral("no update yet");
+    quint16 m_activePort = 0;
+
+    QObject m_connections; // parent of every open connection
+    int m_openConnections = 0;
+    DocumentEndpoints m_documents;
+    QHash<ApiRoute, RouteHandler> m_handlers;
+};

@@ -1,0 +1,201 @@
+#include "core/markdown/HTMLRenderer.h"
+#include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownParser.h"
+#include "core/markdown/MarkdownWalker.h"
+#include "core/markdown/OutlineParser.h"
+
+#include <QString>
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+namespace {
+
+// A document of roughly `bytes` UTF-8 bytes mixing what real notes hold: headings, prose with
+// inline markup and math, lists and tasks, code, tables, quotes and display math.
+QString mixedDocument(qsizetype bytes)
+{
+    QString text;
+    qsizetype size = 0;
+    for (int section = 1; size < bytes; ++section) {
+        QString s;
+        s += QStringLiteral("## Section %1: notes on *topic* %1\n\n").arg(section);
+        s += QStringLiteral("Some **bold** text, some *emphasis*, `inline code`, a [link](https://"
+                            "example.org/%1) and ~~struck~~ words. Straight \"quotes\" and it's "
+                            "math: $a_%1^2 + b^2 = c^2$. Umlaute: äöü ß, 漢字, 😀.\n"
+                            "A second line of the same paragraph & <em>inline html</em>.\n\n")
+                 .arg(section);
+        s += QStringLiteral("- first item\n- second item with `code`\n  - nested *item*\n"
+                            "- [x] done task\n- [ ] open task\n\n");
+        s += QStringLiteral("1. one\n2. two\n3. three\n\n");
+        s += QStringLiteral("```cpp\nint main() {\n    return %1 < 2 && x > 0;\n}\n```\n\n")
+                 .arg(section);
+        s += QStringLiteral("| Name | Value | Note |\n|------|------:|:----:|\n| a | %1 | *x* |\n"
+                            "| b | 2 | `y` |\n| c | 3 | z |\n\n")
+                 .arg(section);
+        s += QStringLiteral("> A quote with **strong** text\n> over two lines.\n\n");
+        s += QStringLiteral("$$\n\\int_0^1 x^%1 \\, dx\n$$\n\n").arg(section);
+        s += QStringLiteral("![diagram %1](img/d%1.png)\n\n---\n\n").arg(section);
+        size += s.toUtf8().size();
+        text += s;
+    }
+    return text;
+}
+
+const QString &document100K()
+{
+    static const QString text = mixedDocument(100 * 1024);
+    return text;
+}
+
+const QString &document1M()
+{
+    static const QString text = mixedDocument(1024 * 1024);
+    return text;
+}
+
+const QString &textFor(const benchmark::State &state)
+{
+    return state.range(0) == 100 ? document100K() : document1M();
+}
+
+void setSize(benchmark::State &state, const QString &text)
+{
+    const auto bytes = text.toUtf8().size();
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+
+void BM_Parse(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    for (auto _ : state) {
+        MarkdownDocument document(text);
+        benchmark::DoNotOptimize(document.root().raw());
+    }
+    setSize(state, text);
+}
+BENCHMARK(BM_Parse)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+// The render alone, from an existing parse: the figure the ≤ 5 ms / ≤ 50 ms targets are about.
+void BM_RenderBody(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    const MarkdownDocument document(text);
+    qsizetype htmlSize = 0;
+    for (auto _ : state) {
+        const QString html = MarkdownParser::renderBody(document);
+        htmlSize = html.size();
+        benchmark::DoNotOptimize(html.constData());
+    }
+    setSize(state, text);
+    state.counters["htmlKB"] = double(htmlSize) * 2 / 1024.0;
+}
+BENCHMARK(BM_RenderBody)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+void BM_ParseAndRenderBody(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    for (auto _ : state) {
+        const QString html = MarkdownParser::renderBody(text);
+        benchmark::DoNotOptimize(html.constData());
+    }
+    setSize(state, text);
+}
+BENCHMARK(BM_ParseAndRenderBody)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+// What the highlighter pays on top of the parse: a walk mapping every node's range to UTF-16.
+void BM_AllTextRanges(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    const MarkdownDocument document(text);
+    int64_t nodes = 0;
+    for (auto _ : state) {
+        nodes = 0;
+        qsizetype sum = 0;
+        MarkdownWalker walker(document.root());
+        while (walker.next()) {
+            if (!walker.entering())
+                continue;
+            ++nodes;
+            if (const auto range = document.textRange(walker.node()))
+                sum += range->length();
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    setSize(state, text);
+    state.counters["nodes"] = double(nodes);
+}
+BENCHMARK(BM_AllTextRanges)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+// The highlighter's whole road from text to ranges: parse, line index, every range.
+void BM_ParseAndAllTextRanges(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    for (auto _ : state) {
+        const MarkdownDocument document(text);
+        qsizetype sum = 0;
+        MarkdownWalker walker(document.root());
+        while (walker.next()) {
+            if (!walker.entering())
+                continue;
+            if (const auto range = document.textRange(walker.node()))
+                sum += range->length();
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    setSize(state, text);
+}
+BENCHMARK(BM_ParseAndAllTextRanges)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+void BM_OutlineFromParse(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    const MarkdownDocument document(text);
+    for (auto _ : state) {
+        const auto items = OutlineParser::parse(document);
+        benchmark::DoNotOptimize(items.size());
+    }
+    setSize(state, text);
+}
+BENCHMARK(BM_OutlineFromParse)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+void BM_RenderPage(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    MarkdownParser::themeCSS(); // built once per process; not part of a page's cost
+    const MarkdownDocument document(text);
+    for (auto _ : state) {
+        const QString page = MarkdownParser::renderPage(document);
+        benchmark::DoNotOptimize(page.constData());
+    }
+    setSize(state, text);
+}
+BENCHMARK(BM_RenderPage)->Arg(100)->Unit(benchmark::kMillisecond);
+
+// Nesting 60,000 levels deep must parse, render and free without exhausting the stack.
+void BM_DeepNesting(benchmark::State &state)
+{
+    QString text;
+    if (state.range(0) == 0) {
+        for (int i = 0; i < 30000; ++i)
+            text += QStringLiteral("- ");
+        text += u'x';
+        state.SetLabel("30,000 x \"- \": 60,002 levels");
+    } else {
+        text = QString(60000, u'>') + QStringLiteral(" x");
+        state.SetLabel("60,000 x \">\": 60,002 levels");
+    }
+    qsizetype htmlSize = 0;
+    for (auto _ : state) {
+        const MarkdownDocument document(text);
+        const QString html = MarkdownParser::renderBody(document);
+        htmlSize = html.size();
+        benchmark::DoNotOptimize(html.constData());
+    }
+    state.counters["htmlKB"] = double(htmlSize) * 2 / 1024.0;
+}
+BENCHMARK(BM_DeepNesting)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+} // namespace

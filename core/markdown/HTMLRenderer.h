@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/markdown/MarkdownNode.h"
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+// Renders a parsed Markdown tree as the body HTML of the preview and export pages. Block elements
+// that start a construct carry the source line they start on (` data-line="N"`), which scroll
+// synchronisation and the API's preview probes read; nothing is put between elements.
+//
+// The walk is iterative, so trees of any depth render. The UTF-8 functions are the fast path; the
+// QString ones convert once at the end.
+class HTMLRenderer
+{
+public:
+    HTMLRenderer() = delete;
+
+    // The output of each child of `node`, in order, concatenated.
+    static QString visitChildren(MarkdownNode node);
+    static void appendChildren(std::string &out, MarkdownNode node);
+    // The output of `node` itself (its element around its children).
+    static QString render(MarkdownNode node);
+    static void append(std::string &out, MarkdownNode node);
+
+    // "&", "<", ">" and "\"" replaced by their entities; everything else unchanged.
+    static QString escapeHTML(const QString &text);
+    static void appendEscaped(std::string &out, std::string_view text);
+
+    // " data-line=\"N\"" with the node's start line, or "" for a node without a position.
+    static QString sourceLineAttribute(MarkdownNode node);
+};

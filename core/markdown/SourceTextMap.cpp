@@ -1,0 +1,83 @@
+#include "core/markdown/SourceTextMap.h"
+
+#include <algorithm>
+
+namespace {
+
+inline int unitsOf(unsigned char byte)
+{
+    if ((byte & 0xC0) == 0x80)
+        return 0; // continuation byte
+    return byte >= 0xF0 ? 2 : 1;
+}
+
+} // namespace
+
+SourceTextMap::SourceTextMap(const QByteArray &utf8)
+    : m_utf8(utf8)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(m_utf8.constData());
+    const qsizetype size = m_utf8.size();
+    constexpr qsizetype checkpointMask = (qsizetype(1) << CheckpointShift) - 1;
+
+    m_checkpoints.reserve(size_t(size >> CheckpointShift) + 1);
+    m_lineStarts.push_back(0);
+    m_lineUtf16Starts.push_back(0);
+    bool ascii = true;
+    qsizetype units = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if ((i & checkpointMask) == 0)
+            m_checkpoints.push_back(units);
+        const unsigned char c = data[i];
+        units += unitsOf(c);
+        if (c >= 0x80) {
+            ascii = false;
+            continue;
+        }
+        if (c != '\n' && c != '\r')
+            continue;
+        m_contentEnds.push_back(i);
+        m_lineIsAscii.push_back(ascii);
+        if (c == '\r' && i + 1 < size && data[i + 1] == '\n') {
+            ++i;
+            if ((i & checkpointMask) == 0)
+                m_checkpoints.push_back(units);
+            ++units;
+        }
+        m_lineStarts.push_back(i + 1);
+        m_lineUtf16Starts.push_back(units);
+        ascii = true;
+    }
+    m_contentEnds.push_back(size);
+    m_lineIsAscii.push_back(ascii);
+    if ((size & checkpointMask) == 0)
+        m_checkpoints.push_back(units);
+}
+
+std::optional<qsizetype> SourceTextMap::byteOffset(SourcePosition position) const
+{
+    if (position.line < 1 || position.line > lineCount() || position.column < 1)
+        return std::nullopt;
+    const qsizetype start = lineStart(position.line);
+    return std::min(start + qsizetype(position.column - 1), lineContentEnd(position.line));
+}
+
+qsizetype SourceTextMap::utf16Offset(qsizetype byteOffset) const
+{
+    byteOffset = std::clamp<qsizetype>(byteOffset, 0, m_utf8.size());
+    const qsizetype checkpoint = byteOffset >> CheckpointShift;
+    qsizetype units = m_checkpoints[size_t(checkpoint)];
+    const auto *data = reinterpret_cast<const unsigned char *>(m_utf8.constData());
+    for (qsizetype i = checkpoint << CheckpointShift; i < byteOffset; ++i)
+        units += unitsOf(data[i]);
+    return units;
+}
+
+qsizetype SourceTextMap::utf16Offset(int line, qsizetype byteOffset) const
+{
+    if (line < 1 || line > lineCount() || !m_lineIsAscii[size_t(line - 1)])
+        return utf16Offset(byteOffset);
+    const qsizetype start = lineStart(line);
+    return m_lineUtf16Starts[size_t(line - 1)]
+        + std::clamp<qsizetype>(byteOffset - start, 0, lineContentEnd(line) - start);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "core/markdown/SourceRange.h"
+
+#include <QByteArray>
+
+#include <optional>
+#include <vector>
+
+// Line table and UTF-8 → UTF-16 mapping over exactly the bytes the parser read. Lines end where
+// the parser ends them: at LF, CR LF and a lone CR.
+class SourceTextMap
+{
+public:
+    explicit SourceTextMap(const QByteArray &utf8);
+
+    int lineCount() const { return int(m_lineStarts.size()); }
+    // Byte offsets of a 1-based line: its first byte, and the end of its content (before the
+    // line terminator).
+    qsizetype lineStart(int line) const { return m_lineStarts[size_t(line - 1)]; }
+    qsizetype lineContentEnd(int line) const { return m_contentEnds[size_t(line - 1)]; }
+
+    // Byte offset of a position; the column is clamped to the line's content so that no position
+    // reaches into another line. None for a line outside the text or a column below 1.
+    std::optional<qsizetype> byteOffset(SourcePosition position) const;
+    // UTF-16 code units taken by the bytes before `byteOffset`: characters of one to three bytes
+    // count one unit, four-byte characters two.
+    qsizetype utf16Offset(qsizetype byteOffset) const;
+    // The same for a byte offset known to lie on `line`: direct on lines of ASCII only.
+    qsizetype utf16Offset(int line, qsizetype byteOffset) const;
+
+private:
+    static constexpr int CheckpointShift = 5; // a checkpoint every 32 bytes
+
+    QByteArray m_utf8;
+    std::vector<qsizetype> m_lineStarts;
+    std::vector<qsizetype> m_contentEnds;
+    std::vector<qsizetype> m_lineUtf16Starts;
+    std::vector<bool> m_lineIsAscii;
+    std::vector<qsizetype> m_checkpoints; // UTF-16 offset at every checkpoint byte
+};

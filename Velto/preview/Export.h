@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+class QWebEngineView;
+class PDFDelegate;
+
+// What an export needs from its surroundings; the defaults are the application's (save panel,
+// main-thread timer, MarkdownParser). Tests replace the panel and the timer.
+struct ExportEnvironment
+{
+    struct FileRequest
+    {
+        QString nameFilter; // "HTML (*.html)"
+        QString proposedName; // "export.html"
+        QString defaultSuffix; // "html"
+    };
+    // Asks for the target file; calls back with the chosen path, or an empty path on cancel.
+    std::function<void(const FileRequest &, std::function<void(const QString &path)>)> chooseFile;
+    // Runs the callback after the given milliseconds on the main thread, unless context is gone.
+    std::function<void(int ms, QObject *context, std::function<void()>)> delay;
+    std::function<QString(const QString &markdown)> renderExportPage;
+    std::function<QStringList()> previewScripts;
+
+    static ExportEnvironment standard();
+};
+
+// Writes the current document as a self-contained HTML page or as a PDF. Exports never alert:
+// failures end in one "[Export] …" log line, and a failed write leaves any old file intact.
+class Export
+{
+public:
+    static void exportHTML(const QString &text);
+    static void exportHTML(const QString &text, const ExportEnvironment &env);
+
+    // Starts the off-screen rendering; the save panel follows when the PDF is ready. The returned
+    // delegate lives until the export is over.
+    static PDFDelegate *exportPDF(const QString &text);
+    static PDFDelegate *exportPDF(const QString &text, const ExportEnvironment &env);
+
+    static void createPDF(QWebEngineView *webView, PDFDelegate *delegate);
+    static void savePDF(const QByteArray &pdf, PDFDelegate *delegate);
+
+    // Replaces the file atomically; logs "[Export] write failed: …" and returns false on failure.
+    static bool writeFile(const QString &path, const QByteArray &bytes);
+
+    static const int pdfSettleMilliseconds = 800;
+};
+
+// One PDF export in progress: owns the off-screen web view, runs the libraries and the post-render
+// script once the page has loaded, and hands over to Export::createPDF after the settle time.
+class PDFDelegate : public QObject
+{
+    Q_OBJECT
+public:
+    PDFDelegate(ExportEnvironment env, QObject *parent = nullptr);
+    ~PDFDelegate() override;
+
+    std::function<void()> onReady;
+    QPointer<QWebEngineView> retainedWebView;
+    int jsIndex = 0;
+
+    const ExportEnvironment &environment() const { return m_env; }
+    void setPublishedUrl(const QUrl &url) { m_publishedUrl = url; }
+
+    void pageLoaded(bool ok);
+    void loadNextScript();
+    // Releases the web view and the page, and deletes the delegate later.
+    void finish();
+
+signals:
+    void finished();
+
+private:
+    ExportEnvironment m_env;
+    QStringList m_scripts;
+    bool m_scriptsRead = false;
+    bool m_chainStarted = false;
+    QUrl m_publishedUrl;
+};

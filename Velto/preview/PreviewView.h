@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Velto/preview/PreviewController.h"
+#include "Velto/preview/PreviewHost.h"
+
+#include <QUrl>
+#include <QWebEngineView>
+
+class AppSettings;
+class PreviewPage;
+class WorkspaceState;
+
+// The live preview beside the editor: a web view showing the rendered document, kept current
+// through PreviewController. The last preview created is the one the local API inspects.
+class PreviewView
+    : public QWebEngineView
+    , private PreviewHost
+{
+    Q_OBJECT
+public:
+    // A preview of the workspace's text; width and theme style are read from the settings at
+    // every swap. The visible source line starts at 0 (no scroll request).
+    PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidget *parent = nullptr);
+
+    // A preview of the given text with explicit sources (tests, benchmarks).
+    PreviewView(const QString &markdown, PreviewController::Sources sources,
+                QWidget *parent = nullptr);
+
+    ~PreviewView() override;
+
+    // The sources of the application: MarkdownParser and the settings' current look.
+    static PreviewController::Sources standardSources(AppSettings &settings);
+
+    QString markdown() const { return m_markdown; }
+    void setMarkdown(const QString &markdown);
+
+    // The 1-based source line to bring to the top; 0 means no scroll request.
+    int visibleSourceLine() const { return m_visibleSourceLine; }
+    void setVisibleSourceLine(int line);
+
+    PreviewController &controller() { return *m_controller; }
+    PreviewPage &previewPage() { return *m_page; }
+
+protected:
+    void childEvent(QChildEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setUp(const QString &markdown);
+    // Hands the web view to the local API server (weakly held there).
+    void registerForInspection();
+
+    void loadPage(const QString &html) override;
+    void loadFallbackPage(const QString &html) override;
+    void runScript(const QString &script) override;
+    void runScript(const QString &script, std::function<void(const QVariant &)> done) override;
+
+    PreviewPage *m_page = nullptr;
+    PreviewController *m_controller = nullptr;
+    QString m_markdown;
+    int m_visibleSourceLine = 0;
+    QUrl m_publishedUrl;
+};

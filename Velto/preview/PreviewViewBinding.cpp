@@ -1,0 +1,46 @@
+#include "Velto/preview/PreviewView.h"
+
+#include "Velto/api/DebugServer.h"
+#include "Velto/model/AppSettings.h"
+#include "Velto/model/WorkspaceState.h"
+#include "core/markdown/MarkdownDocumentCache.h"
+#include "core/markdown/MarkdownParser.h"
+
+#include <QPointer>
+
+PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidget *parent)
+    : QWebEngineView(parent)
+{
+    m_controller = new PreviewController(*this, standardSources(settings), this);
+    setUp(workspace.text());
+    QPointer<WorkspaceState> ws(&workspace);
+    connect(&workspace, &WorkspaceState::textChanged, this, [this, ws] {
+        if (ws)
+            setMarkdown(ws->text());
+    });
+}
+
+PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
+{
+    PreviewController::Sources sources;
+    sources.renderPage = [](const QString &markdown) {
+        return MarkdownParser::renderPage(*MarkdownDocumentCache::shared().document(markdown));
+    };
+    // The highlighter, outline and status bar of the same keystroke share this parse.
+    sources.renderBody = [](const QString &markdown) {
+        return MarkdownParser::renderBody(*MarkdownDocumentCache::shared().document(markdown));
+    };
+    sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
+    QPointer<AppSettings> s(&settings);
+    sources.style = [s] {
+        if (!s)
+            return PreviewController::Style();
+        return PreviewController::Style {s->isWideMode(), s->currentTheme().previewExtraCSS};
+    };
+    return sources;
+}
+
+void PreviewView::registerForInspection()
+{
+    DebugServer::shared().setWebView(this);
+}

@@ -1,0 +1,205 @@
+#include "QStringPrinter.h"
+#include "WebTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "Velto/preview/Export.h"
+#include "Velto/preview/PageSchemeHandler.h"
+#include "core/markdown/MarkdownParser.h"
+#include "platform/Log.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A save panel that answers with a fixed path (empty: cancel), and a timer the test fires.
+struct ExportFixture : ::testing::Test
+{
+    QTemporaryDir dir;
+    QString answer;
+    QList<ExportEnvironment::FileRequest> requests;
+    QList<std::function<void()>> timers;
+    QList<int> timerDelays;
+
+    ExportEnvironment environment()
+    {
+        ExportEnvironment env;
+        env.chooseFile = [this](const ExportEnvironment::FileRequest &request,
+                                std::function<void(const QString &)> done) {
+            requests << request;
+            done(answer);
+        };
+        env.delay = [this](int ms, QObject *, std::function<void()> fn) {
+            timerDelays << ms;
+            timers << std::move(fn);
+        };
+        env.renderExportPage
+            = [](const QString &md) { return MarkdownParser::renderExportPage(md); };
+        env.previewScripts = [] { return webtest::libraries(); };
+        return env;
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+};
+
+using HTMLExport = ExportFixture;
+
+TEST_F(HTMLExport, confirmingWritesExactlyTheExportPage)
+{
+    answer = path(QStringLiteral("out.html"));
+    const QString text = QStringLiteral("# Héllo\n\n$x$ and `code`\n");
+    Export::exportHTML(text, environment());
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0].proposedName, QStringLiteral("export.html"));
+    EXPECT_EQ(requests[0].nameFilter, QStringLiteral("HTML (*.html)"));
+    EXPECT_EQ(requests[0].defaultSuffix, QStringLiteral("html"));
+    const QByteArray written = testsupport::readFile(answer);
+    EXPECT_EQ(written, MarkdownParser::renderExportPage(text).toUtf8());
+    EXPECT_TRUE(written.contains("<h1 data-line=\"1\">Héllo</h1>"));
+    EXPECT_TRUE(written.contains("mermaid.run()"));
+}
+
+TEST_F(HTMLExport, cancellingWritesNothing)
+{
+    answer.clear();
+    Export::exportHTML(QStringLiteral("x"), environment());
+    EXPECT_EQ(requests.size(), 1);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(HTMLExport, anExistingFileIsReplacedAndAFailedWriteIsLoggedAndLeavesNoFile)
+{
+    answer = path(QStringLiteral("old.html"));
+    ASSERT_TRUE(
+        testsupport::writeFile(answer, "old contents that are longer than the new page? no"));
+    Export::exportHTML(QStringLiteral("new"), environment());
+    EXPECT_TRUE(testsupport::readFile(answer).contains("<p data-line=\"1\">new</p>"));
+
+    LogCapture log;
+    answer = path(QStringLiteral("missing/folder/out.html"));
+    Export::exportHTML(QStringLiteral("x"), environment());
+    EXPECT_FALSE(QFileInfo::exists(answer));
+    const QStringList lines = log.lines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[Export] write failed: ") + answer + u':'));
+}
+
+TEST(ExportWrite, aWriteFailingMidwayKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("keep.pdf"));
+    ASSERT_TRUE(testsupport::writeFile(target, "%PDF-old"));
+    // A file size limit makes the write fail partway, as a full disk would.
+    rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small {4096, old.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    LogCapture log;
+    const bool ok = Export::writeFile(target, QByteArray(1 << 20, 'x'));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(testsupport::readFile(target), QByteArray("%PDF-old"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {QStringLiteral("keep.pdf")});
+    EXPECT_TRUE(log.contains(QStringLiteral("[Export] write failed: ") + target));
+}
+
+struct PDFExport : ExportFixture
+{
+    // Runs an export up to its settle timer, fires it, and waits for the export to end.
+    void runToEnd(PDFDelegate *delegate)
+    {
+        QPointer<PDFDelegate> guard(delegate);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !timers.isEmpty() || !guard; }, 60s));
+        ASSERT_TRUE(guard) << "the export ended before its settle time";
+        EXPECT_TRUE(requests.isEmpty()) << "the panel must wait for the settle time";
+        EXPECT_EQ(timerDelays, QList<int> {800});
+        timers.takeFirst()();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !guard; }, 60s));
+    }
+    static int pdfPages(const QString &file)
+    {
+        QProcess p;
+        p.start(QStringLiteral("pdfinfo"), {file});
+        if (!p.waitForFinished(30000) || p.exitCode() != 0)
+            return -1;
+        const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
+                           .match(QString::fromUtf8(p.readAllStandardOutput()));
+        return m.hasMatch() ? m.captured(1).toInt() : -1;
+    }
+};
+
+TEST_F(PDFExport, anEmptyDocumentBecomesAValidPDFWrittenOnlyAfterThePanel)
+{
+    answer = path(QStringLiteral("empty.pdf"));
+    const int published = PageSchemeHandler::shared().publishedCount();
+    runToEnd(Export::exportPDF(QString(), environment()));
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0].proposedName, QStringLiteral("export.pdf"));
+    EXPECT_EQ(requests[0].nameFilter, QStringLiteral("PDF (*.pdf)"));
+    const QByteArray pdf = testsupport::readFile(answer);
+    EXPECT_TRUE(pdf.startsWith("%PDF-"));
+    EXPECT_EQ(pdfPages(answer), 1);
+    EXPECT_EQ(PageSchemeHandler::shared().publishedCount(), published);
+}
+
+TEST_F(PDFExport, aLongDocumentWithMathCodeAndADiagramIsPaginated)
+{
+    QString text = QStringLiteral("# Report\n\n$E=mc^2$\n\n```cpp\nint x = 1;\n```\n\n"
+                                  "```mermaid\ngraph TD\n  A-->B\n```\n\n");
+    for (int i = 0; i < 200; ++i)
+        text += QStringLiteral("Paragraph %1 with some words to fill the line.\n\n").arg(i);
+    answer = path(QStringLiteral("long.pdf"));
+    runToEnd(Export::exportPDF(text, environment()));
+    EXPECT_TRUE(testsupport::readFile(answer).startsWith("%PDF-"));
+    EXPECT_GT(pdfPages(answer), 1);
+}
+
+TEST_F(PDFExport, cancellingThePanelDropsThePDF)
+{
+    answer.clear();
+    runToEnd(Export::exportPDF(QStringLiteral("# x"), environment()));
+    EXPECT_EQ(requests.size(), 1);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(PDFExport, twoExportsRunSideBySide)
+{
+    ExportEnvironment env = environment();
+    QStringList targets {path(QStringLiteral("a.pdf")), path(QStringLiteral("b.pdf"))};
+    env.chooseFile = [&](const ExportEnvironment::FileRequest &,
+                         std::function<void(const QString &)> done) { done(targets.takeFirst()); };
+    QPointer<PDFDelegate> a = Export::exportPDF(QStringLiteral("# A"), env);
+    QPointer<PDFDelegate> b = Export::exportPDF(QStringLiteral("# B"), env);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return timers.size() == 2; }, 60s));
+    for (auto &fire : timers)
+        fire();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !a && !b; }, 60s));
+    EXPECT_TRUE(testsupport::readFile(path(QStringLiteral("a.pdf"))).startsWith("%PDF-"));
+    EXPECT_TRUE(testsupport::readFile(path(QStringLiteral("b.pdf"))).startsWith("%PDF-"));
+}
+
+TEST_F(PDFExport, aFailedPrintIsLoggedAndShowsNoPanel)
+{
+    LogCapture log;
+    QPointer<PDFDelegate> delegate = new PDFDelegate(environment());
+    Export::savePDF(QByteArray(), delegate);
+    EXPECT_TRUE(requests.isEmpty());
+    const QStringList lines = log.lines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[Export] PDF error: ")));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !delegate; }));
+}
+
+} // namespace

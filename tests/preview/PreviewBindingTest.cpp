@@ -1,0 +1,69 @@
+#include "QStringPrinter.h"
+#include "WebTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "Velto/api/DebugServer.h"
+#include "Velto/model/AppSettings.h"
+#include "Velto/model/EditorTheme.h"
+#include "Velto/model/WorkspaceState.h"
+#include "Velto/preview/PreviewView.h"
+#include "platform/Defaults.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTheAPI)
+{
+    QTemporaryDir dir;
+    Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
+    AppSettings settings(defaults);
+    settings.setThemeID(QStringLiteral("night"));
+    settings.setIsWideMode(true);
+    WorkspaceState::Services services;
+    services.defaults = &defaults;
+    WorkspaceState workspace(services);
+    workspace.setText(QStringLiteral("# First"));
+
+    auto view = std::make_unique<PreviewView>(workspace, settings);
+    EXPECT_EQ(DebugServer::shared().webView(), view.get());
+    auto settled = [&] {
+        return testsupport::waitUntil(
+            [&] { return view->controller().jsReady() && !view->controller().swapInFlight(); },
+            60s);
+    };
+    ASSERT_TRUE(settled());
+    auto js = [&](const QString &s) { return webtest::evaluate(view->page(), s); };
+    EXPECT_EQ(js(QStringLiteral("document.querySelector('h1').textContent")).toString(),
+              QStringLiteral("First"));
+    EXPECT_EQ(js(QStringLiteral("document.body.style.maxWidth")).toString(),
+              QStringLiteral("none"));
+    EXPECT_EQ(
+        js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
+        EditorTheme::night().previewExtraCSS);
+
+    // A theme switch alone leaves the page; the next edit brings it.
+    settings.setThemeID(QStringLiteral("sepia"));
+    settings.setIsWideMode(false);
+    workspace.setText(QStringLiteral("# Second\n\n$x$"));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(js(QStringLiteral("document.querySelector('h1').textContent")).toString(),
+              QStringLiteral("Second"));
+    EXPECT_EQ(js(QStringLiteral("document.querySelectorAll('.katex').length")).toInt(), 1);
+    EXPECT_EQ(js(QStringLiteral("document.body.style.maxWidth")).toString(),
+              QStringLiteral("800px"));
+    EXPECT_EQ(
+        js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
+        EditorTheme::sepia().previewExtraCSS);
+
+    view.reset();
+    EXPECT_EQ(DebugServer::shared().webView(), nullptr);
+}
+
+} // namespace

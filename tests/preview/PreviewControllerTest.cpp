@@ -1,0 +1,248 @@
+#include "FakePreviewHost.h"
+#include "QStringPrinter.h"
+
+#include "Velto/preview/PreviewScripts.h"
+#include "platform/Log.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString marker = QStringLiteral("'velto-injected'");
+const QString swapStart = QStringLiteral("document.body.innerHTML = ");
+
+struct PreviewControllerTest : ::testing::Test
+{
+    FakePreviewHost host;
+    PreviewController::Style style;
+    QStringList libraries {QStringLiteral("lib1();"), QStringLiteral("lib2();")};
+    PreviewController controller {host, sources()};
+
+    PreviewController::Sources sources()
+    {
+        PreviewController::Sources s;
+        s.renderPage = [](const QString &md) { return QStringLiteral("PAGE:") + md; };
+        s.renderBody = [](const QString &md) { return QStringLiteral("BODY:") + md; };
+        s.previewScripts = [this] { return libraries; };
+        s.style = [this] { return style; };
+        return s;
+    }
+
+    // Loads the page and completes the library chain, which ends with the first swap in flight.
+    void becomeReady()
+    {
+        controller.pageLoaded(true);
+        while (!controller.jsReady())
+            ASSERT_TRUE(host.completeNext(QStringLiteral("velto-injected")));
+    }
+    QStringList swaps() const { return host.scriptsContaining(swapStart); }
+};
+
+TEST_F(PreviewControllerTest, startLoadsThePageOfTheFirstText)
+{
+    controller.start(QStringLiteral("# A"));
+    EXPECT_EQ(host.pages, QStringList {QStringLiteral("PAGE:# A")});
+    EXPECT_EQ(controller.lastRenderedMarkdown(), QStringLiteral("# A"));
+    EXPECT_TRUE(host.calls.empty());
+}
+
+TEST_F(PreviewControllerTest, librariesRunOneAfterAnotherAndAFailingOneDoesNotStopTheChain)
+{
+    LogCapture log;
+    controller.start(QStringLiteral("x"));
+    controller.pageLoaded(true);
+    ASSERT_EQ(host.calls.size(), 1u);
+    EXPECT_EQ(host.calls[0].script, QStringLiteral("lib1();\n;") + marker);
+
+    // The library throws: its console error names the failure.
+    controller.consoleError(QStringLiteral("Uncaught Error: boom"));
+    host.completeNext();
+    ASSERT_EQ(host.calls.size(), 2u);
+    EXPECT_TRUE(host.calls[1].script.startsWith(QStringLiteral("lib2();")));
+    EXPECT_EQ(log.lines(),
+              QStringList {QStringLiteral("[Preview] JS inject error: Uncaught Error: boom")});
+
+    EXPECT_FALSE(controller.jsReady());
+    host.completeNext(QStringLiteral("velto-injected"));
+    EXPECT_TRUE(controller.jsReady());
+    EXPECT_EQ(controller.jsLoadIndex(), 2);
+    EXPECT_EQ(log.lines().size(), 1);
+    // Set-up script, then the first swap.
+    ASSERT_EQ(host.calls.size(), 4u);
+    EXPECT_EQ(host.calls[2].script, PreviewScripts::setupScript());
+    EXPECT_TRUE(host.calls[3].script.startsWith(swapStart));
+}
+
+TEST_F(PreviewControllerTest, textsBeforeReadyEndInOneSwapOfTheNewestWithCurrentLookAndNoScroll)
+{
+    controller.start(QStringLiteral("first"));
+    controller.update(QStringLiteral("second"), 4);
+    controller.update(QStringLiteral("third"), 5);
+    EXPECT_EQ(controller.pendingMarkdown(), QStringLiteral("third"));
+    EXPECT_TRUE(host.calls.empty());
+
+    style = {true, QStringLiteral("body{color:red;}")};
+    becomeReady();
+    ASSERT_EQ(swaps().size(), 1);
+    EXPECT_EQ(swaps()[0],
+              PreviewScripts::updateScript(QStringLiteral("BODY:third"), true,
+                                           QStringLiteral("body{color:red;}"), std::nullopt));
+    EXPECT_FALSE(swaps()[0].contains(QStringLiteral("_scrollToSourceLine(")));
+    EXPECT_FALSE(controller.pendingMarkdown().has_value());
+    EXPECT_EQ(controller.lastRenderedMarkdown(), QStringLiteral("third"));
+}
+
+TEST_F(PreviewControllerTest, theLoadedTextIsSwappedOnceAfterSetUpToo)
+{
+    controller.start(QStringLiteral("same"));
+    becomeReady();
+    ASSERT_EQ(swaps().size(), 1);
+    EXPECT_TRUE(swaps()[0].contains(QStringLiteral("\"BODY:same\"")));
+    EXPECT_TRUE(swaps()[0].contains(QStringLiteral("maxWidth = '800px'")));
+}
+
+TEST_F(PreviewControllerTest, sameTextOnlyScrollsWhenTheLineChangedAndIsPositive)
+{
+    controller.start(QStringLiteral("t"));
+    becomeReady();
+    host.completeNext();
+    const size_t before = host.calls.size();
+
+    controller.update(QStringLiteral("t"), 0);
+    EXPECT_EQ(host.calls.size(), before);
+    controller.update(QStringLiteral("t"), 7);
+    ASSERT_EQ(host.calls.size(), before + 1);
+    EXPECT_EQ(host.calls.back().script,
+              QStringLiteral("if(window._scrollToSourceLine) window._scrollToSourceLine(7)"));
+    EXPECT_FALSE(host.calls.back().done);
+    controller.update(QStringLiteral("t"), 7);
+    controller.update(QStringLiteral("t"), 0);
+    EXPECT_EQ(host.calls.size(), before + 1);
+    controller.update(QStringLiteral("t"), 3);
+    controller.update(QStringLiteral("t"), 3);
+    EXPECT_EQ(host.calls.size(), before + 2);
+    EXPECT_EQ(swaps().size(), 1);
+}
+
+TEST_F(PreviewControllerTest, aChangedTextCarriesWidthEscapedThemeStyleAndTheLineEvenZero)
+{
+    controller.start(QStringLiteral("a"));
+    becomeReady();
+    host.completeNext();
+
+    style = {true, QStringLiteral("a::after{content:'x';}")};
+    controller.update(QStringLiteral("b"), 0);
+    ASSERT_EQ(swaps().size(), 2);
+    const QString swap = swaps().back();
+    EXPECT_TRUE(swap.contains(QStringLiteral("maxWidth = 'none'")));
+    EXPECT_TRUE(swap.contains(QStringLiteral("ts.textContent = 'a::after{content:\\'x\\';}';\n")));
+    EXPECT_TRUE(swap.endsWith(
+        QStringLiteral("\nif(window._scrollToSourceLine) window._scrollToSourceLine(0);")));
+    EXPECT_EQ(controller.lastScrolledLine(), 0);
+}
+
+TEST_F(PreviewControllerTest, changesDuringASwapAreCoalescedAndTheNewestGoesOutAfterIt)
+{
+    controller.start(QStringLiteral("a"));
+    becomeReady();
+    host.completeNext();
+    controller.update(QStringLiteral("b"), 1);
+    EXPECT_TRUE(controller.swapInFlight());
+    controller.update(QStringLiteral("c"), 2);
+    controller.update(QStringLiteral("d"), 3);
+    controller.update(QStringLiteral("e"), 4);
+    EXPECT_EQ(swaps().size(), 2);
+
+    host.completeNext();
+    ASSERT_EQ(swaps().size(), 3);
+    EXPECT_TRUE(swaps().back().contains(QStringLiteral("\"BODY:e\"")));
+    EXPECT_TRUE(swaps().back().endsWith(QStringLiteral("_scrollToSourceLine(4);")));
+
+    host.completeNext();
+    EXPECT_EQ(swaps().size(), 3);
+    EXPECT_FALSE(controller.swapInFlight());
+    EXPECT_EQ(controller.swapCount(), 3);
+}
+
+TEST_F(PreviewControllerTest, returningToTheTextInFlightSendsNoFurtherSwap)
+{
+    controller.start(QStringLiteral("a"));
+    becomeReady();
+    host.completeNext();
+    controller.update(QStringLiteral("b"), 0);
+    controller.update(QStringLiteral("c"), 0);
+    controller.update(QStringLiteral("b"), 6); // undo while "b" is in flight: only the scroll
+    EXPECT_EQ(host.calls.back().script,
+              QStringLiteral("if(window._scrollToSourceLine) window._scrollToSourceLine(6)"));
+    host.completeNext();
+    EXPECT_EQ(swaps().size(), 2);
+    EXPECT_FALSE(controller.swapInFlight());
+}
+
+TEST_F(PreviewControllerTest, aSecondLoadRepeatsOnlySetUpAndTheUpdate)
+{
+    controller.start(QStringLiteral("a"));
+    becomeReady();
+    host.completeNext();
+    controller.update(QStringLiteral("b"), 2);
+    const size_t before = host.calls.size();
+
+    controller.pageLoaded(true); // e.g. a reload
+    EXPECT_EQ(controller.jsLoadIndex(), 2);
+    ASSERT_EQ(host.calls.size(), before + 2);
+    EXPECT_EQ(host.calls[before].script, PreviewScripts::setupScript());
+    EXPECT_TRUE(host.calls[before + 1].script.contains(QStringLiteral("\"BODY:b\"")));
+
+    // The completion owed by the old document is stale; the new swap's completion counts.
+    EXPECT_TRUE(controller.swapInFlight());
+    host.completeNext();
+    EXPECT_TRUE(controller.swapInFlight());
+    host.completeNext();
+    EXPECT_FALSE(controller.swapInFlight());
+}
+
+TEST_F(PreviewControllerTest, aFailedFirstLoadLoadsAnEmptyPageOnceAndUpdatesKeepWorking)
+{
+    LogCapture log;
+    controller.start(QStringLiteral("big"));
+    controller.update(QStringLiteral("bigger"), 0);
+    controller.pageLoaded(false);
+    EXPECT_EQ(host.fallbackPages, QStringList {QStringLiteral("PAGE:")});
+    EXPECT_TRUE(log.contains(QStringLiteral("[Preview] ")));
+    controller.pageLoaded(false);
+    EXPECT_EQ(host.fallbackPages.size(), 1);
+
+    becomeReady();
+    ASSERT_EQ(swaps().size(), 1);
+    EXPECT_TRUE(swaps()[0].contains(QStringLiteral("\"BODY:bigger\"")));
+}
+
+TEST_F(PreviewControllerTest, aFailedNavigationAfterTheFirstLoadKeepsThePage)
+{
+    controller.start(QStringLiteral("a"));
+    becomeReady();
+    controller.pageLoaded(false);
+    EXPECT_TRUE(host.fallbackPages.isEmpty());
+}
+
+TEST_F(PreviewControllerTest, withoutLibrariesTheSetUpFollowsTheLoadAtOnce)
+{
+    libraries.clear();
+    controller.start(QStringLiteral("a"));
+    controller.pageLoaded(true);
+    EXPECT_TRUE(controller.jsReady());
+    EXPECT_EQ(swaps().size(), 1);
+}
+
+TEST_F(PreviewControllerTest, completionsAfterTheControllerIsGoneAreIgnored)
+{
+    FakePreviewHost otherHost;
+    auto *c = new PreviewController(otherHost, sources());
+    c->start(QStringLiteral("a"));
+    c->pageLoaded(true);
+    delete c;
+    EXPECT_TRUE(otherHost.completeNext(QStringLiteral("velto-injected")));
+    EXPECT_EQ(otherHost.calls.size(), 1u);
+}
+
+} // namespace

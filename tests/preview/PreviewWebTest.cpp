@@ -1,0 +1,275 @@
+#include "QStringPrinter.h"
+#include "WebTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "Velto/preview/PageSchemeHandler.h"
+#include "Velto/preview/PreviewPage.h"
+#include "Velto/preview/PreviewView.h"
+#include "platform/Log.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString mixedDocument = QStringLiteral("# Title\n\nInline $E=mc^2$ here.\n\n"
+                                             "```cpp\nint x = 1;\n```\n\n"
+                                             "```mermaid\ngraph TD\n  A-->B\n```\n");
+
+struct PreviewWebTest : ::testing::Test
+{
+    PreviewController::Style style;
+    std::unique_ptr<PreviewView> view;
+
+    void open(const QString &markdown, PreviewController::Sources sources)
+    {
+        view = std::make_unique<PreviewView>(markdown, std::move(sources));
+        view->show();
+        ASSERT_TRUE(settled(60s)) << "the preview never became ready";
+    }
+    void open(const QString &markdown, const QStringList &withoutLibraries = {})
+    {
+        open(markdown, webtest::sources(&style, withoutLibraries));
+    }
+    bool settled(std::chrono::milliseconds timeout = 20s)
+    {
+        return testsupport::waitUntil(
+            [&] { return view->controller().jsReady() && !view->controller().swapInFlight(); },
+            timeout);
+    }
+    void swapTo(const QString &markdown)
+    {
+        view->setMarkdown(markdown);
+        ASSERT_TRUE(settled());
+    }
+    QVariant js(const QString &script) { return webtest::evaluate(view->page(), script); }
+    int count(const QString &selector)
+    {
+        return js(QStringLiteral("document.querySelectorAll('%1').length").arg(selector)).toInt();
+    }
+};
+
+TEST_F(PreviewWebTest, thePageDefinesTheLibrariesAndServesFromItsOwnScheme)
+{
+    open(QStringLiteral("# Hello"));
+    EXPECT_EQ(js(QStringLiteral("typeof katex")).toString(), QStringLiteral("object"));
+    EXPECT_EQ(js(QStringLiteral("typeof hljs")).toString(), QStringLiteral("object"));
+    EXPECT_EQ(js(QStringLiteral("typeof mermaid")).toString(), QStringLiteral("object"));
+    EXPECT_EQ(js(QStringLiteral("typeof renderMathInElement")).toString(),
+              QStringLiteral("function"));
+    EXPECT_EQ(js(QStringLiteral("typeof window._scrollToSourceLine")).toString(),
+              QStringLiteral("function"));
+    EXPECT_EQ(js(QStringLiteral("location.protocol")).toString(), QStringLiteral("velto-page:"));
+    // The local API evaluates code with an indirect eval; the page must allow it.
+    EXPECT_EQ(js(QStringLiteral("(0,eval)('1+1')")).toInt(), 2);
+    EXPECT_EQ(
+        js(QStringLiteral("document.querySelector('h1').getAttribute('data-line')")).toString(),
+        QStringLiteral("1"));
+}
+
+TEST_F(PreviewWebTest, theFirstDocumentIsRenderedWithThemeAndWidthBeforeAnyKeystroke)
+{
+    style = {true, QStringLiteral("body{color:rgb(1, 2, 3);}")};
+    open(mixedDocument);
+    EXPECT_GT(count(QStringLiteral(".katex")), 0);
+    EXPECT_GT(count(QStringLiteral("code.hljs")), 0);
+    EXPECT_EQ(js(QStringLiteral("document.body.style.maxWidth")).toString(),
+              QStringLiteral("none"));
+    EXPECT_EQ(js(QStringLiteral("getComputedStyle(document.body).color")).toString(),
+              QStringLiteral("rgb(1, 2, 3)"));
+    EXPECT_TRUE(webtest::waitForTrue(
+        view->page(), QStringLiteral("document.querySelectorAll('.mermaid svg').length > 0")));
+}
+
+TEST_F(PreviewWebTest, aBodySwapRendersMathematicsHighlightedCodeAndADiagram)
+{
+    open(QStringLiteral("start"));
+    EXPECT_EQ(count(QStringLiteral(".katex")), 0);
+    swapTo(mixedDocument);
+    EXPECT_EQ(js(QStringLiteral("document.querySelector('h1').textContent")).toString(),
+              QStringLiteral("Title"));
+    EXPECT_GT(count(QStringLiteral(".katex")), 0);
+    EXPECT_GT(count(QStringLiteral("code.hljs")), 0);
+    EXPECT_EQ(count(QStringLiteral("code.language-mermaid")), 0);
+    EXPECT_TRUE(webtest::waitForTrue(
+        view->page(), QStringLiteral("document.querySelectorAll('.mermaid svg').length > 0")));
+    EXPECT_EQ(count(QStringLiteral("#theme-override")), 1);
+}
+
+TEST_F(PreviewWebTest, parenthesesStayTextWhileBackslashParenthesesAreMathematics)
+{
+    // "\\(" in Markdown is an escaped backslash followed by "(", so the page receives "\(x\)".
+    open(QStringLiteral("(see above) and \\\\(x\\\\) and \\\\[y\\\\]"));
+    EXPECT_EQ(count(QStringLiteral(".katex")), 2);
+    EXPECT_TRUE(js(QStringLiteral("document.body.innerText"))
+                    .toString()
+                    .contains(QStringLiteral("(see above)")));
+}
+
+TEST_F(PreviewWebTest, scrollToSourceLinePicksTheFirstElementWithTheLargestLineNotAfterIt)
+{
+    open(QStringLiteral("# Title\n\npara\n\n- item one\n- item two\n\ntext\n"));
+    js(QStringLiteral(
+        "window.__hits=[];Element.prototype.scrollIntoView=function(o){"
+        "window.__hits.push(this.tagName+':'+this.getAttribute('data-line')+':'+o.block);}"));
+    auto hit = [&](int line) {
+        js(QStringLiteral("window._scrollToSourceLine(%1)").arg(line));
+        return js(QStringLiteral("window.__hits.length ? window.__hits.pop() : ''")).toString();
+    };
+    EXPECT_EQ(hit(0), QString());
+    EXPECT_EQ(hit(1), QStringLiteral("H1:1:start"));
+    EXPECT_EQ(hit(2), QStringLiteral("H1:1:start"));
+    EXPECT_EQ(hit(5), QStringLiteral("UL:5:start"));
+    EXPECT_EQ(hit(6), QStringLiteral("LI:6:start")); // the item, not the paragraph inside it
+    EXPECT_EQ(hit(7), QStringLiteral("LI:6:start"));
+    EXPECT_EQ(hit(100), QStringLiteral("P:8:start"));
+}
+
+TEST_F(PreviewWebTest, theEditorsLineScrollsTheSwappedPage)
+{
+    QString text;
+    for (int i = 1; i <= 200; ++i)
+        text += QStringLiteral("Paragraph %1\n\n").arg(i);
+    open(QStringLiteral("x"));
+    view->setVisibleSourceLine(301);
+    swapTo(text);
+    EXPECT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("window.scrollY > 0")));
+    const double y = js(QStringLiteral("window.scrollY")).toDouble();
+    const double top = js(QStringLiteral("document.querySelector('[data-line=\"301\"]')"
+                                         ".getBoundingClientRect().top + window.scrollY"))
+                           .toDouble();
+    EXPECT_NEAR(y, top, 2.0);
+}
+
+TEST_F(PreviewWebTest, withoutMermaidTheDiagramContainerShowsItsSource)
+{
+    open(QStringLiteral("x"), {QStringLiteral("mermaid.min.js")});
+    swapTo(QStringLiteral("```mermaid\ngraph TD\n  A-->B\n```\n"));
+    EXPECT_EQ(js(QStringLiteral("typeof mermaid")).toString(), QStringLiteral("undefined"));
+    EXPECT_EQ(count(QStringLiteral("pre")), 0);
+    EXPECT_EQ(js(QStringLiteral("document.querySelector('div.mermaid').textContent")).toString(),
+              QStringLiteral("graph TD\n  A-->B\n"));
+}
+
+TEST_F(PreviewWebTest, rapidChangesAreCoalescedAndTheLastTextWins)
+{
+    open(QStringLiteral("start"));
+    const int before = view->controller().swapCount();
+    for (int i = 0; i < 50; ++i)
+        view->setMarkdown(QStringLiteral("edit %1 $x_%1$").arg(i));
+    EXPECT_EQ(view->controller().swapCount(), before + 1);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(view->controller().swapCount(), before + 2);
+    EXPECT_EQ(js(QStringLiteral("document.body.innerText")).toString().left(7),
+              QStringLiteral("edit 49"));
+
+    // Edits interleaved with event processing stay bounded too.
+    const int start = view->controller().swapCount();
+    for (int i = 0; i < 40; ++i) {
+        view->setMarkdown(QStringLiteral("again %1").arg(i));
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(settled());
+    EXPECT_LE(view->controller().swapCount() - start, 40);
+    EXPECT_EQ(js(QStringLiteral("document.body.innerText.trim()")).toString(),
+              QStringLiteral("again 39"));
+}
+
+TEST_F(PreviewWebTest, linkClicksNeverNavigateThePreviewAway)
+{
+    open(QStringLiteral("[web](http://127.0.0.1:9/page)\n\n[file](file:///etc/hostname)\n\n"
+                        "[here](#x)\n\n<img src=\"nowhere:x\" "
+                        "onerror=\"location.href='http://127.0.0.1:9/auto'\">"));
+    QList<QUrl> opened;
+    view->previewPage().openExternal = [&](const QUrl &url) { opened << url; };
+    const QString pageUrl = js(QStringLiteral("location.href")).toString();
+    auto click = [&](int index) {
+        const QVariantList r
+            = js(QStringLiteral(
+                     "(function(){var b=document.querySelectorAll('a')[%1]"
+                     ".getBoundingClientRect();return [b.left+b.width/2,b.top+b.height/2];})()")
+                     .arg(index))
+                  .toList();
+        ASSERT_EQ(r.size(), 2);
+        QWidget *target = view->focusProxy() ? view->focusProxy() : view.get();
+        QTest::mouseClick(target, Qt::LeftButton, {},
+                          QPoint(int(r[0].toDouble()), int(r[1].toDouble())));
+    };
+
+    // Scripts navigate as "link clicks" too, but without the user: they open nothing.
+    js(QStringLiteral("location.href = 'http://127.0.0.1:9/script'"));
+    swapTo(QStringLiteral("[web](http://127.0.0.1:9/page)\n\n[file](file:///etc/hostname)\n\n"
+                          "[here](#x)\n\n<img src=\"nowhere:y\" "
+                          "onerror=\"window.__err=1;location.href='http://127.0.0.1:9/auto'\">"));
+    EXPECT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("window.__err === 1")));
+    EXPECT_TRUE(opened.isEmpty());
+
+    click(0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !opened.isEmpty(); }));
+    click(1);
+    click(2);
+    swapTo(QStringLiteral("after"));
+    EXPECT_EQ(opened, QList<QUrl> {QUrl(QStringLiteral("http://127.0.0.1:9/page"))});
+    EXPECT_TRUE(js(QStringLiteral("location.href")).toString().startsWith(pageUrl));
+    EXPECT_EQ(js(QStringLiteral("document.body.innerText.trim()")).toString(),
+              QStringLiteral("after"));
+}
+
+TEST_F(PreviewWebTest, aReloadFromTheContextMenuKeepsTheLivePage)
+{
+    open(QStringLiteral("first"));
+    swapTo(QStringLiteral("second"));
+    view->page()->triggerAction(QWebEnginePage::Reload);
+    swapTo(QStringLiteral("third $x$"));
+    EXPECT_EQ(js(QStringLiteral("typeof katex")).toString(), QStringLiteral("object"));
+    EXPECT_EQ(count(QStringLiteral(".katex")), 1);
+}
+
+TEST_F(PreviewWebTest, aLibraryThatThrowsIsLoggedAndTheChainGoesOn)
+{
+    LogCapture log;
+    auto sources = webtest::sources(&style, {});
+    sources.previewScripts = [] {
+        return QStringList {QStringLiteral("throw new Error('boom');"),
+                            QStringLiteral("window.secondLibrary = 7;")};
+    };
+    open(QStringLiteral("text"), sources);
+    EXPECT_EQ(js(QStringLiteral("window.secondLibrary")).toInt(), 7);
+    const QStringList errors = log.lines().filter(QStringLiteral("[Preview] JS inject error: "));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("boom")));
+}
+
+TEST_F(PreviewWebTest, aClosedPreviewWithdrawsItsPage)
+{
+    const int before = PageSchemeHandler::shared().publishedCount();
+    open(QStringLiteral("x"));
+    EXPECT_EQ(PageSchemeHandler::shared().publishedCount(), before + 1);
+    view.reset();
+    EXPECT_EQ(PageSchemeHandler::shared().publishedCount(), before);
+}
+
+TEST(PreviewPage, anUnknownPageFailsToLoadAndTheInlineFallbackLoads)
+{
+    PreviewPage page;
+    QSignalSpy finished(&page, &QWebEnginePage::loadFinished);
+    QUrl missing = PageSchemeHandler::shared().publish("x");
+    PageSchemeHandler::shared().withdraw(missing);
+    page.loadPublished(missing);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return finished.size() == 1; }, 20s));
+    EXPECT_FALSE(finished.at(0).at(0).toBool());
+
+    page.loadInline(QStringLiteral("<p>fallback</p>"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return finished.size() == 2; }, 20s));
+    EXPECT_TRUE(finished.at(1).at(0).toBool());
+    EXPECT_EQ(webtest::evaluate(&page, QStringLiteral("document.body.innerText")).toString(),
+              QStringLiteral("fallback"));
+}
+
+} // namespace

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include <ostream>
+
+// Readable QString values in GoogleTest failure messages.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+#include <QUrl>
+
+inline void PrintTo(const QUrl &url, std::ostream *os)
+{
+    *os << '<' << url.toString().toStdString() << '>';
+}

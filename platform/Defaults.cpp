@@ -224,7 +224,26 @@ void Defaults::set(const QString &key, const QJsonValue &value)
         m_values.remove(key);
     else
         m_values.insert(key, value);
-    m_lastWriteOk = writeLocked();
+    if (m_batchDepth > 0)
+        m_dirty = true;
+    else
+        m_lastWriteOk = writeLocked();
+}
+
+Defaults::Batch::Batch(Defaults &defaults)
+    : m_defaults(defaults)
+{
+    QMutexLocker lock(&m_defaults.m_mutex);
+    ++m_defaults.m_batchDepth;
+}
+
+Defaults::Batch::~Batch()
+{
+    QMutexLocker lock(&m_defaults.m_mutex);
+    if (--m_defaults.m_batchDepth == 0 && m_defaults.m_dirty) {
+        m_defaults.m_dirty = false;
+        m_defaults.m_lastWriteOk = m_defaults.writeLocked();
+    }
 }
 
 void Defaults::setData(const QString &key, const QByteArray &bytes)

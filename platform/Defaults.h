@@ -44,6 +44,20 @@ public:
     void setDate(const QString &key, const QDateTime &date);
     void remove(const QString &key);
 
+    // Groups several changes into one write of the file: while a Batch lives, sets only change
+    // the values in memory; the file is written once when the outermost Batch ends.
+    class Batch
+    {
+    public:
+        explicit Batch(Defaults &defaults);
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        Defaults &m_defaults;
+    };
+
     // Whether the last write reached the disk.
     bool lastWriteSucceeded() const;
 
@@ -58,4 +72,6 @@ private:
     mutable QMutex m_mutex;
     QJsonObject m_values;
     bool m_lastWriteOk = true;
+    int m_batchDepth = 0;
+    bool m_dirty = false;
 };

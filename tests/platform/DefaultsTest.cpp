@@ -96,3 +96,25 @@ TEST_F(DefaultsTest, corruptFileReadsAsEmptyAndIsReplacedOnWrite)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DefaultsTest, batchWritesOnceWhenTheOutermostBatchEnds)
+{
+    Defaults d(path());
+    {
+        const Defaults::Batch outer(d);
+        d.set("a", 1);
+        {
+            const Defaults::Batch inner(d);
+            d.set("b", 2);
+        }
+        EXPECT_FALSE(QFile::exists(path())); // nothing written while the outer batch lives
+        EXPECT_EQ(d.integer("b"), 2);
+    }
+    Defaults reread(path());
+    EXPECT_EQ(reread.integer("a"), 1);
+    EXPECT_EQ(reread.integer("b"), 2);
+}
+
+} // namespace

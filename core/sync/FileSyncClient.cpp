@@ -1,0 +1,861 @@
+#include "core/sync/FileSyncClient.h"
+
+#include "core/sync/SyncClock.h"
+#include "core/sync/SyncError.h"
+#include "core/sync/SyncEventStream.h"
+#include "core/sync/SyncFailure.h"
+#include "core/sync/SyncWaker.h"
+
+#include "platform/L10n.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QSaveFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcSync, "velto.sync")
+
+namespace {
+
+struct DeleteLater
+{
+    void operator()(QObject *o) const
+    {
+        if (o)
+            o->deleteLater();
+    }
+};
+
+bool isUsableBase(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
+}
+
+// Plain http to another machine would expose the folder token on the way. It still works (the
+// backend may sit behind a local proxy), but say so once per host.
+void warnIfCleartext(const QUrl &url)
+{
+    if (url.scheme().toLower() != u"http")
+        return;
+    const QString host = url.host();
+    const QHostAddress address(host);
+    if (host == u"localhost" || (!address.isNull() && address.isLoopback()))
+        return;
+    static QSet<QString> warned;
+    if (warned.contains(host))
+        return;
+    warned.insert(host);
+    qCWarning(lcSync) << "sync backend reached over plain http:" << host;
+}
+
+// Errors of the connection itself, as opposed to an HTTP answer that Qt also reports as an
+// error (4xx/5xx, a refused redirect).
+bool isTransportError(QNetworkReply::NetworkError e)
+{
+    return e > QNetworkReply::NoError && e < QNetworkReply::ProxyConnectionRefusedError
+        && e != QNetworkReply::TooManyRedirectsError && e != QNetworkReply::InsecureRedirectError;
+}
+
+bool isProtocolError(QNetworkReply::NetworkError e)
+{
+    return e >= QNetworkReply::ProtocolUnknownError && e <= QNetworkReply::ProtocolFailure;
+}
+
+QString mib(qint64 bytes)
+{
+    return QString::number(bytes / (1024 * 1024));
+}
+
+QByteArray escapeMultipartFileName(const QString &name)
+{
+    QByteArray out;
+    const QByteArray utf8 = name.toUtf8();
+    out.reserve(utf8.size());
+    for (char c : utf8) {
+        if (c == '"')
+            out += "%22";
+        else if (c == '\r')
+            out += "%0D";
+        else if (c == '\n')
+            out += "%0A";
+        else
+            out += c;
+    }
+    return out;
+}
+
+QNetworkReply *dispatch(QNetworkAccessManager *nam, const SyncHttpRequest &r,
+                        const std::optional<QByteArray> &body)
+{
+    const QByteArray &m = r.method;
+    if (m == "GET")
+        return nam->get(r.request);
+    if (m == "HEAD")
+        return nam->head(r.request);
+    if (m == "DELETE" && !body)
+        return nam->deleteResource(r.request);
+    if (m == "POST")
+        return nam->post(r.request, body.value_or(QByteArray()));
+    if (m == "PUT")
+        return nam->put(r.request, body.value_or(QByteArray()));
+    if (body)
+        return nam->sendCustomRequest(r.request, m, *body);
+    return nam->sendCustomRequest(r.request, m);
+}
+
+struct FileRead
+{
+    QByteArray bytes;
+    QString error;
+    bool tooLarge = false;
+};
+
+FileRead readWholeFile(const QString &path, qint64 cap)
+{
+    FileRead result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = file.errorString();
+        return result;
+    }
+    if (file.size() > cap) {
+        result.tooLarge = true;
+        return result;
+    }
+    // Read one byte past the cap so that a file growing meanwhile is still caught.
+    result.bytes = file.read(cap + 1);
+    if (result.bytes.size() > cap) {
+        result.tooLarge = true;
+        result.bytes.clear();
+    } else if (file.error() != QFileDevice::NoError) {
+        result.error = file.errorString();
+        result.bytes.clear();
+    }
+    return result;
+}
+
+QString newTemporaryPath()
+{
+    return FileSyncClient::privateDownloadFolder() + QStringLiteral("/download-")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".part");
+}
+
+struct DownloadAttempt
+{
+    bool isHTTP = false;
+    int status = 0;
+};
+
+} // namespace
+
+QUrl defaultSyncBackendURL()
+{
+    static const QUrl url(QStringLiteral(VELTO_SYNC_BACKEND_URL), QUrl::StrictMode);
+    return url;
+}
+
+std::optional<QByteArray> SyncHttpResponse::header(const QByteArray &name) const
+{
+    for (const auto &pair : headers) {
+        if (pair.first.compare(name, Qt::CaseInsensitive) == 0)
+            return pair.second;
+    }
+    return std::nullopt;
+}
+
+FileSyncClient::FileSyncClient(const QString &baseURL, QNetworkAccessManager *nam,
+                               SyncTiming timing, SyncLimits limits)
+    : FileSyncClient(QUrl(baseURL, QUrl::StrictMode), nam, std::move(timing), limits)
+{
+}
+
+FileSyncClient::FileSyncClient(const QUrl &baseURL, QNetworkAccessManager *nam, SyncTiming timing,
+                               SyncLimits limits)
+    : m_baseURL(isUsableBase(baseURL) ? baseURL : defaultSyncBackendURL())
+    , m_nam(nam ? nam : sharedSession())
+    , m_timing(std::move(timing))
+    , m_limits(limits)
+{
+    warnIfCleartext(m_baseURL);
+}
+
+FileSyncClient FileSyncClient::withCancellation(CancelToken cancel) const
+{
+    FileSyncClient copy = *this;
+    copy.m_cancel = std::move(cancel);
+    return copy;
+}
+
+QNetworkAccessManager *FileSyncClient::sharedSession()
+{
+    // Process-wide and never destroyed: QObjects must not outlive the application object.
+    static QNetworkAccessManager *nam = new QNetworkAccessManager;
+    return nam;
+}
+
+SyncHttpRequest FileSyncClient::makeRequest(const QString &path, const QByteArray &method) const
+{
+    QString base = m_baseURL.toString(QUrl::FullyEncoded);
+    qsizetype begin = 0;
+    qsizetype end = base.size();
+    while (begin < end && base.at(begin) == u'/')
+        ++begin;
+    while (end > begin && base.at(end - 1) == u'/')
+        --end;
+    const QUrl url(base.mid(begin, end - begin) + path, QUrl::StrictMode);
+    if (!isUsableBase(url))
+        throw SyncFailure(FileSyncError(FileSyncError::Case::invalidResponse));
+    SyncHttpRequest r;
+    r.request = QNetworkRequest(url);
+    r.request.setTransferTimeout(int(SyncClock::toMilliseconds(m_timing.requestTimeout).count()));
+    r.method = method;
+    return r;
+}
+
+void FileSyncClient::setFolderToken(QNetworkRequest &request, const QString &token)
+{
+    request.setRawHeader("X-Folder-Token", token.toUtf8());
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
+}
+
+QString FileSyncClient::encodeQueryValue(const QString &value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value, "/"));
+}
+
+QString FileSyncClient::encodePathSegment(const QString &value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+
+QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
+                                                   std::optional<QByteArray> body) const
+{
+    const FileSyncClient self = *this;
+    if (self.m_cancel.isCancelled())
+        throw SyncFailure::cancelled();
+
+    std::unique_ptr<QNetworkReply, DeleteLater> reply(dispatch(self.m_nam, request, body));
+    SyncWaker waker;
+    bool cancelled = false;
+    bool overLimit = false;
+    const qint64 cap = self.m_limits.maxResponseBytes;
+    QNetworkReply *r = reply.get();
+    QObject::connect(r, &QNetworkReply::finished, &waker, &SyncWaker::notify);
+    QObject::connect(r, &QNetworkReply::downloadProgress, &waker,
+                     [&, r](qint64 received, qint64 total) {
+                         if (!overLimit && (received > cap || total > cap)) {
+                             overLimit = true;
+                             r->abort();
+                         }
+                     });
+    self.m_cancel.onCancel(&waker, [&, r] {
+        cancelled = true;
+        r->abort();
+    });
+    while (!r->isFinished())
+        co_await waker.wait();
+
+    const QNetworkReply::NetworkError error = r->error();
+    const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (cancelled || self.m_cancel.isCancelled())
+        throw SyncFailure::cancelled();
+    if (overLimit)
+        throw SyncFailure::localLimit(
+            L10n::format(QStringLiteral("sync.error.limit.response"), {mib(cap)}));
+    if (error == QNetworkReply::OperationCanceledError)
+        throw SyncFailure::timeout();
+
+    SyncHttpResponse response;
+    if (status.isValid() && !isTransportError(error)) {
+        response.isHTTP = true;
+        response.statusCode = status.toInt();
+        response.headers = r->rawHeaderPairs();
+        response.body = r->readAll();
+        co_return response;
+    }
+    if (error != QNetworkReply::NoError && !(isProtocolError(error) && !status.isValid()))
+        throw SyncFailure::transport(error, r->errorString());
+    co_return response; // not HTTP
+}
+
+void FileSyncClient::validate(const SyncHttpResponse &response)
+{
+    if (!response.isHTTP)
+        throw SyncFailure(FileSyncError(FileSyncError::Case::invalidResponse));
+    if (const auto error = FileSyncError::forStatus(response.statusCode))
+        throw SyncFailure(*error);
+}
+
+SyncHttpRequest FileSyncClient::folderRequest(const QString &folderId, const QString &folderToken,
+                                              const QString &rest, const QByteArray &method) const
+{
+    SyncHttpRequest r = makeRequest(
+        QStringLiteral("/sync/folders/") + encodePathSegment(folderId) + rest, method);
+    setFolderToken(r.request, folderToken);
+    return r;
+}
+
+QCoro::Task<SyncHttpResponse> FileSyncClient::sendJson(SyncHttpRequest request,
+                                                       QByteArray body) const
+{
+    request.request.setRawHeader("Content-Type", "application/json");
+    return send(std::move(request), std::move(body));
+}
+
+template<class T>
+QCoro::Task<T> FileSyncClient::fetch(SyncHttpRequest request, std::optional<QByteArray> body,
+                                     bool json) const
+{
+    const FileSyncClient self = *this;
+    if (json)
+        request.request.setRawHeader("Content-Type", "application/json");
+    const SyncHttpResponse response = co_await self.send(std::move(request), std::move(body));
+    validate(response);
+    co_return decodeJson<T>(response.body);
+}
+
+// Folders
+
+QCoro::Task<CreateFolderResponse>
+FileSyncClient::createFolder(QString name, std::optional<qint64> ownerId,
+                             std::optional<QString> sourceDeviceName) const
+{
+    QJsonObject body {{QStringLiteral("name"), name}};
+    if (ownerId)
+        body.insert(QStringLiteral("owner_id"), QJsonValue(*ownerId));
+    if (sourceDeviceName)
+        body.insert(QStringLiteral("source_device_name"), *sourceDeviceName);
+    return fetch<CreateFolderResponse>(makeRequest(QStringLiteral("/sync/folders"), "POST"),
+                                       QJsonDocument(body).toJson(QJsonDocument::Compact), true);
+}
+
+QCoro::Task<FolderDetailResponse> FileSyncClient::getFolder(QString folderId,
+                                                            QString folderToken) const
+{
+    return fetch<FolderDetailResponse>(folderRequest(folderId, folderToken, {}, "GET"));
+}
+
+QCoro::Task<DeleteFolderResponse> FileSyncClient::deleteFolder(QString folderId,
+                                                               QString folderToken) const
+{
+    return fetch<DeleteFolderResponse>(folderRequest(folderId, folderToken, {}, "DELETE"));
+}
+
+// Files
+
+QCoro::Task<SyncHttpResponse> FileSyncClient::sendMultipart(SyncHttpRequest request,
+                                                            QString filePath) const
+{
+    const FileSyncClient self = *this;
+    const qint64 cap = self.m_limits.maxUploadBytes;
+    const QString tooLarge = L10n::format(QStringLiteral("sync.error.limit.upload"), {mib(cap)});
+    const QFileInfo info(filePath);
+    if (info.exists() && info.size() > cap)
+        throw SyncFailure::localLimit(tooLarge);
+
+    // Reading a large file would stall the event loop; it happens on a worker thread.
+    const FileRead read = co_await QtConcurrent::run(readWholeFile, filePath, cap);
+    if (self.m_cancel.isCancelled())
+        throw SyncFailure::cancelled();
+    if (read.tooLarge)
+        throw SyncFailure::localLimit(tooLarge);
+    if (!read.error.isNull())
+        throw SyncFailure::file(SyncFailure::FileOperation::read, filePath, read.error);
+
+    const QByteArray boundary = newBoundary();
+    request.request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary);
+    const QString fileName = info.fileName();
+    QByteArray body = multipartBody(boundary, fileName, mimeType(info.suffix()), read.bytes);
+    co_return co_await self.send(std::move(request), std::move(body));
+}
+
+QCoro::Task<FileUploadResponse>
+FileSyncClient::uploadFile(QString folderId, QString folderToken, QString filePath,
+                           std::optional<QString> relativePath,
+                           std::optional<QString> sourceDevice) const
+{
+    const FileSyncClient self = *this;
+    QStringList items;
+    if (relativePath)
+        items << QStringLiteral("relative_path=") + encodeQueryValue(*relativePath);
+    if (sourceDevice)
+        items << QStringLiteral("source_device=") + encodeQueryValue(*sourceDevice);
+    QString rest = QStringLiteral("/files");
+    if (!items.isEmpty())
+        rest += u'?' + items.join(u'&');
+    SyncHttpRequest request = self.folderRequest(folderId, folderToken, rest, "POST");
+    const SyncHttpResponse response = co_await self.sendMultipart(std::move(request), filePath);
+    validate(response);
+    co_return decodeJson<FileUploadResponse>(response.body);
+}
+
+QCoro::Task<ContentUploadResponse> FileSyncClient::uploadContent(QString folderId,
+                                                                 QString folderToken, qint64 fileId,
+                                                                 QString filePath) const
+{
+    const FileSyncClient self = *this;
+    SyncHttpRequest request = self.folderRequest(
+        folderId, folderToken, QStringLiteral("/files/%1/content").arg(fileId), "PUT");
+    const SyncHttpResponse response = co_await self.sendMultipart(std::move(request), filePath);
+    validate(response);
+    co_return decodeJson<ContentUploadResponse>(response.body);
+}
+
+QCoro::Task<FileListResponse> FileSyncClient::listFiles(QString folderId, QString folderToken) const
+{
+    return fetch<FileListResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/files"), "GET"));
+}
+
+QCoro::Task<DownloadURLResponse> FileSyncClient::downloadURL(QString folderId, QString folderToken,
+                                                             qint64 fileId) const
+{
+    return fetch<DownloadURLResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/files/%1/url").arg(fileId), "GET"));
+}
+
+QCoro::Task<DeleteFileResponse> FileSyncClient::deleteFile(QString folderId, QString folderToken,
+                                                           qint64 fileId) const
+{
+    return fetch<DeleteFileResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/files/%1").arg(fileId), "DELETE"));
+}
+
+// Changes and structure
+
+QCoro::Task<ChangesResponse> FileSyncClient::changes(QString folderId, QString folderToken,
+                                                     qint64 since, qint64 limit) const
+{
+    return fetch<ChangesResponse>(
+        folderRequest(folderId, folderToken,
+                      QStringLiteral("/changes?since=%1&limit=%2").arg(since).arg(limit), "GET"));
+}
+
+QCoro::Task<StructureUploadResponse>
+FileSyncClient::uploadStructure(QString folderId, QString folderToken,
+                                QList<StructureFileEntry> entries) const
+{
+    QJsonArray files;
+    for (const StructureFileEntry &entry : entries)
+        files.append(toJsonObject(entry));
+    const QByteArray body = QJsonDocument(QJsonObject {{QStringLiteral("files"), files}})
+                                .toJson(QJsonDocument::Compact);
+    return fetch<StructureUploadResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/structure"), "PUT"), body, true);
+}
+
+QCoro::Task<StructureResponse> FileSyncClient::getStructure(QString folderId,
+                                                            QString folderToken) const
+{
+    return fetch<StructureResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/structure"), "GET"));
+}
+
+QCoro::Task<QString> FileSyncClient::structureETag(QString folderId, QString folderToken) const
+{
+    const FileSyncClient self = *this;
+    const SyncHttpResponse response = co_await self.send(
+        self.folderRequest(folderId, folderToken, QStringLiteral("/structure"), "HEAD"));
+    if (!response.isHTTP)
+        throw SyncFailure(FileSyncError(FileSyncError::Case::invalidResponse));
+    switch (response.statusCode) {
+    case 401:
+        throw SyncFailure(FileSyncError(FileSyncError::Case::unauthorized));
+    case 403:
+        throw SyncFailure(FileSyncError(FileSyncError::Case::forbidden));
+    case 404:
+        throw SyncFailure(FileSyncError(FileSyncError::Case::notFound));
+    case 410:
+        throw SyncFailure(FileSyncError(FileSyncError::Case::gone));
+    default:
+        break;
+    }
+    QString tag = QString::fromUtf8(response.header("ETag").value_or(QByteArray()));
+    qsizetype begin = 0;
+    qsizetype end = tag.size();
+    while (begin < end && tag.at(begin) == u'"')
+        ++begin;
+    while (end > begin && tag.at(end - 1) == u'"')
+        --end;
+    co_return tag.mid(begin, end - begin);
+}
+
+QCoro::Task<ResolveFileResponse> FileSyncClient::resolveFile(QString folderId, QString folderToken,
+                                                             QString relativePath) const
+{
+    const QByteArray body
+        = QJsonDocument(QJsonObject {{QStringLiteral("relative_path"), relativePath}})
+              .toJson(QJsonDocument::Compact);
+    return fetch<ResolveFileResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/resolve-file"), "POST"), body, true);
+}
+
+// File requests
+
+QCoro::Task<FileRequestResponse> FileSyncClient::requestFile(QString folderId, QString folderToken,
+                                                             qint64 fileId) const
+{
+    // No body and no content type.
+    return fetch<FileRequestResponse>(folderRequest(
+        folderId, folderToken, QStringLiteral("/files/%1/request").arg(fileId), "POST"));
+}
+
+QCoro::Task<PendingFileRequestListResponse>
+FileSyncClient::pendingFileRequests(QString folderId, QString folderToken) const
+{
+    return fetch<PendingFileRequestListResponse>(folderRequest(
+        folderId, folderToken, QStringLiteral("/file-requests?status=pending"), "GET"));
+}
+
+QCoro::Task<UpdateFileRequestResponse> FileSyncClient::updateFileRequest(QString folderId,
+                                                                         QString folderToken,
+                                                                         qint64 requestId,
+                                                                         QString status) const
+{
+    return fetch<UpdateFileRequestResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/file-requests/%1").arg(requestId),
+                      "PUT"),
+        encodeJson(UpdateFileRequestRequest {status}), true);
+}
+
+QCoro::Task<MetadataUploadResponse>
+FileSyncClient::uploadMetadata(QString folderId, QString folderToken,
+                               MetadataUploadRequest metadata) const
+{
+    return fetch<MetadataUploadResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/files/metadata"), "POST"),
+        encodeJson(metadata), true);
+}
+
+// Pairing and devices
+
+QCoro::Task<PairRequestResponse>
+FileSyncClient::requestPairing(std::optional<QString> deviceName,
+                               std::optional<QString> deviceType) const
+{
+    SyncHttpRequest request = makeRequest(QStringLiteral("/sync/pair/request"), "POST");
+    if (!deviceName && !deviceType)
+        return fetch<PairRequestResponse>(std::move(request));
+    QJsonObject body;
+    if (deviceName)
+        body.insert(QStringLiteral("device_name"), *deviceName);
+    if (deviceType)
+        body.insert(QStringLiteral("device_type"), *deviceType);
+    return fetch<PairRequestResponse>(std::move(request),
+                                      QJsonDocument(body).toJson(QJsonDocument::Compact), true);
+}
+
+QCoro::Task<PairConfirmResponse> FileSyncClient::confirmPairing(QString code, QString folderId,
+                                                                QString folderToken) const
+{
+    SyncHttpRequest request = makeRequest(QStringLiteral("/sync/pair/confirm"), "POST");
+    // The body carries the folder token: it must not be re-sent to another origin either.
+    request.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                 QNetworkRequest::SameOriginRedirectPolicy);
+    return fetch<PairConfirmResponse>(
+        std::move(request), encodeJson(PairConfirmRequest(code, folderId, folderToken)), true);
+}
+
+QCoro::Task<PairStatusResponse> FileSyncClient::pairingStatus(QString pollSecret) const
+{
+    return fetch<PairStatusResponse>(makeRequest(
+        QStringLiteral("/sync/pair/status?secret=") + encodeQueryValue(pollSecret), "GET"));
+}
+
+QCoro::Task<PairedDeviceListResponse> FileSyncClient::listDevices(QString folderId,
+                                                                  QString folderToken) const
+{
+    return fetch<PairedDeviceListResponse>(
+        folderRequest(folderId, folderToken, QStringLiteral("/devices"), "GET"));
+}
+
+QCoro::Task<> FileSyncClient::revokeDevice(QString folderId, QString folderToken,
+                                           qint64 deviceId) const
+{
+    const FileSyncClient self = *this;
+    const SyncHttpResponse response = co_await self.send(self.folderRequest(
+        folderId, folderToken, QStringLiteral("/devices/%1").arg(deviceId), "DELETE"));
+    validate(response);
+}
+
+QCoro::Task<DeviceStatusResponse> FileSyncClient::deviceStatus(qint64 deviceId,
+                                                               std::optional<qint64> ownerId) const
+{
+    QString path = QStringLiteral("/sync/devices/%1/status").arg(deviceId);
+    if (ownerId)
+        path += QStringLiteral("?owner_id=%1").arg(*ownerId);
+    return fetch<DeviceStatusResponse>(makeRequest(path, "GET"));
+}
+
+// Event stream
+
+namespace {
+
+QCoro::AsyncGenerator<SSEChangeNotification> runEventStream(FileSyncClient client, QString folderId,
+                                                            QString folderToken,
+                                                            std::optional<QString> lastEventId)
+{
+    const CancelToken cancel = client.cancelToken();
+    if (cancel.isCancelled())
+        co_return;
+    SyncHttpRequest r = client.makeRequest(QStringLiteral("/sync/folders/")
+                                               + FileSyncClient::encodePathSegment(folderId)
+                                               + QStringLiteral("/events"),
+                                           "GET");
+    FileSyncClient::setFolderToken(r.request, folderToken);
+    r.request.setRawHeader("Accept", "text/event-stream");
+    if (lastEventId)
+        r.request.setRawHeader("Last-Event-ID", lastEventId->toUtf8());
+
+    std::unique_ptr<SyncEventStream, DeleteLater> stream(
+        new SyncEventStream(r.request, folderId, client.timing(), client.limits()));
+    SyncEventStream *s = stream.get();
+    cancel.onCancel(s, [s] { s->cancel(); });
+    s->start();
+    for (;;) {
+        if (cancel.isCancelled())
+            co_return;
+        if (std::optional<SSEChangeNotification> notification = s->take()) {
+            co_yield *notification;
+            continue;
+        }
+        if (s->isFinished()) {
+            if (s->failure() && !cancel.isCancelled())
+                throw *s->failure();
+            co_return;
+        }
+        co_await s->waker().wait();
+    }
+}
+
+} // namespace
+
+QCoro::AsyncGenerator<SSEChangeNotification>
+FileSyncClient::events(QString folderId, QString folderToken,
+                       std::optional<QString> lastEventId) const
+{
+    return runEventStream(*this, std::move(folderId), std::move(folderToken),
+                          std::move(lastEventId));
+}
+
+// File transfer
+
+QString FileSyncClient::mimeType(const QString &extension)
+{
+    const QString e = extension.toLower();
+    if (e == u"md" || e == u"markdown" || e == u"mdown")
+        return QStringLiteral("text/markdown");
+    if (e == u"txt")
+        return QStringLiteral("text/plain");
+    if (e == u"pdf")
+        return QStringLiteral("application/pdf");
+    if (e == u"jpg" || e == u"jpeg")
+        return QStringLiteral("image/jpeg");
+    if (e == u"png")
+        return QStringLiteral("image/png");
+    if (e == u"heic")
+        return QStringLiteral("image/heic");
+    if (e == u"json")
+        return QStringLiteral("application/json");
+    if (e == u"html" || e == u"htm")
+        return QStringLiteral("text/html");
+    if (e == u"css")
+        return QStringLiteral("text/css");
+    return QStringLiteral("application/octet-stream");
+}
+
+QByteArray FileSyncClient::newBoundary()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+}
+
+QByteArray FileSyncClient::multipartBody(const QByteArray &boundary, const QString &fileName,
+                                         const QString &contentType, const QByteArray &content)
+{
+    QByteArray body;
+    body.reserve(content.size() + 256);
+    body += "--" + boundary + "\r\n";
+    body += "Content-Disposition: form-data; name=\"file\"; filename=\""
+        + escapeMultipartFileName(fileName) + "\"\r\n";
+    body += "Content-Type: " + contentType.toUtf8() + "\r\n\r\n";
+    body += content;
+    body += "\r\n--" + boundary + "--\r\n";
+    return body;
+}
+
+QString FileSyncClient::privateDownloadFolder()
+{
+    // Destroyed (and removed) at exit; QTemporaryDir creates it with mode 0700.
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/velto-sync-XXXXXX"));
+    return dir.path();
+}
+
+// Moves a finished download into place in one step: the destination is either the old file or
+// the new one, never missing. Across file systems the bytes go into a sibling temporary file of
+// the destination first (QSaveFile: written, synced, renamed).
+void FileSyncClient::installFile(const QString &temporary, const QString &destination)
+{
+    const QFileInfo target(destination);
+    const QString parent = target.absolutePath();
+    if (!QFileInfo::exists(parent) && !QDir().mkpath(parent))
+        throw SyncFailure::file(SyncFailure::FileOperation::createFolder, parent,
+                                QString::fromLocal8Bit(strerror(errno)));
+    const QByteArray from = QFile::encodeName(temporary);
+    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
+    if (std::rename(from.constData(), to.constData()) == 0)
+        return;
+    const int error = errno;
+    if (error != EXDEV)
+        throw SyncFailure::file(SyncFailure::FileOperation::move, destination,
+                                QString::fromLocal8Bit(strerror(error)));
+    QFile in(temporary);
+    QSaveFile out(target.absoluteFilePath());
+    out.setDirectWriteFallback(false);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        throw SyncFailure::file(SyncFailure::FileOperation::move, destination, out.errorString());
+    QByteArray chunk;
+    while (!(chunk = in.read(1 << 20)).isEmpty()) {
+        if (out.write(chunk) != chunk.size())
+            throw SyncFailure::file(SyncFailure::FileOperation::write, destination,
+                                    out.errorString());
+    }
+    if (!out.commit())
+        throw SyncFailure::file(SyncFailure::FileOperation::write, destination, out.errorString());
+    QFile::remove(temporary);
+}
+
+namespace {
+
+QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QString temporary)
+{
+    const CancelToken cancel = client.cancelToken();
+    const qint64 cap = client.limits().maxDownloadBytes;
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw SyncFailure::file(SyncFailure::FileOperation::write, temporary, file.errorString());
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    QNetworkRequest request(source);
+    request.setTransferTimeout(
+        int(SyncClock::toMilliseconds(client.timing().requestTimeout).count()));
+    std::unique_ptr<QNetworkReply, DeleteLater> reply(client.session()->get(request));
+    QNetworkReply *r = reply.get();
+    SyncWaker waker;
+    bool cancelled = false;
+    bool overLimit = false;
+    bool writeFailed = false;
+    qint64 written = 0;
+    auto drain = [&] {
+        if (!r->isOpen())
+            return;
+        const QByteArray chunk = r->readAll();
+        if (overLimit || writeFailed || chunk.isEmpty())
+            return;
+        if (written + chunk.size() > cap) {
+            overLimit = true;
+            r->abort();
+            return;
+        }
+        if (file.write(chunk) != chunk.size()) {
+            writeFailed = true;
+            r->abort();
+            return;
+        }
+        written += chunk.size();
+    };
+    QObject::connect(r, &QNetworkReply::metaDataChanged, &waker, [&] {
+        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > cap) {
+            overLimit = true;
+            r->abort();
+        }
+    });
+    QObject::connect(r, &QNetworkReply::readyRead, &waker, drain);
+    QObject::connect(r, &QNetworkReply::finished, &waker, &SyncWaker::notify);
+    cancel.onCancel(&waker, [&] {
+        cancelled = true;
+        r->abort();
+    });
+    while (!r->isFinished())
+        co_await waker.wait();
+    drain();
+    file.close();
+
+    const QNetworkReply::NetworkError error = r->error();
+    const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (cancelled || cancel.isCancelled())
+        throw SyncFailure::cancelled();
+    if (overLimit)
+        throw SyncFailure::localLimit(
+            L10n::format(QStringLiteral("sync.error.limit.download"), {mib(cap)}));
+    if (writeFailed)
+        throw SyncFailure::file(SyncFailure::FileOperation::write, temporary, file.errorString());
+    if (error == QNetworkReply::OperationCanceledError)
+        throw SyncFailure::timeout();
+    if (status.isValid() && !isTransportError(error))
+        co_return DownloadAttempt {true, status.toInt()};
+    if (error != QNetworkReply::NoError && !(isProtocolError(error) && !status.isValid()))
+        throw SyncFailure::transport(error, r->errorString());
+    co_return DownloadAttempt {false, 0};
+}
+
+} // namespace
+
+QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath, int retries,
+                                           double delay) const
+{
+    const FileSyncClient self = *this;
+    const QString scheme = source.scheme().toLower();
+    if (!source.isValid() || (scheme != u"http" && scheme != u"https") || source.host().isEmpty())
+        throw SyncFailure(SyncError::invalidURL());
+    retries = std::max(0, retries);
+
+    int lastStatus = 0;
+    for (int attempt = 0; attempt <= retries; ++attempt) {
+        if (attempt > 0 && !co_await self.m_timing.effectiveClock().sleep(delay, self.m_cancel))
+            throw SyncFailure::cancelled();
+        const QString temporary = newTemporaryPath();
+        DownloadAttempt result;
+        try {
+            result = co_await downloadOnce(self, source, temporary);
+        } catch (...) {
+            QFile::remove(temporary);
+            throw;
+        }
+        if (!result.isHTTP) {
+            QFile::remove(temporary);
+            throw SyncFailure(FileSyncError(FileSyncError::Case::invalidResponse));
+        }
+        if (result.status >= 200 && result.status <= 299) {
+            try {
+                installFile(temporary, destinationPath);
+            } catch (...) {
+                QFile::remove(temporary);
+                throw;
+            }
+            co_return;
+        }
+        QFile::remove(temporary);
+        lastStatus = result.status;
+    }
+    throw SyncFailure(FileSyncError::downloadFailed(lastStatus));
+}

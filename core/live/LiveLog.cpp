@@ -1,0 +1,3 @@
+#include "core/live/LiveLog.h"
+
+Q_LOGGING_CATEGORY(lcLiveSync, "velto.livesync")

@@ -1,0 +1,279 @@
+#include "core/live/LiveSyncClient.h"
+
+#include "core/live/LiveLog.h"
+#include "core/live/LiveMessageStream.h"
+
+#include <QTimer>
+#include <QWebSocket>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Full-text sync frames carry whole documents.
+constexpr qint64 maxIncomingMessageSize = 64 * 1024 * 1024;
+// How long a socket closing with "going away" may take to finish its close handshake.
+constexpr auto closeGrace = 5s;
+
+} // namespace
+
+LiveSyncClient::LiveSyncClient(const QString &baseURL, const QString &folderId,
+                               const QString &folderToken, LiveSyncTimings timings,
+                               LiveSyncClock *clock, QObject *parent)
+    : QObject(parent)
+    , m_baseURL(baseURL)
+    , m_folderId(folderId)
+    , m_folderToken(folderToken)
+    , m_timings(timings)
+    , m_reconnectDelay(timings.reconnect)
+{
+    LiveSyncClock &timers = clock ? *clock : LiveSyncClock::system();
+    m_pingTimer = timers.createTimer([this] {
+        send(LiveSyncMessage::ping());
+        if (m_open)
+            m_pingTimer->start(m_timings.ping);
+    });
+    m_debounceTimer = timers.createTimer([this] { flushPendingEdits(); });
+    m_reconnectTimer = timers.createTimer([this] { connect(); });
+    m_handshakeTimer = timers.createTimer([this] {
+        if (m_open && !m_handshakeDone)
+            handleDisconnect();
+    });
+}
+
+LiveSyncClient::~LiveSyncClient()
+{
+    if (!m_closed)
+        disconnect();
+}
+
+QCoro::AsyncGenerator<LiveSyncMessage> LiveSyncClient::messages()
+{
+    if (m_stream)
+        std::exchange(m_stream, {})->finish();
+    auto stream = std::make_shared<LiveMessageStream>();
+    m_stream = stream;
+    if (m_closed)
+        std::exchange(m_stream, {})->finish();
+    else
+        connect();
+    return LiveMessageStream::generate(std::move(stream));
+}
+
+void LiveSyncClient::disconnect()
+{
+    m_closed = true;
+    m_pingTimer->stop();
+    m_reconnectTimer->stop();
+    m_debounceTimer->stop();
+    m_handshakeTimer->stop();
+    releaseSocket(true);
+    m_handshakeDone = false;
+    m_outbox.clear();
+    setOpen(false);
+    if (m_stream)
+        std::exchange(m_stream, {})->finish();
+}
+
+void LiveSyncClient::send(const LiveSyncMessage &message)
+{
+    if (!m_open || !m_socket)
+        return;
+    const auto json = message.encode();
+    if (!json)
+        return;
+    const QString frame = QString::fromUtf8(*json);
+    // Qt drops frames sent before the handshake without a word.
+    if (!m_handshakeDone) {
+        m_outbox.append(frame);
+        return;
+    }
+    write(frame);
+}
+
+void LiveSyncClient::sendEditDebounced(const LiveSyncMessage &message)
+{
+    m_pendingEdits.append(message);
+    m_debounceTimer->start(m_timings.debounce);
+}
+
+void LiveSyncClient::flushPendingEdits()
+{
+    // Each edit is a delta on the one before it: all of them go, in order, or (while no
+    // connection is open) none of them.
+    const QList<LiveSyncMessage> edits = std::exchange(m_pendingEdits, {});
+    for (const LiveSyncMessage &edit : edits)
+        send(edit);
+}
+
+std::optional<QUrl> LiveSyncClient::buildWebSocketURL() const
+{
+    return buildWebSocketURL(m_baseURL, m_folderId, m_folderToken);
+}
+
+std::optional<QUrl> LiveSyncClient::buildWebSocketURL(const QString &baseURL,
+                                                      const QString &folderId,
+                                                      const QString &folderToken)
+{
+    QString text = baseURL;
+    if (text.startsWith("https://"_L1))
+        text = "wss://"_L1 + text.sliced(8);
+    else if (text.startsWith("http://"_L1))
+        text = "ws://"_L1 + text.sliced(7);
+    if (text.endsWith(u'/'))
+        text.chop(1);
+    // The token is a secret inside a query: everything but unreserved characters and "/" is
+    // encoded, so "&", "+" or "=" cannot change the query's meaning.
+    const QString token = QString::fromLatin1(QUrl::toPercentEncoding(folderToken, "/"));
+    const QString id = QString::fromLatin1(QUrl::toPercentEncoding(folderId));
+    text += "/sync/folders/"_L1 + id + "/live?token="_L1 + token;
+
+    QUrl url(text);
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    const QString scheme = url.scheme();
+    if (scheme == "http"_L1)
+        url.setScheme(u"ws"_s);
+    else if (scheme == "https"_L1)
+        url.setScheme(u"wss"_s);
+    else if (scheme != "ws"_L1 && scheme != "wss"_L1)
+        return std::nullopt; // would only fail again every few seconds
+    return url;
+}
+
+void LiveSyncClient::connect()
+{
+    if (m_closed)
+        return;
+    const auto url = buildWebSocketURL();
+    if (!url) {
+        qCWarning(lcLiveSync) << "LiveSync: failed to build WebSocket URL";
+        if (m_stream)
+            std::exchange(m_stream, {})->finish();
+        return;
+    }
+    // Only the host: the URL carries the folder token.
+    qCInfo(lcLiveSync).noquote() << u"LiveSync: connecting to %1"_s.arg(url->host());
+
+    releaseSocket(false);
+    auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    socket->setMaxAllowedIncomingMessageSize(maxIncomingMessageSize);
+    QObject::connect(socket, &QWebSocket::connected, this, &LiveSyncClient::handshakeDone);
+    QObject::connect(socket, &QWebSocket::disconnected, this, &LiveSyncClient::handleDisconnect);
+    // A refused connection reports both disconnected and error; the handler runs once.
+    QObject::connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+                     &LiveSyncClient::handleDisconnect);
+    QObject::connect(socket, &QWebSocket::textMessageReceived, this, &LiveSyncClient::receiveText);
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
+                     &LiveSyncClient::receiveBinary);
+    m_socket = socket;
+    m_handshakeDone = false;
+    m_outbox.clear();
+    setOpen(true);
+    qCInfo(lcLiveSync) << "LiveSync: connected";
+    m_handshakeTimer->start(m_timings.handshakeTimeout);
+    m_pingTimer->start(m_timings.ping);
+    socket->open(*url);
+}
+
+void LiveSyncClient::handleDisconnect()
+{
+    if (!m_open)
+        return;
+    qCWarning(lcLiveSync) << "LiveSync: connection lost, will reconnect";
+    const bool worked = m_handshakeDone;
+    setOpen(false);
+    m_handshakeDone = false;
+    m_outbox.clear();
+    m_pingTimer->stop();
+    m_handshakeTimer->stop();
+    releaseSocket(false);
+    if (worked)
+        m_failedAttempts = 0;
+    scheduleReconnect();
+}
+
+void LiveSyncClient::scheduleReconnect()
+{
+    const auto doubled = m_timings.reconnect * (qint64(1) << std::min(m_failedAttempts, 20));
+    m_reconnectDelay = std::min<std::chrono::milliseconds>(doubled, m_timings.reconnectMax);
+    ++m_failedAttempts;
+    m_reconnectTimer->start(m_reconnectDelay);
+}
+
+void LiveSyncClient::handshakeDone()
+{
+    if (!m_open)
+        return;
+    m_handshakeDone = true;
+    m_failedAttempts = 0;
+    m_reconnectDelay = m_timings.reconnect;
+    m_handshakeTimer->stop();
+    const QList<QString> outbox = std::exchange(m_outbox, {});
+    for (const QString &frame : outbox)
+        write(frame);
+}
+
+void LiveSyncClient::receiveText(const QString &frame)
+{
+    const auto message = LiveSyncMessage::decode(frame.toUtf8());
+    if (!message)
+        return;
+    if (message->type == LiveMessageType::Ping) {
+        send(LiveSyncMessage::pong());
+        return;
+    }
+    if (m_stream)
+        m_stream->push(*message);
+}
+
+void LiveSyncClient::receiveBinary(const QByteArray &frame)
+{
+    const auto message = LiveSyncMessage::decode(frame);
+    if (message && m_stream)
+        m_stream->push(*message);
+}
+
+void LiveSyncClient::write(const QString &frame)
+{
+    QPointer<QWebSocket> socket = m_socket;
+    if (socket->sendTextMessage(frame) > 0)
+        return;
+    // Not from inside the caller's send: the loss is handled on the next turn of the loop.
+    QMetaObject::invokeMethod(
+        this,
+        [this, socket] {
+            if (socket && socket == m_socket)
+                handleDisconnect();
+        },
+        Qt::QueuedConnection);
+}
+
+void LiveSyncClient::setOpen(bool open)
+{
+    if (m_open == open)
+        return;
+    m_open = open;
+    Q_EMIT isConnectedChanged(open);
+}
+
+void LiveSyncClient::releaseSocket(bool goingAway)
+{
+    QWebSocket *socket = m_socket;
+    m_socket = nullptr;
+    if (!socket)
+        return;
+    socket->disconnect(this);
+    if (goingAway && socket->state() == QAbstractSocket::ConnectedState) {
+        // Let the close frame leave and the peer answer before the socket goes.
+        socket->setParent(nullptr);
+        QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(closeGrace, socket, &QObject::deleteLater);
+        socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+        return;
+    }
+    // A lost connection is dropped without a close frame: code 1006 must never be sent.
+    socket->abort();
+    socket->deleteLater();
+}

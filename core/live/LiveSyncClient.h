@@ -1,0 +1,97 @@
+#pragma once
+
+#include "core/live/LiveSyncClock.h"
+#include "core/live/LiveSyncMessage.h"
+#include "core/live/LiveSyncTimings.h"
+
+#include <QCoro/QCoroAsyncGenerator>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class LiveMessageStream;
+class QWebSocket;
+
+// The WebSocket of one sync folder's live channel. Frames sent before the handshake wait in an
+// outbox; edits wait behind a short debounce and leave together; a ping keeps the connection
+// alive; a lost connection is retried until disconnect() (see LiveSyncTimings). Lives on the
+// thread that created it (the GUI thread).
+class LiveSyncClient : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
+
+public:
+    // The clock must outlive the client; nullptr means Qt timers.
+    LiveSyncClient(const QString &baseURL, const QString &folderId, const QString &folderToken,
+                   LiveSyncTimings timings = {}, LiveSyncClock *clock = nullptr,
+                   QObject *parent = nullptr);
+    ~LiveSyncClient() override;
+
+    // Connects and hands out every received message except the pings the client answers itself.
+    // The stream survives reconnects; it ends on disconnect() or when no URL can be built. A
+    // second call ends the first stream.
+    QCoro::AsyncGenerator<LiveSyncMessage> messages();
+
+    // Closes with "going away" and ends the stream. Queued edits are neither sent nor cleared.
+    // A disconnected client stays closed.
+    void disconnect();
+
+    // Sends one message now (or after the handshake when the socket is still opening); dropped
+    // while no connection is open.
+    void send(const LiveSyncMessage &message);
+    // Queues an edit; the queue leaves, oldest first, once no edit has come for the debounce time.
+    void sendEditDebounced(const LiveSyncMessage &message);
+    void flushPendingEdits();
+
+    std::optional<QUrl> buildWebSocketURL() const;
+    // ws/wss from http/https; nothing for a text that is no URL or has another scheme.
+    static std::optional<QUrl> buildWebSocketURL(const QString &baseURL, const QString &folderId,
+                                                 const QString &folderToken);
+
+    // True from the moment a socket is opened until it is given up: says "opening or open".
+    bool isConnected() const { return m_open; }
+    bool isHandshakeDone() const { return m_handshakeDone; }
+    qsizetype pendingEditCount() const { return m_pendingEdits.size(); }
+    // The wait before the next reconnect attempt.
+    std::chrono::milliseconds reconnectDelay() const { return m_reconnectDelay; }
+
+Q_SIGNALS:
+    void isConnectedChanged(bool isConnected);
+
+private:
+    void connect();
+    void handleDisconnect();
+    void scheduleReconnect();
+    void handshakeDone();
+    void receiveText(const QString &frame);
+    void receiveBinary(const QByteArray &frame);
+    void write(const QString &frame);
+    void setOpen(bool open);
+    void releaseSocket(bool goingAway);
+
+    QString m_baseURL;
+    QString m_folderId;
+    QString m_folderToken;
+    LiveSyncTimings m_timings;
+
+    QPointer<QWebSocket> m_socket;
+    std::shared_ptr<LiveMessageStream> m_stream;
+    bool m_open = false;
+    bool m_handshakeDone = false;
+    bool m_closed = false;
+    std::chrono::milliseconds m_reconnectDelay;
+    int m_failedAttempts = 0;
+    QList<LiveSyncMessage> m_pendingEdits;
+    QList<QString> m_outbox;
+
+    std::unique_ptr<LiveSyncTimer> m_pingTimer;
+    std::unique_ptr<LiveSyncTimer> m_debounceTimer;
+    std::unique_ptr<LiveSyncTimer> m_reconnectTimer;
+    std::unique_ptr<LiveSyncTimer> m_handshakeTimer;
+};

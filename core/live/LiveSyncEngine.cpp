@@ -1,0 +1,144 @@
+#include "core/live/LiveSyncEngine.h"
+
+#include "core/live/LiveLog.h"
+#include "platform/Paths.h"
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+LiveSyncEngine::LiveSyncEngine(const QString &folderId, const QString &folderToken,
+                               const QString &backendURL, const QString &deviceName,
+                               LiveSyncTimings timings, LiveSyncClock *clock, QObject *parent)
+    : QObject(parent)
+    , m_folderId(folderId)
+    , m_folderToken(folderToken)
+    , m_backendURL(backendURL)
+    , m_deviceName(deviceName)
+    , m_timings(timings)
+    , m_clock(clock)
+{
+}
+
+LiveSyncEngine::~LiveSyncEngine()
+{
+    disconnect();
+}
+
+void LiveSyncEngine::connect(MessageHandler onMessage)
+{
+    if (m_folderId.isEmpty() || m_folderToken.isEmpty()) {
+        qCWarning(lcLiveSync) << "LiveSync: no folder credentials";
+        return;
+    }
+    if (m_client)
+        disconnect();
+    qCInfo(lcLiveSync).noquote() << u"LiveSync: connecting folder=%1"_s.arg(m_folderId);
+    m_client
+        = new LiveSyncClient(m_backendURL, m_folderId, m_folderToken, m_timings, m_clock, this);
+    const quint64 session = ++m_session;
+    Q_EMIT isConnectedChanged(true);
+    forward(this, session, m_client->messages(), std::move(onMessage));
+}
+
+void LiveSyncEngine::disconnect()
+{
+    ++m_session; // the forwarding task of the ended session stops at its next step
+    if (LiveSyncClient *client = std::exchange(m_client, nullptr)) {
+        client->disconnect();
+        // Never delete the client under a call that may still be running inside it.
+        client->deleteLater();
+        Q_EMIT isConnectedChanged(false);
+    }
+    m_fileVersions.clear();
+}
+
+void LiveSyncEngine::sendEdit(const QString &file, const QList<EditOp> &ops)
+{
+    const auto message = LiveSyncMessage::edit(file, ops, nextVersion(file), m_deviceName);
+    if (m_client)
+        m_client->sendEditDebounced(message);
+}
+
+void LiveSyncEngine::sendSync(const QString &file, const QString &text)
+{
+    const auto message = LiveSyncMessage::sync(file, text, nextVersion(file), m_deviceName);
+    if (m_client)
+        m_client->send(message);
+}
+
+void LiveSyncEngine::sendCursor(const QString &file, qint64 pos)
+{
+    if (m_client)
+        m_client->send(LiveSyncMessage::cursor(file, pos, m_deviceName));
+}
+
+void LiveSyncEngine::sendSelect(const QString &file)
+{
+    if (m_client)
+        m_client->send(LiveSyncMessage::select(file, m_deviceName));
+}
+
+void LiveSyncEngine::sendScroll(const QString &file, double offset)
+{
+    if (m_client)
+        m_client->send(LiveSyncMessage::scroll(file, offset, m_deviceName));
+}
+
+std::optional<qint64> LiveSyncEngine::nextVersion(const QString &file)
+{
+    qint64 &version = m_fileVersions[file];
+    if (version == std::numeric_limits<qint64>::max())
+        return std::nullopt;
+    return ++version;
+}
+
+std::optional<qint64> LiveSyncEngine::fileVersion(const QString &file) const
+{
+    const auto it = m_fileVersions.constFind(file);
+    if (it == m_fileVersions.cend())
+        return std::nullopt;
+    return *it;
+}
+
+bool LiveSyncEngine::accept(const LiveSyncMessage &message)
+{
+    // The path comes from another device; whatever acts on it later must be able to rely on it
+    // naming a file inside the sync folder.
+    if (message.file && !isSafeRelativePath(*message.file)) {
+        qCWarning(lcLiveSync) << "LiveSync: dropped a message with an unsafe file path";
+        return false;
+    }
+    if (!message.file || !message.v)
+        return true;
+    const qint64 v = *message.v;
+    const auto it = m_fileVersions.find(*message.file);
+    const qint64 known = it == m_fileVersions.end() ? 0 : *it;
+    if (message.type == LiveMessageType::Edit && v <= known)
+        return false;
+    if (it != m_fileVersions.end()) {
+        if (v > *it)
+            *it = v;
+    } else if (v > 0) {
+        m_fileVersions.insert(*message.file, v);
+    }
+    return true;
+}
+
+QCoro::Task<> LiveSyncEngine::forward(QPointer<LiveSyncEngine> engine, quint64 session,
+                                      QCoro::AsyncGenerator<LiveSyncMessage> stream,
+                                      MessageHandler onMessage)
+{
+    auto it = co_await stream.begin();
+    while (it != stream.end()) {
+        if (!engine || engine->m_session != session)
+            co_return;
+        const LiveSyncMessage message = *it;
+        if (engine->accept(message)) {
+            co_await onMessage(message);
+            if (!engine || engine->m_session != session)
+                co_return;
+        }
+        co_await ++it;
+    }
+}

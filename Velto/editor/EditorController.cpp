@@ -1,0 +1,369 @@
+#include "Velto/editor/EditorController.h"
+
+#include "Velto/editor/MarkdownHighlighter.h"
+#include "Velto/editor/VeltoTextView.h"
+#include "Velto/model/AppSettings.h"
+#include "Velto/model/WorkspaceState.h"
+#include "core/highlight/SyntaxHighlighter.h"
+#include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownDocumentCache.h"
+
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+EditorController::EditorController(WorkspaceState &workspace, AppSettings &settings,
+                                   VeltoTextView *view, QObject *parent)
+    : QObject(parent)
+    , m_workspace(&workspace)
+    , m_settings(settings)
+    , m_view(view)
+{
+    QTextDocument *doc = view->document();
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setUndoRedoEnabled(true);
+    doc->setDocumentMargin(16);
+
+    // The mirror must see every change before the highlighter restyles the edited blocks, so it is
+    // connected first.
+    connect(doc, &QTextDocument::contentsChange, this, &EditorController::onContentsChange);
+    m_highlighter = new MarkdownHighlighter(this);
+
+    const EditorTheme &theme = settings.currentTheme();
+    applyTheme(theme.editorText.color(), theme.editorBg.color());
+    m_lastThemeID = settings.themeID();
+    const QFont font = settings.editorFont();
+    view->setFont(font);
+    m_lastFont = font;
+    m_highlighter->attach(doc);
+
+    m_lastRemoteGeneration = workspace.remoteEditGeneration();
+    replaceText(workspace.text());
+    placeCaret(0);
+
+    connect(&workspace, &WorkspaceState::textChanged, this,
+            &EditorController::onWorkspaceTextChanged);
+    connect(&workspace, &WorkspaceState::remoteEditGenerationChanged, this,
+            &EditorController::scheduleSync);
+    connect(&workspace, &WorkspaceState::restoreCursorPositionChanged, this,
+            &EditorController::scheduleSync);
+    connect(&settings, &AppSettings::themeIDChanged, this, &EditorController::scheduleSync);
+    connect(&settings, &AppSettings::fontNameChanged, this, &EditorController::scheduleSync);
+    connect(&settings, &AppSettings::fontSizeChanged, this, &EditorController::scheduleSync);
+
+    connect(view, &QPlainTextEdit::cursorPositionChanged, this, &EditorController::reportCursor);
+    connect(view, &QPlainTextEdit::selectionChanged, this, &EditorController::reportCursor);
+    connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &EditorController::reportVisibleLine);
+    connect(view->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+            &EditorController::reportVisibleLine);
+}
+
+EditorController::~EditorController() = default;
+
+// ---- edits in the view
+
+QString EditorController::documentText(int from, int to) const
+{
+    if (to <= from)
+        return {};
+    QTextCursor cursor(m_view->document());
+    cursor.setPosition(from);
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    QString text = cursor.selectedText();
+    text.replace(QChar::ParagraphSeparator, u'\n');
+    return text;
+}
+
+void EditorController::onContentsChange(int position, int removed, int added)
+{
+    if (!m_view)
+        return;
+    QTextDocument *doc = m_view->document();
+    const int length = doc->characterCount() - 1;
+
+    if (!m_applying) {
+        // The reported counts can reach past the text (the document's final block break); the
+        // true change follows from the lengths before and after.
+        const qsizetype oldLength = m_editorText.size();
+        qsizetype from = position;
+        qsizetype gone = std::min<qsizetype>(removed, oldLength - position);
+        qsizetype come = length - (oldLength - gone);
+        if (from < 0 || from > oldLength || gone < 0 || come < 0 || from + come > length) {
+            // Out of step, which Qt's reports do not cause: compare the whole texts instead.
+            from = 0;
+            gone = oldLength;
+            come = length;
+        }
+        const QString removedText = m_editorText.mid(from, gone);
+        const QString insertedText = documentText(int(from), int(from + come));
+        m_editorText.replace(from, gone, insertedText);
+        const EditorTextMapping::Edit edit
+            = m_mapping.mirrorEditorEdit(from, removedText, insertedText);
+        if (!edit.isEmpty()) {
+            m_workspaceText.replace(edit.position, edit.removed, edit.text);
+            // While an outside change waits for sync() the workspace keeps it; sync() then
+            // brings the view back in step with it.
+            if (!m_externalPending && m_workspace) {
+                m_pushing = true;
+                m_workspace->setText(m_workspaceText);
+                m_pushing = false;
+            }
+        }
+        m_cachedStringLength = -1;
+    }
+
+    // A replacement first empties the document; restyle once it holds the new text.
+    if (length != m_editorText.size())
+        return;
+    m_highlighter->setRuns(computeRuns(), position, removed, added);
+    ++m_highlightCount;
+}
+
+HighlightRuns EditorController::computeRuns()
+{
+    // Without mapped line breaks the view shows exactly the workspace text, whose parse the
+    // preview, outline and status bar share.
+    std::shared_ptr<const MarkdownDocument> document = m_mapping.isIdentity()
+        ? MarkdownDocumentCache::shared().document(m_workspaceText)
+        : MarkdownDocument::parse(m_editorText);
+    HighlightRuns runs = SyntaxHighlighter::highlight(*document);
+    // Taking the previous tree apart costs a sixth of parsing a large text; it waits until the
+    // keystroke is shown. (On a worker thread it would contend with the next parse for malloc.)
+    if (std::shared_ptr<const MarkdownDocument> previous = std::exchange(m_document, document))
+        QMetaObject::invokeMethod(
+            this, [previous] { Q_UNUSED(previous) }, Qt::QueuedConnection);
+    return runs;
+}
+
+// ---- changes from outside
+
+void EditorController::onWorkspaceTextChanged()
+{
+    if (m_pushing)
+        return;
+    m_externalPending = true;
+    scheduleSync();
+}
+
+void EditorController::scheduleSync()
+{
+    if (m_syncScheduled)
+        return;
+    m_syncScheduled = true;
+    QMetaObject::invokeMethod(this, &EditorController::sync, Qt::QueuedConnection);
+}
+
+void EditorController::setScrollToLine(std::optional<qint64> line)
+{
+    if (line == m_scrollToLine)
+        return;
+    m_scrollToLine = line;
+    emit scrollToLineChanged();
+    if (line)
+        scheduleSync();
+}
+
+void EditorController::sync()
+{
+    m_syncScheduled = false;
+    if (!m_view || !m_workspace)
+        return;
+    m_externalPending = false;
+
+    const QString text = m_workspace->text();
+    const bool textEqual = text == m_workspaceText;
+    const QFont font = m_settings.editorFont();
+    const bool fontEqual = m_lastFont && *m_lastFont == font;
+    const EditorTheme &theme = m_settings.currentTheme();
+    const QColor textColor = theme.editorText.color();
+    const QColor background = theme.editorBg.color();
+    const bool themeEqual = m_lastThemeID && *m_lastThemeID == m_settings.themeID()
+        && textColor == m_lastText && background == m_lastBackground;
+    const qint64 generation = m_workspace->remoteEditGeneration();
+    const bool remote = generation != m_lastRemoteGeneration;
+    m_lastRemoteGeneration = generation;
+
+    if (!textEqual) {
+        if (remote)
+            applyRemoteEdit(text);
+        else
+            replaceText(text);
+    }
+    if (!themeEqual) {
+        applyTheme(textColor, background);
+        m_lastThemeID = m_settings.themeID();
+    }
+    if (!fontEqual) {
+        // Bold and italic runs only add a trait, so they take the new font with the document.
+        m_view->setFont(font);
+        m_lastFont = font;
+    }
+
+    if (!textEqual && !remote) {
+        const std::optional<qint64> restore = m_workspace->restoreCursorPosition();
+        if (!restore) {
+            placeCaret(0);
+            m_view->verticalScrollBar()->setValue(0);
+        } else {
+            placeCaret(editorPosition(*restore));
+            m_view->ensureCursorVisible();
+            QMetaObject::invokeMethod(
+                this,
+                [this, restore] {
+                    if (m_workspace && m_workspace->restoreCursorPosition() == restore)
+                        m_workspace->setRestoreCursorPosition(std::nullopt);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+
+    if (const std::optional<qint64> line = m_scrollToLine) {
+        placeCaret(editorPosition(lineStartOffset(*line, m_workspaceText)));
+        m_view->ensureCursorVisible();
+        QMetaObject::invokeMethod(
+            this,
+            [this, line] {
+                if (m_scrollToLine == line) {
+                    m_scrollToLine.reset();
+                    emit scrollToLineChanged();
+                }
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void EditorController::replaceText(const QString &text)
+{
+    m_workspaceText = text;
+    m_editorText = m_mapping.reset(text);
+    m_cachedStringLength = -1;
+    m_applying = true;
+    m_view->setPlainText(m_editorText);
+    m_applying = false;
+}
+
+void EditorController::applyRemoteEdit(const QString &text)
+{
+    const std::vector<EditorTextMapping::Edit> edits
+        = m_mapping.applyWorkspaceChange(m_workspaceText, text);
+    m_workspaceText = text;
+    m_cachedStringLength = -1;
+    if (edits.empty())
+        return;
+    for (const EditorTextMapping::Edit &edit : edits)
+        m_editorText.replace(edit.position, edit.removed, edit.text);
+
+    // Keep the line at the top of the view where it is, also when lines came or went above it.
+    QTextDocument *doc = m_view->document();
+    QScrollBar *bar = m_view->verticalScrollBar();
+    const QTextBlock top = doc->findBlockByLineNumber(bar->value());
+    const int lineInBlock = top.isValid() ? bar->value() - top.firstLineNumber() : 0;
+    QTextCursor topAnchor(doc);
+    if (top.isValid())
+        topAnchor.setPosition(top.position());
+
+    // One edit block: one undo step, one change for the highlighter. The edits run from the end
+    // of the text backwards, so each one's offsets are still valid when it is made.
+    m_applying = true;
+    QTextCursor cursor(doc);
+    cursor.beginEditBlock();
+    for (const EditorTextMapping::Edit &edit : edits) {
+        cursor.setPosition(int(edit.position));
+        cursor.setPosition(int(edit.position + edit.removed), QTextCursor::KeepAnchor);
+        if (edit.text.isEmpty())
+            cursor.removeSelectedText();
+        else
+            cursor.insertText(edit.text);
+    }
+    cursor.endEditBlock();
+    m_applying = false;
+
+    if (top.isValid())
+        bar->setValue(topAnchor.block().firstLineNumber() + lineInBlock);
+}
+
+void EditorController::applyTheme(const QColor &text, const QColor &background)
+{
+    m_lastText = text;
+    m_lastBackground = background;
+    QPalette palette = m_view->palette();
+    palette.setColor(QPalette::Base, background);
+    palette.setColor(QPalette::Text, text); // also the caret
+    m_view->setPalette(palette);
+    m_highlighter->setColors(HighlightColors::forTheme(text, background));
+}
+
+void EditorController::placeCaret(int position)
+{
+    QTextCursor cursor(m_view->document());
+    cursor.setPosition(position);
+    m_view->setTextCursor(cursor);
+}
+
+// ---- offsets and reports
+
+qint64 EditorController::lineStartOffset(qint64 line, QStringView text)
+{
+    if (line == 1)
+        return 0;
+    if (line < 1)
+        return text.size();
+    qint64 feeds = 0;
+    const char16_t *units = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (units[i] == u'\n' && ++feeds == line - 1)
+            return i + 1;
+    }
+    return text.size();
+}
+
+std::optional<qint64> EditorController::visibleLine(qint64 value, qint64 maximum, qint64 lineCount)
+{
+    if (maximum <= 0)
+        return std::nullopt;
+    const double fraction = std::clamp(double(value) / double(maximum), 0.0, 1.0);
+    return std::max<qint64>(1, qint64(double(lineCount - 1) * fraction) + 1);
+}
+
+qint64 EditorController::workspaceOffset(int editorPosition) const
+{
+    return m_mapping.toWorkspace(editorPosition);
+}
+
+int EditorController::editorPosition(qint64 workspaceOffset) const
+{
+    const qint64 clamped = std::clamp<qint64>(workspaceOffset, 0, m_workspaceText.size());
+    const QTextDocument *doc = m_view->document();
+    const int length = doc->characterCount() - 1;
+    int position = int(std::clamp<qint64>(m_mapping.toEditor(clamped), 0, length));
+    if (position > 0 && position < length && doc->characterAt(position).isLowSurrogate()
+        && doc->characterAt(position - 1).isHighSurrogate())
+        --position;
+    return position;
+}
+
+void EditorController::reportCursor()
+{
+    if (m_onCursorChange && m_view)
+        m_onCursorChange(workspaceOffset(m_view->textCursor().selectionStart()));
+}
+
+void EditorController::reportVisibleLine()
+{
+    if (!m_view)
+        return;
+    const QScrollBar *bar = m_view->verticalScrollBar();
+    if (m_workspaceText.size() != m_cachedStringLength) {
+        m_cachedStringLength = m_workspaceText.size();
+        m_cachedLineCount = 1 + m_workspaceText.count(u'\n');
+    }
+    const std::optional<qint64> line = visibleLine(bar->value(), bar->maximum(), m_cachedLineCount);
+    if (!line || *line == m_lastReportedLine)
+        return;
+    m_lastReportedLine = *line;
+    if (m_onVisibleLineChange)
+        m_onVisibleLineChange(*line);
+}

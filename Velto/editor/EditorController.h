@@ -1,0 +1,127 @@
+#pragma once
+
+#include "Velto/editor/EditorTextMapping.h"
+#include "core/highlight/HighlightStyle.h"
+
+#include <QColor>
+#include <QFont>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AppSettings;
+class MarkdownDocument;
+class MarkdownHighlighter;
+class VeltoTextView;
+class WorkspaceState;
+
+// Keeps one editor text view in step with a window's workspace and the settings.
+//
+// The workspace text is authoritative. The view shows the copy made by EditorTextMapping; every
+// change of the view's document is mirrored into the workspace text by range, at once, and the
+// whole text is restyled from one parse. Changes from outside (a file opened, an AI answer, the
+// API, another device), theme and font changes and the one-shot requests are applied by sync(),
+// which runs queued after them, so a caller's writes that belong together (a new text, then its
+// caret) arrive together.
+//
+// A text replaced from outside puts the caret at 0 (or at the workspace's restore request, once)
+// and scrolls to the top. A change from another device (remoteEditGeneration moved) is applied
+// in place instead, as the smallest replacement, so caret, selection and scroll stay.
+class EditorController : public QObject
+{
+    Q_OBJECT
+
+public:
+    using PositionHandler = std::function<void(qint64)>;
+
+    EditorController(WorkspaceState &workspace, AppSettings &settings, VeltoTextView *view,
+                     QObject *parent = nullptr);
+    ~EditorController() override;
+
+    // Called with the caret (selection start, UTF-16 offset of the workspace text) whenever the
+    // selection changes.
+    void setOnCursorChange(PositionHandler handler) { m_onCursorChange = std::move(handler); }
+    // Called with the 1-based source line at the top of the visible area when it changes.
+    void setOnVisibleLineChange(PositionHandler handler)
+    {
+        m_onVisibleLineChange = std::move(handler);
+    }
+
+    // A one-shot request to scroll to a 1-based line; cleared once applied.
+    std::optional<qint64> scrollToLine() const { return m_scrollToLine; }
+    void setScrollToLine(std::optional<qint64> line);
+
+    // Brings the view in step now. Runs by itself after every observed change; call it directly
+    // only to flush (before user input, in tests).
+    void sync();
+    bool isSyncPending() const { return m_syncScheduled; }
+
+    // Offset of the start of a 1-based line: 0 for line 1, just after the (n−1)-th LF for n ≥ 2,
+    // the text's length when there are fewer lines or n < 1.
+    static qint64 lineStartOffset(qint64 line, QStringView text);
+    // The line at the top of the view for a scroll position, proportional over the lines; none
+    // when the whole text fits (maximum 0).
+    static std::optional<qint64> visibleLine(qint64 value, qint64 maximum, qint64 lineCount);
+
+    // Offset conversions between the workspace text and the view's document. Editor positions are
+    // clamped to the document and never fall inside a surrogate pair.
+    qint64 workspaceOffset(int editorPosition) const;
+    int editorPosition(qint64 workspaceOffset) const;
+
+    VeltoTextView *view() const { return m_view; }
+    MarkdownHighlighter *highlighter() const { return m_highlighter; }
+    const EditorTextMapping &mapping() const { return m_mapping; }
+    // The workspace text the view currently stands for.
+    const QString &mirroredText() const { return m_workspaceText; }
+    qint64 lastReportedLine() const { return m_lastReportedLine; }
+    // Full restyles from a fresh parse so far (one per change of the text).
+    int highlightCount() const { return m_highlightCount; }
+
+signals:
+    void scrollToLineChanged();
+
+private:
+    void onContentsChange(int position, int removed, int added);
+    void onWorkspaceTextChanged();
+    void scheduleSync();
+    void replaceText(const QString &text);
+    void applyRemoteEdit(const QString &text);
+    void applyTheme(const QColor &text, const QColor &background);
+    void placeCaret(int position);
+    HighlightRuns computeRuns();
+    QString documentText(int from, int to) const;
+    void reportCursor();
+    void reportVisibleLine();
+
+    QPointer<WorkspaceState> m_workspace;
+    AppSettings &m_settings;
+    QPointer<VeltoTextView> m_view;
+    MarkdownHighlighter *m_highlighter = nullptr;
+
+    EditorTextMapping m_mapping;
+    QString m_workspaceText; // what the view stands for
+    QString m_editorText; // the view's document text, block breaks as LF
+    std::shared_ptr<const MarkdownDocument> m_document; // the parse the view is styled from
+
+    PositionHandler m_onCursorChange;
+    PositionHandler m_onVisibleLineChange;
+    std::optional<qint64> m_scrollToLine;
+
+    std::optional<QFont> m_lastFont;
+    std::optional<QString> m_lastThemeID;
+    QColor m_lastText;
+    QColor m_lastBackground;
+    qint64 m_lastRemoteGeneration = 0;
+    qint64 m_lastReportedLine = 0;
+    qint64 m_cachedLineCount = 1;
+    qint64 m_cachedStringLength = -1;
+
+    bool m_syncScheduled = false;
+    bool m_applying = false; // the controller itself is changing the document
+    bool m_pushing = false; // the controller itself is writing the workspace text
+    bool m_externalPending = false; // the workspace text changed and sync() has not run yet
+    int m_highlightCount = 0;
+};

@@ -1,0 +1,419 @@
+#include "Velto/editor/EditorTextMapping.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+bool isMappedBreak(char16_t c)
+{
+    return c == u'\r' || c == 0x2029 || c == 0xFDD0 || c == 0xFDD1;
+}
+
+bool isCrOrLf(char16_t c)
+{
+    return c == u'\r' || c == u'\n';
+}
+
+// Lengths of the common prefix and suffix of two texts; together never longer than the shorter.
+std::pair<qsizetype, qsizetype> commonAffixes(QStringView a, QStringView b)
+{
+    const qsizetype limit = std::min(a.size(), b.size());
+    qsizetype prefix = 0;
+    while (prefix < limit && a[prefix] == b[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < limit - prefix && a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix])
+        ++suffix;
+    return {prefix, suffix};
+}
+
+} // namespace
+
+QString EditorTextMapping::Entry::workspaceForm() const
+{
+    if (pair)
+        return QStringLiteral("\r\n");
+    return QString(QChar(form));
+}
+
+QString EditorTextMapping::scan(QStringView text, qint64 workspaceBase, qint64 editorBase,
+                                std::vector<Entry> *entries)
+{
+    QString out;
+    out.reserve(text.size());
+    const char16_t *data = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype chunkStart = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        const char16_t c = data[i];
+        if (!isMappedBreak(c)) {
+            ++i;
+            continue;
+        }
+        out.append(text.mid(chunkStart, i - chunkStart));
+        Entry entry;
+        entry.workspace = workspaceBase + i;
+        entry.editor = editorBase + out.size();
+        entry.form = c;
+        entry.pair = c == u'\r' && i + 1 < n && data[i + 1] == u'\n';
+        if (entries)
+            entries->push_back(entry);
+        out.append(u'\n');
+        i += entry.pair ? 2 : 1;
+        chunkStart = i;
+    }
+    if (chunkStart == 0)
+        return text.toString();
+    out.append(text.mid(chunkStart));
+    return out;
+}
+
+QString EditorTextMapping::editorCopy(const QString &workspaceText)
+{
+    return scan(workspaceText, 0, 0, nullptr);
+}
+
+QString EditorTextMapping::reset(const QString &workspaceText)
+{
+    m_entries.clear();
+    const QString copy = scan(workspaceText, 0, 0, &m_entries);
+    replaceEntries(0, 0, 0, 0, {});
+
+    m_lineBreak = QStringLiteral("\n");
+    for (qsizetype i = 0; i < workspaceText.size(); ++i) {
+        const QChar c = workspaceText.at(i);
+        if (c == u'\n')
+            break;
+        if (c == u'\r') {
+            const bool pair = i + 1 < workspaceText.size() && workspaceText.at(i + 1) == u'\n';
+            m_lineBreak = pair ? QStringLiteral("\r\n") : QStringLiteral("\r");
+            break;
+        }
+    }
+    return copy;
+}
+
+std::size_t EditorTextMapping::lowerBoundWorkspace(qint64 offset) const
+{
+    return std::partition_point(m_entries.begin(), m_entries.end(),
+                                [offset](const Entry &e) { return e.workspace < offset; })
+        - m_entries.begin();
+}
+
+std::size_t EditorTextMapping::lowerBoundEditor(qint64 offset) const
+{
+    return std::partition_point(m_entries.begin(), m_entries.end(),
+                                [offset](const Entry &e) { return e.editor < offset; })
+        - m_entries.begin();
+}
+
+qint64 EditorTextMapping::toWorkspace(qint64 editorOffset) const
+{
+    const std::size_t i = lowerBoundEditor(editorOffset);
+    return editorOffset + (i == 0 ? 0 : m_entries[i - 1].pairsThrough);
+}
+
+qint64 EditorTextMapping::toEditor(qint64 workspaceOffset) const
+{
+    const std::size_t i = lowerBoundWorkspace(workspaceOffset);
+    return workspaceOffset - (i == 0 ? 0 : m_entries[i - 1].pairsThrough);
+}
+
+void EditorTextMapping::replaceEntries(std::size_t first, std::size_t last, qint64 workspaceShift,
+                                       qint64 editorShift, std::vector<Entry> inserted)
+{
+    const auto at = [this](std::size_t i) { return m_entries.begin() + std::ptrdiff_t(i); };
+    m_entries.erase(at(first), at(last));
+    if (workspaceShift != 0 || editorShift != 0) {
+        for (std::size_t i = first; i < m_entries.size(); ++i) {
+            m_entries[i].workspace += workspaceShift;
+            m_entries[i].editor += editorShift;
+        }
+    }
+    m_entries.insert(at(first), inserted.begin(), inserted.end());
+    qint64 pairs = first == 0 ? 0 : m_entries[first - 1].pairsThrough;
+    for (std::size_t i = first; i < m_entries.size(); ++i) {
+        if (m_entries[i].pair)
+            ++pairs;
+        m_entries[i].pairsThrough = pairs;
+    }
+}
+
+EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
+                                                            const QString &removedText,
+                                                            const QString &insertedText)
+{
+    const auto [prefix, suffix] = commonAffixes(removedText, insertedText);
+    const QStringView removed
+        = QStringView(removedText).mid(prefix, removedText.size() - prefix - suffix);
+    const QStringView inserted
+        = QStringView(insertedText).mid(prefix, insertedText.size() - prefix - suffix);
+    const qint64 start = position + prefix;
+    const qint64 end = start + removed.size();
+
+    const qint64 workspaceStart = toWorkspace(start);
+    if (removed.isEmpty() && inserted.isEmpty())
+        return {workspaceStart, 0, {}};
+    const qint64 workspaceEnd = toWorkspace(end);
+
+    const std::size_t first = lowerBoundEditor(start);
+    const std::size_t last = lowerBoundEditor(end);
+
+    // The workspace form of every line break of the replaced text, in order.
+    std::vector<QString> oldForms;
+    std::size_t entry = first;
+    for (qsizetype k = 0; k < removed.size(); ++k) {
+        if (removed[k] != u'\n')
+            continue;
+        if (entry < last && m_entries[entry].editor == start + k)
+            oldForms.push_back(m_entries[entry++].workspaceForm());
+        else
+            oldForms.push_back(QStringLiteral("\n"));
+    }
+    const bool keepForms = qsizetype(oldForms.size()) == inserted.count(u'\n');
+
+    QString workspaceText;
+    workspaceText.reserve(inserted.size());
+    std::vector<Entry> added;
+    std::size_t breakIndex = 0;
+    qsizetype chunkStart = 0;
+    for (qsizetype k = 0; k < inserted.size(); ++k) {
+        if (inserted[k] != u'\n')
+            continue;
+        workspaceText.append(inserted.mid(chunkStart, k - chunkStart));
+        chunkStart = k + 1;
+        const QString form = keepForms ? oldForms[breakIndex++] : m_lineBreak;
+        if (form != u"\n") {
+            Entry e;
+            e.workspace = workspaceStart + workspaceText.size();
+            e.editor = start + k;
+            e.form = form.at(0).unicode();
+            e.pair = form.size() == 2;
+            added.push_back(e);
+        }
+        workspaceText.append(form);
+    }
+    workspaceText.append(inserted.mid(chunkStart));
+
+    replaceEntries(first, last, workspaceText.size() - (workspaceEnd - workspaceStart),
+                   inserted.size() - removed.size(), std::move(added));
+    return {workspaceStart, workspaceEnd - workspaceStart, workspaceText};
+}
+
+namespace {
+
+// A changed region: [oldStart, oldEnd) of the old text became [newStart, newEnd) of the new one.
+struct Hunk
+{
+    qsizetype oldStart;
+    qsizetype oldEnd;
+    qsizetype newStart;
+    qsizetype newEnd;
+};
+
+// Starts of the lines of a text region (a line runs up to and including its LF), plus its end.
+std::vector<qsizetype> lineStarts(QStringView text)
+{
+    std::vector<qsizetype> starts {0};
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\n' && i + 1 < text.size())
+            starts.push_back(i + 1);
+    }
+    starts.push_back(text.size());
+    return starts;
+}
+
+// The changed line ranges between two texts by Myers' difference algorithm over lines. None when
+// they differ in more than maxChanges lines; the caller then treats the whole as one change.
+std::optional<std::vector<Hunk>> changedLines(QStringView a, QStringView b, int maxChanges)
+{
+    const std::vector<qsizetype> aStarts = lineStarts(a);
+    const std::vector<qsizetype> bStarts = lineStarts(b);
+    const int n = int(aStarts.size()) - 1;
+    const int m = int(bStarts.size()) - 1;
+    auto line = [](QStringView t, const std::vector<qsizetype> &starts, int i) {
+        return t.mid(starts[size_t(i)], starts[size_t(i) + 1] - starts[size_t(i)]);
+    };
+    std::vector<size_t> aHash(static_cast<size_t>(n));
+    std::vector<size_t> bHash(static_cast<size_t>(m));
+    for (int i = 0; i < n; ++i)
+        aHash[size_t(i)] = qHash(line(a, aStarts, i));
+    for (int i = 0; i < m; ++i)
+        bHash[size_t(i)] = qHash(line(b, bStarts, i));
+    auto same = [&](int x, int y) {
+        return aHash[size_t(x)] == bHash[size_t(y)] && line(a, aStarts, x) == line(b, bStarts, y);
+    };
+
+    const int limit = std::min(n + m, maxChanges);
+    const int offset = limit + 1;
+    std::vector<int> v(size_t(2 * limit + 3), 0);
+    std::vector<std::vector<int>> trace; // v before each round, for walking back
+    for (int d = 0; d <= limit; ++d) {
+        trace.push_back(v);
+        for (int k = -d; k <= d; k += 2) {
+            int x = (k == -d || (k != d && v[size_t(offset + k - 1)] < v[size_t(offset + k + 1)]))
+                ? v[size_t(offset + k + 1)]
+                : v[size_t(offset + k - 1)] + 1;
+            int y = x - k;
+            while (x < n && y < m && same(x, y)) {
+                ++x;
+                ++y;
+            }
+            v[size_t(offset + k)] = x;
+            if (x < n || y < m)
+                continue;
+
+            // Walk back collecting the matched line pairs.
+            std::vector<std::pair<int, int>> matches;
+            for (int e = d; e > 0; --e) {
+                const std::vector<int> &before = trace[size_t(e)];
+                const int kk = x - y;
+                const bool down = kk == -e
+                    || (kk != e
+                        && before[size_t(offset + kk - 1)] < before[size_t(offset + kk + 1)]);
+                const int previousK = down ? kk + 1 : kk - 1;
+                const int previousX = before[size_t(offset + previousK)];
+                const int previousY = previousX - previousK;
+                while (x > previousX && y > previousY)
+                    matches.emplace_back(--x, --y);
+                x = previousX;
+                y = previousY;
+            }
+            while (x > 0 && y > 0)
+                matches.emplace_back(--x, --y);
+            std::reverse(matches.begin(), matches.end());
+            matches.emplace_back(n, m);
+
+            std::vector<Hunk> hunks;
+            int ai = 0;
+            int bi = 0;
+            for (const auto &[ma, mb] : matches) {
+                if (ma > ai || mb > bi)
+                    hunks.push_back({aStarts[size_t(ai)], aStarts[size_t(ma)], bStarts[size_t(bi)],
+                                     bStarts[size_t(mb)]});
+                ai = ma + 1;
+                bi = mb + 1;
+            }
+            return hunks;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<EditorTextMapping::Edit> EditorTextMapping::applyWorkspaceChange(const QString &oldText,
+                                                                             const QString &newText)
+{
+    const auto [prefix, suffix] = commonAffixes(oldText, newText);
+    const qsizetype oldMiddleEnd = oldText.size() - suffix;
+    const qsizetype newMiddleEnd = newText.size() - suffix;
+    if (prefix == oldMiddleEnd && prefix == newMiddleEnd)
+        return {};
+
+    // Changes far apart (several edits in one message, a full text from another device) become
+    // separate replacements, so a caret between them stays where it is.
+    const QStringView oldMiddle = QStringView(oldText).mid(prefix, oldMiddleEnd - prefix);
+    const QStringView newMiddle = QStringView(newText).mid(prefix, newMiddleEnd - prefix);
+    std::vector<Hunk> hunks;
+    if (const auto lines = changedLines(oldMiddle, newMiddle, 500)) {
+        for (Hunk h : *lines) {
+            h = {h.oldStart + prefix, h.oldEnd + prefix, h.newStart + prefix, h.newEnd + prefix};
+            const auto [p, q]
+                = commonAffixes(QStringView(oldText).mid(h.oldStart, h.oldEnd - h.oldStart),
+                                QStringView(newText).mid(h.newStart, h.newEnd - h.newStart));
+            hunks.push_back({h.oldStart + p, h.oldEnd - q, h.newStart + p, h.newEnd - q});
+        }
+    } else {
+        hunks.push_back({prefix, oldMiddleEnd, prefix, newMiddleEnd});
+    }
+
+    // Whether a CR pairs with an LF depends on its neighbour, so a region never starts or ends
+    // next to one: it takes in the CRs and LFs around it (they are the same in both texts).
+    // Regions that meet that way become one.
+    std::vector<Hunk> regions;
+    for (std::size_t i = 0; i < hunks.size(); ++i) {
+        Hunk h = hunks[i];
+        const qsizetype low = i > 0 ? hunks[i - 1].oldEnd : 0;
+        const qsizetype high = i + 1 < hunks.size() ? hunks[i + 1].oldStart : oldText.size();
+        while (h.oldStart > low && isCrOrLf(oldText.at(h.oldStart - 1).unicode())) {
+            --h.oldStart;
+            --h.newStart;
+        }
+        while (h.oldEnd < high && isCrOrLf(oldText.at(h.oldEnd).unicode())) {
+            ++h.oldEnd;
+            ++h.newEnd;
+        }
+        if (!regions.empty() && h.oldStart <= regions.back().oldEnd) {
+            regions.back().oldEnd = h.oldEnd;
+            regions.back().newEnd = h.newEnd;
+        } else {
+            regions.push_back(h);
+        }
+    }
+
+    // From the last region to the first: offsets before a region are still those of the old text.
+    std::vector<Edit> edits;
+    for (auto it = regions.rbegin(); it != regions.rend(); ++it) {
+        Edit edit = replaceRegion(
+            it->oldStart, QStringView(oldText).mid(it->oldStart, it->oldEnd - it->oldStart),
+            QStringView(newText).mid(it->newStart, it->newEnd - it->newStart));
+        if (!edit.isEmpty())
+            edits.push_back(std::move(edit));
+    }
+    return edits;
+}
+
+EditorTextMapping::Edit EditorTextMapping::replaceRegion(qint64 start, QStringView oldRegion,
+                                                         QStringView newRegion)
+{
+    const qint64 oldEnd = start + oldRegion.size();
+    const qint64 editorStart = toEditor(start);
+    const qint64 editorEnd = toEditor(oldEnd);
+    const std::size_t first = lowerBoundWorkspace(start);
+    const std::size_t last = lowerBoundWorkspace(oldEnd);
+
+    // The copy's text of the region as it is now (by the entries: a CR before an LF that the user
+    // typed is still a line break of its own), and as it will be.
+    QString oldSegment;
+    oldSegment.reserve(editorEnd - editorStart);
+    std::size_t entry = first;
+    for (qint64 i = 0; i < oldRegion.size(); ++i) {
+        if (entry < last && m_entries[entry].workspace == start + i) {
+            oldSegment.append(u'\n');
+            if (m_entries[entry++].pair)
+                ++i;
+        } else {
+            oldSegment.append(oldRegion[i]);
+        }
+    }
+    std::vector<Entry> added;
+    const QString newSegment = scan(newRegion, start, editorStart, &added);
+    replaceEntries(first, last, newRegion.size() - oldRegion.size(),
+                   newSegment.size() - (editorEnd - editorStart), std::move(added));
+
+    // Only the units that really differ are replaced, so carets next to the change stay put.
+    const auto [segPrefix, segSuffix] = commonAffixes(oldSegment, newSegment);
+    return {editorStart + segPrefix, oldSegment.size() - segPrefix - segSuffix,
+            newSegment.mid(segPrefix, newSegment.size() - segPrefix - segSuffix)};
+}
+
+QString EditorTextMapping::workspaceTextFor(QStringView editorText) const
+{
+    QString out;
+    out.reserve(editorText.size() + qsizetype(m_entries.size()));
+    qsizetype chunkStart = 0;
+    for (const Entry &e : m_entries) {
+        if (e.editor >= editorText.size())
+            break;
+        out.append(editorText.mid(chunkStart, e.editor - chunkStart));
+        out.append(e.workspaceForm());
+        chunkStart = e.editor + 1;
+    }
+    out.append(editorText.mid(chunkStart));
+    return out;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/highlight/HighlightStyle.h"
+
+#include <QColor>
+#include <QSyntaxHighlighter>
+#include <QTextCharFormat>
+
+#include <array>
+#include <vector>
+
+class QTextDocument;
+
+// The colours of the highlight roles for one theme. The label roles are shades of the theme's
+// text colour, so headings stay readable on every background; blue and pink follow the theme's
+// lightness.
+struct HighlightColors
+{
+    QColor label;
+    QColor secondaryLabel;
+    QColor tertiaryLabel;
+    QColor link;
+    QColor inlineCode;
+    QColor codeBackground;
+
+    static HighlightColors forTheme(const QColor &text, const QColor &background);
+    friend bool operator==(const HighlightColors &, const HighlightColors &) = default;
+};
+
+// Shows precomputed style runs through the layout's additional formats, which change neither the
+// text, the undo stack nor the modified flag.
+//
+// The runs of the whole text are handed in after every change (setRuns). Qt restyles the edited
+// lines by itself; of the other lines only those whose runs differ from before are restyled, once
+// the document has finished its change, so a keystroke normally lays out one block again.
+class MarkdownHighlighter : public QSyntaxHighlighter
+{
+    Q_OBJECT
+
+public:
+    explicit MarkdownHighlighter(QObject *parent = nullptr);
+
+    // Attaches to a document. Connect everything that computes runs on contentsChange before
+    // calling this, so the runs are fresh when Qt restyles the edited lines.
+    void attach(QTextDocument *document);
+
+    // New runs after the document changed at `position` (removed and added as reported by
+    // QTextDocument::contentsChange).
+    void setRuns(HighlightRuns runs, int position, int charsRemoved, int charsAdded);
+    // New runs for the unchanged document (a theme change, tests): every differing line is
+    // restyled at once.
+    void setRuns(HighlightRuns runs);
+    const HighlightRuns &runs() const { return m_runs; }
+
+    void setColors(const HighlightColors &colors);
+    const HighlightColors &colors() const { return m_colors; }
+    // The format shown for a style.
+    QTextCharFormat format(HighlightStyle style) const;
+
+    // Blocks restyled because of the last change, the edited ones included.
+    int lastRestyledBlocks() const { return m_lastRestyled; }
+
+protected:
+    void highlightBlock(const QString &text) override;
+
+private:
+    void restylePending();
+    void buildFormats();
+
+    HighlightRuns m_runs;
+    HighlightColors m_colors;
+    std::array<QTextCharFormat, 256> m_formats;
+    std::vector<int> m_pending; // block numbers to restyle after the document's change
+    bool m_restyling = false;
+    int m_lastRestyled = 0;
+    int m_editedBlocks = 0;
+};

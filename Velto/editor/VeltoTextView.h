@@ -1,0 +1,113 @@
+#pragma once
+
+#include "Velto/editor/FindBar.h"
+#include "core/ai/AIAction.h"
+
+#include <QFrame>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSet>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class QMenu;
+
+// The Markdown source editor: a plain text editor with formatting keys (Ctrl+B, Ctrl+I, Ctrl+K),
+// the find and replace bar (Ctrl+F, Ctrl+G, Ctrl+Shift+G, Ctrl+Alt+F), an AI submenu in the
+// context menu, an inline field for a free AI instruction (Ctrl+J) and file drops that become
+// Markdown links and image references.
+//
+// Every change it makes is one edit block on the document: one undo step, one contentsChange,
+// so it reaches the editor bridge exactly like typing. It never talks to the AI itself; it hands
+// the selected text, the action and an optional instruction to onAIAction.
+class VeltoTextView : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    using AIActionHandler = std::function<void(const QString &selectedText, AIAction action,
+                                               const std::optional<QString> &instruction)>;
+
+    // The find bar's operations, numbered as the platform's text finder numbers them.
+    enum class TextFinderAction {
+        showFindInterface = 1,
+        nextMatch = 2,
+        previousMatch = 3,
+        showReplaceInterface = 12,
+    };
+
+    explicit VeltoTextView(QWidget *parent = nullptr);
+    ~VeltoTextView() override;
+
+    void setOnAIAction(AIActionHandler handler) { m_onAIAction = std::move(handler); }
+    const AIActionHandler &onAIAction() const { return m_onAIAction; }
+
+    // Whether the AI submenu is offered; by default AISettings::shared().isConfigured(), read at
+    // every right click.
+    void setAIConfiguredCheck(std::function<bool()> check) { m_aiConfigured = std::move(check); }
+
+    void setFindBar(FindBar *bar);
+    FindBar *findBar() const { return m_findBar; }
+
+    // The inline prompt's field and container; present exactly while the prompt is shown.
+    QLineEdit *promptField() const { return m_promptField; }
+    QFrame *promptContainer() const { return m_promptContainer; }
+
+    // File name extensions, lower case, that a dropped file is shown as an image for.
+    static const QSet<QString> &imageExtensions();
+    // The Markdown for dropped files: one link or image reference per file, joined by "\n".
+    static QString markdownForFiles(const QList<QUrl> &fileUrls);
+
+    // The context menu for a right click: the AI submenu first when text is selected and the AI is
+    // configured, then the standard entries. The caller owns the menu.
+    QMenu *buildContextMenu();
+
+    void handleAIMenuItem(QAction *item);
+    void handleCustomAIPrompt();
+    void showInlinePrompt();
+    void submitInlinePrompt();
+    void dismissInlinePrompt();
+
+    // Wraps the selection in the markers, or unwraps it when the markers already surround it.
+    void toggleWrap(const QString &prefix, const QString &suffix);
+    // "[text](url)" around the selection with "url" selected, or "[](url)" with the caret
+    // between the brackets.
+    void insertLink();
+    // Replaces the selection with links to the files; false when nothing was inserted.
+    bool insertFileLinks(const QList<QUrl> &fileUrls);
+    bool performTextFinderAction(TextFinderAction action);
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    enum class Command { bold, italic, link, prompt, find, findNext, findPrevious, replace };
+    static std::optional<Command> commandFor(const QKeyEvent *event);
+    void perform(Command command);
+
+    // Replaces [start, end) in one edit block; false when the view is read-only.
+    bool replaceRange(int start, int end, const QString &text);
+    void select(int start, int length);
+    QString selectedPlainText() const;
+    void placeInlinePrompt();
+    static QList<QUrl> droppedFileUrls(const QMimeData *mime);
+
+    AIActionHandler m_onAIAction;
+    std::function<bool()> m_aiConfigured;
+    QPointer<FindBar> m_findBar;
+    QPointer<QFrame> m_promptContainer;
+    QPointer<QLineEdit> m_promptField;
+    // The selection the prompt was opened for, to keep it placed below it while scrolling.
+    int m_promptAnchorStart = 0;
+    int m_promptAnchorEnd = 0;
+};

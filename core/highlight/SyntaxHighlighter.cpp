@@ -1,0 +1,419 @@
+#include "core/highlight/SyntaxHighlighter.h"
+
+#include "core/highlight/LineOffsets.h"
+#include "core/markdown/MarkdownDocument.h"
+
+#include <cmark-gfm.h>
+
+#include <cstring>
+#include <numeric>
+
+namespace {
+
+enum Bit : std::uint8_t {
+    ForegroundMask = 7,
+    CodeBackgroundBit = 1 << 3,
+    BoldBit = 1 << 4,
+    ItalicBit = 1 << 5,
+    UnderlineBit = 1 << 6,
+    StrikethroughBit = 1 << 7,
+};
+
+// One styling step in walk order: either a foreground colour (a later step wins over an earlier
+// one on the same characters) or a set of bits that only ever add up.
+struct Step
+{
+    qint64 start;
+    qint64 end;
+    std::uint8_t bits; // foreground colour when `foreground`, else attribute bits
+    bool foreground;
+};
+
+// Walks the tree once and records the styling steps of every node it knows; the steps are painted
+// onto the characters afterwards.
+class HighlightWalker
+{
+public:
+    HighlightWalker(const MarkdownDocument &document, const LineOffsets &offsets, qint64 textLength)
+        : m_document(document)
+        , m_offsets(offsets)
+        , m_textLength(textLength)
+    {
+    }
+
+    // Visits the document's descendants in order, without recursion (trees can be tens of
+    // thousands of levels deep) and without exit events, which the styling does not need.
+    void walk()
+    {
+        cmark_node *root = m_document.root().raw();
+        cmark_node *node = root ? cmark_node_first_child(root) : nullptr;
+        while (node) {
+            cmark_node *child = visit(MarkdownNode(node)) ? nullptr : cmark_node_first_child(node);
+            if (child) {
+                node = child;
+                continue;
+            }
+            while (node != root && !cmark_node_next(node))
+                node = cmark_node_parent(node);
+            node = node == root ? nullptr : cmark_node_next(node);
+        }
+    }
+
+    std::vector<HighlightStyle> paint() const;
+    const std::vector<Step> &steps() const { return m_steps; }
+
+private:
+    std::optional<TextRange> range(MarkdownNode node) const
+    {
+        const auto source = sourceRange(node);
+        return source ? m_offsets.range(*source, m_textLength) : std::nullopt;
+    }
+
+    // The node's range as the system counts it: inline code with its backtick runs, an ATX heading
+    // up to its closing "#" sequence. (MarkdownDocument::sourceRange gives the same, but builds a
+    // second line table of the whole text for it, which would add a fifth to every restyle.)
+    std::optional<SourceRange> sourceRange(MarkdownNode node) const
+    {
+        switch (node.kind()) {
+        case MarkdownNodeKind::Code: {
+            const auto recorded = node.parserRange();
+            if (!recorded)
+                return std::nullopt;
+            return widenedCodeRange(*recorded);
+        }
+        case MarkdownNodeKind::Heading: {
+            // Read raw: an empty indented heading ("   #") is recorded with its end before its
+            // start.
+            cmark_node *raw = node.raw();
+            const SourceRange recorded {
+                {cmark_node_get_start_line(raw), cmark_node_get_start_column(raw)},
+                {cmark_node_get_end_line(raw), cmark_node_get_end_column(raw) + 1}};
+            const SourceRange r = extendedHeadingRange(recorded);
+            if (r.lower.line < 1 || r.lower.column < 1 || r.upper.line < 1 || r.upper < r.lower)
+                return std::nullopt;
+            return r;
+        }
+        default:
+            return node.parserRange();
+        }
+    }
+
+    // The parser records inline code without its backtick runs. The closing run directly follows
+    // the content and is maximal, so its length is the run length, and as many backticks precede
+    // the content. A span over several lines is recorded with an end column that does not count
+    // from the line start, so there the closing run is looked for on the last line: the first run
+    // of exactly the opening run's length.
+    SourceRange widenedCodeRange(const SourceRange &range) const
+    {
+        const auto start = m_offsets.byteOffset(range.lower);
+        const auto end = m_offsets.byteOffset(range.upper);
+        if (!start || !end)
+            return range;
+        const char *data = m_offsets.bytes().constData();
+        const qint64 startLineBegin = m_offsets.lineByteStart(range.lower.line);
+        SourceRange widened = range;
+        if (range.lower.line == range.upper.line) {
+            const qint64 lineEnd = m_offsets.lineContentEnd(range.upper.line);
+            qint64 closing = 0;
+            while (*end + closing < lineEnd && data[*end + closing] == '`')
+                ++closing;
+            qint64 opening = 0;
+            while (opening<closing && * start - opening> startLineBegin
+                   && data[*start - opening - 1] == '`')
+                ++opening;
+            if (closing == 0 || opening != closing)
+                return range;
+            widened.lower.column -= int(closing);
+            widened.upper.column += int(closing);
+            return widened;
+        }
+        qint64 opening = 0;
+        while (*start - opening > startLineBegin && data[*start - opening - 1] == '`')
+            ++opening;
+        if (opening == 0)
+            return range;
+        const qint64 lastBegin = m_offsets.lineByteStart(range.upper.line);
+        const qint64 lastEnd = m_offsets.lineContentEnd(range.upper.line);
+        for (qint64 i = lastBegin; i < lastEnd;) {
+            if (data[i] != '`') {
+                ++i;
+                continue;
+            }
+            qint64 run = 0;
+            while (i + run < lastEnd && data[i + run] == '`')
+                ++run;
+            if (run == opening) {
+                widened.lower.column -= int(opening);
+                widened.upper.column = int(i + run - lastBegin + 1);
+                return widened;
+            }
+            i += run;
+        }
+        return range;
+    }
+
+    // The parser ends an ATX heading after its text; a closing "#" sequence belongs to it too, so
+    // the range runs to the end of the line, less trailing blanks. Setext headings are left alone.
+    SourceRange extendedHeadingRange(const SourceRange &range) const
+    {
+        if (range.lower.line != range.upper.line)
+            return range;
+        const QByteArray &bytes = m_offsets.bytes();
+        const auto start = m_offsets.byteOffset(range.lower);
+        if (!start || *start >= bytes.size() || bytes.at(*start) != '#')
+            return range;
+        const qint64 lineBegin = m_offsets.lineByteStart(range.lower.line);
+        // The parser also ends lines at a CR.
+        qint64 end = *start;
+        const qint64 lineEnd = m_offsets.lineContentEnd(range.lower.line);
+        while (end < lineEnd && bytes.at(end) != '\r')
+            ++end;
+        while (end > *start && (bytes.at(end - 1) == ' ' || bytes.at(end - 1) == '\t'))
+            --end;
+        SourceRange extended = range;
+        extended.upper.column = std::max(extended.upper.column, int(end - lineBegin + 1));
+        return extended;
+    }
+
+    void foreground(const TextRange &r, HighlightColor color)
+    {
+        if (r.length() > 0)
+            m_steps.push_back({r.start, r.end, std::uint8_t(color), true});
+    }
+    void attributes(const TextRange &r, std::uint8_t bits)
+    {
+        if (r.length() > 0)
+            m_steps.push_back({r.start, r.end, bits, false});
+    }
+
+    // Styles the node; true when its children are not to be visited.
+    bool visit(MarkdownNode node)
+    {
+        switch (node.kind()) {
+        case MarkdownNodeKind::Heading:
+            if (const auto r = range(node)) {
+                foreground(*r,
+                           node.headingLevel() <= 2 ? HighlightColor::label
+                                                    : HighlightColor::secondaryLabel);
+                attributes(*r, BoldBit);
+                headingPrefix(node, *r);
+            }
+            return false;
+        case MarkdownNodeKind::BlockQuote:
+            if (const auto r = range(node)) {
+                foreground(*r, HighlightColor::secondaryLabel);
+                attributes(*r, ItalicBit);
+            }
+            return false;
+        case MarkdownNodeKind::CodeBlock:
+            if (const auto r = range(node)) {
+                attributes(*r, CodeBackgroundBit);
+                foreground(*r, HighlightColor::secondaryLabel);
+            }
+            return true;
+        case MarkdownNodeKind::ThematicBreak:
+            if (const auto r = range(node))
+                foreground(*r, HighlightColor::tertiaryLabel);
+            return true;
+        case MarkdownNodeKind::Code:
+            if (const auto r = range(node)) {
+                attributes(*r, CodeBackgroundBit);
+                foreground(*r, HighlightColor::inlineCode);
+            }
+            return true;
+        case MarkdownNodeKind::Emphasis:
+            return delimited(node, ItalicBit);
+        case MarkdownNodeKind::Strong:
+            return delimited(node, BoldBit);
+        case MarkdownNodeKind::Strikethrough:
+            return delimited(node, StrikethroughBit);
+        case MarkdownNodeKind::Link:
+            if (const auto r = range(node)) {
+                foreground(*r, HighlightColor::link);
+                attributes(*r, UnderlineBit);
+            }
+            return false;
+        case MarkdownNodeKind::Image:
+            if (const auto r = range(node))
+                foreground(*r, HighlightColor::link);
+            return false;
+        default:
+            return false;
+        }
+    }
+
+    // "## " before the heading's text; a setext heading starts with its text and has none.
+    void headingPrefix(MarkdownNode heading, const TextRange &r)
+    {
+        for (MarkdownNode child = heading.firstChild(); child; child = child.next()) {
+            if (!sourceRange(child))
+                continue;
+            const auto c = range(child);
+            if (c && c->start > r.start)
+                foreground({r.start, c->start}, HighlightColor::tertiaryLabel);
+            return;
+        }
+    }
+
+    bool delimited(MarkdownNode node, std::uint8_t bits)
+    {
+        const auto r = range(node);
+        if (!r)
+            return false;
+        attributes(*r, bits);
+        const MarkdownNode first = node.firstChild();
+        const MarkdownNode last = node.lastChild();
+        if (!first)
+            return false;
+        const auto f = range(first);
+        const auto l = range(last);
+        if (!f || !l)
+            return false;
+        if (f->start > r->start)
+            foreground({r->start, f->start}, HighlightColor::tertiaryLabel);
+        if (r->end > l->end)
+            foreground({l->end, r->end}, HighlightColor::tertiaryLabel);
+        return false;
+    }
+
+    const MarkdownDocument &m_document;
+    const LineOffsets &m_offsets;
+    const qint64 m_textLength;
+    std::vector<Step> m_steps;
+};
+
+// Paints the steps onto one style byte per character. Usually the steps cover the text about
+// once and are painted in order. Deeply nested quotes or emphasis make them cover it thousands of
+// times over; then each layer is painted from the last step back, and every character is touched
+// once per layer: a later colour has already won, an attribute bit is already set.
+void paintSteps(const std::vector<Step> &steps, qint64 length, std::vector<std::uint8_t> &bytes)
+{
+    bytes.assign(size_t(length), 0);
+    qint64 covered = 0;
+    for (const Step &s : steps)
+        covered += s.end - s.start;
+
+    if (covered <= 4 * length + 4096) {
+        for (const Step &s : steps) {
+            std::uint8_t *p = bytes.data() + s.start;
+            std::uint8_t *end = bytes.data() + s.end;
+            if (s.foreground) {
+                for (; p < end; ++p)
+                    *p = std::uint8_t((*p & ~ForegroundMask) | s.bits);
+            } else {
+                for (; p < end; ++p)
+                    *p |= s.bits;
+            }
+        }
+        return;
+    }
+
+    // next[i]: the first character at or after i that this layer has not painted yet.
+    std::vector<qint64> next(size_t(length) + 1);
+    auto find = [&next](qint64 i) {
+        qint64 root = i;
+        while (next[size_t(root)] != root)
+            root = next[size_t(root)];
+        while (next[size_t(i)] != root) {
+            const qint64 up = next[size_t(i)];
+            next[size_t(i)] = root;
+            i = up;
+        }
+        return root;
+    };
+    const std::uint8_t layers[]
+        = {ForegroundMask, CodeBackgroundBit, BoldBit, ItalicBit, UnderlineBit, StrikethroughBit};
+    for (const std::uint8_t layer : layers) {
+        std::iota(next.begin(), next.end(), qint64(0));
+        for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+            const bool applies = layer == ForegroundMask ? it->foreground
+                                                         : (!it->foreground && (it->bits & layer));
+            if (!applies)
+                continue;
+            const std::uint8_t value = layer == ForegroundMask ? it->bits : layer;
+            for (qint64 i = find(it->start); i < it->end; i = find(i + 1)) {
+                bytes[size_t(i)] |= value;
+                next[size_t(i)] = i + 1;
+            }
+        }
+    }
+}
+
+std::vector<std::uint8_t> styleBytes(const MarkdownDocument &document)
+{
+    const QString &text = document.text();
+    std::vector<std::uint8_t> bytes;
+    if (text.isEmpty())
+        return bytes;
+    const LineOffsets offsets(text, document.utf8());
+    HighlightWalker walker(document, offsets, text.size());
+    walker.walk();
+    paintSteps(walker.steps(), text.size(), bytes);
+    return bytes;
+}
+
+} // namespace
+
+namespace SyntaxHighlighter {
+
+HighlightRuns highlight(const MarkdownDocument &document)
+{
+    HighlightRuns runs;
+    const QString &text = document.text();
+    if (text.isEmpty()) {
+        runs.endLine();
+        return runs;
+    }
+    const std::vector<std::uint8_t> bytes = styleBytes(document);
+    const std::uint8_t *style = bytes.data();
+    const qsizetype n = text.size();
+    qsizetype lineStart = 0;
+    while (true) {
+        qsizetype lineEnd = text.indexOf(u'\n', lineStart);
+        if (lineEnd < 0)
+            lineEnd = n;
+        qsizetype i = lineStart;
+        while (i < lineEnd) {
+            // Most of a text has the base style: skip it eight units at a time.
+            while (i + 8 <= lineEnd) {
+                std::uint64_t word;
+                std::memcpy(&word, style + i, 8);
+                if (word != 0)
+                    break;
+                i += 8;
+            }
+            while (i < lineEnd && style[i] == 0)
+                ++i;
+            if (i >= lineEnd)
+                break;
+            const std::uint8_t value = style[i];
+            const qsizetype runStart = i;
+            while (i < lineEnd && style[i] == value)
+                ++i;
+            runs.addRun(std::uint32_t(runStart - lineStart), std::uint32_t(i - runStart), value);
+        }
+        runs.endLine();
+        if (lineEnd >= n)
+            break;
+        lineStart = lineEnd + 1;
+    }
+    return runs;
+}
+
+HighlightRuns highlight(const QString &text)
+{
+    const MarkdownDocument document(text);
+    return highlight(document);
+}
+
+std::vector<HighlightStyle> styles(const MarkdownDocument &document)
+{
+    const std::vector<std::uint8_t> bytes = styleBytes(document);
+    std::vector<HighlightStyle> out;
+    out.reserve(bytes.size());
+    for (const std::uint8_t b : bytes)
+        out.push_back(HighlightStyle::unpack(b));
+    return out;
+}
+
+} // namespace SyntaxHighlighter

@@ -1,0 +1,207 @@
+#include "Velto/editor/EditorTextMapping.h"
+
+#include <QList>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Applies an edit to a text (the editor copy or the workspace text).
+void applyEdits(QString &text, const EditorTextMapping::Edit &edit)
+{
+    text.replace(edit.position, edit.removed, edit.text);
+}
+
+void applyEdits(QString &text, const std::vector<EditorTextMapping::Edit> &edits)
+{
+    for (const auto &edit : edits)
+        applyEdits(text, edit);
+}
+
+const QString mixed = QStringLiteral("a\r\nb\rc\u2029d\uFDD0e\uFDD1f\u00A0g\u2028h\ni");
+
+} // namespace
+
+TEST(EditorTextMapping, copyShowsEveryMappedBreakAsLineFeedAndKeepsTheRest)
+{
+    EditorTextMapping mapping;
+    const QString copy = mapping.reset(mixed);
+    EXPECT_EQ(copy, QStringLiteral("a\nb\nc\nd\ne\nf\u00A0g\u2028h\ni"));
+    EXPECT_FALSE(mapping.isIdentity());
+    EXPECT_EQ(mapping.workspaceTextFor(copy), mixed);
+    EXPECT_EQ(mapping.lineBreak(), QStringLiteral("\r\n"));
+
+    // Only the CR LF pair shifts offsets.
+    EXPECT_EQ(mapping.toEditor(0), 0);
+    EXPECT_EQ(mapping.toEditor(1), 1); // before the CR
+    EXPECT_EQ(mapping.toEditor(2), 1); // between CR and LF
+    EXPECT_EQ(mapping.toEditor(3), 2); // after the pair
+    EXPECT_EQ(mapping.toEditor(mixed.size()), copy.size());
+    EXPECT_EQ(mapping.toWorkspace(1), 1);
+    EXPECT_EQ(mapping.toWorkspace(2), 3);
+    EXPECT_EQ(mapping.toWorkspace(copy.size()), mixed.size());
+
+    EditorTextMapping plain;
+    EXPECT_EQ(plain.reset(QStringLiteral("x\ny")), QStringLiteral("x\ny"));
+    EXPECT_TRUE(plain.isIdentity());
+    EXPECT_EQ(plain.lineBreak(), QStringLiteral("\n"));
+    EXPECT_EQ(plain.reset(QStringLiteral("x\ry")), QStringLiteral("x\ny"));
+    EXPECT_EQ(plain.lineBreak(), QStringLiteral("\r"));
+}
+
+TEST(EditorTextMapping, editorEditsBecomeTheSmallestWorkspaceEdits)
+{
+    EditorTextMapping mapping;
+    QString workspace = QStringLiteral("one\r\ntwo\r\nthree");
+    QString copy = mapping.reset(workspace);
+
+    // Typing at the end of a line goes before its CR.
+    auto edit = mapping.mirrorEditorEdit(3, QString(), QStringLiteral("!"));
+    EXPECT_EQ(edit, (EditorTextMapping::Edit {3, 0, QStringLiteral("!")}));
+    applyEdits(workspace, edit);
+    copy.insert(3, u'!');
+    EXPECT_EQ(workspace, QStringLiteral("one!\r\ntwo\r\nthree"));
+
+    // A new line feed takes the document's line break.
+    edit = mapping.mirrorEditorEdit(6, QString(), QStringLiteral("\n"));
+    applyEdits(workspace, edit);
+    copy.insert(6, u'\n');
+    EXPECT_EQ(workspace, QStringLiteral("one!\r\nt\r\nwo\r\nthree"));
+
+    // Deleting a line feed removes the whole pair.
+    edit = mapping.mirrorEditorEdit(4, QStringLiteral("\n"), QString());
+    applyEdits(workspace, edit);
+    copy.remove(4, 1);
+    EXPECT_EQ(workspace, QStringLiteral("one!t\r\nwo\r\nthree"));
+
+    // A reported replacement of text by itself changes nothing.
+    edit = mapping.mirrorEditorEdit(0, copy, copy);
+    EXPECT_TRUE(edit.isEmpty());
+    EXPECT_EQ(mapping.workspaceTextFor(copy), workspace);
+}
+
+TEST(EditorTextMapping, replacedLineBreaksKeepTheirFormWhenTheCountStays)
+{
+    // Wrapping a selection over a lone CR and a U+2029 (one edit block: one merged report).
+    EditorTextMapping mapping;
+    QString workspace = QStringLiteral("x\ra\u2029b\ny");
+    QString copy = mapping.reset(workspace);
+    ASSERT_EQ(copy, QStringLiteral("x\na\nb\ny"));
+    const QString removed = copy.mid(1, 5); // "\na\nb\n"
+    const QString inserted = QStringLiteral("\n**a\nb**\n");
+    auto edit = mapping.mirrorEditorEdit(1, removed, inserted);
+    applyEdits(workspace, edit);
+    copy.replace(1, 5, inserted);
+    EXPECT_EQ(workspace, QStringLiteral("x\r**a\u2029b**\ny"));
+    EXPECT_EQ(mapping.workspaceTextFor(copy), workspace);
+
+    // A paste that adds line feeds writes the document's line break for them.
+    edit = mapping.mirrorEditorEdit(0, QStringLiteral("x"), QStringLiteral("1\n2"));
+    applyEdits(workspace, edit);
+    copy.replace(0, 1, QStringLiteral("1\n2"));
+    EXPECT_EQ(workspace, QStringLiteral("1\r2\r**a\u2029b**\ny"));
+    EXPECT_EQ(mapping.workspaceTextFor(copy), workspace);
+}
+
+TEST(EditorTextMapping, workspaceChangesBecomeSmallEditorEdits)
+{
+    EditorTextMapping mapping;
+    const QString before = QStringLiteral("head\r\nbody text\r\ntail");
+    QString copy = mapping.reset(before);
+    EXPECT_TRUE(mapping.applyWorkspaceChange(before, before).empty());
+
+    // A word changed in the middle: only that word is replaced in the copy.
+    QString after = QStringLiteral("head\r\nbody TEXT\r\ntail");
+    auto edits = mapping.applyWorkspaceChange(before, after);
+    EXPECT_EQ(edits, (std::vector<EditorTextMapping::Edit> {{10, 4, QStringLiteral("TEXT")}}));
+    applyEdits(copy, edits);
+    EXPECT_EQ(mapping.workspaceTextFor(copy), after);
+
+    // Text at the start of a line goes there, not before the line break.
+    const QString third = QStringLiteral("head\r\nbody TEXT\r\n>tail");
+    edits = mapping.applyWorkspaceChange(after, third);
+    EXPECT_EQ(edits, (std::vector<EditorTextMapping::Edit> {{15, 0, QStringLiteral(">")}}));
+    applyEdits(copy, edits);
+    EXPECT_EQ(mapping.workspaceTextFor(copy), third);
+
+    // A CR inserted before an LF pairs with it: the copy keeps one line break.
+    const QString fourth = QStringLiteral("head\r\nbody TEXT\r\n>tail\r");
+    applyEdits(copy, mapping.applyWorkspaceChange(third, fourth));
+    EXPECT_EQ(copy, EditorTextMapping::editorCopy(fourth));
+    const QString fifth = QStringLiteral("head\r\nbody TEXT\r\n>tail\r\n");
+    applyEdits(copy, mapping.applyWorkspaceChange(fourth, fifth));
+    EXPECT_EQ(copy, EditorTextMapping::editorCopy(fifth));
+    EXPECT_EQ(mapping.workspaceTextFor(copy), fifth);
+
+    // Two changes far apart are two edits; the text between them is left alone.
+    QString sixth = fifth;
+    sixth.replace(QStringLiteral("head"), QStringLiteral("HEAD"));
+    sixth.replace(QStringLiteral("tail"), QStringLiteral("TAIL"));
+    edits = mapping.applyWorkspaceChange(fifth, sixth);
+    EXPECT_EQ(edits,
+              (std::vector<EditorTextMapping::Edit> {{16, 4, QStringLiteral("TAIL")},
+                                                     {0, 4, QStringLiteral("HEAD")}}));
+    applyEdits(copy, edits);
+    EXPECT_EQ(mapping.workspaceTextFor(copy), sixth);
+}
+
+// Random edits from both sides keep the two texts in step and the offsets consistent.
+TEST(EditorTextMapping, randomEditsFromBothSidesKeepTheTextsInStep)
+{
+    QRandomGenerator random(20240611);
+    const QList<QString> pieces
+        = {QStringLiteral("a"),      QStringLiteral("bc"),     QStringLiteral("\n"),
+           QStringLiteral("\r\n"),   QStringLiteral("\r"),     QStringLiteral("\u2029"),
+           QStringLiteral("\uFDD0"), QStringLiteral("\u00A0"), QStringLiteral("\u2028"),
+           QString::fromUtf8("😀")};
+    auto randomText = [&](int count) {
+        QString s;
+        for (int i = 0; i < count; ++i)
+            s += pieces[random.bounded(qsizetype(pieces.size()))];
+        return s;
+    };
+
+    for (int round = 0; round < 400; ++round) {
+        EditorTextMapping mapping;
+        QString workspace = randomText(random.bounded(0, 30));
+        QString copy = mapping.reset(workspace);
+        QString trace;
+        auto esc = [](const QString &t) {
+            QString o;
+            for (QChar c : t)
+                o += QStringLiteral("%1 ").arg(c.unicode(), 0, 16);
+            return o;
+        };
+        for (int step = 0; step < 30; ++step) {
+            trace += QStringLiteral("\n W=[%1] E=[%2] ").arg(esc(workspace), esc(copy));
+            if (random.bounded(2) == 0) {
+                // The user edits the copy (the editor only ever holds LF line breaks).
+                const qsizetype at = random.bounded(copy.size() + 1);
+                const qsizetype gone = random.bounded(std::min<qsizetype>(copy.size() - at, 4) + 1);
+                QString inserted = EditorTextMapping::editorCopy(randomText(random.bounded(3)));
+                const auto edit = mapping.mirrorEditorEdit(at, copy.mid(at, gone), inserted);
+                trace += QStringLiteral("user %1 %2 [%3]").arg(at).arg(gone).arg(esc(inserted));
+                copy.replace(at, gone, inserted);
+                applyEdits(workspace, edit);
+            } else {
+                // Another device edits the workspace text, in one to three places at once.
+                QString next = workspace;
+                for (int edits = random.bounded(1, 4); edits > 0; --edits) {
+                    const qsizetype at = random.bounded(next.size() + 1);
+                    const qsizetype gone
+                        = random.bounded(std::min<qsizetype>(next.size() - at, 4) + 1);
+                    next.replace(at, gone, randomText(random.bounded(3)));
+                }
+                trace += QStringLiteral("remote [%1]").arg(esc(next));
+                applyEdits(copy, mapping.applyWorkspaceChange(workspace, next));
+                workspace = next;
+            }
+            ASSERT_EQ(mapping.workspaceTextFor(copy), workspace)
+                << "round " << round << " step " << step << " trace " << trace.toStdString();
+            for (qsizetype e = 0; e <= copy.size(); ++e)
+                ASSERT_EQ(mapping.toEditor(mapping.toWorkspace(e)), e);
+            ASSERT_EQ(mapping.toEditor(workspace.size()), copy.size());
+        }
+    }
+}

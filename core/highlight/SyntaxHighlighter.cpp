@@ -1,5 +1,7 @@
 #include "core/highlight/SyntaxHighlighter.h"
 
+#include "core/markdown/RangeCorrections.h"
+
 #include "core/highlight/LineOffsets.h"
 #include "core/markdown/MarkdownDocument.h"
 
@@ -98,81 +100,35 @@ private:
         }
     }
 
-    // The parser records inline code without its backtick runs. The closing run directly follows
-    // the content and is maximal, so its length is the run length, and as many backticks precede
-    // the content. A span over several lines is recorded with an end column that does not count
-    // from the line start, so there the closing run is looked for on the last line: the first run
-    // of exactly the opening run's length.
     SourceRange widenedCodeRange(const SourceRange &range) const
     {
         const auto start = m_offsets.byteOffset(range.lower);
         const auto end = m_offsets.byteOffset(range.upper);
         if (!start || !end)
             return range;
-        const char *data = m_offsets.bytes().constData();
-        const qint64 startLineBegin = m_offsets.lineByteStart(range.lower.line);
-        SourceRange widened = range;
-        if (range.lower.line == range.upper.line) {
-            const qint64 lineEnd = m_offsets.lineContentEnd(range.upper.line);
-            qint64 closing = 0;
-            while (*end + closing < lineEnd && data[*end + closing] == '`')
-                ++closing;
-            qint64 opening = 0;
-            while (opening<closing && * start - opening> startLineBegin
-                   && data[*start - opening - 1] == '`')
-                ++opening;
-            if (closing == 0 || opening != closing)
-                return range;
-            widened.lower.column -= int(closing);
-            widened.upper.column += int(closing);
-            return widened;
-        }
-        qint64 opening = 0;
-        while (*start - opening > startLineBegin && data[*start - opening - 1] == '`')
-            ++opening;
-        if (opening == 0)
-            return range;
-        const qint64 lastBegin = m_offsets.lineByteStart(range.upper.line);
-        const qint64 lastEnd = m_offsets.lineContentEnd(range.upper.line);
-        for (qint64 i = lastBegin; i < lastEnd;) {
-            if (data[i] != '`') {
-                ++i;
-                continue;
-            }
-            qint64 run = 0;
-            while (i + run < lastEnd && data[i + run] == '`')
-                ++run;
-            if (run == opening) {
-                widened.lower.column -= int(opening);
-                widened.upper.column = int(i + run - lastBegin + 1);
-                return widened;
-            }
-            i += run;
-        }
-        return range;
+        return RangeCorrections::widenInlineCode(
+            range, m_offsets.bytes().constData(), *start, *end,
+            [this](int line) { return m_offsets.lineByteStart(line); },
+            [this](int line) { return m_offsets.lineContentEnd(line); });
     }
 
-    // The parser ends an ATX heading after its text; a closing "#" sequence belongs to it too, so
-    // the range runs to the end of the line, less trailing blanks. Setext headings are left alone.
+    // Our line table ends lines at LF only; the parser also ends them at a lone CR.
     SourceRange extendedHeadingRange(const SourceRange &range) const
     {
-        if (range.lower.line != range.upper.line)
-            return range;
         const QByteArray &bytes = m_offsets.bytes();
         const auto start = m_offsets.byteOffset(range.lower);
-        if (!start || *start >= bytes.size() || bytes.at(*start) != '#')
+        if (!start)
             return range;
-        const qint64 lineBegin = m_offsets.lineByteStart(range.lower.line);
-        // The parser also ends lines at a CR.
-        qint64 end = *start;
-        const qint64 lineEnd = m_offsets.lineContentEnd(range.lower.line);
-        while (end < lineEnd && bytes.at(end) != '\r')
-            ++end;
-        while (end > *start && (bytes.at(end - 1) == ' ' || bytes.at(end - 1) == '\t'))
-            --end;
-        SourceRange extended = range;
-        extended.upper.column = std::max(extended.upper.column, int(end - lineBegin + 1));
-        return extended;
+        return RangeCorrections::extendHeading(
+            range, bytes.constData(), bytes.size(), *start,
+            [this](int line) { return m_offsets.lineByteStart(line); },
+            [this, &bytes, from = *start](int line) {
+                const qint64 lineEnd = m_offsets.lineContentEnd(line);
+                qint64 end = from;
+                while (end < lineEnd && bytes.at(end) != '\r')
+                    ++end;
+                return end;
+            });
     }
 
     void foreground(const TextRange &r, HighlightColor color)

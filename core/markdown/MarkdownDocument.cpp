@@ -1,5 +1,7 @@
 #include "core/markdown/MarkdownDocument.h"
 
+#include "core/markdown/RangeCorrections.h"
+
 #include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/SourceTextMap.h"
 
@@ -331,14 +333,6 @@ std::optional<SourceRange> MarkdownDocument::sourceRange(MarkdownNode node) cons
     return range;
 }
 
-// The parser records inline code without its backtick runs; ours include them. The closing run
-// directly follows the content and is maximal, so counting it gives the run length, and the same
-// number of backticks must precede the content.
-//
-// A code span over several lines is recorded with an end column counted from the first content
-// character of its last line instead of from the line start, so there the closing run is searched
-// on the last line: it is the first run of exactly the opening run's length, since no such run can
-// occur inside the span.
 SourceRange MarkdownDocument::widenedCodeRange(const SourceRange &range) const
 {
     const SourceTextMap &lines = *m_map;
@@ -346,73 +340,21 @@ SourceRange MarkdownDocument::widenedCodeRange(const SourceRange &range) const
     const auto end = lines.byteOffset(range.upper);
     if (!start || !end)
         return range;
-    const char *data = m_utf8.constData();
-    const qsizetype startLineBegin = lines.lineStart(range.lower.line);
-
-    SourceRange widened = range;
-    if (range.lower.line == range.upper.line) {
-        const qsizetype lineEnd = lines.lineContentEnd(range.upper.line);
-        qsizetype closing = 0;
-        while (*end + closing < lineEnd && data[*end + closing] == '`')
-            ++closing;
-        qsizetype opening = 0;
-        for (qsizetype i = *start - 1; i >= startLineBegin && opening < closing; --i) {
-            if (data[i] != '`')
-                break;
-            ++opening;
-        }
-        if (closing == 0 || opening != closing)
-            return range;
-        widened.lower.column -= int(closing);
-        widened.upper.column += int(closing);
-        return widened;
-    }
-
-    qsizetype opening = 0;
-    while (*start - opening > startLineBegin && data[*start - opening - 1] == '`')
-        ++opening;
-    if (opening == 0)
-        return range;
-    const qsizetype lastLineBegin = lines.lineStart(range.upper.line);
-    const qsizetype lastLineEnd = lines.lineContentEnd(range.upper.line);
-    for (qsizetype i = lastLineBegin; i < lastLineEnd;) {
-        if (data[i] != '`') {
-            ++i;
-            continue;
-        }
-        qsizetype run = 0;
-        while (i + run < lastLineEnd && data[i + run] == '`')
-            ++run;
-        if (run == opening) {
-            widened.lower.column -= int(opening);
-            widened.upper.column = int(i + run - lastLineBegin + 1);
-            return widened;
-        }
-        i += run;
-    }
-    return range;
+    return RangeCorrections::widenInlineCode(
+        range, m_utf8.constData(), *start, *end, [&](int line) { return lines.lineStart(line); },
+        [&](int line) { return lines.lineContentEnd(line); });
 }
 
-// The parser ends an ATX heading after its text, leaving a closing "#" sequence outside; ours
-// runs to the end of the line, less trailing blanks. A setext heading spans several lines and is
-// left as recorded.
 SourceRange MarkdownDocument::extendedHeadingRange(const SourceRange &range) const
 {
-    if (range.lower.line != range.upper.line)
-        return range;
     const SourceTextMap &lines = *m_map;
     const auto start = lines.byteOffset(range.lower);
-    if (!start || *start >= m_utf8.size() || m_utf8.at(*start) != '#')
+    if (!start)
         return range;
-    const qsizetype lineBegin = lines.lineStart(range.lower.line);
-    qsizetype end = lines.lineContentEnd(range.lower.line);
-    while (end > *start && (m_utf8.at(end - 1) == ' ' || m_utf8.at(end - 1) == '\t'))
-        --end;
-    SourceRange extended = range;
-    const int column = int(end - lineBegin + 1);
-    if (column > extended.upper.column)
-        extended.upper.column = column;
-    return extended;
+    return RangeCorrections::extendHeading(
+        range, m_utf8.constData(), m_utf8.size(), *start,
+        [&](int line) { return lines.lineStart(line); },
+        [&](int line) { return lines.lineContentEnd(line); });
 }
 
 // Inline HTML over several lines is recorded with an end column that does not count from the line

@@ -23,4 +23,7 @@ bool waitUntil(const std::function<bool()> &predicate,
 bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 
+// The reason phrase of an HTTP status line, for the loopback fake servers.
+QByteArray httpReasonPhrase(int status);
+
 } // namespace testsupport

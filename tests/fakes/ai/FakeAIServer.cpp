@@ -23,38 +23,6 @@ struct FakeAIServer::Connection
 
 namespace {
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 201:
-        return "Created";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 307:
-        return "Temporary Redirect";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 429:
-        return "Too Many Requests";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
-}
-
 QByteArray jsonLine(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -335,8 +303,8 @@ void FakeAIServer::startResponse(const std::shared_ptr<Connection> &connection)
     const Response &r = connection->response;
     if (r.m_silent)
         return;
-    QByteArray head
-        = "HTTP/1.1 " + QByteArray::number(r.m_status) + ' ' + reasonPhrase(r.m_status) + "\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(r.m_status) + ' '
+        + testsupport::httpReasonPhrase(r.m_status) + "\r\n";
     for (const auto &h : r.m_headers)
         head += h.first + ": " + h.second + "\r\n";
     if (r.m_framing == Response::Framing::chunked) {

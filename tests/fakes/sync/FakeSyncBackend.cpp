@@ -1,5 +1,7 @@
 #include "fakes/sync/FakeSyncBackend.h"
 
+#include "support/TestSupport.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonDocument>
@@ -17,46 +19,6 @@ struct FakeSyncBackend::Connection
 };
 
 namespace {
-
-QByteArray reason(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 201:
-        return "Created";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 307:
-        return "Temporary Redirect";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 410:
-        return "Gone";
-    case 413:
-        return "Payload Too Large";
-    case 422:
-        return "Unprocessable Entity";
-    case 429:
-        return "Too Many Requests";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
-}
 
 QByteArray json(const QJsonObject &o)
 {
@@ -671,7 +633,7 @@ void FakeSyncBackend::write(Connection *c, const Response &response, bool head)
     if (!c->socket)
         return;
     QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-        + reason(response.status) + "\r\n";
+        + testsupport::httpReasonPhrase(response.status) + "\r\n";
     bool hasType = false;
     for (const auto &h : response.headers) {
         out += h.first + ": " + h.second + "\r\n";

@@ -5,22 +5,55 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
 const QString dataTag = QStringLiteral("$data");
 const QString dateTag = QStringLiteral("$date");
 
-// Leading number of a string the way strtod reads it ("12abc" → 12, "abc" → 0).
+// The decimal number a string starts with ("12abc" → 12, " 1.5e3x" → 1500, "abc" → 0). Read
+// by hand, not with strtod: the application sets the C library's locale from the environment,
+// where strtod would stop at the "." of "16.5" under a German locale, and it would also take
+// hexadecimal, "inf" and "nan".
 double leadingNumber(const QString &s)
 {
-    const QByteArray bytes = s.trimmed().toUtf8();
-    return std::strtod(bytes.constData(), nullptr);
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    while (i < n && s.at(i).isSpace())
+        ++i;
+    const qsizetype start = i;
+    if (i < n && (s.at(i) == u'+' || s.at(i) == u'-'))
+        ++i;
+    const auto isDigit = [&](qsizetype k) { return k < n && s.at(k) >= u'0' && s.at(k) <= u'9'; };
+    qsizetype digits = 0;
+    for (; isDigit(i); ++i)
+        ++digits;
+    if (i < n && s.at(i) == u'.') {
+        ++i;
+        for (; isDigit(i); ++i)
+            ++digits;
+    }
+    if (digits == 0)
+        return 0;
+    qsizetype end = i;
+    if (i < n && (s.at(i) == u'e' || s.at(i) == u'E')) {
+        qsizetype k = i + 1;
+        if (k < n && (s.at(k) == u'+' || s.at(k) == u'-'))
+            ++k;
+        if (isDigit(k)) {
+            while (isDigit(k))
+                ++k;
+            end = k;
+        }
+    }
+    bool ok = false;
+    const double value = s.mid(start, end - start).toLatin1().toDouble(&ok);
+    return ok ? value : 0; // beyond the range of a double
 }
 
 bool stringBool(const QString &s)
@@ -112,7 +145,7 @@ std::optional<QString> Defaults::string(const QString &key) const
         const double d = v->toDouble();
         if (std::floor(d) == d && std::fabs(d) < 9.0e15)
             return QString::number(v->toInteger());
-        return QString::number(d, 'g', 17);
+        return QString::number(d, 'g', QLocale::FloatingPointShortest);
     }
     return std::nullopt;
 }
@@ -146,7 +179,8 @@ qint64 Defaults::integer(const QString &key) const
         if (!std::isfinite(d))
             return 0;
         return d >= 9.2e18 ? std::numeric_limits<qint64>::max()
-             : d <= -9.2e18 ? std::numeric_limits<qint64>::min() : qint64(d);
+            : d <= -9.2e18 ? std::numeric_limits<qint64>::min()
+                           : qint64(d);
     }
     if (v->isString()) {
         const double d = leadingNumber(v->toString());
@@ -194,8 +228,8 @@ std::optional<QDateTime> Defaults::date(const QString &key) const
     const QJsonValue s = v->toObject().value(dateTag);
     if (!s.isDouble())
         return std::nullopt;
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround((s.toDouble() + referenceDateOffset) * 1000.0)),
-                                          Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(
+        qint64(std::llround((s.toDouble() + referenceDateOffset) * 1000.0)), Qt::UTC);
 }
 
 std::optional<QJsonObject> Defaults::dictionary(const QString &key) const
@@ -248,12 +282,12 @@ Defaults::Batch::~Batch()
 
 void Defaults::setData(const QString &key, const QByteArray &bytes)
 {
-    set(key, QJsonObject{{dataTag, QString::fromLatin1(bytes.toBase64())}});
+    set(key, QJsonObject {{dataTag, QString::fromLatin1(bytes.toBase64())}});
 }
 
 void Defaults::setDate(const QString &key, const QDateTime &date)
 {
-    set(key, QJsonObject{{dateTag, date.toMSecsSinceEpoch() / 1000.0 - referenceDateOffset}});
+    set(key, QJsonObject {{dateTag, date.toMSecsSinceEpoch() / 1000.0 - referenceDateOffset}});
 }
 
 void Defaults::remove(const QString &key)

@@ -10,7 +10,8 @@ const QHash<QString, QString> &L10n::table()
     static const QHash<QString, QString> merged = [] {
         QHash<QString, QString> t;
         const QDir dir(QStringLiteral(":/i18n/de"));
-        for (const QString &name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        for (const QString &name :
+             dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
             QFile f(dir.filePath(name));
             if (!f.open(QIODevice::ReadOnly))
                 continue;

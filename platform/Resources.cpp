@@ -13,10 +13,12 @@ QString overrideDir;
 QString defaultWebDir()
 {
     if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/resources/web");
+        const QString beside
+            = QCoreApplication::applicationDirPath() + QStringLiteral("/resources/web");
         if (QFileInfo(beside).isDir())
             return beside;
-        const QString shared = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/velto/web");
+        const QString shared
+            = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/velto/web");
         if (QFileInfo(shared).isDir())
             return QDir::cleanPath(shared);
     }

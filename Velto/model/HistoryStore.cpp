@@ -82,10 +82,12 @@ void HistoryStore::add(const QUrl &url, bool isDirectory)
         id = QUuid::createUuid();
         m_entries.append(HistoryEntry(id, path, isDirectory, *bookmark, now()));
     }
-    emit entriesChanged();
+    // Observers of any one field see the others already updated (a new row is never shown as
+    // missing for want of its flag).
     m_resolvedURLs.insert(id, url);
-    emit resolvedURLsChanged();
     m_existsStatus.insert(id, true);
+    emit entriesChanged();
+    emit resolvedURLsChanged();
     emit existsStatusChanged();
     save();
 }
@@ -94,10 +96,10 @@ void HistoryStore::remove(const QUuid &id)
 {
     stopAccess(id);
     m_entries.removeIf([&](const HistoryEntry &e) { return e.id == id; });
-    emit entriesChanged();
     m_resolvedURLs.remove(id);
-    emit resolvedURLsChanged();
     m_existsStatus.remove(id);
+    emit entriesChanged();
+    emit resolvedURLsChanged();
     emit existsStatusChanged();
     save();
 }

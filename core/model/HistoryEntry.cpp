@@ -68,6 +68,10 @@ QString HistoryEntry::name() const
 QDateTime HistoryEntry::lastOpenedDateTime() const
 {
     const double ms = std::round((lastOpenedDate + Defaults::referenceDateOffset) * 1000.0);
+    // A stored date far outside any calendar (the file is user-editable) has no date-time; the
+    // grouping files it under the last seven days, as for a difference it cannot compute.
+    if (!(std::fabs(ms) < 9.0e18))
+        return {};
     return QDateTime::fromMSecsSinceEpoch(qint64(ms), Qt::UTC).toLocalTime();
 }
 

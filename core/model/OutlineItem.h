@@ -10,7 +10,7 @@ struct OutlineItem
     OutlineItem(int level, QString title, int line);
 
     QUuid id;
-    int level;     // 1 to 6
+    int level; // 1 to 6
     QString title; // plain text of the heading
-    int line;      // 1-based source line on which the heading starts
+    int line; // 1-based source line on which the heading starts
 };

@@ -156,6 +156,11 @@ TEST(HistoryDateGroup, bucketsByCalendarDaysAroundTheBoundaries)
     EXPECT_EQ(G::from(now.addDays(-29).addSecs(-23 * 3600), now), G::last30Days);
     EXPECT_EQ(G::from(now.addDays(-30), now), G::older);
     EXPECT_EQ(G::from(now.addYears(-3), now), G::older);
+    // A stored date beyond any calendar (edited by hand) cannot be compared: last seven days.
+    HistoryEntry farOff = sampleEntry();
+    farOff.lastOpenedDate = 1e300;
+    EXPECT_FALSE(farOff.lastOpenedDateTime().isValid());
+    EXPECT_EQ(G::from(farOff.lastOpenedDateTime(), now), G::last7Days);
 
     EXPECT_EQ(G::allCases(),
               (QList<G> {G::today, G::yesterday, G::last7Days, G::last30Days, G::older}));

@@ -64,6 +64,23 @@ TEST_F(HistoryStoreTest, addingAKnownPathRefreshesItInPlace)
     EXPECT_EQ(array.at(0).toObject().value("path").toString(), docPath("notes"));
 }
 
+TEST_F(HistoryStoreTest, observersOfTheListSeeTheNewRowsUrlAndFlagAlready)
+{
+    const QUrl notes = folderURL("notes");
+    std::optional<bool> existsWhenListed;
+    std::optional<QUrl> urlWhenListed;
+    QObject::connect(history.get(), &HistoryStore::entriesChanged, history.get(), [&] {
+        if (history->entries().isEmpty())
+            return;
+        const QUuid id = history->entries().last().id;
+        existsWhenListed = history->existsStatus().value(id, false);
+        urlWhenListed = history->resolvedURLs().value(id);
+    });
+    history->add(notes, true);
+    EXPECT_EQ(existsWhenListed, true);
+    EXPECT_EQ(urlWhenListed, notes);
+}
+
 TEST_F(HistoryStoreTest, pathsDifferingInCaseAreDistinctAndUnbookmarkableItemsAreNotRecorded)
 {
     history->add(QUrl::fromLocalFile("/x/Notes.md"), false);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 namespace {
 
 struct DefaultsTest : ::testing::Test
@@ -26,7 +28,7 @@ TEST_F(DefaultsTest, valuesKeepTheirTypesAcrossAReload)
         d.set("numStr", QStringLiteral("12abc"));
         d.setData("blob", QByteArray("\x00\x01\xff", 3));
         d.setDate("when", QDateTime::fromSecsSinceEpoch(978307200 + 10, Qt::UTC));
-        d.set("map", QJsonObject{{"a", 1}});
+        d.set("map", QJsonObject {{"a", 1}});
     }
     Defaults d(path());
     EXPECT_EQ(d.string("s"), QStringLiteral("text"));
@@ -53,12 +55,43 @@ TEST_F(DefaultsTest, conversionsOfMissingAndMistypedValues)
     EXPECT_FALSE(d.string("x"));
     d.set("zero", 0);
     EXPECT_FALSE(d.boolValue("zero"));
-    for (auto [text, expected] : {std::pair{"YES", true}, {"no", false}, {"0", false}, {"007", true},
-                                  {"  true", true}, {"-1", true}, {"", false}}) {
+    for (auto [text, expected] : {std::pair {"YES", true},
+                                  {"no", false},
+                                  {"0", false},
+                                  {"007", true},
+                                  {"  true", true},
+                                  {"-1", true},
+                                  {"", false}}) {
         d.set("str", QString::fromLatin1(text));
         EXPECT_EQ(d.boolValue("str"), expected) << text;
     }
-    d.set("arr", QJsonArray{1, 2});
+    // Numbers inside strings are read as decimal text, whatever the C library's locale says.
+    const QByteArray oldLocale = setlocale(LC_NUMERIC, nullptr);
+    for (const char *commaLocale : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+        if (setlocale(LC_NUMERIC, commaLocale))
+            break;
+    }
+    d.set("str", QStringLiteral("16.5pt"));
+    EXPECT_EQ(d.doubleValue("str"), 16.5);
+    setlocale(LC_NUMERIC, oldLocale.constData());
+    for (auto [text, expected] : {std::pair {" 1.5e3x", 1500.0},
+                                  {"-2.5", -2.5},
+                                  {"+.5", 0.5},
+                                  {"7e", 7.0},
+                                  {"0x10", 0.0},
+                                  {"nan", 0.0},
+                                  {"inf", 0.0},
+                                  {"1e999", 0.0},
+                                  {"-", 0.0}}) {
+        d.set("str", QString::fromLatin1(text));
+        EXPECT_EQ(d.doubleValue("str"), expected) << text;
+    }
+    d.set("str", QStringLiteral("-2.9"));
+    EXPECT_EQ(d.integer("str"), -2);
+    d.set("num", 0.1);
+    EXPECT_EQ(d.string("num"), QStringLiteral("0.1")) << "the shortest text of a number";
+
+    d.set("arr", QJsonArray {1, 2});
     EXPECT_FALSE(d.string("arr"));
     EXPECT_EQ(d.integer("arr"), 0);
     d.set("arr", QJsonValue::Null);
@@ -71,8 +104,9 @@ TEST_F(DefaultsTest, fileIsPrivateAndWrittenWhole)
     d.set("apiToken", QStringLiteral("secret"));
     EXPECT_TRUE(d.lastWriteSucceeded());
     const QFileInfo file(path());
-    const auto groupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
-                            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    const auto groupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
+        | QFileDevice::ExeOther;
     EXPECT_TRUE(file.permissions() & QFileDevice::ReadOwner);
     EXPECT_TRUE(file.permissions() & QFileDevice::WriteOwner);
     EXPECT_FALSE(file.permissions() & groupOrOther);

@@ -58,8 +58,8 @@ TEST(Paths, resolveInsideFolderRefusesEscapes)
     EXPECT_EQ(resolveInsideFolder(root, "sub/new.md"), root + "/sub/new.md");
     EXPECT_EQ(resolveInsideFolder(root, "a/b/c.md"), root + "/a/b/c.md");
     EXPECT_EQ(resolveInsideFolder(root, "inlink/x.md"), root + "/inlink/x.md");
-    for (const char *bad : {"", "/etc/passwd", "../x", "a/../../x", "a//b", ".hidden", "a/.git/config",
-                            "./a", "out/x.md", "out", "a\\b"})
+    for (const char *bad : {"", "/etc/passwd", "../x", "a/../../x", "a//b", ".hidden",
+                            "a/.git/config", "./a", "out/x.md", "out", "a\\b"})
         EXPECT_FALSE(resolveInsideFolder(root, QString::fromLatin1(bad))) << bad;
     EXPECT_FALSE(resolveInsideFolder(root, QString("a") + QChar(0) + "b"));
 }
@@ -78,5 +78,5 @@ TEST(Log, captureSeesLinesAndRestoresSink)
         logLine("inner");
     }
     logLine("outer");
-    EXPECT_EQ(outer.lines(), QStringList{"outer"});
+    EXPECT_EQ(outer.lines(), QStringList {"outer"});
 }

@@ -19,10 +19,10 @@ constexpr QByteArrayView continueLine = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr int readsPerNotification = 16;
 
 // Content-Length and Expect from a complete head. Content-Length: decimal digits only, else
-// absent; a value too long to hold counts as larger than any cap.
+// absent (-1); a value too long to hold counts as larger than any cap.
 void readFraming(const QByteArray &head, qint64 &contentLength, bool &expectContinue)
 {
-    contentLength = 0;
+    contentLength = -1;
     expectContinue = false;
     const QList<QByteArray> lines = head.split('\n');
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -36,7 +36,7 @@ void readFraming(const QByteArray &head, qint64 &contentLength, bool &expectCont
             for (const char c : value)
                 digits = digits && c >= '0' && c <= '9';
             if (!digits)
-                contentLength = 0;
+                contentLength = -1;
             else if (value.size() > 15)
                 contentLength = std::numeric_limits<qint64>::max() / 2;
             else
@@ -107,6 +107,15 @@ void ApiConnection::scanHead()
             return;
         }
         readFraming(m_in.left(m_headEnd), m_contentLength, m_expectContinue);
+        if (m_contentLength < 0) {
+            // Nothing announces how much follows: the body is what came with the head (none when
+            // that is already over the cap).
+            if (m_in.size() > m_limits.maxRequestBytes)
+                complete(m_in.left(m_headEnd + 4), true);
+            else
+                complete(m_in, false);
+            return;
+        }
     }
     const qint64 needed = m_headEnd + 4 + m_contentLength;
     if (needed > m_limits.maxRequestBytes) {

@@ -67,7 +67,7 @@ private:
 
     QByteArray m_in;
     qsizetype m_headEnd = -1;
-    qint64 m_contentLength = 0;
+    qint64 m_contentLength = -1; // -1: not announced
     bool m_expectContinue = false;
     bool m_sentContinue = false;
 

@@ -108,6 +108,18 @@ TEST_F(ApiFraming, largeBodyArrivesComplete)
     EXPECT_EQ(workspace->text().size(), 900 * 1000);
 }
 
+TEST_F(ApiFraming, bodyWithoutUsableContentLengthIsWhatCameWithTheHead)
+{
+    for (const QByteArray &framing : {QByteArray(), QByteArray("Content-Length: many\r\n")}) {
+        workspace->setText("before");
+        const Reply r = parseReply(runRaw(port,
+                                          {"POST /api/document/content HTTP/1.1\r\nHost: x\r\n"
+                                           + framing + "\r\n{\"content\": \"unannounced\"}"}));
+        EXPECT_EQ(r.status, 200) << framing.constData();
+        EXPECT_EQ(workspace->text(), "unannounced") << framing.constData();
+    }
+}
+
 TEST_F(ApiFraming, expectContinueGetsTheInterimAnswerFirst)
 {
     const QByteArray body = R"({"content": "after continue"})";

@@ -151,10 +151,32 @@ describe('velto-mcp-server', () => {
     assert.equal(json(r).ok, false);
   });
 
-  test('reports missing arguments as tool errors', async () => {
-    const r = await client.callTool({ name: 'insert_text', arguments: {} });
+  test('reports missing or mistyped arguments as tool errors', async () => {
+    let r = await client.callTool({ name: 'insert_text', arguments: {} });
     assert.equal(r.isError, true);
     assert.match(text(r), /text/);
+
+    await client.callTool({ name: 'set_document', arguments: { content: 'ab\ncd' } });
+    r = await client.callTool({ name: 'insert_text', arguments: { text: 'X', line: '1' } });
+    assert.equal(r.isError, true);
+    assert.match(text(r), /"line" must be an integer/);
+    r = await client.callTool({ name: 'search_document', arguments: { query: 'a', regex: 'true' } });
+    assert.equal(r.isError, true);
+    r = await client.callTool({ name: 'get_document', arguments: {} });
+    assert.equal(text(r), 'ab\ncd', 'nothing was inserted');
+    // A null optional argument is left out.
+    r = await client.callTool({ name: 'insert_text', arguments: { text: 'X', line: null } });
+    assert.equal(r.isError, false, text(r));
+    r = await client.callTool({ name: 'get_document', arguments: {} });
+    assert.equal(text(r), 'Xab\ncd');
+  });
+
+  test('a document that reads like an error answer is still just the document', async () => {
+    const content = '{"ok": false, "error": "not really"}';
+    await client.callTool({ name: 'set_document', arguments: { content } });
+    const r = await client.callTool({ name: 'get_document', arguments: {} });
+    assert.equal(r.isError, false);
+    assert.equal(text(r), content);
   });
 
   test('refuses unknown tools', async () => {

@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -174,6 +175,19 @@ QJsonObject errorResponse(const QJsonValue &id, int code, const QString &message
         {u"jsonrpc"_s, u"2.0"_s}, {u"id"_s, id}, {u"error"_s, errorObject(code, message)}};
 }
 
+bool hasType(const QJsonValue &value, const QString &type)
+{
+    if (type == u"string"_s)
+        return value.isString();
+    if (type == u"boolean"_s)
+        return value.isBool();
+    if (type == u"integer"_s) {
+        const double d = value.toDouble(0.5);
+        return value.isDouble() && std::isfinite(d) && std::trunc(d) == d;
+    }
+    return true;
+}
+
 QJsonObject toolResult(const QString &text, bool isError)
 {
     return QJsonObject {
@@ -320,8 +334,21 @@ QJsonObject McpBridge::callTool(const QString &name, const QJsonObject &argument
         return {};
 
     for (const QString &key : tool->required)
-        if (!arguments.contains(key))
+        if (arguments.value(key).isNull() || arguments.value(key).isUndefined())
             return toolResult(u"Missing argument \"%1\"."_s.arg(key), true);
+    // The API takes a value of the wrong type as absent and falls back to its default (a line
+    // "3" would insert at the start), so a mistyped argument is refused here instead.
+    // A null optional argument counts as left out, as the API treats it.
+    for (auto it = tool->properties.begin(); it != tool->properties.end(); ++it) {
+        const QJsonValue value = arguments.value(it.key());
+        if (value.isUndefined() || value.isNull())
+            continue;
+        const QString type = it.value().toObject().value(u"type"_s).toString();
+        if (!hasType(value, type))
+            return toolResult(u"Argument \"%1\" must be %2 %3."_s.arg(
+                                  it.key(), type == u"integer"_s ? u"an"_s : u"a"_s, type),
+                              true);
+    }
 
     QByteArray target = tool->path;
     QByteArray body;
@@ -365,8 +392,11 @@ QJsonObject McpBridge::callTool(const QString &name, const QJsonObject &argument
     if (answer->status != 200)
         return toolResult(
             text.isEmpty() ? u"Velto answered with status %1."_s.arg(answer->status) : text, true);
-    // The API reports a failed file operation as "ok": false with status 200.
-    const QJsonDocument json = QJsonDocument::fromJson(answer->body);
+    // The API reports a failed file operation as "ok": false with status 200. Only JSON answers
+    // say so: the document text itself may well look like such an object.
+    const QJsonDocument json = answer->contentType.startsWith("application/json")
+        ? QJsonDocument::fromJson(answer->body)
+        : QJsonDocument();
     const bool failed = json.isObject()
         && (json.object().value(u"ok"_s) == QJsonValue(false)
             || json.object().contains(u"error"_s));

@@ -171,6 +171,8 @@ void LiveSyncClient::connect()
     m_handshakeDone = false;
     m_outbox.clear();
     setOpen(true);
+    // Every attempt starts the next wait afresh, so retries stay one interval apart.
+    m_reconnectDelay = m_timings.reconnect;
     qCInfo(lcLiveSync) << "LiveSync: connected";
     m_handshakeTimer->start(m_timings.handshakeTimeout);
     m_pingTimer->start(m_timings.ping);
@@ -182,23 +184,17 @@ void LiveSyncClient::handleDisconnect()
     if (!m_open)
         return;
     qCWarning(lcLiveSync) << "LiveSync: connection lost, will reconnect";
-    const bool worked = m_handshakeDone;
     setOpen(false);
     m_handshakeDone = false;
     m_outbox.clear();
     m_pingTimer->stop();
     m_handshakeTimer->stop();
     releaseSocket(false);
-    if (worked)
-        m_failedAttempts = 0;
     scheduleReconnect();
 }
 
 void LiveSyncClient::scheduleReconnect()
 {
-    const auto doubled = m_timings.reconnect * (qint64(1) << std::min(m_failedAttempts, 20));
-    m_reconnectDelay = std::min<std::chrono::milliseconds>(doubled, m_timings.reconnectMax);
-    ++m_failedAttempts;
     m_reconnectTimer->start(m_reconnectDelay);
 }
 
@@ -207,8 +203,6 @@ void LiveSyncClient::handshakeDone()
     if (!m_open)
         return;
     m_handshakeDone = true;
-    m_failedAttempts = 0;
-    m_reconnectDelay = m_timings.reconnect;
     m_handshakeTimer->stop();
     const QList<QString> outbox = std::exchange(m_outbox, {});
     for (const QString &frame : outbox)

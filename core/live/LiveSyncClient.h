@@ -86,7 +86,6 @@ private:
     bool m_handshakeDone = false;
     bool m_closed = false;
     std::chrono::milliseconds m_reconnectDelay;
-    int m_failedAttempts = 0;
     QList<LiveSyncMessage> m_pendingEdits;
     QList<QString> m_outbox;
 

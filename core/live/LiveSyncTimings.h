@@ -7,9 +7,8 @@ struct LiveSyncTimings
 {
     std::chrono::milliseconds ping {30000};
     std::chrono::milliseconds debounce {50};
-    // The wait after a lost connection; it doubles while attempts keep failing, up to
-    // reconnectMax, and drops back once a connection completes its handshake.
+    // The wait after every lost connection or failed attempt; retries go on at this pace until
+    // the client is disconnected.
     std::chrono::milliseconds reconnect {1000};
-    std::chrono::milliseconds reconnectMax {30000};
     std::chrono::milliseconds handshakeTimeout {30000};
 };

@@ -42,6 +42,7 @@ struct DeleteLater
     }
 };
 
+// An http or https address with a host: what a backend base URL and a download URL must be.
 bool isUsableBase(const QUrl &url)
 {
     const QString scheme = url.scheme().toLower();
@@ -312,13 +313,6 @@ SyncHttpRequest FileSyncClient::folderRequest(const QString &folderId, const QSt
         QStringLiteral("/sync/folders/") + encodePathSegment(folderId) + rest, method);
     setFolderToken(r.request, folderToken);
     return r;
-}
-
-QCoro::Task<SyncHttpResponse> FileSyncClient::sendJson(SyncHttpRequest request,
-                                                       QByteArray body) const
-{
-    request.request.setRawHeader("Content-Type", "application/json");
-    return send(std::move(request), std::move(body));
 }
 
 template<class T>
@@ -704,9 +698,10 @@ QByteArray FileSyncClient::multipartBody(const QByteArray &boundary, const QStri
 
 QString FileSyncClient::privateDownloadFolder()
 {
-    // Destroyed (and removed) at exit; QTemporaryDir creates it with mode 0700.
+    // Destroyed (and removed) at exit; QTemporaryDir creates it with mode 0700. Empty when it
+    // could not be created.
     static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/velto-sync-XXXXXX"));
-    return dir.path();
+    return dir.isValid() ? dir.path() : QString();
 }
 
 // Moves a finished download into place in one step: the destination is either the old file or
@@ -824,9 +819,12 @@ QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath,
                                            double delay) const
 {
     const FileSyncClient self = *this;
-    const QString scheme = source.scheme().toLower();
-    if (!source.isValid() || (scheme != u"http" && scheme != u"https") || source.host().isEmpty())
+    // Qt would also read file:, data: or qrc: addresses, whose content could then be uploaded.
+    if (!isUsableBase(source))
         throw SyncFailure(SyncError::invalidURL());
+    if (privateDownloadFolder().isEmpty())
+        throw SyncFailure::file(SyncFailure::FileOperation::createFolder, QDir::tempPath(),
+                                L10n::text(QStringLiteral("sync.error.noPrivateFolder")));
     retries = std::max(0, retries);
 
     int lastStatus = 0;

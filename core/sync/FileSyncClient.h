@@ -164,7 +164,8 @@ public:
                                     const QString &contentType, const QByteArray &content);
     // A new boundary: an upper-case UUID without braces.
     static QByteArray newBoundary();
-    // The private folder (0700) that downloads are written into before they are moved.
+    // The private folder (0700) that downloads are written into before they are moved; empty
+    // when it could not be created (downloads then fail before anything is requested).
     static QString privateDownloadFolder();
     // Moves a downloaded file to its destination in one step (creating missing parent folders):
     // the destination holds either its old content or the new one, never nothing. Throws
@@ -172,7 +173,6 @@ public:
     static void installFile(const QString &temporary, const QString &destination);
 
 private:
-    QCoro::Task<SyncHttpResponse> sendJson(SyncHttpRequest request, QByteArray body) const;
     template<class T>
     QCoro::Task<T> fetch(SyncHttpRequest request, std::optional<QByteArray> body = std::nullopt,
                          bool json = false) const;

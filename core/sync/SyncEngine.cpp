@@ -205,10 +205,9 @@ QCoro::Task<SyncEngine::DownloadedFile> SyncEngine::downloadFile(qint64 fileId)
     const Credentials c = credentials();
     const FileSyncClient client = m_client;
     const DownloadURLResponse info = co_await client.downloadURL(c.folderId, c.folderToken, fileId);
+    // An address that is not a valid http(s) URL ends in SyncError::invalidURL inside
+    // downloadFile, before anything is requested.
     const QUrl source(info.url);
-    const QString scheme = source.scheme().toLower();
-    if (!source.isValid() || (scheme != u"http" && scheme != u"https") || source.host().isEmpty())
-        throw SyncFailure(SyncError::invalidURL());
     // Our own unique name: the server's file name is data, never part of a path.
     const QString destination = FileSyncClient::privateDownloadFolder() + QStringLiteral("/file-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -275,8 +275,8 @@ TEST(SyncErrors, ownTextsAreTranslated)
           "sync.error.decodeAt", "sync.error.decode.dataCorrupted", "sync.error.decode.keyNotFound",
           "sync.error.decode.valueNotFound", "sync.error.decode.typeMismatch",
           "sync.error.file.read", "sync.error.file.write", "sync.error.file.createFolder",
-          "sync.error.file.move", "sync.error.limit.upload", "sync.error.limit.download",
-          "sync.error.limit.response"})
+          "sync.error.file.move", "sync.error.noPrivateFolder", "sync.error.limit.upload",
+          "sync.error.limit.download", "sync.error.limit.response"})
         EXPECT_TRUE(L10n::has(QString::fromLatin1(key))) << key;
     EXPECT_FALSE(SyncFailure::timeout().description().startsWith(QStringLiteral("sync.")));
 }

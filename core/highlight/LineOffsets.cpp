@@ -96,19 +96,6 @@ qint64 LineOffsets::units(int line, qint64 bytes) const
     return unitsBeforeByte(end) - unitStart;
 }
 
-qint64 LineOffsets::lineContentEnd(int line) const
-{
-    return size_t(line) < m_byteStarts.size() ? m_byteStarts[size_t(line)] - 1 : m_utf8.size();
-}
-
-std::optional<qint64> LineOffsets::byteOffset(SourcePosition position) const
-{
-    if (position.line < 1 || position.line > lineCount() || position.column < 1)
-        return std::nullopt;
-    return std::min(lineByteStart(position.line) + position.column - 1,
-                    lineContentEnd(position.line));
-}
-
 std::optional<TextRange> LineOffsets::range(const SourceRange &range, qint64 textLength) const
 {
     const qint64 lines = qint64(m_starts.size());

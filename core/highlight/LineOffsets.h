@@ -28,15 +28,6 @@ public:
     // the result would start before 0, end before its start or end past textLength.
     std::optional<TextRange> range(const SourceRange &range, qint64 textLength) const;
 
-    // The parser input and its lines, in bytes. A line's content ends before its LF.
-    const QByteArray &bytes() const { return m_utf8; }
-    int lineCount() const { return int(m_byteStarts.size()); }
-    qint64 lineByteStart(int line) const { return m_byteStarts[size_t(line - 1)]; }
-    qint64 lineContentEnd(int line) const;
-    // The byte offset of a position, its column clamped to the line's content; none for a line
-    // outside the text or a column below 1.
-    std::optional<qint64> byteOffset(SourcePosition position) const;
-
 private:
     // UTF-16 units taken by the first `bytes` bytes of a line (clamped to the line's content).
     qint64 units(int line, qint64 bytes) const;

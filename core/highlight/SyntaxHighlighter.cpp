@@ -1,7 +1,5 @@
 #include "core/highlight/SyntaxHighlighter.h"
 
-#include "core/markdown/RangeCorrections.h"
-
 #include "core/highlight/LineOffsets.h"
 #include "core/markdown/MarkdownDocument.h"
 
@@ -71,64 +69,12 @@ private:
         return source ? m_offsets.range(*source, m_textLength) : std::nullopt;
     }
 
-    // The node's range as the system counts it: inline code with its backtick runs, an ATX heading
-    // up to its closing "#" sequence. (MarkdownDocument::sourceRange gives the same, but builds a
-    // second line table of the whole text for it, which would add a fifth to every restyle.)
+    // The node's range as the system counts it (MarkdownDocument): inline code with its backtick
+    // runs, an ATX heading up to its closing "#" sequence, inline markup on a paragraph's
+    // continuation lines where it stands in the line.
     std::optional<SourceRange> sourceRange(MarkdownNode node) const
     {
-        switch (node.kind()) {
-        case MarkdownNodeKind::Code: {
-            const auto recorded = node.parserRange();
-            if (!recorded)
-                return std::nullopt;
-            return widenedCodeRange(*recorded);
-        }
-        case MarkdownNodeKind::Heading: {
-            // Read raw: an empty indented heading ("   #") is recorded with its end before its
-            // start.
-            cmark_node *raw = node.raw();
-            const SourceRange recorded {
-                {cmark_node_get_start_line(raw), cmark_node_get_start_column(raw)},
-                {cmark_node_get_end_line(raw), cmark_node_get_end_column(raw) + 1}};
-            const SourceRange r = extendedHeadingRange(recorded);
-            if (r.lower.line < 1 || r.lower.column < 1 || r.upper.line < 1 || r.upper < r.lower)
-                return std::nullopt;
-            return r;
-        }
-        default:
-            return node.parserRange();
-        }
-    }
-
-    SourceRange widenedCodeRange(const SourceRange &range) const
-    {
-        const auto start = m_offsets.byteOffset(range.lower);
-        const auto end = m_offsets.byteOffset(range.upper);
-        if (!start || !end)
-            return range;
-        return RangeCorrections::widenInlineCode(
-            range, m_offsets.bytes().constData(), *start, *end,
-            [this](int line) { return m_offsets.lineByteStart(line); },
-            [this](int line) { return m_offsets.lineContentEnd(line); });
-    }
-
-    // Our line table ends lines at LF only; the parser also ends them at a lone CR.
-    SourceRange extendedHeadingRange(const SourceRange &range) const
-    {
-        const QByteArray &bytes = m_offsets.bytes();
-        const auto start = m_offsets.byteOffset(range.lower);
-        if (!start)
-            return range;
-        return RangeCorrections::extendHeading(
-            range, bytes.constData(), bytes.size(), *start,
-            [this](int line) { return m_offsets.lineByteStart(line); },
-            [this, &bytes, from = *start](int line) {
-                const qint64 lineEnd = m_offsets.lineContentEnd(line);
-                qint64 end = from;
-                while (end < lineEnd && bytes.at(end) != '\r')
-                    ++end;
-                return end;
-            });
+        return m_document.sourceRange(node);
     }
 
     void foreground(const TextRange &r, HighlightColor color)

@@ -6,10 +6,9 @@
 
 #include <algorithm>
 
-// Corrections of the ranges the parser records for inline code and ATX headings, shared by the
-// document's own range mapping and the highlighter's (which keeps a line table of its own). Both
-// work on the parsed UTF-8 bytes; `lineStart(line)` and `lineContentEnd(line)` give the byte
-// offsets of a 1-based line's first byte and of the end of its content (before its line break).
+// Corrections of the ranges the parser records for inline code and ATX headings. They work on the
+// parsed UTF-8 bytes; `lineStart(line)` and `lineContentEnd(line)` give the byte offsets of a
+// 1-based line's first byte and of the end of its content (before its line break).
 namespace RangeCorrections {
 
 // The parser records inline code without its backtick runs; ours include them. The closing run

@@ -130,6 +130,33 @@ TEST(SyntaxHighlighter, blockQuotesAndTheirContent)
     EXPECT_TRUE(hasStyle(s, 4, 5, style(C::label, true, true)));
 }
 
+// The parser counts the columns of a paragraph's continuation lines from the first line's
+// indentation; the styles must land on the markers where they stand in the line.
+TEST(SyntaxHighlighter, continuationLinesAreStyledWhereTheMarkupStands)
+{
+    // A lazy line of a list item, and a line indented deeper than the paragraph's first.
+    for (const QString &text :
+         {QStringLiteral("- foo\nbar *x* w"), QStringLiteral("x\n  y *x* w")}) {
+        const auto s = stylesOf(text);
+        const qsizetype at = text.indexOf(u'*');
+        EXPECT_TRUE(hasStyle(s, at - 1, at, base)) << text.toStdString();
+        EXPECT_TRUE(hasStyle(s, at, at + 1, style(C::tertiaryLabel, false, true)));
+        EXPECT_TRUE(hasStyle(s, at + 1, at + 2, style(C::base, false, true)));
+        EXPECT_TRUE(hasStyle(s, at + 2, at + 3, style(C::tertiaryLabel, false, true)));
+        EXPECT_TRUE(hasStyle(s, at + 3, text.size(), base)) << text.toStdString();
+    }
+    // A lazy line of a block quote stays in the quote.
+    auto s = stylesOf(QStringLiteral("> a\nb *c* d"));
+    EXPECT_TRUE(hasStyle(s, 6, 7, style(C::tertiaryLabel, false, true)));
+    EXPECT_TRUE(hasStyle(s, 7, 8, style(C::secondaryLabel, false, true)));
+    EXPECT_TRUE(hasStyle(s, 8, 9, style(C::tertiaryLabel, false, true)));
+    EXPECT_TRUE(hasStyle(s, 9, 11, style(C::secondaryLabel, false, true)));
+
+    s = stylesOf(QStringLiteral("- x\n`y` z"));
+    EXPECT_TRUE(hasStyle(s, 4, 7, style(C::inlineCode, false, false, true)));
+    EXPECT_TRUE(hasStyle(s, 7, 9, base));
+}
+
 TEST(SyntaxHighlighter, offsetsCountUtf16UnitsNotBytes)
 {
     auto s = stylesOf(QString::fromUtf8("ä **b**"));

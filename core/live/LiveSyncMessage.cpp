@@ -43,13 +43,22 @@ std::optional<LiveMessageType> liveMessageTypeFromString(QStringView text)
     return std::nullopt;
 }
 
+namespace {
+// The fields every outgoing message carries.
+LiveSyncMessage addressed(LiveMessageType type, const QString &file, const QString &device)
+{
+    LiveSyncMessage m;
+    m.type = type;
+    m.file = file;
+    m.device = device;
+    return m;
+}
+} // namespace
+
 LiveSyncMessage LiveSyncMessage::edit(const QString &file, const QList<EditOp> &ops,
                                       std::optional<qint64> v, const QString &device)
 {
-    LiveSyncMessage m;
-    m.type = LiveMessageType::Edit;
-    m.file = file;
-    m.device = device;
+    LiveSyncMessage m = addressed(LiveMessageType::Edit, file, device);
     m.v = v;
     m.ops = ops;
     return m;
@@ -57,29 +66,20 @@ LiveSyncMessage LiveSyncMessage::edit(const QString &file, const QList<EditOp> &
 
 LiveSyncMessage LiveSyncMessage::cursor(const QString &file, qint64 pos, const QString &device)
 {
-    LiveSyncMessage m;
-    m.type = LiveMessageType::Cursor;
-    m.file = file;
-    m.device = device;
+    LiveSyncMessage m = addressed(LiveMessageType::Cursor, file, device);
     m.pos = pos;
     return m;
 }
 
 LiveSyncMessage LiveSyncMessage::select(const QString &file, const QString &device)
 {
-    LiveSyncMessage m;
-    m.type = LiveMessageType::Select;
-    m.file = file;
-    m.device = device;
+    LiveSyncMessage m = addressed(LiveMessageType::Select, file, device);
     return m;
 }
 
 LiveSyncMessage LiveSyncMessage::scroll(const QString &file, double offset, const QString &device)
 {
-    LiveSyncMessage m;
-    m.type = LiveMessageType::Scroll;
-    m.file = file;
-    m.device = device;
+    LiveSyncMessage m = addressed(LiveMessageType::Scroll, file, device);
     m.offset = offset;
     return m;
 }
@@ -87,10 +87,7 @@ LiveSyncMessage LiveSyncMessage::scroll(const QString &file, double offset, cons
 LiveSyncMessage LiveSyncMessage::sync(const QString &file, const QString &text,
                                       std::optional<qint64> v, const QString &device)
 {
-    LiveSyncMessage m;
-    m.type = LiveMessageType::Sync;
-    m.file = file;
-    m.device = device;
+    LiveSyncMessage m = addressed(LiveMessageType::Sync, file, device);
     m.v = v;
     m.text = text;
     return m;

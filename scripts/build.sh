@@ -6,4 +6,5 @@ build=${VELTO_BUILD_DIR:-build}
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build" --parallel "$(nproc)"
+# VELTO_JOBS limits the build jobs on a shared machine.
+cmake --build "$build" --parallel "${VELTO_JOBS:-$(nproc)}"

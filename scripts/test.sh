@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 cd "${VELTO_BUILD_DIR:-build}"
-ctest --output-on-failure --parallel "$(nproc)" "$@"
+ctest --output-on-failure --parallel "${VELTO_JOBS:-$(nproc)}" "$@"

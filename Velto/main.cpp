@@ -6,7 +6,9 @@
 #include "Velto/preview/Export.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewView.h"
+#include "Velto/shell/ApiWiring.h"
 #include "core/markdown/MarkdownDocument.h"
+#include "platform/Detached.h"
 #include "platform/L10n.h"
 
 #include <QApplication>
@@ -79,10 +81,12 @@ int main(int argc, char *argv[])
     HistoryStore::shared().resolveAll();
     const QStringList args = app.arguments();
     if (args.size() > 1)
-        workspace->openFile(QUrl::fromLocalFile(QFileInfo(args.at(1)).absoluteFilePath()));
+        runDetached(
+            workspace->openFile(QUrl::fromLocalFile(QFileInfo(args.at(1)).absoluteFilePath())),
+            QStringLiteral("Opening the file named on the command line"));
     else
         workspace->restoreSession();
-    DebugServer::shared().setWorkspace(workspace);
+    exposeWindowToApi(DebugServer::shared(), *workspace, preview);
     DebugServer::shared().start();
     return app.exec();
 }

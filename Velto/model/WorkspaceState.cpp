@@ -3,7 +3,9 @@
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
 #include "core/model/TextMetrics.h"
+#include "platform/AsyncQueue.h"
 #include "platform/Defaults.h"
+#include "platform/Detached.h"
 #include "platform/L10n.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -20,7 +22,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <coroutine>
 #include <memory>
 #include <vector>
 
@@ -29,50 +30,6 @@ namespace {
 const QString productName = QStringLiteral("Velto");
 const QString untitledName = QStringLiteral("Untitled.md");
 constexpr int maxScanDepth = 7;
-
-// Waits for a panel's completion inside a coroutine. The completion may come at once (then the
-// coroutine does not suspend) or later from the event loop; a second call is ignored.
-class PanelAnswer
-{
-public:
-    using Start = std::function<void(FilePanels::Completion)>;
-
-    explicit PanelAnswer(Start start)
-        : m_start(std::move(start))
-    {
-    }
-
-    bool await_ready() const noexcept { return false; }
-
-    bool await_suspend(std::coroutine_handle<> handle)
-    {
-        auto state = m_state;
-        m_start([state](std::optional<QUrl> url) {
-            if (state->done)
-                return;
-            state->url = std::move(url);
-            state->done = true;
-            if (state->handle)
-                std::exchange(state->handle, {}).resume();
-        });
-        if (state->done)
-            return false;
-        state->handle = handle;
-        return true;
-    }
-
-    std::optional<QUrl> await_resume() const { return m_state->url; }
-
-private:
-    struct State
-    {
-        std::optional<QUrl> url;
-        bool done = false;
-        std::coroutine_handle<> handle;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-    Start m_start;
-};
 
 // The whole file as strict UTF-8. Only regular files: a FIFO or a device would block or never
 // end. An initial byte order mark stays in the text, so saving writes the same bytes back.
@@ -326,7 +283,7 @@ void WorkspaceState::openChosenItem(const QUrl &url)
     const bool isDirectory = QFileInfo(path).isDir();
     history().add(url, isDirectory);
     if (!isDirectory) {
-        openFile(url);
+        runDetached(openFile(url), QStringLiteral("Opening the chosen file"));
         return;
     }
     setFolderURL(url);
@@ -416,7 +373,7 @@ bool WorkspaceState::save()
     if (!m_selectedFileURL) {
         if (m_savePanelOpen)
             return false;
-        saveAs();
+        runDetached(saveAs(), QStringLiteral("Saving under a new name"));
         return true;
     }
     const QUrl url = *m_selectedFileURL;
@@ -438,12 +395,12 @@ QCoro::Task<bool> WorkspaceState::saveAs()
     const quint64 generation = m_documentGeneration;
     FilePanels *filePanels = &panels();
     m_savePanelOpen = true;
-    // A named awaiter: GCC 12 destroys a temporary awaiter (and the strings its lambda holds)
-    // twice when it lives across the suspension.
-    PanelAnswer answer([filePanels, proposedName](FilePanels::Completion completion) {
-        filePanels->chooseSaveLocation(proposedName, std::move(completion));
-    });
-    const std::optional<QUrl> chosen = co_await answer;
+    // The panel may answer at once or later; a later answer resumes this inside its call, so
+    // the caller of the completion finds the save done. A second answer is ignored.
+    AsyncQueue<std::optional<QUrl>> answer;
+    filePanels->chooseSaveLocation(proposedName, answer.pusher());
+    const std::optional<QUrl> chosen
+        = (co_await answer.next(AsyncResume::immediately)).value_or(std::nullopt);
     if (!self)
         co_return false;
     m_savePanelOpen = false;
@@ -511,14 +468,15 @@ void WorkspaceState::restoreSession()
         if (entry.path == *filePath && !entry.isDirectory) {
             if (history.existsStatus().value(entry.id, false)) {
                 if (const auto url = history.startAccess(entry.id))
-                    openFile(*url);
+                    runDetached(openFile(*url), QStringLiteral("Reopening the last file"));
                 return;
             }
             break;
         }
     }
     if (QFileInfo::exists(*filePath))
-        openFile(QUrl::fromLocalFile(*filePath));
+        runDetached(openFile(QUrl::fromLocalFile(*filePath)),
+                    QStringLiteral("Reopening the last file"));
 }
 
 void WorkspaceState::saveCursorPosition()

@@ -29,7 +29,6 @@ void PreviewView::setUp(const QString &markdown)
     resize(400, 400);
     connect(m_page, &QWebEnginePage::loadFinished, m_controller, &PreviewController::pageLoaded);
     connect(m_page, &PreviewPage::consoleError, m_controller, &PreviewController::consoleError);
-    registerForInspection();
     m_markdown = markdown;
     m_controller->start(markdown);
 }

@@ -1,6 +1,5 @@
 #include "Velto/preview/PreviewView.h"
 
-#include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
 #include "core/markdown/MarkdownDocumentCache.h"
@@ -38,9 +37,4 @@ PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
         return PreviewController::Style {s->isWideMode(), s->currentTheme().previewExtraCSS};
     };
     return sources;
-}
-
-void PreviewView::registerForInspection()
-{
-    DebugServer::shared().setWebView(this);
 }

@@ -1,12 +1,13 @@
 #include "core/sync/FileSyncClient.h"
 
-#include "core/sync/SyncClock.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncEventStream.h"
 #include "core/sync/SyncFailure.h"
-#include "core/sync/SyncWaker.h"
 
 #include "platform/L10n.h"
+#include "platform/NetworkAccess.h"
+#include "platform/SignalWait.h"
+#include "platform/Urls.h"
 
 #include <QDir>
 #include <QFile>
@@ -190,7 +191,7 @@ FileSyncClient::FileSyncClient(const QString &baseURL, QNetworkAccessManager *na
 FileSyncClient::FileSyncClient(const QUrl &baseURL, QNetworkAccessManager *nam, SyncTiming timing,
                                SyncLimits limits)
     : m_baseURL(isUsableBase(baseURL) ? baseURL : defaultSyncBackendURL())
-    , m_nam(nam ? nam : sharedSession())
+    , m_nam(nam ? nam : &sharedNetworkAccess())
     , m_timing(std::move(timing))
     , m_limits(limits)
 {
@@ -202,13 +203,6 @@ FileSyncClient FileSyncClient::withCancellation(CancelToken cancel) const
     FileSyncClient copy = *this;
     copy.m_cancel = std::move(cancel);
     return copy;
-}
-
-QNetworkAccessManager *FileSyncClient::sharedSession()
-{
-    // Process-wide and never destroyed: QObjects must not outlive the application object.
-    static QNetworkAccessManager *nam = new QNetworkAccessManager;
-    return nam;
 }
 
 SyncHttpRequest FileSyncClient::makeRequest(const QString &path, const QByteArray &method) const
@@ -225,7 +219,7 @@ SyncHttpRequest FileSyncClient::makeRequest(const QString &path, const QByteArra
         throw SyncFailure(FileSyncError(FileSyncError::Case::invalidResponse));
     SyncHttpRequest r;
     r.request = QNetworkRequest(url);
-    r.request.setTransferTimeout(int(SyncClock::toMilliseconds(m_timing.requestTimeout).count()));
+    r.request.setTransferTimeout(Clock::intervalMs(m_timing.requestTimeout));
     r.method = method;
     return r;
 }
@@ -237,16 +231,6 @@ void FileSyncClient::setFolderToken(QNetworkRequest &request, const QString &tok
                          QNetworkRequest::SameOriginRedirectPolicy);
 }
 
-QString FileSyncClient::encodeQueryValue(const QString &value)
-{
-    return QString::fromLatin1(QUrl::toPercentEncoding(value, "/"));
-}
-
-QString FileSyncClient::encodePathSegment(const QString &value)
-{
-    return QString::fromLatin1(QUrl::toPercentEncoding(value));
-}
-
 QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
                                                    std::optional<QByteArray> body) const
 {
@@ -255,25 +239,25 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
         throw SyncFailure::cancelled();
 
     std::unique_ptr<QNetworkReply, DeleteLater> reply(dispatch(self.m_nam, request, body));
-    SyncWaker waker;
+    // Ends the handlers below with this frame (they refer to its locals).
+    QObject context;
     bool cancelled = false;
     bool overLimit = false;
     const qint64 cap = self.m_limits.maxResponseBytes;
     QNetworkReply *r = reply.get();
-    QObject::connect(r, &QNetworkReply::finished, &waker, &SyncWaker::notify);
-    QObject::connect(r, &QNetworkReply::downloadProgress, &waker,
+    QObject::connect(r, &QNetworkReply::downloadProgress, &context,
                      [&, r](qint64 received, qint64 total) {
                          if (!overLimit && (received > cap || total > cap)) {
                              overLimit = true;
                              r->abort();
                          }
                      });
-    self.m_cancel.onCancel(&waker, [&, r] {
+    self.m_cancel.onCancel(&context, [&, r] {
         cancelled = true;
         r->abort();
     });
     while (!r->isFinished())
-        co_await waker.wait();
+        co_await SignalWait(r, &QNetworkReply::finished);
 
     const QNetworkReply::NetworkError error = r->error();
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -310,7 +294,7 @@ SyncHttpRequest FileSyncClient::folderRequest(const QString &folderId, const QSt
                                               const QString &rest, const QByteArray &method) const
 {
     SyncHttpRequest r = makeRequest(
-        QStringLiteral("/sync/folders/") + encodePathSegment(folderId) + rest, method);
+        QStringLiteral("/sync/folders/") + urls::encodePathSegment(folderId) + rest, method);
     setFolderToken(r.request, folderToken);
     return r;
 }
@@ -390,9 +374,9 @@ FileSyncClient::uploadFile(QString folderId, QString folderToken, QString filePa
     const FileSyncClient self = *this;
     QStringList items;
     if (relativePath)
-        items << QStringLiteral("relative_path=") + encodeQueryValue(*relativePath);
+        items << QStringLiteral("relative_path=") + urls::encodeQueryValue(*relativePath);
     if (sourceDevice)
-        items << QStringLiteral("source_device=") + encodeQueryValue(*sourceDevice);
+        items << QStringLiteral("source_device=") + urls::encodeQueryValue(*sourceDevice);
     QString rest = QStringLiteral("/files");
     if (!items.isEmpty())
         rest += u'?' + items.join(u'&');
@@ -572,7 +556,7 @@ QCoro::Task<PairConfirmResponse> FileSyncClient::confirmPairing(QString code, QS
 QCoro::Task<PairStatusResponse> FileSyncClient::pairingStatus(QString pollSecret) const
 {
     return fetch<PairStatusResponse>(makeRequest(
-        QStringLiteral("/sync/pair/status?secret=") + encodeQueryValue(pollSecret), "GET"));
+        QStringLiteral("/sync/pair/status?secret=") + urls::encodeQueryValue(pollSecret), "GET"));
 }
 
 QCoro::Task<PairedDeviceListResponse> FileSyncClient::listDevices(QString folderId,
@@ -611,10 +595,10 @@ QCoro::AsyncGenerator<SSEChangeNotification> runEventStream(FileSyncClient clien
     const CancelToken cancel = client.cancelToken();
     if (cancel.isCancelled())
         co_return;
-    SyncHttpRequest r = client.makeRequest(QStringLiteral("/sync/folders/")
-                                               + FileSyncClient::encodePathSegment(folderId)
-                                               + QStringLiteral("/events"),
-                                           "GET");
+    SyncHttpRequest r
+        = client.makeRequest(QStringLiteral("/sync/folders/") + urls::encodePathSegment(folderId)
+                                 + QStringLiteral("/events"),
+                             "GET");
     FileSyncClient::setFolderToken(r.request, folderToken);
     r.request.setRawHeader("Accept", "text/event-stream");
     if (lastEventId)
@@ -628,16 +612,15 @@ QCoro::AsyncGenerator<SSEChangeNotification> runEventStream(FileSyncClient clien
     for (;;) {
         if (cancel.isCancelled())
             co_return;
-        if (std::optional<SSEChangeNotification> notification = s->take()) {
-            co_yield *notification;
-            continue;
-        }
-        if (s->isFinished()) {
-            if (s->failure() && !cancel.isCancelled())
+        std::optional<SSEChangeNotification> notification = co_await s->notifications().next();
+        if (cancel.isCancelled())
+            co_return;
+        if (!notification) {
+            if (s->failure())
                 throw *s->failure();
             co_return;
         }
-        co_await s->waker().wait();
+        co_yield *notification;
     }
 }
 
@@ -750,11 +733,11 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     QNetworkRequest request(source);
-    request.setTransferTimeout(
-        int(SyncClock::toMilliseconds(client.timing().requestTimeout).count()));
+    request.setTransferTimeout(Clock::intervalMs(client.timing().requestTimeout));
     std::unique_ptr<QNetworkReply, DeleteLater> reply(client.session()->get(request));
     QNetworkReply *r = reply.get();
-    SyncWaker waker;
+    // Ends the handlers below with this frame (they refer to its locals).
+    QObject context;
     bool cancelled = false;
     bool overLimit = false;
     bool writeFailed = false;
@@ -777,21 +760,20 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
         }
         written += chunk.size();
     };
-    QObject::connect(r, &QNetworkReply::metaDataChanged, &waker, [&] {
+    QObject::connect(r, &QNetworkReply::metaDataChanged, &context, [&] {
         const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > cap) {
             overLimit = true;
             r->abort();
         }
     });
-    QObject::connect(r, &QNetworkReply::readyRead, &waker, drain);
-    QObject::connect(r, &QNetworkReply::finished, &waker, &SyncWaker::notify);
-    cancel.onCancel(&waker, [&] {
+    QObject::connect(r, &QNetworkReply::readyRead, &context, drain);
+    cancel.onCancel(&context, [&] {
         cancelled = true;
         r->abort();
     });
     while (!r->isFinished())
-        co_await waker.wait();
+        co_await SignalWait(r, &QNetworkReply::finished);
     drain();
     file.close();
 
@@ -816,7 +798,7 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
 } // namespace
 
 QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath, int retries,
-                                           double delay) const
+                                           std::chrono::milliseconds delay) const
 {
     const FileSyncClient self = *this;
     // Qt would also read file:, data: or qrc: addresses, whose content could then be uploaded.

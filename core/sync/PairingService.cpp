@@ -1,6 +1,5 @@
 #include "core/sync/PairingService.h"
 
-#include "core/sync/SyncClock.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncFailure.h"
 

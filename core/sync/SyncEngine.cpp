@@ -1,13 +1,12 @@
 #include "core/sync/SyncEngine.h"
 
-#include "core/sync/SyncClock.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncFailure.h"
 #include "core/sync/SyncState.h"
 
-#include <QUuid>
+#include "platform/Urls.h"
 
-#include <cmath>
+#include <QUuid>
 
 SyncEngine::SyncEngine(FileSyncClient client, SyncState &state, QObject *parent)
     : QObject(parent)
@@ -61,7 +60,7 @@ QCoro::Task<> SyncEngine::reconnectLoop(QPointer<SyncEngine> engine, EventHandle
         co_await engine->listenWith(onEvent, cancel);
         if (cancel.isCancelled() || !engine)
             break;
-        const double delay = engine->m_reconnectDelay;
+        const std::chrono::milliseconds delay = engine->m_reconnectDelay;
         engine->m_reconnectDelay = std::min(timing.reconnectMaxDelay, 2 * delay);
         if (!co_await timing.effectiveClock().sleep(delay, cancel))
             break;
@@ -254,10 +253,10 @@ QCoro::Task<ChangesResponse> SyncEngine::fetchChanges()
     const QPointer<SyncState> state = m_state;
     const FileSyncClient client = m_client;
     const qint64 since = state->lastServerID();
-    SyncHttpRequest request = client.makeRequest(
-        QStringLiteral("/sync/folders/") + FileSyncClient::encodePathSegment(c.folderId)
-            + QStringLiteral("/changes?since=%1&limit=%2").arg(since).arg(500),
-        "GET");
+    SyncHttpRequest request
+        = client.makeRequest(QStringLiteral("/sync/folders/") + urls::encodePathSegment(c.folderId)
+                                 + QStringLiteral("/changes?since=%1&limit=%2").arg(since).arg(500),
+                             "GET");
     FileSyncClient::setFolderToken(request.request, c.folderToken);
     const SyncHttpResponse response = co_await client.send(std::move(request));
     FileSyncClient::validate(response);
@@ -271,7 +270,7 @@ QCoro::Task<ChangesResponse> SyncEngine::fetchChanges()
     co_return changes;
 }
 
-void SyncEngine::startPolling(double interval, EventHandler onChange)
+void SyncEngine::startPolling(std::chrono::milliseconds interval, EventHandler onChange)
 {
     stopPolling();
     const CancelToken cancel;
@@ -287,12 +286,13 @@ void SyncEngine::stopPolling()
     }
 }
 
-QCoro::Task<> SyncEngine::pollingLoop(QPointer<SyncEngine> engine, double interval,
-                                      EventHandler onChange, CancelToken cancel)
+QCoro::Task<> SyncEngine::pollingLoop(QPointer<SyncEngine> engine,
+                                      std::chrono::milliseconds interval, EventHandler onChange,
+                                      CancelToken cancel)
 {
     const FileSyncClient client = engine->m_client.withCancellation(cancel);
     const SyncTiming timing = client.timing();
-    if (!std::isfinite(interval) || interval < timing.minimumPollInterval)
+    if (interval < timing.minimumPollInterval)
         interval = timing.minimumPollInterval;
     for (;;) {
         if (cancel.isCancelled())

@@ -2,7 +2,7 @@
 
 #include "Velto/api/ApiListener.h"
 #include "Velto/api/OpenApiDocument.h"
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
@@ -173,7 +173,7 @@ TEST_F(ApiRouting, registeredHandlerMayAnswerLaterWhileOthersAreServed)
 
 TEST_F(ApiLifecycle, portChangeMovesTheListenerAndStopClosesIt)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     const quint16 next = freePort();
     server->startListener(next);
     EXPECT_EQ(server->activePort(), next);
@@ -205,7 +205,7 @@ TEST_F(ApiLifecycle, listensOnLoopbackOnly)
 
 TEST_F(ApiLifecycle, failedOrInvalidPortsLeaveNothingActive)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     QTcpServer occupier;
     ASSERT_TRUE(occupier.listen(QHostAddress::LocalHost, 0));
     server->startListener(occupier.serverPort());
@@ -223,7 +223,7 @@ TEST_F(ApiLifecycle, failedOrInvalidPortsLeaveNothingActive)
 TEST_F(ApiLifecycle, startFollowsTheEnabledSetting)
 {
     server->stop();
-    LogCapture log;
+    testsupport::LogCapture log;
     settings->setApiEnabled(false);
     settings->setApiPort(freePort());
     server->start();

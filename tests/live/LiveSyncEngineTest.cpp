@@ -3,7 +3,7 @@
 #include "core/live/LiveSyncEngine.h"
 #include "fakes/live/FakeLiveRelay.h"
 #include "fakes/live/ManualLiveClock.h"
-#include "fakes/live/QtMessageCapture.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -36,9 +36,9 @@ struct Fixture
                                                   LiveSyncTimings {}, &clock);
     }
 
-    void connect()
+    void open()
     {
-        engine->connect([this](LiveSyncMessage m) -> QCoro::Task<> {
+        engine->open([this](LiveSyncMessage m) -> QCoro::Task<> {
             handled.append(std::move(m));
             co_return;
         });
@@ -119,7 +119,7 @@ struct Gate
 TEST(LiveSyncEngine, dropsEditsThatAreNotNewerThanTheFileVersion)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, 1), edit(u"a.md"_s, 2), edit(u"a.md"_s, 2), edit(u"a.md"_s, 1),
                edit(u"a.md"_s, 3)});
     EXPECT_EQ(f.handledVersions(), (QList<qint64> {1, 2, 3}));
@@ -133,7 +133,7 @@ TEST(LiveSyncEngine, dropsEditsThatAreNotNewerThanTheFileVersion)
 TEST(LiveSyncEngine, localEditsContinueFromTheHighestVersionSeen)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, 7)});
     f.engine->sendEdit(u"a.md"_s, {EditOp::insert(3, u"y"_s)});
     f.clock.advance(50ms);
@@ -151,7 +151,7 @@ TEST(LiveSyncEngine, localEditsContinueFromTheHighestVersionSeen)
 TEST(LiveSyncEngine, fullTextsAndUnversionedMessagesAlwaysPass)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, 9), sync(u"a.md"_s, 3),
                u"{\"type\":\"cursor\",\"file\":\"a.md\",\"pos\":4}"_s,
                u"{\"type\":\"select\",\"file\":\"a.md\"}"_s,
@@ -169,9 +169,9 @@ TEST(LiveSyncEngine, fullTextsAndUnversionedMessagesAlwaysPass)
 
 TEST(LiveSyncEngine, messagesNamingUnsafePathsAreDropped)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
-    f.connect();
+    f.open();
     QStringList frames;
     for (const QString &path : {u"../outside.md"_s, u"/etc/hosts"_s, u".git/config"_s,
                                 u"a/../../b.md"_s, u"a//b.md"_s, QString()})
@@ -186,7 +186,7 @@ TEST(LiveSyncEngine, messagesNamingUnsafePathsAreDropped)
 TEST(LiveSyncEngine, atTheLargestVersionMessagesGoOutUnversionedInsteadOfWrapping)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, int64Max)});
     EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), int64Max);
     EXPECT_FALSE(f.engine->nextVersion(u"a.md"_s));
@@ -203,7 +203,7 @@ TEST(LiveSyncEngine, atTheLargestVersionMessagesGoOutUnversionedInsteadOfWrappin
 TEST(LiveSyncEngine, sendsCarryTheDeviceAndPassPositionsThrough)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.engine->sendCursor(u"a.md"_s, 120);
     f.engine->sendSelect(u"a.md"_s);
     f.engine->sendScroll(u"a.md"_s, 33.5);
@@ -221,17 +221,17 @@ TEST(LiveSyncEngine, sendsCarryTheDeviceAndPassPositionsThrough)
 TEST(LiveSyncEngine, aNewSessionForgetsVersionsAndClosesTheOldOne)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.engine->sendEdit(u"a.md"_s, {EditOp::insert(0, u"x"_s)});
     f.engine->sendEdit(u"a.md"_s, {EditOp::insert(0, u"x"_s)});
     EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 2);
-    f.connect(); // connecting again ends the running session first
+    f.open(); // connecting again ends the running session first
     ASSERT_TRUE(waitUntil([&] { return f.relay.openConnectionCount() == 1; }));
     EXPECT_EQ(f.relay.connectionCount(), 2);
     EXPECT_EQ(f.relay.connection(0).closeCode, 1001);
     EXPECT_EQ(f.engine->nextVersion(u"a.md"_s), 1);
 
-    f.engine->disconnect();
+    f.engine->close();
     EXPECT_FALSE(f.engine->isConnected());
     ASSERT_TRUE(waitUntil([&] { return f.relay.openConnectionCount() == 0; }));
     EXPECT_FALSE(f.engine->fileVersion(u"a.md"_s));
@@ -239,10 +239,10 @@ TEST(LiveSyncEngine, aNewSessionForgetsVersionsAndClosesTheOldOne)
 
 TEST(LiveSyncEngine, withoutCredentialsNothingConnectsButVersionsAreStillTaken)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     ManualLiveClock clock;
     LiveSyncEngine engine(u"42"_s, QString(), u"http://127.0.0.1:1"_s, u"devA"_s, {}, &clock);
-    engine.connect([](LiveSyncMessage) -> QCoro::Task<> { co_return; });
+    engine.open([](LiveSyncMessage) -> QCoro::Task<> { co_return; });
     EXPECT_TRUE(log.contains(u"LiveSync: no folder credentials"_s));
     EXPECT_FALSE(engine.isConnected());
     EXPECT_FALSE(engine.client());
@@ -258,7 +258,7 @@ TEST(LiveSyncEngine, handsMessagesOnOneAtATimeInArrivalOrder)
     Gate gate;
     QList<qint64> started;
     QList<qint64> finished;
-    f.engine->connect([&](LiveSyncMessage m) -> QCoro::Task<> {
+    f.engine->open([&](LiveSyncMessage m) -> QCoro::Task<> {
         started.append(*m.v);
         if (*m.v == 1)
             co_await gate.wait();
@@ -285,9 +285,9 @@ TEST(LiveSyncEngine, aHandlerMayEndTheSessionWhileHandlingAMessage)
 {
     Fixture f;
     int calls = 0;
-    f.engine->connect([&](LiveSyncMessage) -> QCoro::Task<> {
+    f.engine->open([&](LiveSyncMessage) -> QCoro::Task<> {
         ++calls;
-        f.engine->disconnect();
+        f.engine->close();
         co_return;
     });
     ASSERT_TRUE(waitUntil([&] { return f.engine->client()->isHandshakeDone(); }));

@@ -2,7 +2,7 @@
 #include "QStringPrinter.h"
 
 #include "Velto/preview/PreviewScripts.h"
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +48,7 @@ TEST_F(PreviewControllerTest, startLoadsThePageOfTheFirstText)
 
 TEST_F(PreviewControllerTest, librariesRunOneAfterAnotherAndAFailingOneDoesNotStopTheChain)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     controller.start(QStringLiteral("x"));
     controller.pageLoaded(true);
     ASSERT_EQ(host.calls.size(), 1u);
@@ -203,7 +203,7 @@ TEST_F(PreviewControllerTest, aSecondLoadRepeatsOnlySetUpAndTheUpdate)
 
 TEST_F(PreviewControllerTest, aFailedFirstLoadLoadsAnEmptyPageOnceAndUpdatesKeepWorking)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     controller.start(QStringLiteral("big"));
     controller.update(QStringLiteral("bigger"), 0);
     controller.pageLoaded(false);

@@ -5,6 +5,8 @@
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
+using namespace std::chrono_literals;
+
 using namespace synctest;
 
 namespace {
@@ -132,15 +134,15 @@ TEST(FileTransfer, downloadRetriesOnlyHttpFailures)
     const QString dst = dir.filePath(QStringLiteral("new/deeper/a.md"));
 
     f.backend.failNext("GET", "^/blob/", 503, "busy", 2);
-    run(c.downloadFile(url, dst, 2, 3.0));
+    run(c.downloadFile(url, dst, 2, 3s));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 3);
-    EXPECT_EQ(f.clock->waits(), (QList<double> {3.0, 3.0}));
+    EXPECT_EQ(f.clock->waits(), (QList<std::chrono::milliseconds> {3s, 3s}));
     EXPECT_EQ(testsupport::readFile(dst), QByteArray("content"));
 
     f.backend.clearRequests();
     f.clock->clearWaits();
     f.backend.failNext("GET", "^/blob/", 503, "busy", 3);
-    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 2, 3.0)),
+    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 2, 3s)),
                            FileSyncError::downloadFailed(503)));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 3);
     EXPECT_EQ(testsupport::readFile(dst), QByteArray("content")); // untouched
@@ -148,7 +150,7 @@ TEST(FileTransfer, downloadRetriesOnlyHttpFailures)
     f.backend.clearRequests();
     f.clock->clearWaits();
     f.backend.failNext("GET", "^/blob/", 404);
-    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 0, 3.0)),
+    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 0, 3s)),
                            FileSyncError::downloadFailed(404)));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 1);
     EXPECT_TRUE(f.clock->waits().isEmpty());
@@ -156,18 +158,18 @@ TEST(FileTransfer, downloadRetriesOnlyHttpFailures)
     // 404 is retried like any status; negative retries and delays count as 0.
     f.backend.clearRequests();
     f.backend.failNext("GET", "^/blob/", 404);
-    run(c.downloadFile(url, dst, 1, -5));
+    run(c.downloadFile(url, dst, 1, -5s));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 2);
     f.backend.clearRequests();
     f.backend.failNext("GET", "^/blob/", 500);
-    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, -3, 1)),
+    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, -3, 1s)),
                            FileSyncError::downloadFailed(500)));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 1);
 
     // A dropped connection is not retried.
     f.backend.clearRequests();
     f.backend.closeNext("GET", "^/blob/", -1);
-    EXPECT_EQ(synctest::failure(c.downloadFile(url, dst, 2, 0)).kind(),
+    EXPECT_EQ(synctest::failure(c.downloadFile(url, dst, 2, 0s)).kind(),
               SyncFailure::Kind::Transport);
     f.backend.clearFaults();
     EXPECT_TRUE(leftoverDownloads().isEmpty());
@@ -190,20 +192,20 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
     // Too large: the old file stays, the temporary file is gone.
     SyncLimits limits;
     limits.maxDownloadBytes = 1000;
-    EXPECT_EQ(synctest::failure(f.client(limits).downloadFile(url, dst, 2, 0)).kind(),
+    EXPECT_EQ(synctest::failure(f.client(limits).downloadFile(url, dst, 2, 0s)).kind(),
               SyncFailure::Kind::LocalLimit);
     EXPECT_EQ(testsupport::readFile(dst), QByteArray("old"));
     EXPECT_TRUE(leftoverDownloads().isEmpty());
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 1); // a local limit is not retried
 
-    run(c.downloadFile(url, dst, 0, 0));
+    run(c.downloadFile(url, dst, 0, 0s));
     EXPECT_EQ(testsupport::readFile(dst), QByteArray(2000, 'n'));
     EXPECT_TRUE(leftoverDownloads().isEmpty());
 
     // A destination that cannot be replaced (a folder) fails and leaves no temporary file.
     const QString folderDst = dir.filePath(QStringLiteral("sub"));
     QDir().mkpath(folderDst + QStringLiteral("/inner"));
-    EXPECT_EQ(synctest::failure(c.downloadFile(url, folderDst, 0, 0)).kind(),
+    EXPECT_EQ(synctest::failure(c.downloadFile(url, folderDst, 0, 0s)).kind(),
               SyncFailure::Kind::File);
     EXPECT_TRUE(leftoverDownloads().isEmpty());
 
@@ -213,7 +215,7 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
          {QStringLiteral("file:///etc/hostname"), QStringLiteral("data:text/plain,hello"),
           QStringLiteral("qrc:/i18n/de/sync.json"), QStringLiteral("not a url"),
           QStringLiteral("http:///nohost")}) {
-        const SyncFailure failure = synctest::failure(c.downloadFile(QUrl(bad), dst, 2, 0));
+        const SyncFailure failure = synctest::failure(c.downloadFile(QUrl(bad), dst, 2, 0s));
         ASSERT_TRUE(failure.syncError().has_value()) << bad.toStdString();
         EXPECT_EQ(*failure.syncError(), SyncError::invalidURL());
     }

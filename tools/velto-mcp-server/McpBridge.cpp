@@ -1,12 +1,13 @@
 #include "McpBridge.h"
 
+#include "platform/JsonFields.h"
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QTcpSocket>
 #include <QUrl>
 
-#include <cmath>
 #include <utility>
 
 namespace {
@@ -181,10 +182,8 @@ bool hasType(const QJsonValue &value, const QString &type)
         return value.isString();
     if (type == u"boolean"_s)
         return value.isBool();
-    if (type == u"integer"_s) {
-        const double d = value.toDouble(0.5);
-        return value.isDouble() && std::isfinite(d) && std::trunc(d) == d;
-    }
+    if (type == u"integer"_s)
+        return jsonfields::wholeNumber(value).has_value();
     return true;
 }
 

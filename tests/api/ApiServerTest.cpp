@@ -245,7 +245,6 @@ TEST_F(ApiLifecycle, sharedServerStartsEmpty)
     EXPECT_EQ(fresh.listener(), nullptr);
     EXPECT_EQ(fresh.workspace(), nullptr);
     EXPECT_EQ(fresh.webView(), nullptr);
-    EXPECT_EQ(fresh.lastUpdateLog(), "no update yet");
 }
 
 TEST_F(ApiRouting, openApiDocumentDescribesTheRoutesWithTheActivePort)

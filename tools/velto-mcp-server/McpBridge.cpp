@@ -215,6 +215,14 @@ const QStringList &McpBridge::supportedProtocolVersions()
     return versions;
 }
 
+QList<McpBridge::ToolRoute> McpBridge::toolRoutes()
+{
+    QList<ToolRoute> routes;
+    for (const Tool &tool : tools())
+        routes.append({tool.name, tool.method, tool.path, tool.forwarded});
+    return routes;
+}
+
 QJsonArray McpBridge::toolList()
 {
     QJsonArray list;

@@ -161,11 +161,12 @@ void DebugServer::route(const Request &request, ApiConnection *connection)
     case ApiRoute::Replace:
         return send(connection, m_documents.replace(ws, request));
     case ApiRoute::Open:
-        runDetached(answerLater(DocumentEndpoints::open(ws, request), connection), u"[API] open"_s);
+        runDetached(answerLater(DocumentEndpoints::open(ws, request), connection),
+                    u"API answer to open"_s);
         return;
     case ApiRoute::Create:
         runDetached(answerLater(DocumentEndpoints::create(ws, request), connection),
-                    u"[API] create"_s);
+                    u"API answer to create"_s);
         return;
     case ApiRoute::Save:
         return send(connection, m_documents.save(ws));

@@ -2,6 +2,7 @@
 
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
+#include "core/model/DocumentFile.h"
 #include "core/model/TextMetrics.h"
 #include "platform/AsyncQueue.h"
 #include "platform/Defaults.h"
@@ -10,122 +11,22 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
-#include <QCollator>
-#include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QLocale>
 #include <QPointer>
-#include <QStringDecoder>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
 #include <memory>
-#include <vector>
 
 namespace {
 
 const QString productName = QStringLiteral("Velto");
 const QString untitledName = QStringLiteral("Untitled.md");
-constexpr int maxScanDepth = 7;
-
-// The whole file as strict UTF-8. Only regular files: a FIFO or a device would block or never
-// end. An initial byte order mark stays in the text, so saving writes the same bytes back.
-std::optional<QString> readDocument(const QUrl &url)
-{
-    if (!url.isLocalFile())
-        return std::nullopt;
-    const QString path = url.toLocalFile();
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless
-                               | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
-// A plain write over the existing file (no atomic replace), so the file keeps its inode, hard
-// links, owner and permissions.
-bool writeDocument(const QUrl &url, const QString &text)
-{
-    if (!url.isLocalFile())
-        return false;
-    const QString path = url.toLocalFile();
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return false;
-    file.close();
-    return file.error() == QFileDevice::NoError;
-}
 
 QString fileNameOf(const QUrl &url)
 {
     return QFileInfo(pathOf(url)).fileName();
-}
-
-struct ScanEntry
-{
-    QString name;
-    QString path;
-    bool isDirectory;
-};
-
-QList<FileNode> scanFolder(const QString &path, int depth, const QCollator &collator)
-{
-    if (depth > maxScanDepth)
-        return {};
-    const QSet<QString> &excluded = WorkspaceState::excludedDirectoryNames();
-    std::vector<ScanEntry> entries;
-    // Without QDir::Hidden the listing skips names beginning with "."; QDir::System keeps
-    // broken links, FIFOs and sockets, which are listed as files.
-    QDirIterator it(path, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    const QString prefix = path.endsWith(u'/') ? path : path + u'/';
-    while (it.hasNext()) {
-        const QFileInfo info = it.nextFileInfo();
-        QString name = info.fileName();
-        if (excluded.contains(name))
-            continue;
-        // A link is never followed: a link to a folder is listed as a file.
-        const bool isDirectory = !info.isSymLink() && info.isDir();
-        QString entryPath = prefix + name;
-        entries.push_back({std::move(name), std::move(entryPath), isDirectory});
-    }
-    std::sort(entries.begin(), entries.end(), [&](const ScanEntry &a, const ScanEntry &b) {
-        if (a.isDirectory != b.isDirectory)
-            return a.isDirectory;
-        const int order = collator.compare(a.name, b.name);
-        if (order != 0)
-            return order < 0;
-        // Names equal to the collator keep a fixed order: that of their code points.
-        return a.name < b.name;
-    });
-    QList<FileNode> nodes;
-    nodes.reserve(qsizetype(entries.size()));
-    for (ScanEntry &entry : entries) {
-        std::optional<QList<FileNode>> children;
-        if (entry.isDirectory)
-            children = scanFolder(entry.path, depth + 1, collator);
-        nodes.append(FileNode(QUrl::fromLocalFile(entry.path), std::move(entry.name),
-                              entry.isDirectory, std::move(children)));
-    }
-    return nodes;
 }
 
 } // namespace
@@ -331,7 +232,7 @@ void WorkspaceState::reloadFileTree()
         applyScan(generation, folder, tree);
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                         [folder] { return scanDirectory(folder); }));
+                                         [folder] { return FolderScan::scan(folder); }));
 }
 
 void WorkspaceState::applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree)
@@ -354,7 +255,7 @@ QCoro::Task<bool> WorkspaceState::openFile(QUrl url)
             co_return false;
     }
     saveCursorPosition();
-    const auto text = readDocument(url);
+    const auto text = DocumentFile::read(url);
     if (!text)
         co_return false;
     const QString path = pathOf(url);
@@ -377,7 +278,7 @@ bool WorkspaceState::save()
         return true;
     }
     const QUrl url = *m_selectedFileURL;
-    if (!writeDocument(url, m_text))
+    if (!DocumentFile::write(url, m_text))
         return false;
     setSavedText(m_text);
     emit fileSaved(url);
@@ -411,7 +312,7 @@ QCoro::Task<bool> WorkspaceState::saveAs()
     // and the document that is open now stays as it is.
     const bool sameDocument = generation == m_documentGeneration;
     const QString content = sameDocument ? m_text : snapshot;
-    if (!writeDocument(*chosen, content))
+    if (!DocumentFile::write(*chosen, content))
         co_return false;
     if (sameDocument) {
         setSelectedFileURL(*chosen);
@@ -483,26 +384,4 @@ void WorkspaceState::saveCursorPosition()
 {
     if (m_selectedFileURL)
         session().setCursorPosition(m_cursorPosition, pathOf(*m_selectedFileURL));
-}
-
-// ---- folder scan
-
-const QSet<QString> &WorkspaceState::excludedDirectoryNames()
-{
-    static const QSet<QString> names {
-        QStringLiteral("node_modules"), QStringLiteral(".git"),        QStringLiteral(".build"),
-        QStringLiteral("DerivedData"),  QStringLiteral("__pycache__"), QStringLiteral(".svn"),
-        QStringLiteral(".hg"),
-    };
-    return names;
-}
-
-QList<FileNode> WorkspaceState::scanDirectory(const QUrl &folder, int depth)
-{
-    if (depth > maxScanDepth || !folder.isLocalFile())
-        return {};
-    QCollator collator {QLocale()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(false);
-    return scanFolder(pathOf(folder), depth, collator);
 }

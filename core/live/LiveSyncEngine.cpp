@@ -42,7 +42,7 @@ void LiveSyncEngine::open(MessageHandler onMessage)
     m_session = CancelToken();
     Q_EMIT isConnectedChanged(true);
     runDetached(forward(this, m_session, m_client->messages(), std::move(onMessage)),
-                u"LiveSync: message handling"_s);
+                u"Live message handling"_s);
 }
 
 void LiveSyncEngine::close()

@@ -1,5 +1,7 @@
 #include "core/sync/FileSyncClient.h"
 
+#include "core/sync/DownloadInstaller.h"
+#include "core/sync/MultipartUpload.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncEventStream.h"
 #include "core/sync/SyncFailure.h"
@@ -18,17 +20,10 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
-#include <QSaveFile>
 #include <QSet>
-#include <QTemporaryDir>
-#include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 Q_LOGGING_CATEGORY(lcSync, "velto.sync")
 
@@ -85,24 +80,6 @@ QString mib(qint64 bytes)
     return QString::number(bytes / (1024 * 1024));
 }
 
-QByteArray escapeMultipartFileName(const QString &name)
-{
-    QByteArray out;
-    const QByteArray utf8 = name.toUtf8();
-    out.reserve(utf8.size());
-    for (char c : utf8) {
-        if (c == '"')
-            out += "%22";
-        else if (c == '\r')
-            out += "%0D";
-        else if (c == '\n')
-            out += "%0A";
-        else
-            out += c;
-    }
-    return out;
-}
-
 QNetworkReply *dispatch(QNetworkAccessManager *nam, const SyncHttpRequest &r,
                         const std::optional<QByteArray> &body)
 {
@@ -120,43 +97,6 @@ QNetworkReply *dispatch(QNetworkAccessManager *nam, const SyncHttpRequest &r,
     if (body)
         return nam->sendCustomRequest(r.request, m, *body);
     return nam->sendCustomRequest(r.request, m);
-}
-
-struct FileRead
-{
-    QByteArray bytes;
-    QString error;
-    bool tooLarge = false;
-};
-
-FileRead readWholeFile(const QString &path, qint64 cap)
-{
-    FileRead result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = file.errorString();
-        return result;
-    }
-    if (file.size() > cap) {
-        result.tooLarge = true;
-        return result;
-    }
-    // Read one byte past the cap so that a file growing meanwhile is still caught.
-    result.bytes = file.read(cap + 1);
-    if (result.bytes.size() > cap) {
-        result.tooLarge = true;
-        result.bytes.clear();
-    } else if (file.error() != QFileDevice::NoError) {
-        result.error = file.errorString();
-        result.bytes.clear();
-    }
-    return result;
-}
-
-QString newTemporaryPath()
-{
-    return FileSyncClient::privateDownloadFolder() + QStringLiteral("/download-")
-        + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".part");
 }
 
 struct DownloadAttempt
@@ -351,7 +291,8 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::sendMultipart(SyncHttpRequest requ
         throw SyncFailure::localLimit(tooLarge);
 
     // Reading a large file would stall the event loop; it happens on a worker thread.
-    const FileRead read = co_await QtConcurrent::run(readWholeFile, filePath, cap);
+    const MultipartUpload::FileContent read
+        = co_await QtConcurrent::run(MultipartUpload::readFile, filePath, cap);
     if (self.m_cancel.isCancelled())
         throw SyncFailure::cancelled();
     if (read.tooLarge)
@@ -359,10 +300,11 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::sendMultipart(SyncHttpRequest requ
     if (!read.error.isNull())
         throw SyncFailure::file(SyncFailure::FileOperation::read, filePath, read.error);
 
-    const QByteArray boundary = newBoundary();
+    const QByteArray boundary = MultipartUpload::newBoundary();
     request.request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary);
     const QString fileName = info.fileName();
-    QByteArray body = multipartBody(boundary, fileName, mimeType(info.suffix()), read.bytes);
+    QByteArray body = MultipartUpload::body(boundary, fileName,
+                                            MultipartUpload::mimeType(info.suffix()), read.bytes);
     co_return co_await self.send(std::move(request), std::move(body));
 }
 
@@ -633,94 +575,6 @@ FileSyncClient::events(QString folderId, QString folderToken,
     return runEventStream(*this, std::move(folderId), std::move(folderToken),
                           std::move(lastEventId));
 }
-
-// File transfer
-
-QString FileSyncClient::mimeType(const QString &extension)
-{
-    const QString e = extension.toLower();
-    if (e == u"md" || e == u"markdown" || e == u"mdown")
-        return QStringLiteral("text/markdown");
-    if (e == u"txt")
-        return QStringLiteral("text/plain");
-    if (e == u"pdf")
-        return QStringLiteral("application/pdf");
-    if (e == u"jpg" || e == u"jpeg")
-        return QStringLiteral("image/jpeg");
-    if (e == u"png")
-        return QStringLiteral("image/png");
-    if (e == u"heic")
-        return QStringLiteral("image/heic");
-    if (e == u"json")
-        return QStringLiteral("application/json");
-    if (e == u"html" || e == u"htm")
-        return QStringLiteral("text/html");
-    if (e == u"css")
-        return QStringLiteral("text/css");
-    return QStringLiteral("application/octet-stream");
-}
-
-QByteArray FileSyncClient::newBoundary()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
-}
-
-QByteArray FileSyncClient::multipartBody(const QByteArray &boundary, const QString &fileName,
-                                         const QString &contentType, const QByteArray &content)
-{
-    QByteArray body;
-    body.reserve(content.size() + 256);
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"file\"; filename=\""
-        + escapeMultipartFileName(fileName) + "\"\r\n";
-    body += "Content-Type: " + contentType.toUtf8() + "\r\n\r\n";
-    body += content;
-    body += "\r\n--" + boundary + "--\r\n";
-    return body;
-}
-
-QString FileSyncClient::privateDownloadFolder()
-{
-    // Destroyed (and removed) at exit; QTemporaryDir creates it with mode 0700. Empty when it
-    // could not be created.
-    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/velto-sync-XXXXXX"));
-    return dir.isValid() ? dir.path() : QString();
-}
-
-// Moves a finished download into place in one step: the destination is either the old file or
-// the new one, never missing. Across file systems the bytes go into a sibling temporary file of
-// the destination first (QSaveFile: written, synced, renamed).
-void FileSyncClient::installFile(const QString &temporary, const QString &destination)
-{
-    const QFileInfo target(destination);
-    const QString parent = target.absolutePath();
-    if (!QFileInfo::exists(parent) && !QDir().mkpath(parent))
-        throw SyncFailure::file(SyncFailure::FileOperation::createFolder, parent,
-                                QString::fromLocal8Bit(strerror(errno)));
-    const QByteArray from = QFile::encodeName(temporary);
-    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
-    if (std::rename(from.constData(), to.constData()) == 0)
-        return;
-    const int error = errno;
-    if (error != EXDEV)
-        throw SyncFailure::file(SyncFailure::FileOperation::move, destination,
-                                QString::fromLocal8Bit(strerror(error)));
-    QFile in(temporary);
-    QSaveFile out(target.absoluteFilePath());
-    out.setDirectWriteFallback(false);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
-        throw SyncFailure::file(SyncFailure::FileOperation::move, destination, out.errorString());
-    QByteArray chunk;
-    while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        if (out.write(chunk) != chunk.size())
-            throw SyncFailure::file(SyncFailure::FileOperation::write, destination,
-                                    out.errorString());
-    }
-    if (!out.commit())
-        throw SyncFailure::file(SyncFailure::FileOperation::write, destination, out.errorString());
-    QFile::remove(temporary);
-}
-
 namespace {
 
 QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QString temporary)
@@ -804,7 +658,7 @@ QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath,
     // Qt would also read file:, data: or qrc: addresses, whose content could then be uploaded.
     if (!isUsableBase(source))
         throw SyncFailure(SyncError::invalidURL());
-    if (privateDownloadFolder().isEmpty())
+    if (DownloadInstaller::privateFolder().isEmpty())
         throw SyncFailure::file(SyncFailure::FileOperation::createFolder, QDir::tempPath(),
                                 L10n::text(QStringLiteral("sync.error.noPrivateFolder")));
     retries = std::max(0, retries);
@@ -813,7 +667,7 @@ QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath,
     for (int attempt = 0; attempt <= retries; ++attempt) {
         if (attempt > 0 && !co_await self.m_timing.effectiveClock().sleep(delay, self.m_cancel))
             throw SyncFailure::cancelled();
-        const QString temporary = newTemporaryPath();
+        const QString temporary = DownloadInstaller::newTemporaryPath();
         DownloadAttempt result;
         try {
             result = co_await downloadOnce(self, source, temporary);
@@ -827,7 +681,7 @@ QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath,
         }
         if (result.status >= 200 && result.status <= 299) {
             try {
-                installFile(temporary, destinationPath);
+                DownloadInstaller::install(temporary, destinationPath);
             } catch (...) {
                 QFile::remove(temporary);
                 throw;

@@ -152,21 +152,6 @@ public:
     QCoro::Task<> downloadFile(QUrl source, QString destinationPath, int retries,
                                std::chrono::milliseconds delay) const;
 
-    // The content type for a file name extension (without the dot), case-insensitive.
-    static QString mimeType(const QString &extension);
-    // The one-part multipart body for a file.
-    static QByteArray multipartBody(const QByteArray &boundary, const QString &fileName,
-                                    const QString &contentType, const QByteArray &content);
-    // A new boundary: an upper-case UUID without braces.
-    static QByteArray newBoundary();
-    // The private folder (0700) that downloads are written into before they are moved; empty
-    // when it could not be created (downloads then fail before anything is requested).
-    static QString privateDownloadFolder();
-    // Moves a downloaded file to its destination in one step (creating missing parent folders):
-    // the destination holds either its old content or the new one, never nothing. Throws
-    // SyncFailure (File) and leaves the temporary file to the caller on failure.
-    static void installFile(const QString &temporary, const QString &destination);
-
 private:
     template<class T>
     QCoro::Task<T> fetch(SyncHttpRequest request, std::optional<QByteArray> body = std::nullopt,

@@ -1,9 +1,11 @@
 #include "core/sync/SyncEngine.h"
 
+#include "core/sync/DownloadInstaller.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncFailure.h"
 #include "core/sync/SyncState.h"
 
+#include "platform/Detached.h"
 #include "platform/Urls.h"
 
 #include <QUuid>
@@ -38,7 +40,8 @@ void SyncEngine::start(EventHandler onEvent)
         return;
     const CancelToken cancel;
     m_sseTask = cancel;
-    reconnectLoop(QPointer<SyncEngine>(this), std::move(onEvent), cancel);
+    runDetached(reconnectLoop(QPointer<SyncEngine>(this), std::move(onEvent), cancel),
+                QStringLiteral("Sync event stream"));
 }
 
 void SyncEngine::stop()
@@ -208,7 +211,7 @@ QCoro::Task<SyncEngine::DownloadedFile> SyncEngine::downloadFile(qint64 fileId)
     // downloadFile, before anything is requested.
     const QUrl source(info.url);
     // Our own unique name: the server's file name is data, never part of a path.
-    const QString destination = FileSyncClient::privateDownloadFolder() + QStringLiteral("/file-")
+    const QString destination = DownloadInstaller::privateFolder() + QStringLiteral("/file-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces);
     const SyncTiming &timing = client.timing();
     co_await client.downloadFile(source, destination, timing.downloadRetries,
@@ -275,7 +278,8 @@ void SyncEngine::startPolling(std::chrono::milliseconds interval, EventHandler o
     stopPolling();
     const CancelToken cancel;
     m_pollingTask = cancel;
-    pollingLoop(QPointer<SyncEngine>(this), interval, std::move(onChange), cancel);
+    runDetached(pollingLoop(QPointer<SyncEngine>(this), interval, std::move(onChange), cancel),
+                QStringLiteral("Sync structure polling"));
 }
 
 void SyncEngine::stopPolling()

@@ -3,6 +3,7 @@
 #include "Velto/api/ApiListener.h"
 #include "Velto/api/OpenApiDocument.h"
 #include "support/LogCapture.h"
+#include "support/Ports.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
@@ -163,8 +164,7 @@ TEST_F(ApiRouting, registeredHandlerMayAnswerLaterWhileOthersAreServed)
     ASSERT_TRUE(testsupport::waitUntil([&] { return !held.isNull(); }));
     EXPECT_EQ(get("/api/status").status, 200);
     // A listener restart must not cut the pending answer.
-    const quint16 next = freePort();
-    server->startListener(next);
+    ASSERT_NE(listenOnFreePort(), 0);
     DebugServer::sendJSON(held, {{"ok", true}});
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return slow.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
@@ -174,8 +174,7 @@ TEST_F(ApiRouting, registeredHandlerMayAnswerLaterWhileOthersAreServed)
 TEST_F(ApiLifecycle, portChangeMovesTheListenerAndStopClosesIt)
 {
     testsupport::LogCapture log;
-    const quint16 next = freePort();
-    server->startListener(next);
+    const quint16 next = listenOnFreePort();
     EXPECT_EQ(server->activePort(), next);
     EXPECT_TRUE(log.contains(QStringLiteral("[API] http://localhost:%1").arg(next)));
     EXPECT_FALSE(canConnect(port));
@@ -225,13 +224,17 @@ TEST_F(ApiLifecycle, startFollowsTheEnabledSetting)
     server->stop();
     testsupport::LogCapture log;
     settings->setApiEnabled(false);
-    settings->setApiPort(freePort());
+    settings->setApiPort(port);
     server->start();
     EXPECT_TRUE(log.lines().contains("[API] Disabled in settings"));
     EXPECT_EQ(server->activePort(), 0);
 
     settings->setApiEnabled(true);
-    server->start();
+    testsupport::listenOnFreePort([&](quint16 candidate) {
+        settings->setApiPort(candidate);
+        server->start();
+        return server->activePort() == candidate;
+    });
     EXPECT_EQ(server->activePort(), settings->apiPort());
     EXPECT_TRUE(canConnect(quint16(settings->apiPort())));
 }

@@ -1,5 +1,6 @@
 #include "SyncTestSupport.h"
 
+#include "core/sync/DownloadInstaller.h"
 #include "core/sync/SyncEngine.h"
 #include "core/sync/SyncState.h"
 
@@ -319,7 +320,7 @@ TEST(SyncEngine, downloadsGoToPrivateNamesOfOurOwn)
     const auto downloaded = run(engine->downloadFile(id));
     EXPECT_EQ(downloaded.filename, QStringLiteral("a.md"));
     EXPECT_EQ(QFileInfo(downloaded.path).absolutePath(),
-              QFileInfo(FileSyncClient::privateDownloadFolder()).absoluteFilePath());
+              QFileInfo(DownloadInstaller::privateFolder()).absoluteFilePath());
     EXPECT_EQ(testsupport::readFile(downloaded.path), QByteArray("remote"));
     QFile::remove(downloaded.path);
 
@@ -333,7 +334,7 @@ TEST(SyncEngine, downloadsGoToPrivateNamesOfOurOwn)
     const auto hostile = run(engine->downloadFile(id));
     EXPECT_EQ(hostile.filename, QStringLiteral("../../.bashrc"));
     EXPECT_EQ(QFileInfo(hostile.path).absolutePath(),
-              QFileInfo(FileSyncClient::privateDownloadFolder()).absoluteFilePath());
+              QFileInfo(DownloadInstaller::privateFolder()).absoluteFilePath());
     EXPECT_FALSE(QFileInfo(hostile.path).fileName().contains(QStringLiteral("bashrc")));
     QFile::remove(hostile.path);
 

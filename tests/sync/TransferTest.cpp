@@ -1,5 +1,8 @@
 #include "SyncTestSupport.h"
 
+#include "core/sync/DownloadInstaller.h"
+#include "core/sync/MultipartUpload.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -28,7 +31,7 @@ QByteArray boundaryOf(const FakeSyncRequest &r)
 
 QStringList leftoverDownloads()
 {
-    return QDir(FileSyncClient::privateDownloadFolder())
+    return QDir(DownloadInstaller::privateFolder())
         .entryList({QStringLiteral("*.part")}, QDir::Files);
 }
 
@@ -98,7 +101,7 @@ TEST(FileTransfer, mimeTypesByExtension)
         {"gz", "application/octet-stream"},
     };
     for (const auto &row : table)
-        EXPECT_EQ(FileSyncClient::mimeType(row.first), row.second) << row.first.toStdString();
+        EXPECT_EQ(MultipartUpload::mimeType(row.first), row.second) << row.first.toStdString();
 }
 
 TEST(FileTransfer, uploadsRefusedLocallySendNothing)
@@ -223,7 +226,7 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
     EXPECT_EQ(testsupport::readFile(dst), QByteArray(2000, 'n'));
 
     // The private folder is the user's alone.
-    const QFileInfo privateDir(FileSyncClient::privateDownloadFolder());
+    const QFileInfo privateDir(DownloadInstaller::privateFolder());
     EXPECT_EQ(privateDir.permissions()
                   & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
               0);
@@ -232,7 +235,7 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
 TEST(FileTransfer, installAcrossFileSystemsStillReplacesInOneStep)
 {
     QTemporaryDir other(QStringLiteral("/dev/shm/velto-sync-test-XXXXXX"));
-    const QString privateDir = FileSyncClient::privateDownloadFolder();
+    const QString privateDir = DownloadInstaller::privateFolder();
     if (!other.isValid()
         || QStorageInfo(other.path()).rootPath() == QStorageInfo(privateDir).rootPath())
         GTEST_SKIP() << "needs a second file system";
@@ -240,7 +243,7 @@ TEST(FileTransfer, installAcrossFileSystemsStillReplacesInOneStep)
     const QString destination = other.filePath(QStringLiteral("sub/a.md"));
     ASSERT_TRUE(testsupport::writeFile(temporary, "new"));
     ASSERT_TRUE(testsupport::writeFile(destination, "old"));
-    FileSyncClient::installFile(temporary, destination);
+    DownloadInstaller::install(temporary, destination);
     EXPECT_EQ(testsupport::readFile(destination), QByteArray("new"));
     EXPECT_FALSE(QFileInfo::exists(temporary));
     EXPECT_EQ(QDir(other.filePath(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden),

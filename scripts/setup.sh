@@ -11,6 +11,8 @@ packages=(
   qcoro-qt6-dev libcmark-gfm-dev libcmark-gfm-extensions-dev libavahi-client-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core poppler-utils xvfb xauth
+  qt6-translations-l10n
+  openbox xdotool imagemagick
 )
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -35,7 +35,7 @@ ShellServices ShellServices::resolved() const
         // The one place where a window's preview meets the local API: the API inspects the
         // preview of the window created last.
         s.makePreview = [settings = s.settings, api = s.debugServer](WorkspaceState &workspace,
-                                                                      QWidget *parent) {
+                                                                     QWidget *parent) {
             auto *view = new PreviewView(workspace, *settings, parent);
             api->setWebView(view);
             return PreviewPane {view, [view](int line) { view->setVisibleSourceLine(line); }};
@@ -61,14 +61,13 @@ ContentView::ContentView(const ShellServices &services, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);
-    m_sidebar = new SidebarView(*m_workspace, *m_services.history, *m_services.defaults,
-                                m_splitter);
+    m_sidebar
+        = new SidebarView(*m_workspace, *m_services.history, *m_services.defaults, m_splitter);
     m_sidebar->setMinimumWidth(sidebarMinimumWidth);
     m_sidebar->setMaximumWidth(sidebarMaximumWidth);
     m_editorView = new EditorView(*m_workspace,
-                                  {m_services.settings, m_services.defaults,
-                                   m_services.syncAdapter, m_services.makePreview,
-                                   m_services.makeChatPanel},
+                                  {m_services.settings, m_services.defaults, m_services.syncAdapter,
+                                   m_services.makePreview, m_services.makeChatPanel},
                                   m_splitter);
     m_splitter->addWidget(m_sidebar);
     m_splitter->addWidget(m_editorView);

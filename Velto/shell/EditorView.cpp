@@ -134,11 +134,11 @@ void EditorView::installEditorHandlers()
         m_editor->setOnVisibleLineChange({});
         return;
     }
-    m_editor->setOnAIAction([this](const QString &text, AIAction action,
-                                   const std::optional<QString> &instruction) {
-        setShowChat(true);
-        m_chatView->setPendingAction(PendingAIAction {text, action, instruction});
-    });
+    m_editor->setOnAIAction(
+        [this](const QString &text, AIAction action, const std::optional<QString> &instruction) {
+            setShowChat(true);
+            m_chatView->setPendingAction(PendingAIAction {text, action, instruction});
+        });
     m_editor->setOnVisibleLineChange([this](qint64 line) {
         m_visibleLine = int(line);
         if (m_scrollSync)
@@ -228,6 +228,6 @@ void EditorView::applyScrollSyncIcon()
 {
     const QSignalBlocker block(m_scrollSyncAction);
     m_scrollSyncAction->setChecked(m_scrollSync);
-    m_scrollSyncAction->setIcon(Icons::symbol(m_scrollSync ? QStringLiteral("link")
-                                                           : QStringLiteral("link.badge.plus")));
+    m_scrollSyncAction->setIcon(
+        Icons::symbol(m_scrollSync ? QStringLiteral("link") : QStringLiteral("link.badge.plus")));
 }

@@ -47,6 +47,13 @@ void MainWindow::refreshTitle()
     setWindowTitle(title());
 }
 
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange)
+        emit activationChanged();
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // Closing would drop the window's workspace and its unsaved text; it only goes away when

@@ -36,7 +36,12 @@ public:
     // saved text.
     QString title() const;
 
+signals:
+    // The window became the active window or stopped being it.
+    void activationChanged();
+
 protected:
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
 

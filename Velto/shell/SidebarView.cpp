@@ -222,7 +222,8 @@ QMenu *SidebarView::contextMenuForRow(int row)
                                       L10n::text(QStringLiteral("history.remove")));
     // The entry, not the row: the rows may be rebuilt while the menu is open.
     const QUuid id = *m_model->rows().at(size_t(row)).entryID;
-    connect(remove, &QAction::triggered, m_model, [model = m_model, id] { model->removeEntry(id); });
+    connect(remove, &QAction::triggered, m_model,
+            [model = m_model, id] { model->removeEntry(id); });
     return menu;
 }
 

@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSessionManager>
+#include <QStyle>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -36,12 +37,18 @@ struct EditEntry
     const char *shortcut;
 };
 constexpr EditEntry editEntries[] = {
-    {"edit.undo", "Ctrl+Z"},     {"edit.redo", "Ctrl+Shift+Z"},
-    {nullptr, nullptr},          {"edit.cut", "Ctrl+X"},
-    {"edit.copy", "Ctrl+C"},     {"edit.paste", "Ctrl+V"},
-    {"edit.selectAll", "Ctrl+A"}, {nullptr, nullptr},
-    {"edit.find", "Ctrl+F"},     {"edit.findNext", "Ctrl+G"},
-    {"edit.findPrevious", "Ctrl+Shift+G"}, {"edit.replace", "Ctrl+Alt+F"},
+    {"edit.undo", "Ctrl+Z"},
+    {"edit.redo", "Ctrl+Shift+Z"},
+    {nullptr, nullptr},
+    {"edit.cut", "Ctrl+X"},
+    {"edit.copy", "Ctrl+C"},
+    {"edit.paste", "Ctrl+V"},
+    {"edit.selectAll", "Ctrl+A"},
+    {nullptr, nullptr},
+    {"edit.find", "Ctrl+F"},
+    {"edit.findNext", "Ctrl+G"},
+    {"edit.findPrevious", "Ctrl+Shift+G"},
+    {"edit.replace", "Ctrl+Alt+F"},
 };
 
 } // namespace
@@ -53,8 +60,7 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
 {
     createActions();
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &VeltoApp::updateActionStates);
-    connect(qApp, &QGuiApplication::applicationStateChanged, this,
-            &VeltoApp::updateActionStates);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &VeltoApp::commitData);
     updateActionStates();
 }
@@ -83,6 +89,7 @@ MainWindow *VeltoApp::openMainWindow()
     auto *window = new MainWindow(m_services);
     window->setAttribute(Qt::WA_DeleteOnClose);
     installMenus(window->menuBar(), window);
+    connect(window, &MainWindow::activationChanged, this, &VeltoApp::updateActionStates);
     m_windows.append(window);
     window->show();
     window->start();
@@ -121,8 +128,7 @@ WorkspaceState *VeltoApp::focusedWorkspace() const
 
 void VeltoApp::createActions()
 {
-    auto make = [this](const QString &key, const QKeySequence &shortcut,
-                       void (VeltoApp::*slot)()) {
+    auto make = [this](const QString &key, const QKeySequence &shortcut, void (VeltoApp::*slot)()) {
         auto *action = new QAction(L10n::text(key), this);
         action->setShortcut(shortcut);
         if (slot)
@@ -140,16 +146,16 @@ void VeltoApp::createActions()
     make(QStringLiteral("menu.exportHTML"), {}, &VeltoApp::exportHTML);
     make(QStringLiteral("menu.exportPDF"), QKeySequence(QStringLiteral("Ctrl+Shift+E")),
          &VeltoApp::exportPDF);
-    QAction *settings = make(QStringLiteral("menu.settings"),
-                             QKeySequence(QStringLiteral("Ctrl+,")), nullptr);
+    QAction *settings
+        = make(QStringLiteral("menu.settings"), QKeySequence(QStringLiteral("Ctrl+,")), nullptr);
     connect(settings, &QAction::triggered, this, [this] { openSettings(); });
-    QAction *quit = make(QStringLiteral("menu.quit"), QKeySequence(QStringLiteral("Ctrl+Q")),
-                         nullptr);
+    QAction *quit
+        = make(QStringLiteral("menu.quit"), QKeySequence(QStringLiteral("Ctrl+Q")), nullptr);
     connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
 
     AppSettings *appSettings = m_services.settings;
-    QAction *focus = make(QStringLiteral("menu.focusMode"),
-                          QKeySequence(QStringLiteral("Ctrl+\\")), nullptr);
+    QAction *focus
+        = make(QStringLiteral("menu.focusMode"), QKeySequence(QStringLiteral("Ctrl+\\")), nullptr);
     QAction *wide = make(QStringLiteral("menu.wideMode"),
                          QKeySequence(QStringLiteral("Ctrl+Shift+W")), nullptr);
     focus->setCheckable(true);
@@ -177,11 +183,10 @@ void VeltoApp::createActions()
             continue;
         const QString key = QString::fromLatin1(entry.key);
         // The shortcut is only shown: the focused editor takes these keys itself.
-        auto *action = new QAction(
-            L10n::text(key) + u'\t'
-                + QKeySequence(QString::fromLatin1(entry.shortcut))
-                      .toString(QKeySequence::NativeText),
-            this);
+        auto *action = new QAction(L10n::text(key) + u'\t'
+                                       + QKeySequence(QString::fromLatin1(entry.shortcut))
+                                             .toString(QKeySequence::NativeText),
+                                   this);
         connect(action, &QAction::triggered, this,
                 [this, key] { editCommand(focusedWindow(), key); });
         m_actions.insert(key, action);
@@ -196,7 +201,8 @@ QAction *VeltoApp::action(const QString &key) const
 void VeltoApp::installMenus(QMenuBar *bar, MainWindow *window)
 {
     Q_UNUSED(window);
-    auto add = [this](QMenu *menu, const char *key) { menu->addAction(action(QLatin1String(key))); };
+    auto add
+        = [this](QMenu *menu, const char *key) { menu->addAction(action(QLatin1String(key))); };
 
     QMenu *file = bar->addMenu(L10n::text(QStringLiteral("menu.file")));
     add(file, "menu.newFile");
@@ -373,8 +379,10 @@ void VeltoApp::showAbout()
                           | Qt::WindowCloseButtonHint);
     about->setFixedWidth(320);
     about->adjustSize();
+    about->setFixedSize(about->size());
     if (QScreen *screen = QGuiApplication::primaryScreen())
-        about->move(screen->availableGeometry().center() - about->rect().center());
+        about->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, about->size(),
+                                               screen->availableGeometry()));
     about->show();
     about->raise();
     about->activateWindow();
@@ -415,8 +423,7 @@ void VeltoApp::showLegalInfo(LegalInfoType type)
     delete m_legalWindow.data();
     m_legalWindow = placeholderWindow(L10n::text(LegalInfoTypes::menuKey(type)), {});
     m_legalWindow->resize(420, 300);
-    connect(m_legalWindow, &QObject::destroyed, this,
-            [this] { setActiveLegalInfo(std::nullopt); });
+    connect(m_legalWindow, &QObject::destroyed, this, [this] { setActiveLegalInfo(std::nullopt); });
     m_legalWindow->show();
 }
 

@@ -21,7 +21,7 @@ public:
 
     // Documents up to this many UTF-16 units are counted at once on every change; longer ones on
     // a worker thread, so typing in a large document never waits for the count.
-    static constexpr qsizetype synchronousCountLimit = 200'000;
+    static constexpr qsizetype synchronousCountLimit = 64 * 1024;
 
     QLabel *wordsLabel() const { return m_words; }
     QLabel *charsLabel() const { return m_chars; }

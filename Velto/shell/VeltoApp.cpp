@@ -24,6 +24,7 @@
 #include <QStyle>
 #include <QTranslator>
 #include <QVBoxLayout>
+#include <QWebEngineView>
 #include <QWindow>
 
 namespace {
@@ -314,44 +315,43 @@ void VeltoApp::editCommand(MainWindow *window, const QString &key)
 {
     if (!window)
         return;
-    QWidget *target = window->focusWidget();
-    if (auto *text = qobject_cast<QPlainTextEdit *>(target)) {
-        if (key == u"edit.undo")
-            return text->undo();
-        if (key == u"edit.redo")
-            return text->redo();
-        if (key == u"edit.cut")
-            return text->cut();
-        if (key == u"edit.copy")
-            return text->copy();
-        if (key == u"edit.paste")
-            return text->paste();
-        if (key == u"edit.selectAll")
-            return text->selectAll();
-    } else if (auto *line = qobject_cast<QLineEdit *>(target)) {
-        if (key == u"edit.undo")
-            return line->undo();
-        if (key == u"edit.redo")
-            return line->redo();
-        if (key == u"edit.cut")
-            return line->cut();
-        if (key == u"edit.copy")
-            return line->copy();
-        if (key == u"edit.paste")
-            return line->paste();
-        if (key == u"edit.selectAll")
-            return line->selectAll();
+    // The text fields and the editor share the slot names; the preview has its page actions.
+    struct Edit
+    {
+        const char *slot;
+        QWebEnginePage::WebAction webAction;
+    };
+    static const QHash<QString, Edit> edits {
+        {QStringLiteral("edit.undo"), {"undo", QWebEnginePage::Undo}},
+        {QStringLiteral("edit.redo"), {"redo", QWebEnginePage::Redo}},
+        {QStringLiteral("edit.cut"), {"cut", QWebEnginePage::Cut}},
+        {QStringLiteral("edit.copy"), {"copy", QWebEnginePage::Copy}},
+        {QStringLiteral("edit.paste"), {"paste", QWebEnginePage::Paste}},
+        {QStringLiteral("edit.selectAll"), {"selectAll", QWebEnginePage::SelectAll}},
+    };
+    if (const auto edit = edits.constFind(key); edit != edits.constEnd()) {
+        QWidget *target = window->focusWidget();
+        if (qobject_cast<QPlainTextEdit *>(target) || qobject_cast<QLineEdit *>(target)) {
+            QMetaObject::invokeMethod(target, edit->slot);
+            return;
+        }
+        for (QWidget *w = target; w; w = w->parentWidget()) {
+            if (auto *web = qobject_cast<QWebEngineView *>(w)) {
+                web->triggerPageAction(edit->webAction);
+                return;
+            }
+        }
+        return;
     }
     using Finder = VeltoTextView::TextFinderAction;
-    VeltoTextView *editor = window->content()->editorView()->editor()->textView();
-    if (key == u"edit.find")
-        editor->performTextFinderAction(Finder::showFindInterface);
-    else if (key == u"edit.findNext")
-        editor->performTextFinderAction(Finder::nextMatch);
-    else if (key == u"edit.findPrevious")
-        editor->performTextFinderAction(Finder::previousMatch);
-    else if (key == u"edit.replace")
-        editor->performTextFinderAction(Finder::showReplaceInterface);
+    static const QHash<QString, Finder> finds {
+        {QStringLiteral("edit.find"), Finder::showFindInterface},
+        {QStringLiteral("edit.findNext"), Finder::nextMatch},
+        {QStringLiteral("edit.findPrevious"), Finder::previousMatch},
+        {QStringLiteral("edit.replace"), Finder::showReplaceInterface},
+    };
+    if (const auto find = finds.constFind(key); find != finds.constEnd())
+        window->content()->editorView()->editor()->textView()->performTextFinderAction(*find);
 }
 
 // ---- settings, about, legal (the full windows come with the settings issue)

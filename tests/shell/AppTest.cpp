@@ -1,12 +1,17 @@
 #include "ShellFixture.h"
 
+#include "Velto/editor/EditorController.h"
+#include "Velto/editor/FindBar.h"
+#include "Velto/editor/MarkdownTextView.h"
 #include "Velto/shell/ContentView.h"
+#include "Velto/shell/EditorView.h"
 #include "Velto/shell/MainWindow.h"
 #include "Velto/shell/VeltoApp.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -127,6 +132,28 @@ TEST_F(App, menuBarHasTheGermanMenusAndShortcuts)
     QTest::keyClick(window, Qt::Key_Backslash, Qt::ControlModifier);
     EXPECT_TRUE(settings->isFocusMode());
     EXPECT_TRUE(app->action(QStringLiteral("menu.focusMode"))->isChecked());
+}
+
+TEST_F(App, editMenuWorksOnTheFocusedTextAndOpensTheFindBar)
+{
+    MainWindow *window = app->openMainWindow();
+    ASSERT_TRUE(activate(window));
+    window->workspace().setText(QStringLiteral("Hallo Welt"));
+    MarkdownTextView *editor = window->content()->editorView()->editor();
+    editor->controller()->sync();
+    editor->textView()->setFocus();
+    app->action(QStringLiteral("edit.selectAll"))->trigger();
+    app->action(QStringLiteral("edit.cut"))->trigger();
+    EXPECT_EQ(window->workspace().text(), QString());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Hallo Welt"));
+    app->action(QStringLiteral("edit.undo"))->trigger();
+    EXPECT_EQ(window->workspace().text(), QStringLiteral("Hallo Welt"));
+    app->action(QStringLiteral("edit.find"))->trigger();
+    EXPECT_TRUE(editor->findBar()->isVisible());
+    // The editor's own keys are shown beside the entry, not bound to it.
+    QAction *copy = app->action(QStringLiteral("edit.copy"));
+    EXPECT_TRUE(copy->text().startsWith(QStringLiteral("Kopieren\t")));
+    EXPECT_TRUE(copy->shortcut().isEmpty());
 }
 
 TEST_F(App, withoutAFocusedWindowOnlySaveAndSaveAsAreDisabledAndNothingChanges)

@@ -35,12 +35,6 @@ Answer get(QNetworkAccessManager &network, const QString &url, const QByteArray 
     return answer;
 }
 
-bool isExecutable(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
-}
-
 TEST(Install, theInstalledTreeRunsFromItsOwnResources)
 {
     QTemporaryDir tmp;
@@ -54,8 +48,8 @@ TEST(Install, theInstalledTreeRunsFromItsOwnResources)
     ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
 
     const QDir root(prefix);
-    EXPECT_TRUE(isExecutable(root.filePath(QStringLiteral("bin/velto"))));
-    EXPECT_TRUE(isExecutable(root.filePath(QStringLiteral("bin/velto-mcp-server"))));
+    for (const char *program : {"bin/velto", "bin/velto-mcp-server"})
+        EXPECT_TRUE(QFileInfo(root.filePath(program)).isExecutable()) << program;
     for (const char *file : {"katex.min.js", "auto-render.min.js", "highlight.min.js",
                              "mermaid.min.js", "swagger-ui-bundle.js", "licenses/katex.LICENSE",
                              "licenses/mermaid.LICENSE", "licenses/swagger-ui.LICENSE"})

@@ -28,65 +28,26 @@ QFileDialog *openDialog()
 
 using Dialogs = ShellTest;
 
-TEST_F(Dialogs, fileDialogsStartInTheDocumentsFolderElseTheOpenFolderElseHome)
+TEST_F(Dialogs, dialogsHaveGermanTitlesAndStartInTheDocumentsFolderElseTheOpenFolderElseHome)
 {
     EXPECT_EQ(ShellDialogs::startFolder(*ws), QDir::homePath());
-    ws->setFolderURL(QUrl::fromLocalFile(tmp.filePath(QStringLiteral("docs"))));
-    EXPECT_EQ(ShellDialogs::startFolder(*ws), tmp.filePath(QStringLiteral("docs")));
+    const QString folder = tmp.filePath(QStringLiteral("docs"));
+    ws->setFolderURL(QUrl::fromLocalFile(folder));
+    EXPECT_EQ(ShellDialogs::startFolder(*ws), folder);
     ASSERT_TRUE(write(QStringLiteral("sub/a.md"), "x"));
     ws->openFile(docURL(QStringLiteral("sub/a.md")));
     EXPECT_EQ(ShellDialogs::startFolder(*ws), docPath(QStringLiteral("sub")));
-}
 
-TEST_F(Dialogs, oneClickOnAFileInTheOpenDialogChoosesIt)
-{
-    ASSERT_TRUE(write(QStringLiteral("a.md"), "x"));
-    DialogFilePanels dialogs([this] { return tmp.filePath(QStringLiteral("docs")); });
-    std::optional<QUrl> chosen;
-    bool answered = false;
-    dialogs.chooseOpenItem(QStringLiteral("Datei oder Ordner auswählen"),
-                           [&](std::optional<QUrl> url) {
-                               chosen = url;
-                               answered = true;
-                           });
-    QFileDialog *dialog = openDialog();
-    ASSERT_TRUE(dialog);
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Datei oder Ordner auswählen"));
-    EXPECT_EQ(dialog->directory().absolutePath(), tmp.filePath(QStringLiteral("docs")));
-    auto *model = dialog->findChild<QFileSystemModel *>();
-    ASSERT_TRUE(model);
-    // The folder is read in the background; the file's row appears when it is in.
-    const auto file = [&] { return model->index(docPath(QStringLiteral("a.md"))); };
-    QAbstractItemView *view = nullptr;
-    for (auto *candidate : dialog->findChildren<QAbstractItemView *>()) {
-        const QString name = candidate->objectName();
-        if (candidate->isVisible() && (name == u"treeView" || name == u"listView"))
-            view = candidate;
-    }
-    ASSERT_TRUE(view);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return view->visualRect(file()).isValid(); }));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(file()).center());
-    ASSERT_TRUE(testsupport::waitUntil([&] { return answered; }));
-    EXPECT_EQ(chosen, docURL(QStringLiteral("a.md")));
-}
-
-TEST_F(Dialogs, saveAndExportDialogsCarryGermanTitlesAndStartInTheGivenFolder)
-{
-    const QString folder = tmp.filePath(QStringLiteral("docs"));
     DialogFilePanels dialogs([folder] { return folder; });
-    bool answered = false;
-    dialogs.chooseSaveLocation(QStringLiteral("Untitled.md"),
-                               [&](std::optional<QUrl>) { answered = true; });
+    dialogs.chooseSaveLocation(QStringLiteral("Untitled.md"), [](std::optional<QUrl>) {});
     QFileDialog *dialog = openDialog();
     ASSERT_TRUE(dialog);
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Speichern unter"));
     EXPECT_EQ(dialog->directory().absolutePath(), folder);
     dialog->reject();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return answered; }));
 
-    const ExportEnvironment env = ShellDialogs::exportEnvironment(folder);
     std::optional<QString> path;
-    env.chooseFile(
+    ShellDialogs::exportEnvironment(folder).chooseFile(
         {QStringLiteral("PDF (*.pdf)"), QStringLiteral("export.pdf"), QStringLiteral("pdf")},
         [&](const QString &chosen) { path = chosen; });
     ASSERT_TRUE(testsupport::waitUntil([] { return openDialog() != nullptr; }));
@@ -96,6 +57,31 @@ TEST_F(Dialogs, saveAndExportDialogsCarryGermanTitlesAndStartInTheGivenFolder)
     dialog->reject();
     ASSERT_TRUE(testsupport::waitUntil([&] { return path.has_value(); }));
     EXPECT_EQ(*path, QString()) << "a cancelled export hears so";
+}
+
+TEST_F(Dialogs, oneClickOnAFileInTheOpenDialogChoosesIt)
+{
+    ASSERT_TRUE(write(QStringLiteral("a.md"), "x"));
+    DialogFilePanels dialogs([this] { return tmp.filePath(QStringLiteral("docs")); });
+    std::optional<std::optional<QUrl>> answer;
+    dialogs.chooseOpenItem(QStringLiteral("Datei oder Ordner auswählen"),
+                           [&](std::optional<QUrl> url) { answer = url; });
+    QFileDialog *dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    auto *model = dialog->findChild<QFileSystemModel *>();
+    QAbstractItemView *view = nullptr;
+    for (auto *candidate : dialog->findChildren<QAbstractItemView *>()) {
+        const QString name = candidate->objectName();
+        if (candidate->isVisible() && (name == u"treeView" || name == u"listView"))
+            view = candidate;
+    }
+    ASSERT_TRUE(model && view);
+    // The folder is read in the background; the file's row appears when it is in.
+    const auto file = [&] { return view->visualRect(model->index(docPath("a.md"))); };
+    ASSERT_TRUE(testsupport::waitUntil([&] { return file().isValid(); }));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, file().center());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }));
+    EXPECT_EQ(*answer, docURL(QStringLiteral("a.md")));
 }
 
 } // namespace

@@ -1,8 +1,5 @@
 #include "ShellFixture.h"
 
-#include "support/TestSupport.h"
-
-#include <QDir>
 #include <QWidget>
 
 namespace shelltest {
@@ -18,7 +15,6 @@ void RecordingSyncAdapter::attach(WorkspaceState &workspace)
 void RecordingSyncAdapter::workspaceTextChanged()
 {
     calls.append(QStringLiteral("text"));
-    MacSyncAdapter::workspaceTextChanged();
 }
 
 QCoro::Task<> RecordingSyncAdapter::openFileChanged(QString relativePath)
@@ -57,13 +53,7 @@ void ShellTest::TearDown()
 
 ShellServices ShellTest::services()
 {
-    ShellServices s;
-    s.settings = settings.get();
-    s.history = history.get();
-    s.debugServer = api.get();
-    s.syncAdapter = sync.get();
-    s.defaults = defaults.get();
-    s.panels = &panels;
+    ShellServices s {settings.get(), history.get(), api.get(), sync.get(), defaults.get(), &panels};
     s.makePreview = [this](WorkspaceState &, QWidget *parent) {
         return PreviewPane {new QWidget(parent), [this](int line) { previewLines.append(line); }};
     };

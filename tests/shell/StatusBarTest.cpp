@@ -14,75 +14,59 @@ namespace {
 class StatusBar : public ShellTest
 {
 protected:
-    void SetUp() override
-    {
-        ShellTest::SetUp();
-        bar = std::make_unique<StatusBarView>(*ws, *sync);
-    }
     void TearDown() override
     {
         bar.reset();
         ShellTest::TearDown();
     }
-    bool indicatorShown() const { return bar->syncIndicator()->isVisibleTo(bar.get()); }
-    bool fileNameShown() const { return bar->fileNameLabel()->isVisibleTo(bar.get()); }
+    QString counts() const
+    {
+        return bar->wordsLabel()->text() + u'|' + bar->charsLabel()->text() + u'|'
+            + bar->readingTimeLabel()->text();
+    }
+    bool shown(QWidget *w) const { return w->isVisibleTo(bar.get()); }
 
     std::unique_ptr<StatusBarView> bar;
 };
 
-TEST_F(StatusBar, emptyUntitledDocumentShowsZeroCountsOneMinuteAndNothingAtTheTrailingEdge)
+TEST_F(StatusBar, countsAndFileNameFollowTheDocumentAndLongTextsAreCountedAside)
 {
-    EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: 0"));
-    EXPECT_EQ(bar->charsLabel()->text(), QStringLiteral("Zeichen: 0"));
-    EXPECT_EQ(bar->readingTimeLabel()->text(), QStringLiteral("1 min"));
-    EXPECT_FALSE(indicatorShown());
-    EXPECT_FALSE(fileNameShown());
-}
+    bar = std::make_unique<StatusBarView>(*ws, *sync);
+    EXPECT_EQ(counts(), QStringLiteral("Wörter: 0|Zeichen: 0|1 min"));
+    EXPECT_FALSE(shown(bar->syncIndicator()));
+    EXPECT_FALSE(shown(bar->fileNameLabel()));
 
-TEST_F(StatusBar, countsFollowTheTextAndTheFileNameFollowsTheOpenFile)
-{
     ASSERT_TRUE(write(QStringLiteral("notes.md"), "zwei Wörter e\xcc\x81\r\n"));
     ws->openFile(docURL(QStringLiteral("notes.md")));
-    EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: 3"));
-    EXPECT_EQ(bar->charsLabel()->text(), QStringLiteral("Zeichen: 14"));
-    EXPECT_TRUE(fileNameShown());
+    EXPECT_EQ(counts(), QStringLiteral("Wörter: 3|Zeichen: 14|1 min"));
+    EXPECT_TRUE(shown(bar->fileNameLabel()));
     EXPECT_EQ(bar->fileNameLabel()->text(), QStringLiteral("notes.md"));
-
     ws->closeFile();
-    EXPECT_FALSE(fileNameShown());
-    EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: 0"));
-    EXPECT_EQ(bar->charsLabel()->text(), QStringLiteral("Zeichen: 0"));
-}
+    EXPECT_FALSE(shown(bar->fileNameLabel()));
+    EXPECT_EQ(counts(), QStringLiteral("Wörter: 0|Zeichen: 0|1 min"));
 
-TEST_F(StatusBar, aLongDocumentIsCountedWithoutHoldingUpTheEdit)
-{
-    const QString words
-        = QStringLiteral("wort ").repeated(StatusBarView::synchronousCountLimit / 5 + 1);
+    // A long text is counted on a worker; a later text wins over a count still under way.
+    const QString words = QStringLiteral("wort ").repeated(StatusBarView::synchronousCountLimit);
     ws->setText(words);
-    // The old figures stay until the worker's count arrives.
-    EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: 0"));
-    const QString expected = QStringLiteral("Wörter: %1").arg(words.size() / 5);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return bar->wordsLabel()->text() == expected; }));
-    // A later, shorter text wins over a count still under way.
-    ws->setText(words + QStringLiteral("x"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !counts().startsWith(u"Wörter: 0|"); }));
+    EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: %1").arg(words.size() / 5));
+    ws->setText(words + u'x');
     ws->setText(QStringLiteral("eins zwei"));
-    EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: 2"));
     QThreadPool::globalInstance()->waitForDone();
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: 2"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counts(), QStringLiteral("Wörter: 2|Zeichen: 9|1 min"));
 }
 
 TEST_F(StatusBar, syncIndicatorAppearsOnlyWhilePairedWithTheStatusColour)
 {
+    bar = std::make_unique<StatusBarView>(*ws, *sync);
     using Status = SyncState::ConnectionStatus;
     SyncState &state = sync->state();
     state.setConnectionStatus(Status::connected());
-    EXPECT_FALSE(indicatorShown()) << "unpaired: never, whatever the status";
     state.setFolderId(QStringLiteral("folder"));
-    EXPECT_FALSE(indicatorShown());
+    EXPECT_FALSE(shown(bar->syncIndicator())) << "not paired without the token";
     state.setFolderToken(QStringLiteral("token"));
-    EXPECT_TRUE(indicatorShown());
+    EXPECT_TRUE(shown(bar->syncIndicator()));
 
     const QList<std::pair<Status, QColor>> table {
         {Status::disconnected(), QColor(0x8E, 0x8E, 0x93)},
@@ -97,7 +81,7 @@ TEST_F(StatusBar, syncIndicatorAppearsOnlyWhilePairedWithTheStatusColour)
         EXPECT_EQ(bar->syncDotColor(), colour) << status.toString().toStdString();
     }
     state.setFolderToken(std::nullopt);
-    EXPECT_FALSE(indicatorShown());
+    EXPECT_FALSE(shown(bar->syncIndicator()));
 }
 
 } // namespace

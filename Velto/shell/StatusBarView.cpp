@@ -106,18 +106,26 @@ StatusBarView::~StatusBarView() = default;
 
 void StatusBarView::recount()
 {
-    const quint64 generation = ++m_countGeneration;
-    const QString text = m_workspace.text();
+    ++m_countGeneration;
+    const QString &text = m_workspace.text();
     if (text.size() <= synchronousCountLimit) {
         showCounts(countText(text));
         return;
     }
-    // Only the latest count is shown; the watcher dies with the bar.
+    // One count at a time: a text that changes while one runs is counted once it is done, so
+    // fast typing in a long document never piles up counts.
+    if (m_countRunning)
+        return;
+    m_countRunning = true;
+    const quint64 generation = m_countGeneration;
     auto *watcher = new QFutureWatcher<Counts>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
         watcher->deleteLater();
+        m_countRunning = false;
         if (generation == m_countGeneration)
             showCounts(watcher->result());
+        else
+            recount();
     });
     watcher->setFuture(QtConcurrent::run([text] { return countText(text); }));
 }

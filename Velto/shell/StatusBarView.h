@@ -51,4 +51,5 @@ private:
     QWidget *m_syncDot;
     QLabel *m_fileName;
     quint64 m_countGeneration = 0;
+    bool m_countRunning = false;
 };

@@ -394,9 +394,6 @@ void VeltoApp::openSettings()
         m_settingsWindow = placeholderWindow(L10n::text(QStringLiteral("settings.title")), {});
         m_settingsWindow->setFixedSize(520, 460);
     }
-    const SettingsTab tab = SettingsNavigation::shared().selectedTab();
-    if (auto *label = m_settingsWindow->findChild<QLabel *>())
-        label->setText(SettingsTabs::toString(tab));
     m_settingsWindow->show();
     m_settingsWindow->setWindowState(m_settingsWindow->windowState() & ~Qt::WindowMinimized);
     m_settingsWindow->raise();

@@ -13,6 +13,9 @@ class WorkspaceState;
 //     MainWindow window;            // or MainWindow(services) with test or benchmark services
 //     window.show();
 //     window.start();               // history, session, API server, sync
+//
+// With the live preview (the default), the program registers the preview's page scheme before it
+// creates its QApplication (PageSchemeHandler::registerScheme); nothing else needs setting up.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT

@@ -1,43 +1,30 @@
-#include "support/TestSupport.h"
+#include "ShellFixture.h"
 
-#include "Velto/api/DebugServer.h"
-#include "Velto/model/AppSettings.h"
-#include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewView.h"
-#include "Velto/shell/ApiWiring.h"
-#include "platform/Defaults.h"
-
-#include <QTemporaryDir>
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
 testsupport::BeforeApplication registerPageScheme(&PageSchemeHandler::registerScheme);
 
-TEST(ApiWiring, theWindowShownLastHandsItsWorkspaceAndPreviewToTheServer)
+using shelltest::ShellTest;
+
+// The preview no longer knows the API; the window's preview factory hands it over.
+TEST_F(ShellTest, theWindowsLivePreviewIsTheOneTheApiInspects)
 {
-    QTemporaryDir dir;
-    Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
-    AppSettings settings(defaults);
-    WorkspaceState::Services services;
-    services.defaults = &defaults;
-    auto workspace = std::make_unique<WorkspaceState>(services);
-    DebugServer server(settings);
+    ShellServices s = services();
+    s.makePreview = nullptr;
+    const PreviewPane pane = s.resolved().makePreview(*ws, nullptr);
+    std::unique_ptr<QWidget> view(pane.widget);
+    ASSERT_NE(qobject_cast<PreviewView *>(view.get()), nullptr);
+    EXPECT_EQ(api->webView(), view.get());
 
-    auto view = std::make_unique<PreviewView>(*workspace, settings);
-    exposeWindowToApi(server, *workspace, view.get());
-    EXPECT_EQ(server.webView(), view.get());
-    EXPECT_EQ(server.workspace(), workspace.get());
-
-    // Both are held weakly: a closed window leaves nothing dangling behind.
+    // Held weakly: a closed window leaves nothing dangling behind.
     view.reset();
-    workspace.reset();
-    EXPECT_EQ(server.webView(), nullptr);
-    EXPECT_EQ(server.workspace(), nullptr);
+    EXPECT_EQ(api->webView(), nullptr);
 }
 
 } // namespace

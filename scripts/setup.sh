@@ -10,7 +10,7 @@ packages=(
   qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
   qcoro-qt6-dev libcmark-gfm-dev libcmark-gfm-extensions-dev libavahi-client-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core poppler-utils xvfb xauth
+  fonts-dejavu-core poppler-utils xvfb xauth openbox xdotool
 )
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)

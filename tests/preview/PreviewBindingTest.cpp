@@ -29,7 +29,7 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
     WorkspaceState::Services services;
     services.defaults = &defaults;
     WorkspaceState workspace(services);
-    workspace.setText(QStringLiteral("# First"));
+    workspace.setText(QStringLiteral("# First\n\n```cpp\nint x = 1;\n```\n"));
 
     auto view = std::make_unique<PreviewView>(workspace, settings);
     EXPECT_EQ(DebugServer::shared().webView(), view.get());
@@ -44,9 +44,19 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
               QStringLiteral("First"));
     EXPECT_EQ(js(QStringLiteral("document.body.style.maxWidth")).toString(),
               QStringLiteral("none"));
-    EXPECT_EQ(
-        js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
-        EditorTheme::night().previewExtraCSS);
+    EXPECT_TRUE(js(QStringLiteral("document.getElementById('theme-override').textContent"))
+                    .toString()
+                    .startsWith(EditorTheme::night().previewExtraCSS));
+    // The night page is dark, and so is its highlighted code: no white boxes.
+    const QString codeBackground
+        = js(QStringLiteral(
+                 "getComputedStyle(document.querySelector('code.hljs')).backgroundColor"))
+              .toString();
+    EXPECT_NE(codeBackground, QStringLiteral("rgb(255, 255, 255)"));
+    EXPECT_EQ(js(QStringLiteral("getComputedStyle(document.querySelector('.hljs-type'))"
+                                ".color"))
+                  .toString(),
+              QStringLiteral("rgb(255, 123, 114)")); // the dark style's keyword colour
 
     // A theme switch alone leaves the page; the next edit brings it.
     settings.setThemeID(QStringLiteral("sepia"));

@@ -73,12 +73,17 @@ namespace {
 const char *const mathOptions
     = R"JS({delimiters:[{left:'$$',right:'$$',display:true},{left:'$',right:'$',display:false},{left:'\\(',right:'\\)',display:false},{left:'\\[',right:'\\]',display:true}],throwOnError: false})JS";
 
+// Ends the theme's style text. A style element given its own text again makes the page restyle
+// every element, which in a long document costs as much as the rest of the update.
+const char *const closeStyleText
+    = "';\nif(ts.textContent!==veltoThemeCSS){ts.textContent=veltoThemeCSS;}\n";
+
 const char *const mermaidRun = "\nif(typeof mermaid!=='undefined'){mermaid.run();}";
 
 // Highlighting, mathematics and diagram containers, run on the whole body.
 QString redrawBeforeRun()
 {
-    static const QString piece = QStringLiteral("';\n")
+    static const QString piece = QString::fromLatin1(closeStyleText)
         + QString::fromLatin1("if(typeof hljs!=='undefined'){hljs.highlightAll();}\n"
                               "if(typeof renderMathInElement!=='undefined'){renderMathInElement("
                               "document.body,")
@@ -126,7 +131,7 @@ void appendLook(QString &script, bool wideMode, const QString &extraCSS)
     script += wideMode ? QLatin1String("none") : QLatin1String("800px");
     script += QLatin1String("';\nvar ts = document.getElementById('theme-override');\n"
                             "if(!ts){ts=document.createElement('style');ts.id='theme-override';"
-                            "document.head.appendChild(ts);}\nts.textContent = '");
+                            "document.head.appendChild(ts);}\nvar veltoThemeCSS = '");
     script += escapedStyleText(extraCSS);
 }
 
@@ -212,7 +217,8 @@ QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraC
     QString script;
     script.reserve(opsJSON.size() + extraCSS.size() + patchFunction().size() + 400);
     appendLook(script, wideMode, extraCSS);
-    script += QLatin1String("';\nvar __veltoPatched = ");
+    script += QLatin1String(closeStyleText);
+    script += QLatin1String("var __veltoPatched = ");
     script += patchFunction();
     script += u'(';
     script += opsJSON;
@@ -224,9 +230,15 @@ QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraC
 
 QString setupScript()
 {
+    // With the body's blocks known (window.__veltoBlocks, in line order), the element is looked
+    // for only inside the last block starting at or before the line: no element of an earlier
+    // block can have a later line. Otherwise every element is looked at.
     return QString::fromLatin1(
         R"JS(if(typeof mermaid!=='undefined'){mermaid.initialize({startOnLoad:false,theme:(window.matchMedia&&window.matchMedia('(prefers-color-scheme:dark)').matches)?'dark':'default'});}
-window._scrollToSourceLine=function(line){var els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){best.scrollIntoView({block:'start'});}};)JS");
+window._scrollToSourceLine=function(line){if(!(line>=1))return;var els=null,blocks=window.__veltoBlocks;
+if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
+if(blocks){if(top<0)return;var b=blocks[top];els=[b].concat(Array.prototype.slice.call(b.querySelectorAll('[data-line]')));}}
+if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){best.scrollIntoView({block:'start'});}};)JS");
 }
 
 QString scrollScript(int line)

@@ -129,6 +129,11 @@ TEST_F(PreviewWebTest, scrollToSourceLinePicksTheFirstElementWithTheLargestLineN
     EXPECT_EQ(hit(6), QStringLiteral("LI:6:start")); // the item, not the paragraph inside it
     EXPECT_EQ(hit(7), QStringLiteral("LI:6:start"));
     EXPECT_EQ(hit(100), QStringLiteral("P:8:start"));
+    // The same without the page's record of its blocks (a body from raw HTML).
+    js(QStringLiteral("window.__veltoBlocks = null"));
+    EXPECT_EQ(hit(6), QStringLiteral("LI:6:start"));
+    EXPECT_EQ(hit(4), QStringLiteral("P:3:start"));
+    EXPECT_EQ(hit(0), QString());
 }
 
 TEST_F(PreviewWebTest, theEditorsLineScrollsTheSwappedPage)

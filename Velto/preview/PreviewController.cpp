@@ -113,7 +113,7 @@ void PreviewController::loadNextScript()
 void PreviewController::finishSetUp()
 {
     m_jsReady = true;
-    m_host.runScript(PreviewScripts::setupScript());
+    m_host.runScript(PreviewScripts::setupScript(m_sources.style && m_sources.style().darkPage));
     // Always one full update, so the first page already shows highlighting, mathematics,
     // diagrams, the theme and the width; no scroll call.
     m_pendingMarkdown.reset();

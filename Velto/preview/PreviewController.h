@@ -29,6 +29,8 @@ public:
     {
         bool wideMode = false;
         QString extraCSS;
+        // The theme makes the page dark: diagrams are drawn for a dark background.
+        bool darkPage = false;
     };
 
     // Where pages, bodies, libraries and the current look come from.

@@ -228,14 +228,20 @@ QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraC
     return script;
 }
 
-QString setupScript()
+QString setupScript(bool darkPage)
 {
+    const QString dark = darkPage
+        ? QStringLiteral("true")
+        : QStringLiteral("(window.matchMedia&&window.matchMedia('(prefers-color-scheme:dark)')"
+                         ".matches)");
     // With the body's blocks known (window.__veltoBlocks, in line order), the element is looked
     // for only inside the last block starting at or before the line: no element of an earlier
     // block can have a later line. Otherwise every element is looked at.
-    return QString::fromLatin1(
-        R"JS(if(typeof mermaid!=='undefined'){mermaid.initialize({startOnLoad:false,theme:(window.matchMedia&&window.matchMedia('(prefers-color-scheme:dark)').matches)?'dark':'default'});}
-window._scrollToSourceLine=function(line){if(!(line>=1))return;var els=null,blocks=window.__veltoBlocks;
+    return QStringLiteral("if(typeof mermaid!=='undefined'){mermaid.initialize({startOnLoad:false,"
+                          "theme:")
+        + dark + QStringLiteral("?'dark':'default'});}\n")
+        + QString::fromLatin1(
+               R"JS(window._scrollToSourceLine=function(line){if(!(line>=1))return;var els=null,blocks=window.__veltoBlocks;
 if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
 if(blocks){if(top<0)return;var b=blocks[top];els=[b].concat(Array.prototype.slice.call(b.querySelectorAll('[data-line]')));}}
 if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){best.scrollIntoView({block:'start'});}};)JS");

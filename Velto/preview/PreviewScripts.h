@@ -32,7 +32,8 @@ QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraC
                     std::optional<int> scrollLine);
 
 // Run once after the libraries: initialises Mermaid and defines window._scrollToSourceLine.
-QString setupScript();
+// darkPage: the page is dark whatever the colour scheme says (a dark theme).
+QString setupScript(bool darkPage = false);
 
 QString scrollScript(int line);
 

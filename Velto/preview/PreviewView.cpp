@@ -137,6 +137,7 @@ PreviewController::Style PreviewView::styleFor(const EditorTheme &theme, bool wi
         return css;
     }();
     style.extraCSS += u'\n' + darkCode;
+    style.darkPage = true;
     return style;
 }
 

@@ -57,6 +57,12 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
                                 ".color"))
                   .toString(),
               QStringLiteral("rgb(255, 123, 114)")); // the dark style's keyword colour
+    EXPECT_EQ(js(QStringLiteral("mermaid.mermaidAPI.getConfig().theme")).toString(),
+              QStringLiteral("dark"));
+    // A light theme keeps its style as it is, and the scheme's code style.
+    const PreviewController::Style sepia = PreviewView::styleFor(EditorTheme::sepia(), false);
+    EXPECT_EQ(sepia.extraCSS, EditorTheme::sepia().previewExtraCSS);
+    EXPECT_FALSE(sepia.darkPage);
 
     // A theme switch alone leaves the page; the next edit brings it.
     settings.setThemeID(QStringLiteral("sepia"));

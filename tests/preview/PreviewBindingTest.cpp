@@ -9,6 +9,8 @@
 #include "Velto/preview/PreviewView.h"
 #include "platform/Defaults.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -63,6 +65,17 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
     const PreviewController::Style sepia = PreviewView::styleFor(EditorTheme::sepia(), false);
     EXPECT_EQ(sepia.extraCSS, EditorTheme::sepia().previewExtraCSS);
     EXPECT_FALSE(sepia.darkPage);
+    // The standard theme follows the appearance.
+    EXPECT_FALSE(PreviewView::styleFor(EditorTheme::standard(), false).darkPage);
+    const QPalette light = QGuiApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    QGuiApplication::setPalette(dark);
+    const PreviewController::Style standardDark
+        = PreviewView::styleFor(EditorTheme::standard(), false);
+    QGuiApplication::setPalette(light);
+    EXPECT_TRUE(standardDark.darkPage);
+    EXPECT_TRUE(standardDark.extraCSS.contains(QStringLiteral(":root{color-scheme:dark;}")));
 
     // A theme switch alone leaves the page; the next edit brings it.
     settings.setThemeID(QStringLiteral("sepia"));

@@ -127,14 +127,7 @@ void PreviewController::rendererTerminated(const QString &description)
             + QStringLiteral(")"));
     if (m_showsNotice)
         return;
-    // Nothing of the old page survives: its scripts, its blocks and the completions it owed.
-    m_isLoaded = false;
-    m_jsReady = false;
-    m_jsLoadIndex = 0;
-    m_chainRunning = false;
-    m_inFlight.reset();
-    m_shownValid = false;
-    m_pendingMarkdown.reset();
+    forgetPage();
     if (++m_rendererDeaths == 1) {
         logLine(QStringLiteral("[Preview] Reloading the preview"));
         reload();
@@ -154,8 +147,9 @@ void PreviewController::documentChanged()
     reload();
 }
 
-void PreviewController::reload()
+void PreviewController::forgetPage()
 {
+    // Nothing of the old page survives: its libraries, its blocks and the completions it owed.
     m_isLoaded = false;
     m_jsReady = false;
     m_jsLoadIndex = 0;
@@ -163,6 +157,11 @@ void PreviewController::reload()
     m_inFlight.reset();
     m_shownValid = false;
     m_pendingMarkdown.reset();
+}
+
+void PreviewController::reload()
+{
+    forgetPage();
     start(m_markdown);
 }
 

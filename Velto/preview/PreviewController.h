@@ -94,6 +94,7 @@ private:
     void sendSwap(const QString &markdown, std::optional<int> scrollLine);
     void sendScript(const QString &script, bool patch);
     void swapCompleted(quint64 ticket, bool patch, const QVariant &result);
+    void forgetPage();
     void reload();
 
     PreviewHost &m_host;

@@ -73,10 +73,10 @@ namespace {
 const char *const mathOptions
     = R"JS({delimiters:[{left:'$$',right:'$$',display:true},{left:'$',right:'$',display:false},{left:'\\(',right:'\\)',display:false},{left:'\\[',right:'\\]',display:true}],throwOnError: false})JS";
 
-// Ends the theme's style text. A style element given its own text again makes the page restyle
+// Sets the theme's style text. A style element given its own text again makes the page restyle
 // every element, which in a long document costs as much as the rest of the update.
 const char *const closeStyleText
-    = "';\nif(ts.textContent!==veltoThemeCSS){ts.textContent=veltoThemeCSS;}\n";
+    = ";\nif(ts.textContent!==veltoThemeCSS){ts.textContent=veltoThemeCSS;}\n";
 
 const char *const mermaidRun = "\nif(typeof mermaid!=='undefined'){mermaid.run();}";
 
@@ -131,8 +131,10 @@ void appendLook(QString &script, bool wideMode, const QString &extraCSS)
     script += wideMode ? QLatin1String("none") : QLatin1String("800px");
     script += QLatin1String("';\nvar ts = document.getElementById('theme-override');\n"
                             "if(!ts){ts=document.createElement('style');ts.id='theme-override';"
-                            "document.head.appendChild(ts);}\nvar veltoThemeCSS = '");
-    script += escapedStyleText(extraCSS);
+                            "document.head.appendChild(ts);}\nvar veltoThemeCSS = ");
+    // A string literal that holds any style text, also style sheet files with line breaks and
+    // backslashes.
+    script += jsonStringLiteral(extraCSS);
 }
 
 void appendScroll(QString &script, std::optional<int> scrollLine)
@@ -145,39 +147,6 @@ void appendScroll(QString &script, std::optional<int> scrollLine)
 }
 
 } // namespace
-
-QString escapedStyleText(const QString &css)
-{
-    // Apostrophes close the literal; backslashes, line ends and the two JavaScript line
-    // separators would break it too (a style sheet file can carry any of them).
-    QString out;
-    out.reserve(css.size() + 16);
-    for (const QChar c : css) {
-        switch (c.unicode()) {
-        case u'\'':
-            out += QLatin1String("\\'");
-            break;
-        case u'\\':
-            out += QLatin1String("\\\\");
-            break;
-        case u'\n':
-            out += QLatin1String("\\n");
-            break;
-        case u'\r':
-            out += QLatin1String("\\r");
-            break;
-        case 0x2028:
-            out += QLatin1String("\\u2028");
-            break;
-        case 0x2029:
-            out += QLatin1String("\\u2029");
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 QString redrawPiece()
 {

@@ -12,11 +12,8 @@ namespace PreviewScripts {
 // U+2028 and U+2029). Never fails.
 QString jsonStringLiteral(const QString &text);
 
-// Closes the theme style text and re-runs highlighting, mathematics and diagrams on the body.
+// Sets the theme style text and re-runs highlighting, mathematics and diagrams on the body.
 QString redrawPiece();
-
-// The theme's extra style as the inside of a single-quoted JavaScript string.
-QString escapedStyleText(const QString &css);
 
 // Swaps the body, sets the width and the theme's extra style, redraws, and scrolls to the line.
 // With scrollLine empty the scroll call is left out. With blockCount given, the page remembers

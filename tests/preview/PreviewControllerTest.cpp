@@ -137,7 +137,7 @@ TEST_F(PreviewControllerTest, aChangedTextCarriesWidthEscapedThemeStyleAndTheLin
     ASSERT_EQ(swaps().size(), 2);
     const QString swap = swaps().back();
     EXPECT_TRUE(swap.contains(QStringLiteral("maxWidth = 'none'")));
-    EXPECT_TRUE(swap.contains(QStringLiteral("veltoThemeCSS = 'a::after{content:\\'x\\';}';\n")));
+    EXPECT_TRUE(swap.contains(QStringLiteral("veltoThemeCSS = \"a::after{content:'x';}\";\n")));
     EXPECT_TRUE(swap.endsWith(
         QStringLiteral("\nif(window._scrollToSourceLine) window._scrollToSourceLine(0);")));
     EXPECT_EQ(controller.lastScrolledLine(), 0);

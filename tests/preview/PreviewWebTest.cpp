@@ -75,8 +75,13 @@ TEST_F(PreviewWebTest, thePageDefinesTheLibrariesAndServesFromItsOwnScheme)
 
 TEST_F(PreviewWebTest, theFirstDocumentIsRenderedWithThemeAndWidthBeforeAnyKeystroke)
 {
-    style = {true, QStringLiteral("body{color:rgb(1, 2, 3);}")};
+    // Apostrophes, backslashes and line breaks (a style sheet file has them) arrive intact.
+    const QString css = QStringLiteral("body{color:rgb(1, 2, 3);}\na::after{content:'\\'}");
+    style = {true, css};
     open(mixedDocument);
+    EXPECT_EQ(
+        js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
+        css);
     EXPECT_GT(count(QStringLiteral(".katex")), 0);
     EXPECT_GT(count(QStringLiteral("code.hljs")), 0);
     EXPECT_EQ(js(QStringLiteral("document.body.style.maxWidth")).toString(),

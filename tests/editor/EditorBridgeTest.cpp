@@ -106,6 +106,15 @@ TEST(EditorBridge, caretRestoreClampsAndIsClearedAfterTheUpdate)
     f.settle();
     EXPECT_EQ(f.selectionStart(), 4);
     EXPECT_EQ(f.view()->document()->characterAt(4), u'c');
+    // Nor inside a Character: between two regional indicators, or a base and its mark.
+    f.workspace.setText(QString::fromUtf8("x🇩🇪y"));
+    f.workspace.setRestoreCursorPosition(3);
+    f.settle();
+    EXPECT_EQ(f.selectionStart(), 1);
+    f.workspace.setText(QStringLiteral("ae\u0301b"));
+    f.workspace.setRestoreCursorPosition(2);
+    f.settle();
+    EXPECT_EQ(f.selectionStart(), 1);
     f.workspace.setText(QStringLiteral("neg"));
     f.workspace.setRestoreCursorPosition(-5);
     f.settle();

@@ -3,6 +3,7 @@
 #include "core/live/LiveSyncEngine.h"
 #include "fakes/live/FakeLiveRelay.h"
 #include "fakes/live/ManualLiveClock.h"
+#include "platform/AsyncQueue.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
@@ -11,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <coroutine>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -88,31 +88,6 @@ QString sync(const QString &file, qint64 v)
         .arg(file)
         .arg(v);
 }
-
-// A gate the handler can wait at until the test opens it.
-struct Gate
-{
-    std::coroutine_handle<> waiter;
-    bool open = false;
-
-    auto wait()
-    {
-        struct Awaiter
-        {
-            Gate *gate;
-            bool await_ready() const noexcept { return gate->open; }
-            void await_suspend(std::coroutine_handle<> h) noexcept { gate->waiter = h; }
-            void await_resume() const noexcept { }
-        };
-        return Awaiter {this};
-    }
-    void release()
-    {
-        open = true;
-        if (auto h = std::exchange(waiter, {}))
-            h.resume();
-    }
-};
 
 } // namespace
 
@@ -255,13 +230,13 @@ TEST(LiveSyncEngine, withoutCredentialsNothingConnectsButVersionsAreStillTaken)
 TEST(LiveSyncEngine, handsMessagesOnOneAtATimeInArrivalOrder)
 {
     Fixture f;
-    Gate gate;
+    AsyncQueue<bool> gate; // the handler waits there until the test opens it
     QList<qint64> started;
     QList<qint64> finished;
     f.engine->open([&](LiveSyncMessage m) -> QCoro::Task<> {
         started.append(*m.v);
         if (*m.v == 1)
-            co_await gate.wait();
+            co_await gate.next();
         finished.append(*m.v);
     });
     ASSERT_TRUE(waitUntil([&] { return f.engine->client()->isHandshakeDone(); }));
@@ -275,7 +250,7 @@ TEST(LiveSyncEngine, handsMessagesOnOneAtATimeInArrivalOrder)
     ASSERT_TRUE(waitUntil([&] { return !started.isEmpty(); }));
     EXPECT_EQ(started, (QList<qint64> {1}));
     EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 1);
-    gate.release();
+    gate.push(true);
     ASSERT_TRUE(waitUntil([&] { return finished.size() == 3; }));
     EXPECT_EQ(started, (QList<qint64> {1, 2, 3}));
     EXPECT_EQ(finished, (QList<qint64> {1, 2, 3}));

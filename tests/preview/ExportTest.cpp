@@ -217,8 +217,9 @@ TEST_F(PDFExport, theSavePanelBelongsToTheMainWindowAndOutlivesTheExportView)
             testsupport::waitUntil([&] { return !delegate && !exportView && panel(); }, 60s));
         QPointer<QFileDialog> dialog = panel();
         EXPECT_TRUE(dialog);
-        if (dialog)
+        if (dialog) {
             EXPECT_EQ(dialog->parentWidget(), &window);
+        }
         return dialog;
     };
 

@@ -8,17 +8,19 @@
 
 namespace testsupport {
 
+quint16 unusedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
 quint16 listenOnFreePort(const std::function<bool(quint16)> &listen)
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
-        quint16 port = 0;
-        {
-            QTcpServer probe;
-            if (!probe.listen(QHostAddress::LocalHost, 0))
-                continue;
-            port = probe.serverPort();
-        }
-        if (listen(port))
+        const quint16 port = unusedPort();
+        if (port != 0 && listen(port))
             return port;
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "fakes/sync/FakeSyncBackend.h"
 
+#include "platform/JsonFields.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -24,11 +25,6 @@ QString sha256Hex(const QByteArray &bytes)
 QString now()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-}
-
-bool isInteger(const QJsonValue &v)
-{
-    return v.isDouble() && v.toDouble() == double(v.toInteger());
 }
 
 struct Multipart
@@ -658,7 +654,7 @@ FakeSyncBackend::Response FakeSyncBackend::route(QTcpSocket *connection,
             return error(422, QStringLiteral("name required"));
         std::optional<qint64> owner;
         if (body.contains(QStringLiteral("owner_id"))) {
-            if (!isInteger(body.value(QStringLiteral("owner_id"))))
+            if (!jsonfields::exactInteger(body.value(QStringLiteral("owner_id"))))
                 return error(422, QStringLiteral("owner_id must be an integer"));
             owner = body.value(QStringLiteral("owner_id")).toInteger();
         }
@@ -712,7 +708,7 @@ FakeSyncBackend::Response FakeSyncBackend::route(QTcpSocket *connection,
             if (!body.value(QLatin1String(key)).isString())
                 return error(422, QStringLiteral("%1 required").arg(QLatin1String(key)));
         }
-        if (!isInteger(body.value(QStringLiteral("size_bytes"))))
+        if (!jsonfields::exactInteger(body.value(QStringLiteral("size_bytes"))))
             return error(422, QStringLiteral("size_bytes required"));
         File file;
         file.id = m_nextFileId++;
@@ -885,7 +881,7 @@ FakeSyncBackend::Response FakeSyncBackend::route(QTcpSocket *connection,
             for (const QJsonValue &v : files.toArray()) {
                 const QJsonObject e = v.toObject();
                 if (!e.value(QStringLiteral("relative_path")).isString()
-                    || !isInteger(e.value(QStringLiteral("size_bytes")))
+                    || !jsonfields::exactInteger(e.value(QStringLiteral("size_bytes")))
                     || !e.value(QStringLiteral("content_type")).isString())
                     return error(422, QStringLiteral("malformed entry"));
             }

@@ -1,6 +1,7 @@
 #include "core/ai/AIClient.h"
 
 #include "core/ai/AIHttpExchange.h"
+#include "core/ai/AIRequestBody.h"
 #include "core/ai/AISettings.h"
 
 #include "platform/L10n.h"
@@ -13,6 +14,8 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QThread>
+
+#include <algorithm>
 
 AIClient::AIClient()
     : m_pending(std::make_unique<QObject>())
@@ -85,9 +88,34 @@ QCoro::Task<AIStreamResult> AIClient::streamOpenAICompatible(QList<ChatMessage> 
     return send(std::move(*request), AILineParser::Dialect::openAI, QStringLiteral("OpenAI"));
 }
 
+void AIClient::abortPendingRequests()
+{
+    // Destroying a stream whose head is outstanding aborts its request; its caller then
+    // resumes with the cancellation.
+    qDeleteAll(m_pending->findChildren<AIReplyStream *>(Qt::FindDirectChildrenOnly));
+}
+
+bool AIClient::isSafeHeaderValue(const QByteArray &value)
+{
+    const QString text = QString::fromUtf8(value);
+    return std::none_of(text.cbegin(), text.cend(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
 QCoro::Task<AIStreamResult> AIClient::send(AIRequest request, AILineParser::Dialect dialect,
                                            QString refusalName)
 {
+    // A key typed or pasted with a line break would end its header early and let the rest
+    // of it become headers of its own; such a request does not leave the machine.
+    for (const auto &header : std::as_const(request.headers)) {
+        if (!isSafeHeaderValue(header.second)) {
+            co_return AIStreamResult {nullptr,
+                                      AIError {QLatin1String(AIError::networkDomain),
+                                               QNetworkReply::ProtocolInvalidOperationError,
+                                               L10n::text(QStringLiteral("ai.error.invalidKey"))}};
+        }
+    }
+
     QNetworkRequest networkRequest(request.url);
     for (const auto &header : std::as_const(request.headers))
         networkRequest.setRawHeader(header.first, header.second);
@@ -97,9 +125,12 @@ QCoro::Task<AIStreamResult> AIClient::send(AIRequest request, AILineParser::Dial
                                 QNetworkRequest::SameOriginRedirectPolicy);
 
     QNetworkAccessManager &network = m_network ? *m_network : sharedNetworkAccess();
-    QNetworkReply *reply = network.post(networkRequest, request.body);
+    auto *body = new AIRequestBody(std::move(request.body));
+    networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+    QNetworkReply *reply = network.post(networkRequest, body);
+    body->setParent(reply);
     auto *stream = new AIReplyStream(m_pending.get());
-    auto *exchange = new AIHttpExchange(reply, dialect, refusalName, stream);
+    auto *exchange = new AIHttpExchange(reply, body, dialect, refusalName, stream);
 
     // The client may be gone when this resumes: touch only locals from here on.
     const QPointer<AIReplyStream> guard(stream);

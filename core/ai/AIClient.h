@@ -66,6 +66,13 @@ public:
                                                                QString apiKey, QString model,
                                                                QString endpoint, bool ollama);
 
+    // Aborts every request of this client still waiting for its response head; their calls
+    // complete with the cancellation. Streams already handed out are the caller's to abort.
+    void abortPendingRequests();
+
+    // Whether a header value can go on the wire: no control characters (CR, LF, NUL, …).
+    static bool isSafeHeaderValue(const QByteArray &value);
+
 private:
     QCoro::Task<AIStreamResult> send(AIRequest request, AILineParser::Dialect dialect,
                                      QString refusalName);

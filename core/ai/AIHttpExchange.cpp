@@ -1,8 +1,8 @@
 #include "core/ai/AIHttpExchange.h"
 
 #include "core/ai/AIReplyStream.h"
+#include "core/ai/AIRequestBody.h"
 
-#include "platform/Graphemes.h"
 #include "platform/L10n.h"
 
 #include <QNetworkReply>
@@ -37,10 +37,12 @@ bool isTransportFailure(QNetworkReply::NetworkError error, std::optional<int> st
 
 } // namespace
 
-AIHttpExchange::AIHttpExchange(QNetworkReply *reply, AILineParser::Dialect dialect,
-                               QString refusalName, AIReplyStream *stream)
+AIHttpExchange::AIHttpExchange(QNetworkReply *reply, AIRequestBody *body,
+                               AILineParser::Dialect dialect, QString refusalName,
+                               AIReplyStream *stream)
     : QObject(stream)
     , m_reply(reply)
+    , m_body(body)
     , m_stream(stream)
     , m_dialect(dialect)
     , m_refusalName(std::move(refusalName))
@@ -80,8 +82,11 @@ void AIHttpExchange::onMetaDataChanged()
 {
     if (m_phase != Phase::head)
         return;
-    // The head of a redirect that Qt follows is not the answer.
     const auto code = status();
+    // The server answered: sending the body again (a redirect) is its own request now.
+    if (code && m_body)
+        m_body->allowRewind();
+    // The head of a redirect that Qt follows is not the answer.
     if (code && !isRedirectStatus(*code))
         decide(code);
 }
@@ -103,16 +108,23 @@ void AIHttpExchange::onReadyRead()
         return;
     if (m_phase == Phase::head)
         decide(status());
+    if (m_phase == Phase::refused) {
+        readRefusal();
+        return;
+    }
     QPointer<AIHttpExchange> self(this);
     consume(m_splitter.feed(m_reply->readAll()));
     if (!self || m_phase == Phase::done)
         return;
-    if (m_splitter.overflowed()) {
-        if (m_phase == Phase::refused)
-            completeRefusal();
-        else
-            failReply(L10n::text(QStringLiteral("ai.error.lineTooLong")));
-    }
+    if (m_splitter.overflowed())
+        failReply(L10n::text(QStringLiteral("ai.error.lineTooLong")));
+}
+
+void AIHttpExchange::readRefusal()
+{
+    // Only as much as the message may take is read; the rest of the body is never looked at.
+    if (m_refusal.append(m_reply->read(m_refusal.room())))
+        completeRefusal();
 }
 
 void AIHttpExchange::onFinished()
@@ -129,26 +141,34 @@ void AIHttpExchange::onFinished()
         decide(code);
     }
 
+    if (m_phase == Phase::refused) {
+        readRefusal();
+        if (m_phase != Phase::refused)
+            return;
+        // A body that broke off still makes a refusal when its message was complete before.
+        if (!transportFailure)
+            m_refusal.finish();
+        if (!transportFailure || m_refusal.passedLimit())
+            completeRefusal();
+        else
+            failBeforeHead(networkError());
+        return;
+    }
+
     // Whatever arrived before a drop is still delivered; only complete lines of it count.
     QPointer<AIHttpExchange> self(this);
     consume(m_splitter.feed(m_reply->readAll()));
     if (!self || m_phase == Phase::done)
         return;
-
     if (transportFailure) {
-        if (m_phase == Phase::refused)
-            failBeforeHead(networkError());
-        else
-            failReply(networkError().description);
+        failReply(networkError().description);
         return;
     }
     consume(m_splitter.finish());
     if (!self || m_phase == Phase::done)
         return;
-    if (m_phase == Phase::refused)
-        completeRefusal();
-    else
-        endReply();
+    // The body ended without the dialect's end marker: the answer is cut off.
+    failReply(L10n::text(QStringLiteral("ai.error.connectionLost")));
 }
 
 void AIHttpExchange::onAbortRequested()
@@ -162,21 +182,9 @@ void AIHttpExchange::onAbortRequested()
 void AIHttpExchange::consume(const QList<QByteArray> &lines)
 {
     for (const QByteArray &line : lines) {
-        const bool goOn = m_phase == Phase::refused ? takeRefusalLine(line) : takeStreamLine(line);
-        if (!goOn)
+        if (!takeStreamLine(line))
             return;
     }
-}
-
-bool AIHttpExchange::takeRefusalLine(const QByteArray &line)
-{
-    m_refusalText += QString::fromUtf8(line);
-    if (m_refusalText.size() > refusalTextLimit
-        && graphemes::countClusters(m_refusalText) > refusalTextLimit) {
-        completeRefusal();
-        return false;
-    }
-    return true;
 }
 
 bool AIHttpExchange::takeStreamLine(const QByteArray &line)
@@ -198,7 +206,7 @@ bool AIHttpExchange::takeStreamLine(const QByteArray &line)
 void AIHttpExchange::completeRefusal()
 {
     failBeforeHead(AIError {QLatin1String(AIError::clientDomain), m_status,
-                            refusalDescription(m_refusalName, m_status, m_refusalText)});
+                            refusalDescription(m_refusalName, m_status, m_refusal.text())});
 }
 
 void AIHttpExchange::failBeforeHead(const AIError &error)
@@ -256,14 +264,35 @@ void AIHttpExchange::stopReply()
 AIError AIHttpExchange::networkError() const
 {
     const QNetworkReply::NetworkError error = m_reply->error();
-    if (error == QNetworkReply::OperationCanceledError && !m_abortedByUs) {
+    const auto described = [error](const char *key) {
+        return AIError {QLatin1String(AIError::networkDomain), error,
+                        L10n::text(QLatin1String(key))};
+    };
+    switch (error) {
+    case QNetworkReply::OperationCanceledError:
+        if (m_abortedByUs)
+            break;
         // Only the transfer timeout cancels a request we did not abort ourselves.
         return AIError {QLatin1String(AIError::networkDomain), QNetworkReply::TimeoutError,
                         L10n::text(QStringLiteral("ai.error.timeout"))};
-    }
-    if (error == QNetworkReply::InsecureRedirectError) {
-        return AIError {QLatin1String(AIError::networkDomain), error,
-                        L10n::text(QStringLiteral("ai.error.redirect"))};
+    case QNetworkReply::TimeoutError:
+        return described("ai.error.timeout");
+    case QNetworkReply::ConnectionRefusedError:
+        return described("ai.error.connectionRefused");
+    case QNetworkReply::HostNotFoundError:
+        return described("ai.error.hostNotFound");
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    // The connection closed before any answer and the request body refused to go out twice.
+    case QNetworkReply::ContentReSendError:
+        return described("ai.error.connectionLost");
+    case QNetworkReply::SslHandshakeFailedError:
+        return described("ai.error.tls");
+    case QNetworkReply::InsecureRedirectError:
+        return described("ai.error.redirect");
+    default:
+        break;
     }
     return AIError {QLatin1String(AIError::networkDomain), error, m_reply->errorString()};
 }

@@ -1,15 +1,19 @@
 #include "core/ai/AIClient.h"
 #include "AITestPrinters.h"
 #include "core/ai/AISettings.h"
+#include "core/ai/RefusalBody.h"
 
 #include "fakes/ai/FakeAIServer.h"
 #include "platform/Defaults.h"
 #include "platform/L10n.h"
+#include "support/Ports.h"
 #include "support/TestSupport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -110,10 +114,10 @@ protected:
 
 } // namespace
 
-TEST_F(AIClientTest, anthropicInOddFragmentsEndsAtBodyEnd)
+TEST_F(AIClientTest, anthropicInOddFragments)
 {
     use(AIProviderType::claude);
-    const QByteArray body = FakeAIServer::anthropicEvents({"Grüße ", "👋 aus", " Köln"}, false);
+    const QByteArray body = FakeAIServer::anthropicEvents({"Grüße ", "👋 aus", " Köln"});
     // Cut inside the first "data: " and inside the multi-byte characters.
     const int inData = int(body.indexOf("data: ")) + 3;
     const int inUmlaut = int(body.indexOf("Grü")) + 3;
@@ -135,6 +139,33 @@ TEST_F(AIClientTest, anthropicInOddFragmentsEndsAtBodyEnd)
     EXPECT_EQ(request.header("content-type"), QByteArray("application/json"));
     EXPECT_EQ(request.json().value("model").toString(), QStringLiteral("claude-sonnet-4-20250514"));
     EXPECT_EQ(request.json().value("system").toString(), QStringLiteral("Sei knapp."));
+}
+
+TEST_F(AIClientTest, aBodyThatEndsBeforeItsEndMarkerIsACutAnswer)
+{
+    // Each dialect's reply without its end marker, ended as a complete body (Content-Length):
+    // what Qt also reports for some connections that drop mid-reply.
+    const QString lost = "\n[Fehler: " + L10n::text("ai.error.connectionLost") + "]";
+    const QList<std::pair<AIProviderType, QByteArray>> cases = {
+        {AIProviderType::claude, FakeAIServer::anthropicEvents({"Hal", "lo"}, false)},
+        {AIProviderType::openai, FakeAIServer::openAIEvents({"Hal", "lo"}, false)},
+        {AIProviderType::veltoKI, FakeAIServer::openAIEvents({"Hal", "lo"}, false)},
+        {AIProviderType::ollama, FakeAIServer::ollamaLines({"Hal", "lo"}, false)},
+        {AIProviderType::openai, QByteArray()},
+    };
+    for (const auto &[provider, body] : cases) {
+        use(provider, "key");
+        server.enqueue(Response::ok()
+                           .framing(Response::Framing::contentLength)
+                           .gap(1ms)
+                           .writeInPieces(body, 40));
+        const auto outcome = runToEnd();
+        ASSERT_FALSE(outcome->error);
+        ASSERT_GE(outcome->chunks.size(), 2) << AIProviderTypes::toString(provider).toStdString();
+        EXPECT_EQ(outcome->text(), (body.isEmpty() ? QString() : QStringLiteral("Hallo")) + lost);
+        EXPECT_EQ(outcome->chunks.at(outcome->chunks.size() - 2), (AIStreamChunk {lost, true}));
+        EXPECT_EQ(outcome->chunks.last(), (AIStreamChunk {"", true}));
+    }
 }
 
 TEST_F(AIClientTest, openAIEndsAtDoneMarkerAndLetsTheConnectionGo)
@@ -233,7 +264,8 @@ TEST_F(AIClientTest, longRefusalBodyIsReadOnlyUntilFiveHundredCharacters)
 {
     use(AIProviderType::openai, "key");
     // An endless error body of 7-character lines (with one combining mark each): the client
-    // stops after passing 500 characters and lets the connection go.
+    // stops after passing 500 characters and lets the connection go, however the lines happen
+    // to be batched by the network.
     server.enqueue(Response::status(500)
                        .framing(Response::Framing::chunked)
                        .repeat(QStringLiteral("abcde\u0301\n").toUtf8(), -1));
@@ -247,6 +279,22 @@ TEST_F(AIClientTest, longRefusalBodyIsReadOnlyUntilFiveHundredCharacters)
     // 101 lines of five characters each make the first text above 500.
     EXPECT_EQ(text, QStringLiteral("abcde\u0301").repeated(101));
     EXPECT_TRUE(server.waitForClientClose(1));
+}
+
+TEST_F(AIClientTest, hostileRefusalBodyIsReadOnlyUpToItsCap)
+{
+    use(AIProviderType::openai, "key");
+    // 6 MB of one-mark lines: all of it one character, so the limit is never passed. Counting
+    // characters after every line made this take minutes; only 64 KiB are read.
+    const QByteArray line = QStringLiteral("\u0301\n").toUtf8();
+    server.enqueue(Response::status(500).write(line.repeated(2 * 1024 * 1024)));
+
+    const auto outcome = runToEnd();
+    ASSERT_TRUE(outcome->error);
+    EXPECT_EQ(outcome->error->code, 500);
+    // The complete lines of the first 64 KiB.
+    EXPECT_EQ(outcome->error->description,
+              "OpenAI 500: " + QString(RefusalBody::maxBytes / line.size(), QChar(0x0301)));
 }
 
 TEST_F(AIClientTest, failureWhileReadingARefusalIsTheError)
@@ -318,7 +366,22 @@ TEST_F(AIClientTest, unreachableOrInvalidEndpointsFailBeforeAnyChunk)
     ASSERT_TRUE(outcome->error);
     EXPECT_EQ(outcome->error->domain, QStringLiteral("QNetworkReply"));
     EXPECT_EQ(outcome->error->code, QNetworkReply::ConnectionRefusedError);
+    EXPECT_EQ(outcome->error->description, L10n::text("ai.error.connectionRefused"));
     EXPECT_TRUE(outcome->chunks.isEmpty());
+
+    // TLS spoken to a server that answers in plain text.
+    QTcpServer plain;
+    QObject::connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
+        QTcpSocket *socket = plain.nextPendingConnection();
+        socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+        socket->disconnectFromHost();
+    });
+    const quint16 port = testsupport::listenOnFreePort(
+        [&plain](quint16 p) { return plain.listen(QHostAddress::LocalHost, p); });
+    use(AIProviderType::openai, "key", "https://127.0.0.1:" + QString::number(port));
+    outcome = runToEnd();
+    ASSERT_TRUE(outcome->error);
+    EXPECT_EQ(outcome->error->description, L10n::text("ai.error.tls"));
 
     for (const QString endpoint : {" ", "localhost:11434", "ftp://127.0.0.1/"}) {
         use(AIProviderType::claude, "key", endpoint);
@@ -326,6 +389,49 @@ TEST_F(AIClientTest, unreachableOrInvalidEndpointsFailBeforeAnyChunk)
         ASSERT_TRUE(outcome->error) << endpoint.toStdString();
         EXPECT_NE(outcome->error->domain, QStringLiteral("AIClient"));
         EXPECT_TRUE(outcome->error->description.contains(endpoint));
+    }
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(AIClientTest, aServerThatClosesWithoutAnswerGetsTheRequestOnce)
+{
+    // Qt sends a request again when its connection closes before any answer; a generation is
+    // paid for, so the client never lets it.
+    for (const AIProviderType provider :
+         {AIProviderType::claude, AIProviderType::openai, AIProviderType::ollama}) {
+        FakeAIServer hangingUp;
+        hangingUp.setFallback(Response::hangUp());
+        use(provider, "key", hangingUp.baseUrl());
+        const auto outcome = runToEnd();
+        ASSERT_TRUE(outcome->error);
+        EXPECT_EQ(outcome->error->description, L10n::text("ai.error.connectionLost"));
+        EXPECT_EQ(hangingUp.requests().size(), 1)
+            << AIProviderTypes::toString(provider).toStdString();
+    }
+
+    // A redirect on the same origin is the server's own request to send the body again.
+    use(AIProviderType::openai, "key");
+    server.enqueue(Response::redirect(307, (server.baseUrl() + "/v2/chat").toUtf8()));
+    server.enqueue(Response::ok().write(FakeAIServer::openAIEvents({"ok"})));
+    const auto outcome = runToEnd();
+    ASSERT_FALSE(outcome->error);
+    EXPECT_EQ(outcome->text(), QStringLiteral("ok"));
+    ASSERT_EQ(server.requests().size(), 2);
+    EXPECT_EQ(server.requests().at(1).body, server.requests().at(0).body);
+}
+
+TEST_F(AIClientTest, aKeyWithControlCharactersNeverLeaves)
+{
+    const QList<std::pair<AIProviderType, QString>> keys = {
+        {AIProviderType::claude, "abc\r\nX-Injected: yes"},
+        {AIProviderType::openai, "sk-test\r\n"},
+        {AIProviderType::openai, QStringLiteral("sk") + QChar(0) + QStringLiteral("x")},
+    };
+    for (const auto &[provider, key] : keys) {
+        use(provider, key);
+        const auto outcome = runToEnd();
+        ASSERT_TRUE(outcome->error);
+        EXPECT_EQ(outcome->error->description, L10n::text("ai.error.invalidKey"));
     }
     EXPECT_TRUE(server.requests().isEmpty());
 }

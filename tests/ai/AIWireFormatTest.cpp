@@ -3,6 +3,8 @@
 #include "core/ai/AILineParser.h"
 #include "core/ai/AIRequestBuilder.h"
 #include "core/ai/LineSplitter.h"
+#include "core/ai/RefusalBody.h"
+#include "platform/Graphemes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -300,4 +302,42 @@ TEST(AIHttpExchange, refusalAndErrorTexts)
     EXPECT_EQ(AIHttpExchange::refusalDescription("Claude API", 401, ""),
               QStringLiteral("Claude API 401: "));
     EXPECT_EQ(AIHttpExchange::errorChunkText("weg"), QStringLiteral("\n[Fehler: weg]"));
+}
+
+TEST(RefusalBody, cutsWhereCountingAfterEveryLineWould)
+{
+    // The text through the first line whose end brings it above 500 characters, as counted
+    // after every line; the body arrives in pieces of several sizes.
+    auto reference = [](const QByteArray &body) {
+        LineSplitter splitter;
+        QList<QByteArray> lines = splitter.feed(body);
+        lines += splitter.finish();
+        QString text;
+        for (const QByteArray &line : lines) {
+            text += QString::fromUtf8(line);
+            if (graphemes::countClusters(text) > RefusalBody::limit)
+                break;
+        }
+        return text;
+    };
+    const QList<QByteArray> bodies = {
+        QByteArray("x").repeated(499) + "\nab\ncd\n",
+        QByteArray("abcd\r\n").repeated(300),
+        // Flags split over lines join into one character; so do marks that start a line.
+        QStringLiteral("\U0001F1E9\n\U0001F1EA\u00E4\n").toUtf8().repeated(400),
+        QStringLiteral("a\n\u0301\u0302\n").toUtf8().repeated(600),
+        QStringLiteral("\U0001F469\u200D\n\U0001F4BB\r").toUtf8().repeated(700),
+        QByteArray("short\nbody"),
+    };
+    for (const QByteArray &body : bodies) {
+        for (const int piece : {1, 7, 512, 100000}) {
+            RefusalBody refusal;
+            bool decided = false;
+            for (qsizetype i = 0; i < body.size() && !decided; i += piece)
+                decided = refusal.append(body.mid(i, piece));
+            if (!decided)
+                refusal.finish();
+            EXPECT_EQ(refusal.text(), reference(body)) << body.left(20).toStdString() << piece;
+        }
+    }
 }

@@ -65,6 +65,13 @@ FakeAIServer::Response FakeAIServer::Response::silence()
     return r;
 }
 
+FakeAIServer::Response FakeAIServer::Response::hangUp()
+{
+    Response r;
+    r.m_hangUp = true;
+    return r;
+}
+
 FakeAIServer::Response &FakeAIServer::Response::header(const QByteArray &name,
                                                        const QByteArray &value)
 {
@@ -228,6 +235,10 @@ void FakeAIServer::startResponse(const std::shared_ptr<Connection> &connection)
     const Response &r = connection->response;
     if (r.m_silent)
         return;
+    if (r.m_hangUp) {
+        m_http->close(connection->socket);
+        return;
+    }
     QList<QPair<QByteArray, QByteArray>> headers = r.m_headers;
     if (r.m_framing == Response::Framing::chunked) {
         headers.emplaceBack("Transfer-Encoding", "chunked");

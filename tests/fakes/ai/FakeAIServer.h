@@ -51,6 +51,8 @@ public:
         static Response redirect(int code, const QByteArray &location);
         // Accepts the request and never answers, not even with a status line.
         static Response silence();
+        // Closes the connection as soon as the request is in, without a word.
+        static Response hangUp();
 
         Response &header(const QByteArray &name, const QByteArray &value);
         Response &framing(Framing framing);
@@ -80,6 +82,7 @@ public:
         };
         int m_status = 200;
         bool m_silent = false;
+        bool m_hangUp = false;
         QList<QPair<QByteArray, QByteArray>> m_headers;
         Framing m_framing = Framing::chunked;
         std::chrono::milliseconds m_gap {0};

@@ -1,3 +1,4 @@
+#include "Velto/chat/ChatPanel.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/shell/VeltoApp.h"
 #include "core/markdown/MarkdownDocument.h"
@@ -18,7 +19,9 @@ int main(int argc, char *argv[])
     VeltoApp::prepare(app);
     MarkdownDocument::registerExtensions();
 
-    VeltoApp velto;
+    ShellServices services;
+    services.makeChatPanel = ChatPanel::factory();
+    VeltoApp velto(services);
     velto.openMainWindow();
     return app.exec();
 }

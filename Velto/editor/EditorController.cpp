@@ -54,6 +54,12 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     connect(&settings, &AppSettings::fontNameChanged, this, &EditorController::scheduleSync);
     connect(&settings, &AppSettings::fontSizeChanged, this, &EditorController::scheduleSync);
 
+    // AI actions get the document's own text of the selection: CR LF, lone CR, U+2029 as written.
+    view->setSelectionTextSource([this](int start, int end) {
+        const qint64 from = workspaceOffset(start);
+        return m_workspaceText.mid(from, workspaceOffset(end) - from);
+    });
+
     connect(view, &QPlainTextEdit::cursorPositionChanged, this, &EditorController::reportCursor);
     connect(view, &QPlainTextEdit::selectionChanged, this, &EditorController::reportCursor);
     connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this,
@@ -68,7 +74,11 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     });
 }
 
-EditorController::~EditorController() = default;
+EditorController::~EditorController()
+{
+    if (m_view)
+        m_view->setSelectionTextSource({});
+}
 
 // ---- edits in the view
 

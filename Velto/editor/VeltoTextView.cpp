@@ -221,7 +221,10 @@ void VeltoTextView::select(int start, int length)
 
 QString VeltoTextView::selectedPlainText() const
 {
-    QString text = textCursor().selectedText();
+    const QTextCursor cursor = textCursor();
+    if (m_selectionText)
+        return m_selectionText(cursor.selectionStart(), cursor.selectionEnd());
+    QString text = cursor.selectedText();
     text.replace(QChar::ParagraphSeparator, u'\n');
     return text;
 }

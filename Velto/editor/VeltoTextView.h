@@ -45,6 +45,14 @@ public:
     void setOnAIAction(AIActionHandler handler) { m_onAIAction = std::move(handler); }
     const AIActionHandler &onAIAction() const { return m_onAIAction; }
 
+    // The text handed to onAIAction for the selection [start, end) of the document. Unset, the
+    // document's own text with its block breaks as line feeds; the editor controller hands the
+    // workspace's text of the range instead, whose line breaks the document cannot hold.
+    void setSelectionTextSource(std::function<QString(int start, int end)> source)
+    {
+        m_selectionText = std::move(source);
+    }
+
     // Whether the AI submenu is offered; by default AISettings::shared().isConfigured(), read at
     // every right click.
     void setAIConfiguredCheck(std::function<bool()> check) { m_aiConfigured = std::move(check); }
@@ -109,6 +117,7 @@ private:
     static QList<QUrl> droppedFileUrls(const QMimeData *mime);
 
     AIActionHandler m_onAIAction;
+    std::function<QString(int, int)> m_selectionText;
     std::function<bool()> m_aiConfigured;
     QPointer<FindBar> m_findBar;
     QPointer<QFrame> m_promptContainer;

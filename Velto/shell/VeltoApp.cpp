@@ -60,6 +60,8 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     , m_services(services.resolved())
     , m_terminate([] { QCoreApplication::quit(); })
 {
+    connect(&SettingsNavigation::shared(), &SettingsNavigation::openRequested, this,
+            qOverload<>(&VeltoApp::openSettings));
     createActions();
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &VeltoApp::updateActionStates);

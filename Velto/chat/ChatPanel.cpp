@@ -127,20 +127,26 @@ QWidget *ChatPanel::buildNotice()
     layout->addStretch(1);
 
     auto *icon = new QLabel(m_notice);
-    const QColor tertiary = palette().color(QPalette::PlaceholderText);
+    // A tertiary gray between text and background; the placeholder colour carries alpha, which
+    // the symbol's drawing does not take.
+    const QColor text = palette().color(QPalette::WindowText);
+    const QColor window = palette().color(QPalette::Window);
+    const QColor tertiary((text.red() + 2 * window.red()) / 3,
+                          (text.green() + 2 * window.green()) / 3,
+                          (text.blue() + 2 * window.blue()) / 3);
     icon->setPixmap(tintedSymbol(QStringLiteral("key"), tertiary, 32, devicePixelRatioF())
                         .pixmap(QSize(32, 32)));
     icon->setAlignment(Qt::AlignCenter);
     layout->addWidget(icon);
 
-    auto *text = new QLabel(L10n::text(QStringLiteral("chat.apiKeyMissing")), m_notice);
-    QFont headline = text->font();
+    auto *message = new QLabel(L10n::text(QStringLiteral("chat.apiKeyMissing")), m_notice);
+    QFont headline = message->font();
     headline.setBold(true);
-    text->setFont(headline);
-    text->setWordWrap(true);
-    text->setAlignment(Qt::AlignCenter);
-    text->setForegroundRole(QPalette::PlaceholderText);
-    layout->addWidget(text);
+    message->setFont(headline);
+    message->setWordWrap(true);
+    message->setAlignment(Qt::AlignCenter);
+    message->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(message);
 
     m_openSettings = new QPushButton(L10n::text(QStringLiteral("chat.openSettings")), m_notice);
     m_openSettings->setFlat(true);

@@ -44,9 +44,12 @@ void GrowingTextEdit::fitHeight()
     for (QTextBlock block = document()->firstBlock(); block.isValid(); block = block.next())
         lines += block.layout() ? std::max(1, block.layout()->lineCount()) : 1;
     m_visibleLines = std::clamp(lines, 1, maximumLines);
+    // Below the maximum everything is in view; a scroll bar would only eat the width.
+    setVerticalScrollBarPolicy(lines > maximumLines ? Qt::ScrollBarAsNeeded
+                                                    : Qt::ScrollBarAlwaysOff);
     const QMargins margins = contentsMargins();
     const int height = m_visibleLines * fontMetrics().lineSpacing()
-        + 2 * int(document()->documentMargin()) + margins.top() + margins.bottom();
+        + 2 * int(document()->documentMargin()) + margins.top() + margins.bottom() + 2;
     if (height != this->height())
         setFixedHeight(height);
 }

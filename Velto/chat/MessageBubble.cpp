@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QResizeEvent>
 
 MessageBubble::MessageBubble(const ChatMessage &message, QWidget *parent)
     : QWidget(parent)
@@ -23,6 +24,7 @@ MessageBubble::MessageBubble(const ChatMessage &message, QWidget *parent)
                                           "background: %1; }")
                                .arg(user ? QStringLiteral("rgba(0, 122, 255, 0.12)")
                                          : QStringLiteral("rgba(142, 142, 147, 0.08)")));
+    m_keepsMargin = message.role() != ChatMessage::Role::system;
     setContent(message.content());
 
     auto spacer
@@ -37,4 +39,25 @@ MessageBubble::MessageBubble(const ChatMessage &message, QWidget *parent)
 void MessageBubble::setContent(const QString &content)
 {
     m_label->setText(content.isEmpty() ? QStringLiteral("...") : content);
+    fitLabel();
+}
+
+void MessageBubble::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitLabel();
+}
+
+void MessageBubble::fitLabel()
+{
+    const int available = width() - (m_keepsMargin ? margin : 0);
+    if (available <= 0)
+        return;
+    int widest = 0;
+    const QFontMetrics metrics(m_label->font());
+    for (const QString &line : m_label->text().split(u'\n'))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    // The padding of 10 on either side, and what the label's own text layout keeps free.
+    const int needed = widest + 2 * 10 + 2 * metrics.averageCharWidth();
+    m_label->setFixedWidth(std::min(needed, available));
 }

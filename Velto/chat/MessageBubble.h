@@ -21,6 +21,13 @@ public:
     void setContent(const QString &content);
     QLabel *label() const { return m_label; }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    // As wide as the text needs, wrapping only where the row is too narrow.
+    void fitLabel();
+
     QLabel *m_label;
+    bool m_keepsMargin = true;
 };

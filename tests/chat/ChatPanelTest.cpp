@@ -177,6 +177,23 @@ TEST_F(ChatTest, aNewDocumentNeverCostsUnsavedText)
     EXPECT_EQ(panel->controller()->pendingResult(), QStringLiteral("Antwort"));
 }
 
+TEST_F(ChatTest, theMessageFieldGrowsToFiveLinesAndShiftReturnBreaksTheLine)
+{
+    auto panel = makePanel();
+    panel->show();
+    GrowingTextEdit *field = panel->inputField();
+    const int oneLine = field->height();
+    field->setFocus();
+    for (int i = 0; i < 7; ++i) {
+        field->insertPlainText(QStringLiteral("Zeile"));
+        QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    }
+    EXPECT_EQ(panel->controller()->input(), QStringLiteral("Zeile\n").repeated(7));
+    EXPECT_EQ(field->visibleLines(), GrowingTextEdit::maximumLines);
+    EXPECT_EQ(field->height() - oneLine, 4 * field->fontMetrics().lineSpacing());
+    EXPECT_TRUE(server->requests().isEmpty());
+}
+
 TEST_F(ChatTest, theNoticeLeadsToTheAISettingsAndTheConversationWaits)
 {
     use(AIProviderType::claude, QString());

@@ -428,6 +428,16 @@ int FakeSyncBackend::openStreamCount() const
     return n;
 }
 
+qint64 FakeSyncBackend::unsentSseBytes() const
+{
+    qint64 n = 0;
+    for (const Stream &s : m_streams) {
+        if (s.socket)
+            n += s.socket->bytesToWrite();
+    }
+    return n;
+}
+
 void FakeSyncBackend::pushSse(const QByteArray &bytes)
 {
     if (bytes.isEmpty())

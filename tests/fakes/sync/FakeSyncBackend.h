@@ -209,6 +209,8 @@ public:
     // The status for the next stream connections (0: a normal stream).
     void setSseStatus(int status) { m_sseStatus = status; }
     int openStreamCount() const;
+    // Stream bytes still in our sockets' buffers, for tests that pace what they send.
+    qint64 unsentSseBytes() const;
     int totalStreamCount() const { return m_totalStreams; }
     QList<std::optional<QByteArray>> streamLastEventIds() const { return m_streamLastEventIds; }
 

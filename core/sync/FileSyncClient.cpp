@@ -99,6 +99,19 @@ QNetworkReply *dispatch(QNetworkAccessManager *nam, const SyncHttpRequest &r,
     return nam->sendCustomRequest(r.request, m);
 }
 
+// Fails the reply as soon as its head announces more than the cap, instead of waiting for a body
+// that would be refused anyway (or for the transfer timeout, when none comes).
+void refuseAnnouncedOverCap(QNetworkReply *reply, QObject *context, qint64 cap, bool &overLimit)
+{
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, context, [reply, cap, &overLimit] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (!overLimit && length.isValid() && length.toLongLong() > cap) {
+            overLimit = true;
+            reply->abort();
+        }
+    });
+}
+
 struct DownloadAttempt
 {
     bool isHTTP = false;
@@ -185,6 +198,7 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
     bool overLimit = false;
     const qint64 cap = self.m_limits.maxResponseBytes;
     QNetworkReply *r = reply.get();
+    refuseAnnouncedOverCap(r, &context, cap, overLimit);
     QObject::connect(r, &QNetworkReply::downloadProgress, &context,
                      [&, r](qint64 received, qint64 total) {
                          if (!overLimit && (received > cap || total > cap)) {
@@ -614,13 +628,7 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
         }
         written += chunk.size();
     };
-    QObject::connect(r, &QNetworkReply::metaDataChanged, &context, [&] {
-        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > cap) {
-            overLimit = true;
-            r->abort();
-        }
-    });
+    refuseAnnouncedOverCap(r, &context, cap, overLimit);
     QObject::connect(r, &QNetworkReply::readyRead, &context, drain);
     cancel.onCancel(&context, [&] {
         cancelled = true;

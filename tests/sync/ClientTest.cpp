@@ -380,6 +380,18 @@ TEST(FileSyncClient, transportFailuresTimeoutsCapsAndCancellation)
     EXPECT_EQ(synctest::failure(f.client(limits).getStructure(f.folderId, f.folder.token)).kind(),
               SyncFailure::Kind::LocalLimit);
 
+    // A head that announces more than the cap fails before any body, not at the idle timeout.
+    f.timing.requestTimeout = std::chrono::seconds(300);
+    FakeSyncFault huge;
+    huge.path = QRegularExpression(QStringLiteral("/structure$"));
+    huge.action = FakeSyncFault::Action::Stall;
+    huge.body = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                "Content-Length: 1000000000000\r\n\r\n";
+    f.backend.addFault(huge);
+    EXPECT_EQ(synctest::failure(f.client().getStructure(f.folderId, f.folder.token)).kind(),
+              SyncFailure::Kind::LocalLimit);
+    f.timing.requestTimeout = std::chrono::seconds(5);
+
     CancelToken cancel;
     f.backend.hangNext("GET", "/structure$");
     auto task = c.withCancellation(cancel).getStructure(f.folderId, f.folder.token);

@@ -534,6 +534,10 @@ void FakeSyncBackend::dispatch(QTcpSocket *connection, const FakeSyncRequest &re
         case FakeSyncFault::Action::Close:
             socket->abort();
             return;
+        case FakeSyncFault::Action::Stall:
+            socket->write(f.body);
+            socket->flush();
+            return;
         case FakeSyncFault::Action::Garbage:
             socket->write(f.body.isEmpty() ? QByteArray("THIS IS NOT HTTP AT ALL\r\n\r\n")
                                            : f.body);

@@ -112,6 +112,20 @@ void refuseAnnouncedOverCap(QNetworkReply *reply, QObject *context, qint64 cap, 
     });
 }
 
+// A header value with a line break or another control character would end the head early or add
+// fields of its own on the wire: such a request is not sent.
+void refuseControlCharactersInHeaders(const QNetworkRequest &request)
+{
+    for (const QByteArray &name : request.rawHeaderList()) {
+        for (const char c : request.rawHeader(name)) {
+            const uchar u = uchar(c);
+            if ((u < 0x20 && u != '\t') || u == 0x7F)
+                throw SyncFailure::localLimit(L10n::format(QStringLiteral("sync.error.headerValue"),
+                                                           {QString::fromLatin1(name)}));
+        }
+    }
+}
+
 struct DownloadAttempt
 {
     bool isHTTP = false;
@@ -190,6 +204,7 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
     const FileSyncClient self = *this;
     if (self.m_cancel.isCancelled())
         throw SyncFailure::cancelled();
+    refuseControlCharactersInHeaders(request.request);
 
     std::unique_ptr<QNetworkReply, DeleteLater> reply(dispatch(self.m_nam, request, body));
     // Ends the handlers below with this frame (they refer to its locals).
@@ -559,6 +574,7 @@ QCoro::AsyncGenerator<SSEChangeNotification> runEventStream(FileSyncClient clien
     r.request.setRawHeader("Accept", "text/event-stream");
     if (lastEventId)
         r.request.setRawHeader("Last-Event-ID", lastEventId->toUtf8());
+    refuseControlCharactersInHeaders(r.request);
 
     std::unique_ptr<SyncEventStream, DeleteLater> stream(
         new SyncEventStream(r.request, folderId, client.timing(), client.limits()));

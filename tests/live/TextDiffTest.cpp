@@ -43,29 +43,14 @@ QString randomEdit(std::mt19937 &rng, const QString &text, int maxPieces)
     return text.left(from) + randomText(rng, 3) + text.mid(to);
 }
 
-// Applies with the array semantics spelled out on the whole list of Characters; `strict` refuses
-// the whole list when one operation does not fit.
+// The reference apply; `strict` refuses the whole list when one operation does not fit.
 std::optional<QString> naiveApply(const Ops &ops, const QString &text, bool strict = false)
 {
-    QStringList c = naive::characters(text);
-    for (const EditOp &op : ops) {
-        const qint64 size = c.size();
-        if (op.op == EditOpKind::Delete) {
-            const qint64 n = op.len.value_or(0);
-            if (op.pos >= 0 && n > 0 && op.pos <= size && n <= size - op.pos)
-                c.remove(op.pos, n);
-            else if (strict)
-                return std::nullopt;
-        } else if (op.text && !op.text->isEmpty()) {
-            if (strict && (op.pos < 0 || op.pos > size))
-                return std::nullopt;
-            const qint64 at = std::clamp<qint64>(op.pos, 0, size);
-            const QStringList inserted = naive::characters(*op.text);
-            for (qsizetype k = 0; k < inserted.size(); ++k)
-                c.insert(at + k, inserted[k]);
-        }
-    }
-    return c.join(QString());
+    bool fits = true;
+    QString result = naive::apply(ops, text, &fits);
+    if (strict && !fits)
+        return std::nullopt;
+    return result;
 }
 
 void expectRoundTrip(const QString &a, const QString &b)

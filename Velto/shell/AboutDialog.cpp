@@ -90,8 +90,8 @@ AboutDialog::AboutDialog(const QString &version, const QString &build, QWidget *
                               Foreground::secondary, this));
 
     // 320 wide whatever the texts say; longer texts wrap and the window grows in height.
-    setFixedWidth(width);
+    setFixedWidth(fixedWidth);
     column->activate();
-    setFixedHeight(column->hasHeightForWidth() ? column->totalHeightForWidth(width)
+    setFixedHeight(column->hasHeightForWidth() ? column->totalHeightForWidth(fixedWidth)
                                                : column->totalSizeHint().height());
 }

@@ -13,7 +13,7 @@ class AboutDialog : public QWidget
 public:
     AboutDialog(const QString &version, const QString &build, QWidget *parent = nullptr);
 
-    static constexpr int width = 320;
+    static constexpr int fixedWidth = 320;
     static constexpr int padding = 30;
 
     // What the program says about itself: "version" and "build".

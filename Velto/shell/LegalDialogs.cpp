@@ -275,9 +275,9 @@ LegalAcceptanceDialog::LegalAcceptanceDialog(Defaults &defaults, std::function<v
 
 void LegalAcceptanceDialog::fitHeight()
 {
-    setFixedWidth(width);
+    setFixedWidth(fixedWidth);
     layout()->activate();
-    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(fixedWidth)
                                                      : layout()->totalSizeHint().height();
     setFixedHeight(height);
 }

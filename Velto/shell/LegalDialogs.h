@@ -38,7 +38,7 @@ public:
     LegalAcceptanceDialog(Defaults &defaults, std::function<void()> onAccept,
                           std::function<void()> onDecline, QWidget *parent = nullptr);
 
-    static constexpr int width = 440;
+    static constexpr int fixedWidth = 440;
     static inline const QString hasAcceptedLegalKey = QStringLiteral("hasAcceptedLegal");
     static inline const QString acceptanceDateKey = QStringLiteral("legalAcceptanceDate");
 

@@ -1,0 +1,83 @@
+// Gets the MCP configuration the way a user does: switches the local API on in the settings'
+// API tab and presses "copy MCP configuration". Prints one JSON line with the copied text and
+// the open document, then serves the API until its standard input closes. It runs beside the
+// velto-mcp-server bridge, as the installed program does.
+#include "Velto/api/DebugServer.h"
+#include "Velto/model/AppSettings.h"
+#include "Velto/model/FilePanels.h"
+#include "Velto/model/WorkspaceState.h"
+#include "Velto/shell/APISettingsTab.h"
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Nothing here opens or saves through a panel.
+class NoPanels : public FilePanels
+{
+public:
+    void chooseOpenItem(const QString &, Completion completion) override
+    {
+        completion(std::nullopt);
+    }
+    void chooseSaveLocation(const QString &, Completion completion) override
+    {
+        completion(std::nullopt);
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    setLogSink([](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
+    QTemporaryDir dir;
+    Defaults defaults(dir.filePath(QStringLiteral("settings/defaults.json")));
+    AppSettings settings(defaults);
+    NoPanels panels;
+    WorkspaceState workspace(WorkspaceState::Services {nullptr, &defaults, &panels});
+    workspace.setText(
+        QStringLiteral("# Aus Velto\n\nDas offene Dokument – mit \"Anführungszeichen\"."));
+    DebugServer server(settings);
+    server.setWorkspace(&workspace);
+
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    settings.setApiPort(probe.serverPort());
+    probe.close();
+
+    APISettingsTab tab({&settings, &server});
+    tab.enableSwitch()->click();
+    if (server.activePort() == 0)
+        return 1;
+    tab.copyMCPButton()->click();
+
+    const QByteArray line
+        = QJsonDocument(QJsonObject {{"config", QGuiApplication::clipboard()->text()},
+                                     {"document", workspace.text()}})
+              .toJson(QJsonDocument::Compact);
+    std::fprintf(stdout, "%s\n", line.constData());
+    std::fflush(stdout);
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[256];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            app.quit();
+    });
+    return app.exec();
+}

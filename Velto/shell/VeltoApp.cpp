@@ -54,6 +54,16 @@ constexpr EditEntry editEntries[] = {
     {"edit.replace", "Ctrl+Alt+F"},
 };
 
+template<typename Window> QList<Window *> stillOpen(const QList<QPointer<Window>> &windows)
+{
+    QList<Window *> open;
+    for (const auto &w : windows) {
+        if (w)
+            open.append(w);
+    }
+    return open;
+}
+
 void centreOnScreen(QWidget *window)
 {
     if (QScreen *screen = QGuiApplication::primaryScreen())
@@ -124,12 +134,7 @@ MainWindow *VeltoApp::openMainWindow()
 
 QList<MainWindow *> VeltoApp::mainWindows() const
 {
-    QList<MainWindow *> windows;
-    for (const auto &w : m_windows) {
-        if (w)
-            windows.append(w);
-    }
-    return windows;
+    return stillOpen(m_windows);
 }
 
 MainWindow *VeltoApp::focusedWindow() const
@@ -466,12 +471,7 @@ void VeltoApp::presentLegalAcceptance(MainWindow &window)
 
 QList<LegalAcceptanceDialog *> VeltoApp::legalAcceptanceDialogs() const
 {
-    QList<LegalAcceptanceDialog *> dialogs;
-    for (const auto &dialog : m_acceptanceDialogs) {
-        if (dialog)
-            dialogs.append(dialog);
-    }
-    return dialogs;
+    return stillOpen(m_acceptanceDialogs);
 }
 
 void VeltoApp::setLegalAcceptancePresenter(std::function<void(MainWindow &)> presenter)

@@ -2,9 +2,10 @@
 // API tab and presses "copy MCP configuration". Prints one JSON line with the copied text and
 // the open document, then serves the API until its standard input closes. It runs beside the
 // velto-mcp-server bridge, as the installed program does.
+#include "ProbeSupport.h"
+
 #include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
-#include "Velto/model/FilePanels.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/shell/APISettingsTab.h"
 #include "platform/Defaults.h"
@@ -13,33 +14,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTemporaryDir>
-
-#include <cstdio>
-#include <unistd.h>
-
-namespace {
-
-// Nothing here opens or saves through a panel.
-class NoPanels : public FilePanels
-{
-public:
-    void chooseOpenItem(const QString &, Completion completion) override
-    {
-        completion(std::nullopt);
-    }
-    void chooseSaveLocation(const QString &, Completion completion) override
-    {
-        completion(std::nullopt);
-    }
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -48,7 +26,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("settings/defaults.json")));
     AppSettings settings(defaults);
-    NoPanels panels;
+    probesupport::CancellingPanels panels;
     WorkspaceState workspace(WorkspaceState::Services {nullptr, &defaults, &panels});
     workspace.setText(
         QStringLiteral("# Aus Velto\n\nDas offene Dokument – mit \"Anführungszeichen\"."));
@@ -66,18 +44,7 @@ int main(int argc, char *argv[])
         return 1;
     tab.copyMCPButton()->click();
 
-    const QByteArray line
-        = QJsonDocument(QJsonObject {{"config", QGuiApplication::clipboard()->text()},
-                                     {"document", workspace.text()}})
-              .toJson(QJsonDocument::Compact);
-    std::fprintf(stdout, "%s\n", line.constData());
-    std::fflush(stdout);
-
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[256];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-            app.quit();
-    });
-    return app.exec();
+    probesupport::printLine(QJsonObject {{"config", QGuiApplication::clipboard()->text()},
+                                         {"document", workspace.text()}});
+    return probesupport::serveUntilInputCloses(app);
 }

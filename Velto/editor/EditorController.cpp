@@ -60,6 +60,12 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
             &EditorController::reportVisibleLine);
     connect(view->verticalScrollBar(), &QScrollBar::rangeChanged, this,
             &EditorController::reportVisibleLine);
+    // Scrolls that move the view by itself (keyboard navigation, cursor kept visible) set the
+    // scroll bar with its signals blocked; the repaint request they all end in still comes.
+    connect(view, &QPlainTextEdit::updateRequest, this, [this](const QRect &, int dy) {
+        if (dy != 0)
+            reportVisibleLine();
+    });
 }
 
 EditorController::~EditorController() = default;

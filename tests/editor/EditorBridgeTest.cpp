@@ -186,6 +186,46 @@ TEST(EditorBridge, visibleLineIsReportedProportionallyAndOnlyOnChange)
     EXPECT_FALSE(reported);
 }
 
+TEST(EditorBridge, everyScrollReportsTheVisibleLineWhateverMovedIt)
+{
+    EditorFixture f(lines(400));
+    std::vector<qint64> reports;
+    f.editor->setOnVisibleLineChange([&](qint64 line) { reports.push_back(line); });
+    QScrollBar *bar = f.view()->verticalScrollBar();
+    f.view()->setFocus();
+    auto key = [&](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier, int times = 1) {
+        reports.clear();
+        for (int i = 0; i < times; ++i)
+            QTest::keyClick(f.view(), k, m);
+        f.settle();
+    };
+    auto expectCurrent = [&](const char *what) {
+        ASSERT_FALSE(reports.empty()) << what;
+        EXPECT_EQ(reports.back(), EditorController::visibleLine(bar->value(), bar->maximum(), 400))
+            << what;
+    };
+
+    key(Qt::Key_End, Qt::ControlModifier);
+    expectCurrent("Ctrl+End");
+    EXPECT_GT(reports.back(), 350);
+    key(Qt::Key_PageUp);
+    expectCurrent("Page Up");
+    key(Qt::Key_Home, Qt::ControlModifier);
+    expectCurrent("Ctrl+Home");
+    EXPECT_EQ(reports.back(), 1);
+    key(Qt::Key_Down, Qt::NoModifier, 60);
+    expectCurrent("60 x Down");
+    key(Qt::Key_PageDown);
+    expectCurrent("Page Down");
+    reports.clear();
+    f.view()->textCursor().insertText(QStringLiteral("x")); // typing that does not scroll
+    f.settle();
+    EXPECT_TRUE(reports.empty());
+    f.editor->setScrollToLine(200);
+    f.settle();
+    expectCurrent("programmatic");
+}
+
 TEST(EditorBridge, remoteEditsApplyInPlaceKeepingCaretSelectionAndScroll)
 {
     const QString text = lines(200, QStringLiteral("\r\n"));

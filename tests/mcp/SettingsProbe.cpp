@@ -10,13 +10,13 @@
 #include "Velto/shell/APISettingsTab.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "support/Ports.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QJsonObject>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 int main(int argc, char *argv[])
@@ -33,10 +33,7 @@ int main(int argc, char *argv[])
     DebugServer server(settings);
     server.setWorkspace(&workspace);
 
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    settings.setApiPort(probe.serverPort());
-    probe.close();
+    settings.setApiPort(testsupport::unusedPort());
 
     APISettingsTab tab({&settings, &server});
     tab.enableSwitch()->click();

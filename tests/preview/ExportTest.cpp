@@ -5,13 +5,17 @@
 #include "Velto/preview/Export.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "core/markdown/MarkdownParser.h"
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QWebEngineView>
 
 #include <gtest/gtest.h>
 
@@ -85,7 +89,7 @@ TEST_F(HTMLExport, anExistingFileIsReplacedAndAFailedWriteIsLoggedAndLeavesNoFil
     Export::exportHTML(QStringLiteral("new"), environment());
     EXPECT_TRUE(testsupport::readFile(answer).contains("<p data-line=\"1\">new</p>"));
 
-    LogCapture log;
+    testsupport::LogCapture log;
     answer = path(QStringLiteral("missing/folder/out.html"));
     Export::exportHTML(QStringLiteral("x"), environment());
     EXPECT_FALSE(QFileInfo::exists(answer));
@@ -105,7 +109,7 @@ TEST(ExportWrite, aWriteFailingMidwayKeepsTheOldFile)
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small {4096, old.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    LogCapture log;
+    testsupport::LogCapture log;
     const bool ok = Export::writeFile(target, QByteArray(1 << 20, 'x'));
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
@@ -190,9 +194,54 @@ TEST_F(PDFExport, twoExportsRunSideBySide)
     EXPECT_TRUE(testsupport::readFile(path(QStringLiteral("b.pdf"))).startsWith("%PDF-"));
 }
 
+TEST_F(PDFExport, theSavePanelBelongsToTheMainWindowAndOutlivesTheExportView)
+{
+    QMainWindow window;
+    window.show();
+    ExportEnvironment env = environment();
+    env.chooseFile = ExportEnvironment::standard().chooseFile;
+    auto panel = [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
+                return QPointer<QFileDialog>(d);
+        return QPointer<QFileDialog>();
+    };
+    auto exportUpToThePanel = [&](const QString &markdown) {
+        QPointer<PDFDelegate> delegate = Export::exportPDF(markdown, env);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !timers.isEmpty(); }, 60s));
+        // Under a window manager the hidden export view can be the active window by now.
+        QPointer<QWebEngineView> exportView = delegate->retainedWebView;
+        QApplication::setActiveWindow(exportView);
+        timers.takeFirst()();
+        EXPECT_TRUE(
+            testsupport::waitUntil([&] { return !delegate && !exportView && panel(); }, 60s));
+        QPointer<QFileDialog> dialog = panel();
+        EXPECT_TRUE(dialog);
+        if (dialog) {
+            EXPECT_EQ(dialog->parentWidget(), &window);
+        }
+        return dialog;
+    };
+
+    testsupport::LogCapture log;
+    QPointer<QFileDialog> dialog = exportUpToThePanel(QStringLiteral("# Saved"));
+    ASSERT_TRUE(dialog);
+    dialog->setDirectory(dir.path()); // and the proposed name
+    QMetaObject::invokeMethod(dialog, "accept");
+    EXPECT_TRUE(testsupport::readFile(path(QStringLiteral("export.pdf"))).startsWith("%PDF-"));
+
+    dialog = exportUpToThePanel(QStringLiteral("# Dropped"));
+    ASSERT_TRUE(dialog);
+    dialog->setDirectory(dir.path());
+    dialog->selectFile(QStringLiteral("other.pdf"));
+    dialog->reject();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {QStringLiteral("export.pdf")});
+    EXPECT_TRUE(log.lines().isEmpty()); // a cancelled panel is no failure
+}
+
 TEST_F(PDFExport, aFailedPrintIsLoggedAndShowsNoPanel)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     QPointer<PDFDelegate> delegate = new PDFDelegate(environment());
     Export::savePDF(QByteArray(), delegate);
     EXPECT_TRUE(requests.isEmpty());

@@ -4,6 +4,7 @@
 #include "Velto/shell/APISettingsTab.h"
 #include "Velto/shell/ShellStyle.h"
 #include "platform/L10n.h"
+#include "support/Ports.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -83,7 +84,7 @@ TEST(APISettingsTabStatic, portsAreWholeNumbersFromOneTo65535)
 
 TEST_F(APITab, typedPortsAreStoredOnlyWhenValidAndMoveTheListenerOnlyWhenSettledWhileEnabled)
 {
-    const quint16 first = freePort();
+    const quint16 first = testsupport::unusedPort();
     typePort(QString::number(first));
     ASSERT_EQ(settings->apiPort(), first);
     tab->enableSwitch()->click();
@@ -93,7 +94,7 @@ TEST_F(APITab, typedPortsAreStoredOnlyWhenValidAndMoveTheListenerOnlyWhenSettled
     EXPECT_EQ(tab->statusDot()->color(), ShellStyle::Colors::green);
 
     // Typing stores each valid step but leaves the listener where it is; "+" is kept as typed.
-    const quint16 second = freePort();
+    const quint16 second = testsupport::unusedPort();
     typePort(QStringLiteral("+") + QString::number(second));
     EXPECT_EQ(settings->apiPort(), second);
     EXPECT_EQ(tab->portField()->text(), QStringLiteral("+") + QString::number(second));
@@ -123,7 +124,7 @@ TEST_F(APITab, typedPortsAreStoredOnlyWhenValidAndMoveTheListenerOnlyWhenSettled
 
 TEST_F(APITab, applyOntoABusyPortShowsTheServerStopped)
 {
-    settings->setApiPort(freePort());
+    settings->setApiPort(testsupport::unusedPort());
     tab->enableSwitch()->click();
     ASSERT_NE(server->activePort(), 0);
     QTcpServer squatter;
@@ -162,7 +163,7 @@ TEST_F(APITab, copyButtonsCopyTheExactTextsAndSayCopiedForOneAndAHalfSecondsFrom
 
 TEST_F(APITab, aRenewedTokenIsShownAndRequiredFromTheNextRequestOn)
 {
-    settings->setApiPort(freePort());
+    settings->setApiPort(testsupport::unusedPort());
     tab->enableSwitch()->click();
     const quint16 port = server->activePort();
     ASSERT_NE(port, 0);

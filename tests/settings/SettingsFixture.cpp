@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTcpServer>
 
 namespace settingstest {
 
@@ -34,13 +33,6 @@ void SettingsTest::forgetStoreFile()
 bool SettingsTest::storeWasWritten() const
 {
     return QFile::exists(defaults->filePath());
-}
-
-quint16 SettingsTest::freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 int SettingsTest::statusWithToken(quint16 port, const QString &token)

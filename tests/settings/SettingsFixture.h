@@ -42,8 +42,6 @@ protected:
     // Removes the store's file, so a later write shows as the file coming back.
     void forgetStoreFile();
     bool storeWasWritten() const;
-    // A loopback port nobody listens on right now.
-    static quint16 freePort();
     // The status of GET /api/status with the token, from the server on the port.
     static int statusWithToken(quint16 port, const QString &token);
 

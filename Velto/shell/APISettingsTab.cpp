@@ -110,11 +110,11 @@ APISettingsTab::APISettingsTab(const Services &services, QWidget *parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     outer->addWidget(scroll);
-    // The page shows through, as on the other tabs.
-    scroll->viewport()->setAutoFillBackground(false);
     auto *content = new QWidget(scroll);
-    content->setAutoFillBackground(false);
     scroll->setWidget(content);
+    // The page shows through, as on the other tabs (setWidget turns the filling on).
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
     QVBoxLayout *column = SettingsLayout::column(content, 16);
 
     // Switch and listener state.

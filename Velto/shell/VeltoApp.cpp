@@ -82,9 +82,9 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     m_legalPresenter = [this](MainWindow &window) {
         // Once the window is up, so the question sits over it; unless another window's
         // acceptance came first.
-        QTimer::singleShot(0, &window, [this, w = QPointer(&window)] {
-            if (w && !hasAcceptedLegal())
-                presentLegalAcceptance(*w);
+        QTimer::singleShot(0, &window, [self = QPointer(this), w = QPointer(&window)] {
+            if (self && w && !self->hasAcceptedLegal())
+                self->presentLegalAcceptance(*w);
         });
     };
     connect(&SettingsNavigation::shared(), &SettingsNavigation::openRequested, this,

@@ -174,7 +174,8 @@ void BM_RenderPage(benchmark::State &state)
 }
 BENCHMARK(BM_RenderPage)->Arg(100)->Unit(benchmark::kMillisecond);
 
-// Nesting 60,000 levels deep must parse, render and free without exhausting the stack.
+// Nesting 60,000 levels deep must parse, render and free without exhausting the stack. (The
+// parser stops nesting lists at 100 levels: 30,000 list markers are mostly text.)
 void BM_DeepNesting(benchmark::State &state)
 {
     QString text;
@@ -182,7 +183,7 @@ void BM_DeepNesting(benchmark::State &state)
         for (int i = 0; i < 30000; ++i)
             text += QStringLiteral("- ");
         text += u'x';
-        state.SetLabel("30,000 x \"- \": 60,002 levels");
+        state.SetLabel("30,000 x \"- \": 200 levels");
     } else {
         text = QString(60000, u'>') + QStringLiteral(" x");
         state.SetLabel("60,000 x \">\": 60,002 levels");

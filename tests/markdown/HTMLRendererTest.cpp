@@ -143,13 +143,6 @@ TEST(HTMLRenderer, rawHtmlPassesThroughUnchanged)
               QStringLiteral("<div>\n*not md*\n</div>\n"));
 }
 
-TEST(HTMLRenderer, mathIsLeftToThePage)
-{
-    EXPECT_EQ(body(QStringLiteral("$$\nx^2 < y\n$$\n\nInline $a_1$ and $b*c*d$")),
-              QStringLiteral("<p data-line=\"1\">$$\nx^2 &lt; y\n$$</p>"
-                             "<p data-line=\"5\">Inline $a_1$ and $b<em>c</em>d$</p>"));
-}
-
 TEST(HTMLRenderer, helpers)
 {
     EXPECT_EQ(HTMLRenderer::escapeHTML(QStringLiteral("a&b<c>d\"e'f &amp;")),

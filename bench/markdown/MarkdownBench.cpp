@@ -8,6 +8,9 @@
 #include <QString>
 
 #include <benchmark/benchmark.h>
+#include <cmark-gfm.h>
+
+#include <cstdlib>
 
 #include <map>
 #include <string>
@@ -95,6 +98,20 @@ void BM_RenderBody(benchmark::State &state)
     state.counters["htmlKB"] = double(htmlSize) * 2 / 1024.0;
 }
 BENCHMARK(BM_RenderBody)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+// The parser library's own HTML output of the same tree: the yardstick the body render is held to.
+void BM_LibraryRenderHtml(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    const MarkdownDocument document(text);
+    for (auto _ : state) {
+        char *html = cmark_render_html(document.root().raw(), CMARK_OPT_DEFAULT, nullptr);
+        benchmark::DoNotOptimize(html);
+        free(html);
+    }
+    setSize(state, text);
+}
+BENCHMARK(BM_LibraryRenderHtml)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
 
 void BM_ParseAndRenderBody(benchmark::State &state)
 {

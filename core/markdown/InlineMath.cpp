@@ -318,6 +318,7 @@ InlineMathWriter::InlineMathWriter(const MarkdownDocument &document, MarkdownNod
     : m_document(document)
     , m_spans(std::move(spans))
     , m_written(m_spans.size(), false)
+    , m_unwritten(m_spans.size())
     , m_out(out)
 {
     if (const auto bytes = bytesOf(block))
@@ -358,6 +359,7 @@ void InlineMathWriter::writeFormula(const InlineMath::Span &span)
     if (m_written[index])
         return;
     m_written[index] = true;
+    --m_unwritten;
     m_out += "<span>";
     HTMLRenderer::appendEscaped(m_out, span.text);
     m_out += "</span>";
@@ -421,9 +423,16 @@ void InlineMathWriter::writeText(MarkdownNode text, qsizetype start, qsizetype e
         writePart(at, end);
 }
 
+bool InlineMathWriter::pastFormulas() const
+{
+    return m_unwritten == 0 && m_dissolved.empty() && m_cursor >= m_spans.back().end;
+}
+
 bool InlineMathWriter::enter(MarkdownNode node, bool &skipChildren)
 {
     skipChildren = false;
+    if (pastFormulas())
+        return false; // the rest is plain Markdown
     const auto bytes = bytesOf(node);
     if (!bytes) {
         // A line break inside a formula is in its text already.
@@ -465,6 +474,8 @@ bool InlineMathWriter::enter(MarkdownNode node, bool &skipChildren)
 
 bool InlineMathWriter::exit(MarkdownNode node)
 {
+    if (pastFormulas())
+        return false;
     const auto bytes = bytesOf(node);
     if (!m_dissolved.empty() && m_dissolved.back() == node) {
         m_dissolved.pop_back();

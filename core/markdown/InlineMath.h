@@ -60,6 +60,7 @@ public:
 
 private:
     std::optional<std::pair<qsizetype, qsizetype>> bytesOf(MarkdownNode node) const;
+    bool pastFormulas() const;
     const InlineMath::Span *containing(qsizetype start, qsizetype end) const;
     bool overlaps(qsizetype start, qsizetype end) const;
     void writeFormula(const InlineMath::Span &span);
@@ -69,6 +70,7 @@ private:
     const MarkdownDocument &m_document;
     std::vector<InlineMath::Span> m_spans;
     std::vector<bool> m_written;
+    size_t m_unwritten = 0;
     std::string &m_out;
     qsizetype m_cursor = 0; // source byte just after what was walked
     std::vector<MarkdownNode> m_dissolved; // emphasis a formula cuts through

@@ -288,31 +288,21 @@ void BM_Pathological(benchmark::State &state, Pathological kind)
     if (const auto half = perRun.find({kind, kilobytes / 2}); half != perRun.end())
         state.counters["growth"] = seconds / half->second;
 }
-BENCHMARK_CAPTURE(BM_Pathological, images, Pathological::Images)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(40)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pathological, wideTableRow, Pathological::WideRow)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(40)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pathological, deepListWithInlines, Pathological::DeepList)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(40)
-    ->Unit(benchmark::kMillisecond);
+void sizes10To40(benchmark::internal::Benchmark *b)
+{
+    b->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMillisecond);
+}
+void sizes40To160(benchmark::internal::Benchmark *b)
+{
+    b->Arg(40)->Arg(80)->Arg(160)->Unit(benchmark::kMillisecond);
+}
+BENCHMARK_CAPTURE(BM_Pathological, images, Pathological::Images)->Apply(sizes10To40);
+BENCHMARK_CAPTURE(BM_Pathological, wideTableRow, Pathological::WideRow)->Apply(sizes10To40);
+BENCHMARK_CAPTURE(BM_Pathological, deepListWithInlines, Pathological::DeepList)->Apply(sizes10To40);
 BENCHMARK_CAPTURE(BM_Pathological, deepQuoteWithInlines, Pathological::DeepQuote)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(40)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(sizes10To40);
 BENCHMARK_CAPTURE(BM_Pathological, emphasisAndLinksParagraph, Pathological::EmphasisAndLinks)
-    ->Arg(40)
-    ->Arg(80)
-    ->Arg(160)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(sizes40To160);
 
 // Short rows are padded to the header's width: 2,000 columns by 2,000 rows from 14 KB of text.
 void BM_TablePadding(benchmark::State &state)

@@ -1,6 +1,9 @@
 #include "platform/Text.h"
 
+#include <unicode/unorm2.h>
+
 #include <algorithm>
+#include <string>
 
 namespace {
 // No character below U+0300 has a canonical decomposition or is a combining mark, so text made
@@ -11,6 +14,27 @@ bool belowCombining(QStringView s)
         if (c.unicode() >= 0x0300)
             return false;
     return true;
+}
+
+std::u16string decomposed(QStringView s)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2 *nfd = unorm2_getNFDInstance(&status);
+    std::u16string out(std::size_t(s.size()) * 2 + 8, u'\0');
+    for (;;) {
+        status = U_ZERO_ERROR;
+        const int32_t length
+            = unorm2_normalize(nfd, reinterpret_cast<const UChar *>(s.utf16()), int32_t(s.size()),
+                               reinterpret_cast<UChar *>(out.data()), int32_t(out.size()), &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(std::size_t(length));
+            continue;
+        }
+        if (U_FAILURE(status))
+            return std::u16string(s.utf16(), std::size_t(s.size()));
+        out.resize(std::size_t(length));
+        return out;
+    }
 }
 } // namespace
 
@@ -39,6 +63,24 @@ bool canonicallyEqual(const QString &a, const QString &b)
     const QStringView middleB = QStringView(b).mid(prefix, b.size() - prefix - suffix);
     if (belowCombining(middleA) && belowCombining(middleB))
         return false;
-    return middleA.toString().normalized(QString::NormalizationForm_D)
-        == middleB.toString().normalized(QString::NormalizationForm_D);
+    return canonicallyEquivalent(middleA, middleB);
+}
+
+bool canonicallyEquivalent(QStringView a, QStringView b)
+{
+    return a == b || decomposed(a) == decomposed(b);
+}
+
+bool isWellFormedUtf16(QStringView text)
+{
+    const qsizetype n = text.size();
+    const char16_t *units = text.utf16();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!QChar::isSurrogate(units[i]))
+            continue;
+        if (!QChar::isHighSurrogate(units[i]) || i + 1 == n || !QChar::isLowSurrogate(units[i + 1]))
+            return false;
+        ++i;
+    }
+    return true;
 }

@@ -4,3 +4,10 @@
 
 // String equality under Unicode canonical equivalence ("é" == "e\u0301").
 bool canonicallyEqual(const QString &a, const QString &b);
+
+// The same for short strings (a Character or two), compared whole.
+bool canonicallyEquivalent(QStringView a, QStringView b);
+
+// Whether every surrogate in the text is part of a pair, so that the text is Unicode and can be
+// written as UTF-8 without loss.
+bool isWellFormedUtf16(QStringView text);

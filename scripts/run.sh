@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-exec "${VELTO_BUILD_DIR:-build}/velto" "$@"
+exec "${VELTO_BUILD_DIR:-build}/velto"

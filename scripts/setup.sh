@@ -9,9 +9,11 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools qt6-websockets-dev qt6-svg-dev
   qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
-  qcoro-qt6-dev libavahi-client-dev
+  qcoro-qt6-dev libavahi-client-dev libicu-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core poppler-utils xvfb xauth
+  qt6-translations-l10n
+  openbox xdotool imagemagick
 )
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -5,11 +5,14 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
 #include "platform/Log.h"
+#include "platform/Text.h"
 
 #include <QJsonArray>
 #include <QWebEngineView>
 
 #include <qcoro/qcorotask.h>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -21,6 +24,27 @@ QCoro::Task<> answerLater(QCoro::Task<ApiAnswer> work, QPointer<ApiConnection> c
 {
     const ApiAnswer answer = co_await std::move(work);
     DebugServer::send(connection, answer);
+}
+
+// An escape such as "\ud800" without its partner decodes into a string that is no Unicode text:
+// it would reach the document and be written out as "?".
+bool isWellFormed(const QJsonValue &value)
+{
+    if (value.isString())
+        return isWellFormedUtf16(value.toString());
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        return std::all_of(array.begin(), array.end(),
+                           [](const QJsonValue &item) { return isWellFormed(item); });
+    }
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (!isWellFormedUtf16(it.key()) || !isWellFormed(it.value()))
+                return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -129,6 +153,12 @@ void DebugServer::handleRequest(const QByteArray &text, ApiConnection *connectio
     const Request request = apihttp::parseRequest(text);
     if (!apiroutes::isTokenExempt(request.path) && !isAuthorized(request)) {
         sendResponse(connection, 401, R"({"error":"unauthorized"})", apihttp::jsonType);
+        return;
+    }
+    if (!isWellFormed(request.body)) {
+        sendResponse(connection, 400,
+                     R"({"error":"invalid text: unpaired surrogate in the JSON body"})",
+                     apihttp::jsonType);
         return;
     }
     route(request, connection);

@@ -7,6 +7,7 @@
 #include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownDocumentCache.h"
+#include "platform/Graphemes.h"
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -59,6 +60,12 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
             &EditorController::reportVisibleLine);
     connect(view->verticalScrollBar(), &QScrollBar::rangeChanged, this,
             &EditorController::reportVisibleLine);
+    // Scrolls that move the view by itself (keyboard navigation, cursor kept visible) set the
+    // scroll bar with its signals blocked; the repaint request they all end in still comes.
+    connect(view, &QPlainTextEdit::updateRequest, this, [this](const QRect &, int dy) {
+        if (dy != 0)
+            reportVisibleLine();
+    });
 }
 
 EditorController::~EditorController() = default;
@@ -337,14 +344,12 @@ qint64 EditorController::workspaceOffset(int editorPosition) const
 
 int EditorController::editorPosition(qint64 workspaceOffset) const
 {
-    const qint64 clamped = std::clamp<qint64>(workspaceOffset, 0, m_workspaceText.size());
-    const QTextDocument *doc = m_view->document();
-    const int length = doc->characterCount() - 1;
-    int position = int(std::clamp<qint64>(m_mapping.toEditor(clamped), 0, length));
-    if (position > 0 && position < length && doc->characterAt(position).isLowSurrogate()
-        && doc->characterAt(position - 1).isHighSurrogate())
-        --position;
-    return position;
+    // A remembered or remote caret may point into a Character (between a base and its mark, into
+    // a flag or a surrogate pair); it goes to that Character's start.
+    const qint64 clamped = graphemes::clusterStart(
+        m_workspaceText, std::clamp<qint64>(workspaceOffset, 0, m_workspaceText.size()));
+    const int length = m_view->document()->characterCount() - 1;
+    return int(std::clamp<qint64>(m_mapping.toEditor(clamped), 0, length));
 }
 
 void EditorController::reportCursor()

@@ -67,7 +67,7 @@ public:
     static std::optional<qint64> visibleLine(qint64 value, qint64 maximum, qint64 lineCount);
 
     // Offset conversions between the workspace text and the view's document. Editor positions are
-    // clamped to the document and never fall inside a surrogate pair.
+    // clamped to the document and never fall inside a Character.
     qint64 workspaceOffset(int editorPosition) const;
     int editorPosition(qint64 workspaceOffset) const;
 

@@ -5,6 +5,7 @@
 #include "platform/Icons.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -433,6 +435,40 @@ void VeltoTextView::resizeEvent(QResizeEvent *event)
 {
     QPlainTextEdit::resizeEvent(event);
     placeInlinePrompt();
+}
+
+// ---- middle-click paste
+
+bool VeltoTextView::hasPastableData(const QMimeData *source)
+{
+    return source && !source->formats().isEmpty();
+}
+
+void VeltoTextView::mouseReleaseEvent(QMouseEvent *event)
+{
+    // While no program owns the X primary selection, the toolkit's middle-click paste reads a
+    // selection without data and crashes, taking the unsaved text with it: such a paste is
+    // nothing.
+    if (event->button() == Qt::MiddleButton) {
+        const QClipboard *clipboard = QGuiApplication::clipboard();
+        if (clipboard->supportsSelection()
+            && !hasPastableData(clipboard->mimeData(QClipboard::Selection))) {
+            event->accept();
+            return;
+        }
+    }
+    QPlainTextEdit::mouseReleaseEvent(event);
+}
+
+bool VeltoTextView::canInsertFromMimeData(const QMimeData *source) const
+{
+    return hasPastableData(source) && QPlainTextEdit::canInsertFromMimeData(source);
+}
+
+void VeltoTextView::insertFromMimeData(const QMimeData *source)
+{
+    if (hasPastableData(source))
+        QPlainTextEdit::insertFromMimeData(source);
 }
 
 // ---- file drops

@@ -80,6 +80,9 @@ public:
     bool insertFileLinks(const QList<QUrl> &fileUrls);
     bool performTextFinderAction(TextFinderAction action);
 
+    // Whether a paste source carries anything at all; a missing or empty one pastes nothing.
+    static bool hasPastableData(const QMimeData *source);
+
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -89,6 +92,9 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool canInsertFromMimeData(const QMimeData *source) const override;
+    void insertFromMimeData(const QMimeData *source) override;
 
 private:
     enum class Command { bold, italic, link, prompt, find, findNext, findPrevious, replace };

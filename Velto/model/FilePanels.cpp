@@ -1,7 +1,12 @@
 #include "Velto/model/FilePanels.h"
 
+#include "platform/L10n.h"
+
+#include <QAbstractItemView>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QPointer>
 
 namespace {
@@ -16,6 +21,19 @@ public:
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::Directory);
         setOption(QFileDialog::ShowDirsOnly, false);
+        // One click on a file is the choice; folders keep the usual select-then-choose, so a
+        // double click can still enter them.
+        for (auto *view : findChildren<QAbstractItemView *>()) {
+            if (view->objectName() != u"listView" && view->objectName() != u"treeView")
+                continue;
+            connect(view, &QAbstractItemView::clicked, this, [this](const QModelIndex &index) {
+                const QString path = index.data(QFileSystemModel::FilePathRole).toString();
+                if (path.isEmpty() || !QFileInfo(path).isFile())
+                    return;
+                selectFile(path);
+                QDialog::accept();
+            });
+        }
     }
 
 protected:
@@ -80,6 +98,17 @@ void run(QFileDialog *dialog, FilePanels::Completion completion)
 
 FilePanels::~FilePanels() = default;
 
+DialogFilePanels::DialogFilePanels(std::function<QString()> startFolder)
+    : m_startFolder(std::move(startFolder))
+{
+}
+
+QString DialogFilePanels::startFolder() const
+{
+    const QString folder = m_startFolder ? m_startFolder() : QString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
 FilePanels &FilePanels::standard()
 {
     static FilePanels *instance = new DialogFilePanels;
@@ -90,12 +119,15 @@ void DialogFilePanels::chooseOpenItem(const QString &message, Completion complet
 {
     auto *dialog = new FileOrFolderDialog;
     dialog->setWindowTitle(message);
+    dialog->setDirectory(startFolder());
     run(dialog, std::move(completion));
 }
 
 void DialogFilePanels::chooseSaveLocation(const QString &proposedName, Completion completion)
 {
     auto *dialog = new MarkdownSaveDialog;
+    dialog->setWindowTitle(L10n::text(QStringLiteral("panel.saveAs")));
+    dialog->setDirectory(startFolder());
     dialog->selectFile(proposedName);
     run(dialog, std::move(completion));
 }

@@ -25,10 +25,20 @@ public:
     static FilePanels &standard();
 };
 
-// Window-independent, non-modal file dialogs.
+// Window-independent, non-modal file dialogs. They open in the folder that startFolder names
+// when they appear (the home folder without one). In the open dialog a single click on a file
+// chooses it; a folder is chosen with the button, and a double click enters it.
 class DialogFilePanels : public FilePanels
 {
 public:
+    DialogFilePanels() = default;
+    explicit DialogFilePanels(std::function<QString()> startFolder);
+
     void chooseOpenItem(const QString &message, Completion completion) override;
     void chooseSaveLocation(const QString &proposedName, Completion completion) override;
+
+private:
+    QString startFolder() const;
+
+    std::function<QString()> m_startFolder;
 };

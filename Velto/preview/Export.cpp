@@ -42,6 +42,7 @@ PDFDelegate *Export::exportPDF(const QString &text, const ExportEnvironment &env
     // Never shown on screen, but laid out at this size: Mermaid measures its containers.
     auto *webView = new QWebEngineView;
     webView->setAttribute(Qt::WA_DontShowOnScreen);
+    webView->setAttribute(Qt::WA_ShowWithoutActivating);
     auto *webPage = new PreviewPage(webView);
     webPage->openExternal = nullptr;
     webView->setPage(webPage);

@@ -10,6 +10,7 @@
 #include <functional>
 
 class QWebEngineView;
+class QWidget;
 class PDFDelegate;
 
 // What an export needs from its surroundings; the defaults are the application's (save panel,
@@ -30,6 +31,8 @@ struct ExportEnvironment
     std::function<QStringList()> previewScripts;
 
     static ExportEnvironment standard();
+    // The save panels' parent: the main window in front (or the first one shown), else none.
+    static QWidget *panelParent();
 };
 
 // Writes the current document as a self-contained HTML page or as a PDF. Exports never alert:

@@ -2,6 +2,7 @@
 
 #include "Velto/preview/PreviewHost.h"
 #include "Velto/preview/PreviewScripts.h"
+#include "platform/L10n.h"
 #include "platform/Log.h"
 
 #include <QPointer>
@@ -30,6 +31,8 @@ void PreviewController::update(const QString &markdown, int visibleSourceLine)
 {
     m_markdown = markdown;
     m_line = visibleSourceLine;
+    if (m_showsNotice)
+        return;
     if (!m_jsReady) {
         m_pendingMarkdown = markdown;
         return;
@@ -49,6 +52,8 @@ void PreviewController::update(const QString &markdown, int visibleSourceLine)
 
 void PreviewController::pageLoaded(bool ok)
 {
+    if (m_showsNotice)
+        return; // the notice page
     if (!ok) {
         // Only a page that never loaded is replaced: a later failed or refused navigation keeps
         // the page the preview already shows.
@@ -60,8 +65,9 @@ void PreviewController::pageLoaded(bool ok)
         return;
     }
     m_isLoaded = true;
-    // A new document drops the completions still owed by the old one.
+    // A new document drops the completions still owed by the old one, and holds no blocks.
     m_inFlight.reset();
+    m_shownValid = false;
     if (m_chainRunning)
         return; // the running chain finishes the set-up on the new document
     loadNextScript();
@@ -107,7 +113,7 @@ void PreviewController::loadNextScript()
 void PreviewController::finishSetUp()
 {
     m_jsReady = true;
-    m_host.runScript(PreviewScripts::setupScript());
+    m_host.runScript(PreviewScripts::setupScript(m_sources.style && m_sources.style().darkPage));
     // Always one full update, so the first page already shows highlighting, mathematics,
     // diagrams, the theme and the width; no scroll call.
     m_pendingMarkdown.reset();
@@ -115,27 +121,125 @@ void PreviewController::finishSetUp()
     emit ready();
 }
 
+void PreviewController::rendererTerminated(const QString &description)
+{
+    logLine(QStringLiteral("[Preview] The renderer process ended (") + description
+            + QStringLiteral(")"));
+    if (m_showsNotice)
+        return;
+    forgetPage();
+    if (++m_rendererDeaths == 1) {
+        logLine(QStringLiteral("[Preview] Reloading the preview"));
+        reload();
+        return;
+    }
+    logLine(QStringLiteral("[Preview] The renderer died again on this document; preview paused"));
+    m_showsNotice = true;
+    m_host.showNotice(L10n::text(QStringLiteral("preview.tooLarge")));
+}
+
+void PreviewController::documentChanged()
+{
+    m_rendererDeaths = 0;
+    if (!m_showsNotice)
+        return;
+    m_showsNotice = false;
+    reload();
+}
+
+void PreviewController::forgetPage()
+{
+    // Nothing of the old page survives: its libraries, its blocks and the completions it owed.
+    m_isLoaded = false;
+    m_jsReady = false;
+    m_jsLoadIndex = 0;
+    m_chainRunning = false;
+    m_inFlight.reset();
+    m_shownValid = false;
+    m_pendingMarkdown.reset();
+}
+
+void PreviewController::reload()
+{
+    forgetPage();
+    start(m_markdown);
+}
+
 void PreviewController::sendSwap(const QString &markdown, std::optional<int> scrollLine)
 {
     m_lastRenderedMarkdown = markdown;
     const Style style = m_sources.style ? m_sources.style() : Style();
-    const QString script = PreviewScripts::updateScript(m_sources.renderBody(markdown),
-                                                        style.wideMode, style.extraCSS, scrollLine);
+    if (!m_sources.renderBlocks) {
+        m_lastDrawnBlocks = 0;
+        sendScript(PreviewScripts::updateScript(m_sources.renderBody(markdown), style.wideMode,
+                                                style.extraCSS, scrollLine),
+                   false);
+        return;
+    }
+    PreviewBody body = m_sources.renderBlocks(markdown);
+    const bool patch = m_incremental && body.patchable && m_shownValid;
+    QString script;
+    if (patch) {
+        QString ops = QStringLiteral("[");
+        int drawn = 0;
+        for (const PreviewPatchOp &op : diffBlocks(m_shown, body.blocks)) {
+            if (ops.size() > 1)
+                ops += u',';
+            if (op.keep) {
+                ops += QStringLiteral("[%1,%2,%3]").arg(op.from).arg(op.count).arg(op.delta);
+            } else {
+                const std::string &html = body.blocks[size_t(op.block)].html;
+                ops += PreviewScripts::jsonStringLiteral(
+                    QString::fromUtf8(html.data(), qsizetype(html.size())));
+                ++drawn;
+            }
+        }
+        ops += u']';
+        m_lastDrawnBlocks = drawn;
+        script = PreviewScripts::patchScript(ops, style.wideMode, style.extraCSS, scrollLine);
+    } else {
+        m_lastDrawnBlocks = int(body.blocks.size());
+        const std::optional<int> tracked
+            = body.patchable ? std::optional<int>(int(body.blocks.size())) : std::nullopt;
+        script = PreviewScripts::updateScript(body.html(), style.wideMode, style.extraCSS,
+                                              scrollLine, tracked);
+    }
+    m_drawnBlocks += m_lastDrawnBlocks;
+    m_shownValid = body.patchable;
+    m_shown.clear();
+    if (m_shownValid) {
+        m_shown.reserve(body.blocks.size());
+        for (PreviewBlock &block : body.blocks)
+            m_shown.push_back({std::move(block.key), block.line});
+    }
+    sendScript(script, patch);
+}
+
+void PreviewController::sendScript(const QString &script, bool patch)
+{
     const quint64 ticket = m_nextTicket++;
     m_inFlight = ticket;
     ++m_swapCount;
     QPointer<PreviewController> guard(this);
-    m_host.runScript(script, [guard, ticket](const QVariant &) {
+    m_host.runScript(script, [guard, ticket, patch](const QVariant &result) {
         if (guard)
-            guard->swapCompleted(ticket);
+            guard->swapCompleted(ticket, patch, result);
     });
 }
 
-void PreviewController::swapCompleted(quint64 ticket)
+void PreviewController::swapCompleted(quint64 ticket, bool patch, const QVariant &result)
 {
     if (m_inFlight != ticket)
         return;
     m_inFlight.reset();
+    if (patch && !result.toString().startsWith(QLatin1String("ok:"))) {
+        // The page did not hold the blocks the patch was made for (or the patch failed): the
+        // newest text goes out whole.
+        m_shownValid = false;
+        m_lastScrolledLine = m_line;
+        sendSwap(m_markdown, m_line);
+        return;
+    }
     emit swapFinished();
     if (m_lastRenderedMarkdown != m_markdown)
         update(m_markdown, m_line);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Velto/preview/PreviewBody.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -9,10 +11,16 @@
 class PreviewHost;
 
 // Keeps a preview page current with the least work: the page is loaded once, the libraries are
-// injected one after another, and every later text is shown by one script that swaps the body.
-// At most one swap is in flight; texts arriving meanwhile are coalesced, and when the swap
-// completes the newest text (if it is not the one shown) goes out as the next swap, so the page
-// ends where sending every change would have left it while the backlog cannot grow.
+// injected one after another, and every later text is shown by one script that updates the body.
+// The update keeps the top-level blocks the page already shows and sends, highlights, typesets
+// and draws only the new or changed ones; the page ends exactly as after swapping in the whole
+// body and redrawing it. At most one update is in flight; texts arriving meanwhile are coalesced,
+// and when the update completes the newest text (if it is not the one shown) goes out next, so
+// the page ends where sending every change would have left it while the backlog cannot grow.
+//
+// A renderer process that dies is replaced once by reloading the page with the current text; if
+// it dies again on the same document, the pane shows a notice instead and the preview rests until
+// another document is opened.
 class PreviewController : public QObject
 {
     Q_OBJECT
@@ -21,6 +29,8 @@ public:
     {
         bool wideMode = false;
         QString extraCSS;
+        // The theme makes the page dark: diagrams are drawn for a dark background.
+        bool darkPage = false;
     };
 
     // Where pages, bodies, libraries and the current look come from.
@@ -28,6 +38,8 @@ public:
     {
         std::function<QString(const QString &markdown)> renderPage;
         std::function<QString(const QString &markdown)> renderBody;
+        // The body as blocks; without it every update swaps the whole body.
+        std::function<PreviewBody(const QString &markdown)> renderBlocks;
         std::function<QStringList()> previewScripts;
         std::function<Style()> style;
     };
@@ -46,6 +58,15 @@ public:
     // An error message the page printed to its console.
     void consoleError(const QString &message);
 
+    // The page's renderer process ended (crashed, killed, out of memory).
+    void rendererTerminated(const QString &description);
+
+    // Another document is now shown: a preview resting after repeated renderer deaths tries again.
+    void documentChanged();
+
+    // Off: every update swaps the whole body (the reference the patched page must equal).
+    void setIncremental(bool on) { m_incremental = on; }
+
     bool isLoaded() const { return m_isLoaded; }
     bool jsReady() const { return m_jsReady; }
     int jsLoadIndex() const { return m_jsLoadIndex; }
@@ -53,8 +74,13 @@ public:
     std::optional<QString> lastRenderedMarkdown() const { return m_lastRenderedMarkdown; }
     std::optional<QString> pendingMarkdown() const { return m_pendingMarkdown; }
     int lastScrolledLine() const { return m_lastScrolledLine; }
-    // Body swaps sent since creation.
+    // Body updates sent since creation.
     int swapCount() const { return m_swapCount; }
+    // Blocks sent to be drawn by the last update, and by all updates together.
+    int lastDrawnBlocks() const { return m_lastDrawnBlocks; }
+    qint64 drawnBlocks() const { return m_drawnBlocks; }
+    // The renderer died twice on this document; the pane shows the notice.
+    bool showsNotice() const { return m_showsNotice; }
 
 signals:
     // The page finished a body swap (its script completed).
@@ -66,7 +92,10 @@ private:
     void loadNextScript();
     void finishSetUp();
     void sendSwap(const QString &markdown, std::optional<int> scrollLine);
-    void swapCompleted(quint64 ticket);
+    void sendScript(const QString &script, bool patch);
+    void swapCompleted(quint64 ticket, bool patch, const QVariant &result);
+    void forgetPage();
+    void reload();
 
     PreviewHost &m_host;
     Sources m_sources;
@@ -91,4 +120,14 @@ private:
     std::optional<quint64> m_inFlight;
     quint64 m_nextTicket = 1;
     int m_swapCount = 0;
+
+    // The blocks the page holds after the last update sent; only valid when it can be patched.
+    bool m_incremental = true;
+    bool m_shownValid = false;
+    std::vector<ShownBlock> m_shown;
+    int m_lastDrawnBlocks = 0;
+    qint64 m_drawnBlocks = 0;
+
+    int m_rendererDeaths = 0; // on the current document
+    bool m_showsNotice = false;
 };

@@ -16,6 +16,8 @@ public:
     virtual void loadPage(const QString &html) = 0;
     // Loads a small page by another route, for when the first load failed.
     virtual void loadFallbackPage(const QString &html) = 0;
+    // Shows a short message in place of the page (which is not coming back for this document).
+    virtual void showNotice(const QString &text) = 0;
 
     // Evaluates a script in the page's main world; scripts run in submission order.
     virtual void runScript(const QString &script) = 0;

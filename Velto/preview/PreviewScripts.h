@@ -12,16 +12,25 @@ namespace PreviewScripts {
 // U+2028 and U+2029). Never fails.
 QString jsonStringLiteral(const QString &text);
 
-// Closes the theme style text and re-runs highlighting, mathematics and diagrams on the body.
+// Sets the theme style text and re-runs highlighting, mathematics and diagrams on the body.
 QString redrawPiece();
 
 // Swaps the body, sets the width and the theme's extra style, redraws, and scrolls to the line.
-// With scrollLine empty the scroll call is left out.
+// With scrollLine empty the scroll call is left out. With blockCount given, the page remembers
+// the body's top-level nodes as that many blocks for later patches (if it has that many).
 QString updateScript(const QString &bodyHTML, bool wideMode, const QString &extraCSS,
-                     std::optional<int> scrollLine);
+                     std::optional<int> scrollLine, std::optional<int> blockCount = std::nullopt);
+
+// Like updateScript, but turns the blocks the page holds into the new ones with the given
+// operations (a JSON array: [from, count, lineDelta] keeps shown blocks, a string inserts a new
+// block's HTML). Only inserted blocks are highlighted, typeset and drawn. The script's value is
+// "ok:" + the number of blocks drawn, or "stale" when the page no longer holds those blocks.
+QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraCSS,
+                    std::optional<int> scrollLine);
 
 // Run once after the libraries: initialises Mermaid and defines window._scrollToSourceLine.
-QString setupScript();
+// darkPage: the page is dark whatever the colour scheme says (a dark theme).
+QString setupScript(bool darkPage = false);
 
 QString scrollScript(int line);
 

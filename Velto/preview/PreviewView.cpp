@@ -1,7 +1,9 @@
 #include "Velto/preview/PreviewView.h"
 
+#include "Velto/model/EditorTheme.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewPage.h"
+#include "core/markdown/MarkdownParser.h"
 
 #include <QChildEvent>
 #include <QKeyEvent>
@@ -29,6 +31,26 @@ void PreviewView::setUp(const QString &markdown)
     resize(400, 400);
     connect(m_page, &QWebEnginePage::loadFinished, m_controller, &PreviewController::pageLoaded);
     connect(m_page, &PreviewPage::consoleError, m_controller, &PreviewController::consoleError);
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, m_controller,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                QString what;
+                switch (status) {
+                case QWebEnginePage::NormalTerminationStatus:
+                    what = QStringLiteral("ended");
+                    break;
+                case QWebEnginePage::AbnormalTerminationStatus:
+                    what = QStringLiteral("failed");
+                    break;
+                case QWebEnginePage::CrashedTerminationStatus:
+                    what = QStringLiteral("crashed");
+                    break;
+                case QWebEnginePage::KilledTerminationStatus:
+                    what = QStringLiteral("killed");
+                    break;
+                }
+                m_controller->rendererTerminated(what + QStringLiteral(", exit code ")
+                                                 + QString::number(exitCode));
+            });
     registerForInspection();
     m_markdown = markdown;
     m_controller->start(markdown);
@@ -88,6 +110,35 @@ void PreviewView::loadPage(const QString &html)
 void PreviewView::loadFallbackPage(const QString &html)
 {
     m_page->loadInline(html);
+}
+
+void PreviewView::showNotice(const QString &text)
+{
+    m_page->loadInline(
+        QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<style>"
+                       ":root{color-scheme:light dark;}body{font-family:sans-serif;margin:0;"
+                       "padding:32px;text-align:center;opacity:0.7;}</style>\n</head>\n<body>"
+                       "<p id=\"velto-notice\">")
+        + text.toHtmlEscaped() + QStringLiteral("</p></body>\n</html>"));
+}
+
+PreviewController::Style PreviewView::styleFor(const EditorTheme &theme, bool wideMode)
+{
+    PreviewController::Style style {wideMode, theme.previewExtraCSS};
+    if (theme.editorBg.color().lightnessF() >= 0.5)
+        return style;
+    // The theme sheet picks the code style by the engine's colour scheme, which knows nothing of
+    // the theme and here not even of the appearance: a dark page would get the light style, with
+    // its white code boxes. The dark one, later in the cascade, wins over it.
+    static const QString darkCode = [] {
+        QString css = QStringLiteral(":root{color-scheme:dark;}");
+        if (const auto sheet = MarkdownParser::loadResource(QStringLiteral("github-dark.min.css")))
+            css += u'\n' + *sheet;
+        return css;
+    }();
+    style.extraCSS += u'\n' + darkCode;
+    style.darkPage = true;
+    return style;
 }
 
 void PreviewView::runScript(const QString &script)

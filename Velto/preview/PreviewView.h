@@ -8,6 +8,7 @@
 
 class AppSettings;
 class PreviewPage;
+struct EditorTheme;
 class WorkspaceState;
 
 // The live preview beside the editor: a web view showing the rendered document, kept current
@@ -31,6 +32,11 @@ public:
     // The sources of the application: MarkdownParser and the settings' current look.
     static PreviewController::Sources standardSources(AppSettings &settings);
 
+    // The page's look for a theme. A dark theme (or the standard theme in a dark appearance)
+    // makes the page dark and its code highlighting the dark style, whatever the web engine
+    // believes the system's appearance to be.
+    static PreviewController::Style styleFor(const EditorTheme &theme, bool wideMode);
+
     QString markdown() const { return m_markdown; }
     void setMarkdown(const QString &markdown);
 
@@ -52,6 +58,7 @@ private:
 
     void loadPage(const QString &html) override;
     void loadFallbackPage(const QString &html) override;
+    void showNotice(const QString &text) override;
     void runScript(const QString &script) override;
     void runScript(const QString &script, std::function<void(const QVariant &)> done) override;
 

@@ -18,6 +18,8 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidg
         if (ws)
             setMarkdown(ws->text());
     });
+    connect(&workspace, &WorkspaceState::selectedFileURLChanged, m_controller,
+            &PreviewController::documentChanged);
 }
 
 PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
@@ -30,12 +32,15 @@ PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
     sources.renderBody = [](const QString &markdown) {
         return MarkdownParser::renderBody(*MarkdownDocumentCache::shared().document(markdown));
     };
+    sources.renderBlocks = [](const QString &markdown) {
+        return PreviewBody::render(*MarkdownDocumentCache::shared().document(markdown));
+    };
     sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
     QPointer<AppSettings> s(&settings);
     sources.style = [s] {
         if (!s)
             return PreviewController::Style();
-        return PreviewController::Style {s->isWideMode(), s->currentTheme().previewExtraCSS};
+        return styleFor(s->currentTheme(), s->isWideMode());
     };
     return sources;
 }

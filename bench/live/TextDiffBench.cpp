@@ -45,6 +45,18 @@ const QString &mixedDocument()
     return doc;
 }
 
+// Scripts whose Characters span several code points throughout: Devanagari and Bengali
+// conjuncts, Hangul, Thai, Arabic with marks, emoji sequences.
+const QString &scriptsDocument()
+{
+    static const QString doc = buildDocument({
+        u"नमस्ते दुनिया, क्षमा करें। स्वागत है।\n"_s,
+        u"한국어 문장입니다. สวัสดีครับ น้ำใจ\n"_s,
+        u"আমার সোনার বাংলা مَرْحَبًا 👩‍💻 🇮🇳\n"_s,
+    });
+    return doc;
+}
+
 QString insertedAt(const QString &doc, double fraction, const QString &what)
 {
     qsizetype at = qsizetype(double(doc.size()) * fraction);
@@ -105,6 +117,15 @@ void BM_DiffAsciiColdInsertAt60Percent(benchmark::State &s)
 void BM_DiffMixedColdInsertAtMiddle(benchmark::State &s)
 {
     diffCold(s, mixedDocument(), 0.5);
+}
+
+void BM_DiffScriptsInsertAtMiddle(benchmark::State &s)
+{
+    diffTyping(s, scriptsDocument(), 0.5);
+}
+void BM_DiffScriptsColdInsertAtMiddle(benchmark::State &s)
+{
+    diffCold(s, scriptsDocument(), 0.5);
 }
 
 void BM_DiffMixedFullRewrite(benchmark::State &state)
@@ -185,6 +206,8 @@ BENCHMARK(BM_DiffMixedInsertAtMiddle)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DiffMixedInsertAtEnd)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DiffAsciiColdInsertAt60Percent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DiffMixedColdInsertAtMiddle)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DiffScriptsInsertAtMiddle)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DiffScriptsColdInsertAtMiddle)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DiffMixedFullRewrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ApplyAsciiDeleteInsert)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ApplyMixedDeleteInsert)->Unit(benchmark::kMillisecond);

@@ -1,11 +1,15 @@
 #include "Velto/preview/PageSchemeHandler.h"
+#include "Velto/preview/PreviewBody.h"
 #include "Velto/preview/PreviewScripts.h"
 #include "Velto/preview/PreviewView.h"
+#include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+
+#include <algorithm>
 
 #include <benchmark/benchmark.h>
 
@@ -45,15 +49,17 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
     return true;
 }
 
-std::unique_ptr<PreviewView> openPreview(const QString &text, AppSettings *settings = nullptr)
+std::unique_ptr<PreviewView> openPreview(const QString &text, bool incremental = true)
 {
     PreviewController::Sources sources;
     sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
     sources.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
+    sources.renderBlocks
+        = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
     sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
     sources.style = [] { return PreviewController::Style(); };
-    Q_UNUSED(settings);
     auto view = std::make_unique<PreviewView>(text, sources);
+    view->controller().setIncremental(incremental);
     view->resize(800, 900);
     view->show();
     return view;
@@ -64,81 +70,175 @@ bool settled(PreviewView &view)
     return view.controller().jsReady() && !view.controller().swapInFlight();
 }
 
-// The UI-thread part of one keystroke's swap: render the body and build the update script.
-void BM_PreviewSwapScript(benchmark::State &state)
+// Waits for the swap, then for the page's layout of it (a script that reads a laid-out size runs
+// after the swap in the renderer and forces the layout).
+bool swapLaidOut(PreviewView &view)
+{
+    if (!waitFor([&] { return settled(view); }))
+        return false;
+    bool done = false;
+    view.page()->runJavaScript(QStringLiteral("document.body.offsetHeight"),
+                               [&done](const QVariant &) { done = true; });
+    return waitFor([&] { return done; });
+}
+
+// The document with one character typed into the paragraph nearest its middle.
+QString typedInMiddle(const QString &text, int n)
+{
+    qsizetype at = text.indexOf(QStringLiteral("some more words"), text.size() / 2);
+    if (at < 0)
+        at = text.size();
+    return text.left(at) + QString(n % 2 ? u'x' : u'y') + text.mid(at);
+}
+
+// The UI-thread part of one keystroke's update: render the body as blocks and build the patch.
+void BM_PreviewPatchScript(benchmark::State &state)
 {
     const QString text = makeDocument(state.range(0));
-    double renderMs = 0;
+    std::vector<ShownBlock> shown;
+    for (PreviewBlock &block : PreviewBody::render(MarkdownDocument(text)).blocks)
+        shown.push_back({std::move(block.key), block.line});
+    const QString edited = typedInMiddle(text, 1);
+    double drawn = 0, parseMs = 0;
     for (auto _ : state) {
         QElapsedTimer t;
         t.start();
-        const QString body = MarkdownParser::renderBody(text);
-        renderMs += double(t.nsecsElapsed()) / 1e6;
-        benchmark::DoNotOptimize(PreviewScripts::updateScript(body, false, QString(), 1));
+        const MarkdownDocument document(edited);
+        parseMs += double(t.nsecsElapsed()) / 1e6;
+        const PreviewBody body = PreviewBody::render(document);
+        const auto ops = diffBlocks(shown, body.blocks);
+        for (const PreviewPatchOp &op : ops)
+            drawn += op.keep ? 0 : 1;
+        benchmark::DoNotOptimize(ops);
     }
-    state.counters["render_ms"] = renderMs / double(state.iterations());
+    state.counters["blocks_drawn"] = drawn / double(state.iterations());
+    state.counters["parse_ms"] = parseMs / double(state.iterations());
     state.counters["doc_KB"] = double(text.toUtf8().size()) / 1024.0;
+    state.SetLabel("parse (shared with the highlighter in the app) + blocks + diff");
 }
-BENCHMARK(BM_PreviewSwapScript)->Arg(100 * 1024)->Arg(1024 * 1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PreviewPatchScript)->Arg(100 * 1024)->Arg(1024 * 1024)->Unit(benchmark::kMillisecond);
 
-// Text set → swap finished: UI-thread time of the call plus the renderer's swap and redraw.
+// Text set -> update finished, for a keystroke in the middle of the document: UI-thread work, the
+// script's trip to the renderer, the patch with highlighting and mathematics of the changed block,
+// and the completion back through the event loop. The page lays the change out after that (and
+// paints it); laid_out_ms adds that layout, forced by a script that reads a laid-out size.
+// Argument 2 = 0 measures the whole-body swap for comparison.
 void BM_PreviewUpdateLatency(benchmark::State &state)
+{
+    const qsizetype size = state.range(0);
+    const bool incremental = state.range(1) != 0;
+    const QString base = makeDocument(size);
+    auto view = openPreview(base, incremental);
+    if (!swapLaidOut(*view)) {
+        state.SkipWithError("preview never became ready");
+        return;
+    }
+    // One untimed edit first: the first page may still be painting.
+    view->setMarkdown(typedInMiddle(base, 1));
+    if (!swapLaidOut(*view)) {
+        state.SkipWithError("first update did not finish");
+        return;
+    }
+    std::vector<double> uiMs, swapMs, laidOutMs;
+    double drawn = 0;
+    int n = 0;
+    for (auto _ : state) {
+        const QString text = typedInMiddle(base, n);
+        QElapsedTimer t;
+        t.start();
+        view->setMarkdown(text);
+        uiMs.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!waitFor([&] { return settled(*view); })) {
+            state.SkipWithError("update did not finish");
+            return;
+        }
+        state.SetIterationTime(double(t.nsecsElapsed()) / 1e9);
+        swapMs.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!swapLaidOut(*view)) {
+            state.SkipWithError("layout did not finish");
+            return;
+        }
+        laidOutMs.push_back(double(t.nsecsElapsed()) / 1e6);
+        drawn += view->controller().lastDrawnBlocks();
+        ++n;
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    state.counters["doc_KB"] = double(base.toUtf8().size()) / 1024.0;
+    state.counters["ui_ms"] = median(uiMs);
+    state.counters["swap_ms_median"] = median(swapMs);
+    state.counters["laid_out_ms"] = median(laidOutMs);
+    state.counters["blocks_drawn_per_update"] = n ? drawn / n : 0;
+    state.SetLabel(incremental ? "keystroke: text set -> patch finished"
+                               : "keystroke: text set -> whole body swapped");
+}
+BENCHMARK(BM_PreviewUpdateLatency)
+    ->Args({10 * 1024, 1})
+    ->Args({100 * 1024, 1})
+    ->Args({1024 * 1024, 1})
+    ->Args({100 * 1024, 0})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+// A new text everywhere (another document's worth of changes): every block is drawn.
+void BM_PreviewReplaceText(benchmark::State &state)
 {
     const qsizetype size = state.range(0);
     const QString a = makeDocument(size, 0);
     const QString b = makeDocument(size, 1);
     auto view = openPreview(a);
-    if (!waitFor([&] { return settled(*view); })) {
+    if (!swapLaidOut(*view)) {
         state.SkipWithError("preview never became ready");
         return;
     }
-    double uiMs = 0;
     int n = 0;
+    double drawn = 0;
     for (auto _ : state) {
         QElapsedTimer t;
         t.start();
         view->setMarkdown(n % 2 ? a : b);
-        const double ui = double(t.nsecsElapsed()) / 1e6;
-        if (!waitFor([&] { return settled(*view); })) {
-            state.SkipWithError("swap did not finish");
+        if (!swapLaidOut(*view)) {
+            state.SkipWithError("update did not finish");
             return;
         }
         state.SetIterationTime(double(t.nsecsElapsed()) / 1e9);
-        uiMs += ui;
+        drawn += view->controller().lastDrawnBlocks();
         ++n;
     }
-    state.counters["doc_KB"] = double(a.toUtf8().size()) / 1024.0;
-    state.counters["ui_ms_per_update"] = n ? uiMs / n : 0;
-    state.SetLabel("text set -> swap finished (incl. highlight.js, KaTeX)");
+    state.counters["blocks_drawn_per_update"] = n ? drawn / n : 0;
+    state.SetLabel("every block changed");
 }
-BENCHMARK(BM_PreviewUpdateLatency)
-    ->Arg(10 * 1024)
+BENCHMARK(BM_PreviewReplaceText)
     ->Arg(100 * 1024)
-    ->Arg(1024 * 1024)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
+    ->Iterations(2);
 
-// 100 edits arriving 10 ms apart: swaps sent, the longest UI-thread stall per edit, and the time
-// from the last edit until the page shows it.
+// 100 edits arriving 10 ms apart, typed into the middle: updates sent, blocks drawn, the longest
+// UI-thread stall per edit, and the time from the last edit until the page shows it laid out.
 void BM_PreviewTypingBurst(benchmark::State &state)
 {
     const qsizetype size = state.range(0);
     const QString base = makeDocument(size);
     auto view = openPreview(base);
-    if (!waitFor([&] { return settled(*view); })) {
+    if (!swapLaidOut(*view)) {
         state.SkipWithError("preview never became ready");
         return;
     }
-    double swaps = 0, maxUiMs = 0, catchUpMs = 0;
+    double swaps = 0, drawn = 0, maxUiMs = 0, catchUpMs = 0;
     int rounds = 0;
+    const qsizetype at = typedInMiddle(base, 0).indexOf(u'y', base.size() / 2);
     for (auto _ : state) {
         const int before = view->controller().swapCount();
+        const qint64 drawnBefore = view->controller().drawnBlocks();
         QString text = base;
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < 100; ++i) {
-            text += QChar(u'a' + i % 26);
+            text.insert(at + i, QChar(u'a' + i % 26));
             QElapsedTimer ui;
             ui.start();
             view->setMarkdown(text);
@@ -149,20 +249,22 @@ void BM_PreviewTypingBurst(benchmark::State &state)
         }
         QElapsedTimer tail;
         tail.start();
-        if (!waitFor([&] { return settled(*view); })) {
+        if (!swapLaidOut(*view)) {
             state.SkipWithError("preview did not catch up");
             return;
         }
         catchUpMs += double(tail.nsecsElapsed()) / 1e6;
         swaps += view->controller().swapCount() - before;
+        drawn += double(view->controller().drawnBlocks() - drawnBefore);
         ++rounds;
     }
     state.counters["edits"] = 100;
-    state.counters["swaps"] = rounds ? swaps / rounds : 0;
+    state.counters["updates"] = rounds ? swaps / rounds : 0;
+    state.counters["blocks_drawn"] = rounds ? drawn / rounds : 0;
     state.counters["max_ui_ms_per_edit"] = maxUiMs;
     state.counters["catch_up_ms"] = rounds ? catchUpMs / rounds : 0;
     state.counters["doc_KB"] = double(base.toUtf8().size()) / 1024.0;
-    state.SetLabel("at most one swap in flight; the rest coalesced");
+    state.SetLabel("at most one update in flight; the rest coalesced");
 }
 BENCHMARK(BM_PreviewTypingBurst)
     ->Arg(10 * 1024)

@@ -2,21 +2,12 @@
 
 #include "core/ai/AIReplyStream.h"
 
+#include "platform/Graphemes.h"
 #include "platform/L10n.h"
 
 #include <QNetworkReply>
-#include <QTextBoundaryFinder>
 
 namespace {
-
-int graphemeCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
 
 bool isRedirectStatus(int status)
 {
@@ -181,7 +172,7 @@ bool AIHttpExchange::takeRefusalLine(const QByteArray &line)
 {
     m_refusalText += QString::fromUtf8(line);
     if (m_refusalText.size() > refusalTextLimit
-        && graphemeCount(m_refusalText) > refusalTextLimit) {
+        && graphemes::countClusters(m_refusalText) > refusalTextLimit) {
         completeRefusal();
         return false;
     }

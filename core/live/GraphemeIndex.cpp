@@ -1,6 +1,6 @@
 #include "core/live/GraphemeIndex.h"
 
-#include "core/live/Graphemes.h"
+#include "platform/Graphemes.h"
 
 #include <algorithm>
 

@@ -1,6 +1,7 @@
 #include "core/live/LiveSyncMessage.h"
 
 #include "core/live/JsonFields.h"
+#include "platform/Text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,6 +23,23 @@ constexpr std::array<std::pair<LiveMessageType, const char16_t *>, 7> typeNames 
     {LiveMessageType::Ping, u"ping"},
     {LiveMessageType::Pong, u"pong"},
 }};
+
+// A "\ud800" escape without its partner decodes into a string that is no Unicode text; such a
+// frame is as malformed as one with a value of the wrong type.
+bool hasOnlyWellFormedText(const LiveSyncMessage &m)
+{
+    const auto wellFormed
+        = [](const std::optional<QString> &s) { return !s || isWellFormedUtf16(*s); };
+    if (!wellFormed(m.file) || !wellFormed(m.device) || !wellFormed(m.text))
+        return false;
+    if (m.ops) {
+        for (const EditOp &op : *m.ops) {
+            if (!wellFormed(op.text))
+                return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -190,5 +208,7 @@ std::optional<LiveSyncMessage> LiveSyncMessage::fromJson(const QJsonObject &obje
         }
         m.ops = std::move(ops);
     }
+    if (!hasOnlyWellFormedText(m))
+        return std::nullopt;
     return m;
 }

@@ -1,8 +1,8 @@
 #include "core/live/TextDiff.h"
 
 #include "core/live/GraphemeIndex.h"
-#include "core/live/Graphemes.h"
 #include "core/live/LiveLog.h"
+#include "platform/Graphemes.h"
 
 #include <cstring>
 #include <limits>

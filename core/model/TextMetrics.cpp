@@ -1,6 +1,6 @@
 #include "core/model/TextMetrics.h"
 
-#include <QTextBoundaryFinder>
+#include "platform/Graphemes.h"
 
 #include <algorithm>
 
@@ -20,17 +20,11 @@ bool isSeparatorAt(const QString &text, qsizetype index)
 // Calls visit(start, end, isSeparator) for every cluster of the text.
 template<typename Visit> void forEachCluster(const QString &text, Visit &&visit)
 {
-    if (text.isEmpty())
-        return;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = finder.toNextBoundary();
-        if (end <= start)
-            end = text.size();
+    graphemes::forEachBoundary(text, 0, text.size(), [&](qsizetype end) {
         visit(start, end, isSeparatorAt(text, start));
         start = end;
-    }
+    });
 }
 
 } // namespace
@@ -69,9 +63,7 @@ qsizetype wordCount(const QString &text)
 
 qsizetype characterCount(const QString &text)
 {
-    qsizetype count = 0;
-    forEachCluster(text, [&](qsizetype, qsizetype, bool) { ++count; });
-    return count;
+    return graphemes::countClusters(text);
 }
 
 QString readingTime(qsizetype wordCount)

@@ -170,6 +170,8 @@ TEST_F(DocumentRoutes, insertCountsLinesAndCharacters)
         {"ab\n", {{"line", 2}}, "ab\nX"},
         {"e\u0301x", {{"column", 1}}, "e\u0301Xx"},
         {"🇩🇪x", {{"column", 1}}, "🇩🇪Xx"},
+        {"😀🇩🇪x", {{"column", 2}}, "😀🇩🇪Xx"},
+        {"क\r\nनमस्ते", {{"line", 1}, {"column", 3}}, "क\r\nनमस्तेX"},
         {"ab\ncd", {{"line", -3}, {"column", -1}}, "Xab\ncd"},
         {"ab\ncd", {{"line", 1e12}, {"column", 1e12}}, "ab\ncdX"},
         {"ab\ncd", {{"line", "1"}, {"column", 1.5}}, "Xab\ncd"},
@@ -187,6 +189,8 @@ TEST_F(DocumentRoutes, insertCountsLinesAndCharacters)
     }
     workspace->setText("ab");
     EXPECT_EQ(insert("😀").value("length").toInt(), 3);
+    workspace->setText("");
+    EXPECT_EQ(insert("नमस्ते 🙏").value("length").toInt(), 5);
 }
 
 TEST_F(DocumentRoutes, replacePlainAndRegex)
@@ -210,14 +214,59 @@ TEST_F(DocumentRoutes, replacePlainAndRegex)
     replace("x*", "-", true);
     EXPECT_EQ(workspace->text(), "-a-b-c-");
     workspace->setText("price 5");
-    replace("(\\d)", "\\$$1$x$10", true);
-    EXPECT_EQ(workspace->text(), "price $5$x50");
+    replace("(?<digit>\\d)", "\\$$1${digit}$10", true);
+    EXPECT_EQ(workspace->text(), "price $5550");
+    // A template naming a group that does not exist changes nothing.
+    EXPECT_EQ(replace("(\\d)", "$x", true).value("replacements").toInt(), 0);
+    EXPECT_EQ(replace("(\\d)", "$2", true).value("replacements").toInt(), 0);
+    EXPECT_EQ(workspace->text(), "price $5550");
     workspace->setText("ab");
     replace("(a)|(z)", "[$2]", true);
     EXPECT_EQ(workspace->text(), "[]b");
     workspace->setText("grüße");
     replace("\\w+", "w", true); // Unicode-aware \w
     EXPECT_EQ(workspace->text(), "w");
+    // ICU's syntax: set operations and character names.
+    workspace->setText("hello");
+    replace("[[a-z]--[aeiou]]", "_", true);
+    EXPECT_EQ(workspace->text(), "_e__o");
+    replace("\\N{LATIN SMALL LETTER E}", "E", true);
+    EXPECT_EQ(workspace->text(), "_E__o");
+}
+
+TEST_F(DocumentRoutes, regexReplaceNeverSplitsACrLfLineEnd)
+{
+    const QString crlf = "a.\r\nb\r\n";
+    for (const char *pattern : {"$", "(?m)$", "\\B", "x*", "(?m)^"}) {
+        workspace->setText(crlf);
+        replace(pattern, "|", true);
+        EXPECT_FALSE(workspace->text().contains("\r|"))
+            << pattern << ' ' << qPrintable(workspace->text());
+    }
+    workspace->setText(crlf);
+    replace("(?m)$", "!", true);
+    EXPECT_EQ(workspace->text(), "a.!\r\nb!\r\n!");
+    workspace->setText(crlf);
+    replace(".", "x", true); // CR and LF are no characters of a line
+    EXPECT_EQ(workspace->text(), "xx\r\nx\r\n");
+}
+
+TEST_F(DocumentRoutes, unpairedSurrogateEscapesAreRefused)
+{
+    workspace->setText("ab");
+    workspace->setSavedText("ab");
+    const QByteArray bodies[] = {R"({"content":"a\ud800b"})", R"({"content":"a\udc00"})",
+                                 R"({"content":"ok","x":["\ud83d"]})"};
+    for (const QByteArray &body : bodies) {
+        const Reply r = request("POST", "/api/document/content", body);
+        EXPECT_EQ(r.status, 400) << body.constData();
+        EXPECT_TRUE(r.json().value("error").toString().contains("unpaired surrogate"));
+    }
+    EXPECT_EQ(workspace->text(), "ab");
+    // A proper pair in escapes is fine.
+    EXPECT_EQ(request("POST", "/api/document/content", R"({"content":"\ud83d\ude00"})").status,
+              200);
+    EXPECT_EQ(workspace->text(), "😀");
 }
 
 TEST_F(DocumentRoutes, searchPlainRegexAndLimits)

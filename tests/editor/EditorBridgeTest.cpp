@@ -122,6 +122,15 @@ TEST(EditorBridge, caretRestoreClampsAndIsClearedAfterTheUpdate)
     f.settle();
     EXPECT_EQ(f.selectionStart(), 4);
     EXPECT_EQ(f.view()->document()->characterAt(4), u'c');
+    // Nor inside a Character: between two regional indicators, or a base and its mark.
+    f.workspace.setText(QString::fromUtf8("x🇩🇪y"));
+    f.workspace.setRestoreCursorPosition(3);
+    f.settle();
+    EXPECT_EQ(f.selectionStart(), 1);
+    f.workspace.setText(QStringLiteral("ae\u0301b"));
+    f.workspace.setRestoreCursorPosition(2);
+    f.settle();
+    EXPECT_EQ(f.selectionStart(), 1);
     f.workspace.setText(QStringLiteral("neg"));
     f.workspace.setRestoreCursorPosition(-5);
     f.settle();
@@ -191,6 +200,46 @@ TEST(EditorBridge, visibleLineIsReportedProportionallyAndOnlyOnChange)
     small.editor->setOnVisibleLineChange([&](qint64) { reported = true; });
     small.view()->verticalScrollBar()->setValue(1);
     EXPECT_FALSE(reported);
+}
+
+TEST(EditorBridge, everyScrollReportsTheVisibleLineWhateverMovedIt)
+{
+    EditorFixture f(lines(400));
+    std::vector<qint64> reports;
+    f.editor->setOnVisibleLineChange([&](qint64 line) { reports.push_back(line); });
+    QScrollBar *bar = f.view()->verticalScrollBar();
+    f.view()->setFocus();
+    auto key = [&](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier, int times = 1) {
+        reports.clear();
+        for (int i = 0; i < times; ++i)
+            QTest::keyClick(f.view(), k, m);
+        f.settle();
+    };
+    auto expectCurrent = [&](const char *what) {
+        ASSERT_FALSE(reports.empty()) << what;
+        EXPECT_EQ(reports.back(), EditorController::visibleLine(bar->value(), bar->maximum(), 400))
+            << what;
+    };
+
+    key(Qt::Key_End, Qt::ControlModifier);
+    expectCurrent("Ctrl+End");
+    EXPECT_GT(reports.back(), 350);
+    key(Qt::Key_PageUp);
+    expectCurrent("Page Up");
+    key(Qt::Key_Home, Qt::ControlModifier);
+    expectCurrent("Ctrl+Home");
+    EXPECT_EQ(reports.back(), 1);
+    key(Qt::Key_Down, Qt::NoModifier, 60);
+    expectCurrent("60 x Down");
+    key(Qt::Key_PageDown);
+    expectCurrent("Page Down");
+    reports.clear();
+    f.view()->textCursor().insertText(QStringLiteral("x")); // typing that does not scroll
+    f.settle();
+    EXPECT_TRUE(reports.empty());
+    f.editor->setScrollToLine(200);
+    f.settle();
+    expectCurrent("programmatic");
 }
 
 TEST(EditorBridge, remoteEditsApplyInPlaceKeepingCaretSelectionAndScroll)

@@ -146,6 +146,10 @@ TEST(LiveSyncMessage, framesThatBreakTheFormatAreDroppedWhole)
         R"({"type":"edit","file":3})",
         R"({"type":"scroll","offset":"12"})",
         R"({"type":"sync","text":false})",
+        // Unpaired surrogate escapes are no text.
+        R"({"type":"sync","text":"a\ud800b"})",
+        R"({"type":"edit","ops":[{"op":"insert","pos":0,"text":"\udc00"}]})",
+        R"({"type":"select","file":"\ud83d.md"})",
     };
     for (const char *frame : bad)
         EXPECT_FALSE(decode(frame)) << frame;

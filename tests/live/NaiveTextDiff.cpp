@@ -1,19 +1,12 @@
 #include "NaiveTextDiff.h"
 
-#include <QTextBoundaryFinder>
+#include "support/IcuOracle.h"
 
 namespace naive {
 
 QStringList characters(const QString &text)
 {
-    QStringList result;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype from = 0;
-    for (qsizetype b = finder.toNextBoundary(); b > 0; b = finder.toNextBoundary()) {
-        result.append(text.mid(from, b - from));
-        from = b;
-    }
-    return result;
+    return oracle::characters(text);
 }
 
 static bool same(const QString &a, const QString &b)

@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-// The straightforward diff over whole texts, segmented in one piece: the reference that the
-// windowed diff must match exactly.
+// The straightforward diff over whole texts, segmented in one piece by ICU's iterator: the
+// reference that the windowed diff must match exactly.
 namespace naive {
 
 QStringList characters(const QString &text);

@@ -3,6 +3,7 @@
 #include "core/model/HistoryEntry.h"
 #include "core/model/TextMetrics.h"
 #include "platform/L10n.h"
+#include "support/IcuOracle.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -198,6 +199,28 @@ TEST(TextMetrics, charactersAreGraphemeClusters)
     EXPECT_EQ(
         TextMetrics::characterCount(QStringLiteral("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7")), 2);
     EXPECT_EQ(TextMetrics::characterCount(QStringLiteral("a\u2028b")), 3);
+    EXPECT_EQ(TextMetrics::characterCount(QStringLiteral("\u0915\r\n")), 2);
+    EXPECT_EQ(TextMetrics::characterCount(
+                  QStringLiteral("\u0928\u092E\u0938\u094D\u0924\u0947 \U0001F64F")),
+              5);
+}
+
+TEST(TextMetrics, countsFollowIcuOnRandomTexts)
+{
+    std::mt19937 rng(11);
+    for (int n = 0; n < 3000; ++n) {
+        const QString text = oracle::randomText(rng, 20);
+        const QStringList characters = oracle::characters(text);
+        qsizetype words = 0;
+        bool inWord = false;
+        for (const QString &c : characters) {
+            const bool separator = QChar::isSpace(c.toUcs4().value(0));
+            words += !separator && !inWord;
+            inWord = !separator;
+        }
+        ASSERT_EQ(TextMetrics::characterCount(text), characters.size()) << text.toStdString();
+        ASSERT_EQ(TextMetrics::wordCount(text), words) << text.toStdString();
+    }
 }
 
 TEST(TextMetrics, readingTimeIsWholeMinutesAtTwoHundredWordsAndAtLeastOne)

@@ -7,11 +7,15 @@
 #include "core/markdown/MarkdownParser.h"
 #include "platform/Log.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QWebEngineView>
 
 #include <gtest/gtest.h>
 
@@ -188,6 +192,50 @@ TEST_F(PDFExport, twoExportsRunSideBySide)
     ASSERT_TRUE(testsupport::waitUntil([&] { return !a && !b; }, 60s));
     EXPECT_TRUE(testsupport::readFile(path(QStringLiteral("a.pdf"))).startsWith("%PDF-"));
     EXPECT_TRUE(testsupport::readFile(path(QStringLiteral("b.pdf"))).startsWith("%PDF-"));
+}
+
+TEST_F(PDFExport, theSavePanelBelongsToTheMainWindowAndOutlivesTheExportView)
+{
+    QMainWindow window;
+    window.show();
+    ExportEnvironment env = environment();
+    env.chooseFile = ExportEnvironment::standard().chooseFile;
+    auto panel = [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
+                return QPointer<QFileDialog>(d);
+        return QPointer<QFileDialog>();
+    };
+    auto exportUpToThePanel = [&](const QString &markdown) {
+        QPointer<PDFDelegate> delegate = Export::exportPDF(markdown, env);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !timers.isEmpty(); }, 60s));
+        // Under a window manager the hidden export view can be the active window by now.
+        QPointer<QWebEngineView> exportView = delegate->retainedWebView;
+        QApplication::setActiveWindow(exportView);
+        timers.takeFirst()();
+        EXPECT_TRUE(
+            testsupport::waitUntil([&] { return !delegate && !exportView && panel(); }, 60s));
+        QPointer<QFileDialog> dialog = panel();
+        EXPECT_TRUE(dialog);
+        if (dialog)
+            EXPECT_EQ(dialog->parentWidget(), &window);
+        return dialog;
+    };
+
+    LogCapture log;
+    QPointer<QFileDialog> dialog = exportUpToThePanel(QStringLiteral("# Saved"));
+    ASSERT_TRUE(dialog);
+    dialog->setDirectory(dir.path()); // and the proposed name
+    QMetaObject::invokeMethod(dialog, "accept");
+    EXPECT_TRUE(testsupport::readFile(path(QStringLiteral("export.pdf"))).startsWith("%PDF-"));
+
+    dialog = exportUpToThePanel(QStringLiteral("# Dropped"));
+    ASSERT_TRUE(dialog);
+    dialog->setDirectory(dir.path());
+    dialog->selectFile(QStringLiteral("other.pdf"));
+    dialog->reject();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {QStringLiteral("export.pdf")});
+    EXPECT_TRUE(log.lines().isEmpty()); // a cancelled panel is no failure
 }
 
 TEST_F(PDFExport, aFailedPrintIsLoggedAndShowsNoPanel)

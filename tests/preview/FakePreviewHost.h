@@ -19,10 +19,12 @@ struct FakePreviewHost : PreviewHost
 
     QStringList pages;
     QStringList fallbackPages;
+    QStringList notices;
     std::vector<Call> calls;
 
     void loadPage(const QString &html) override { pages << html; }
     void loadFallbackPage(const QString &html) override { fallbackPages << html; }
+    void showNotice(const QString &text) override { notices << text; }
     void runScript(const QString &script) override { calls.push_back({script, {}}); }
     void runScript(const QString &script, std::function<void(const QVariant &)> done) override
     {

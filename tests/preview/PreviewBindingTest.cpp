@@ -9,6 +9,8 @@
 #include "Velto/preview/PreviewView.h"
 #include "platform/Defaults.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -29,7 +31,7 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
     WorkspaceState::Services services;
     services.defaults = &defaults;
     WorkspaceState workspace(services);
-    workspace.setText(QStringLiteral("# First"));
+    workspace.setText(QStringLiteral("# First\n\n```cpp\nint x = 1;\n```\n"));
 
     auto view = std::make_unique<PreviewView>(workspace, settings);
     EXPECT_EQ(DebugServer::shared().webView(), view.get());
@@ -44,9 +46,36 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
               QStringLiteral("First"));
     EXPECT_EQ(js(QStringLiteral("document.body.style.maxWidth")).toString(),
               QStringLiteral("none"));
-    EXPECT_EQ(
-        js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
-        EditorTheme::night().previewExtraCSS);
+    EXPECT_TRUE(js(QStringLiteral("document.getElementById('theme-override').textContent"))
+                    .toString()
+                    .startsWith(EditorTheme::night().previewExtraCSS));
+    // The night page is dark, and so is its highlighted code: no white boxes.
+    const QString codeBackground
+        = js(QStringLiteral(
+                 "getComputedStyle(document.querySelector('code.hljs')).backgroundColor"))
+              .toString();
+    EXPECT_NE(codeBackground, QStringLiteral("rgb(255, 255, 255)"));
+    EXPECT_EQ(js(QStringLiteral("getComputedStyle(document.querySelector('.hljs-type'))"
+                                ".color"))
+                  .toString(),
+              QStringLiteral("rgb(255, 123, 114)")); // the dark style's keyword colour
+    EXPECT_EQ(js(QStringLiteral("mermaid.mermaidAPI.getConfig().theme")).toString(),
+              QStringLiteral("dark"));
+    // A light theme keeps its style as it is, and the scheme's code style.
+    const PreviewController::Style sepia = PreviewView::styleFor(EditorTheme::sepia(), false);
+    EXPECT_EQ(sepia.extraCSS, EditorTheme::sepia().previewExtraCSS);
+    EXPECT_FALSE(sepia.darkPage);
+    // The standard theme follows the appearance.
+    EXPECT_FALSE(PreviewView::styleFor(EditorTheme::standard(), false).darkPage);
+    const QPalette light = QGuiApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    QGuiApplication::setPalette(dark);
+    const PreviewController::Style standardDark
+        = PreviewView::styleFor(EditorTheme::standard(), false);
+    QGuiApplication::setPalette(light);
+    EXPECT_TRUE(standardDark.darkPage);
+    EXPECT_TRUE(standardDark.extraCSS.contains(QStringLiteral(":root{color-scheme:dark;}")));
 
     // A theme switch alone leaves the page; the next edit brings it.
     settings.setThemeID(QStringLiteral("sepia"));

@@ -2,6 +2,8 @@
 #include "QStringPrinter.h"
 
 #include "Velto/preview/PreviewScripts.h"
+#include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownParser.h"
 #include "platform/Log.h"
 
 #include <gtest/gtest.h>
@@ -135,7 +137,7 @@ TEST_F(PreviewControllerTest, aChangedTextCarriesWidthEscapedThemeStyleAndTheLin
     ASSERT_EQ(swaps().size(), 2);
     const QString swap = swaps().back();
     EXPECT_TRUE(swap.contains(QStringLiteral("maxWidth = 'none'")));
-    EXPECT_TRUE(swap.contains(QStringLiteral("ts.textContent = 'a::after{content:\\'x\\';}';\n")));
+    EXPECT_TRUE(swap.contains(QStringLiteral("veltoThemeCSS = \"a::after{content:'x';}\";\n")));
     EXPECT_TRUE(swap.endsWith(
         QStringLiteral("\nif(window._scrollToSourceLine) window._scrollToSourceLine(0);")));
     EXPECT_EQ(controller.lastScrolledLine(), 0);
@@ -243,6 +245,99 @@ TEST_F(PreviewControllerTest, completionsAfterTheControllerIsGoneAreIgnored)
     delete c;
     EXPECT_TRUE(otherHost.completeNext(QStringLiteral("velto-injected")));
     EXPECT_EQ(otherHost.calls.size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+struct PatchingControllerTest : PreviewControllerTest
+{
+    PreviewController patching {host, blockSources()};
+
+    PreviewController::Sources blockSources()
+    {
+        PreviewController::Sources s = sources();
+        s.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
+        s.renderBlocks
+            = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
+        return s;
+    }
+    void ready(PreviewController &c)
+    {
+        c.pageLoaded(true);
+        while (!c.jsReady())
+            ASSERT_TRUE(host.completeNext(QStringLiteral("velto-injected")));
+    }
+    QStringList patches() const { return host.scriptsContaining(QStringLiteral("__veltoPatched")); }
+};
+
+TEST_F(PatchingControllerTest, anEditSendsOnlyTheChangedBlockAndAStalePageGetsTheWholeBody)
+{
+    patching.start(QStringLiteral("one\n\ntwo\n\nthree"));
+    ready(patching);
+    ASSERT_EQ(swaps().size(), 1);
+    EXPECT_TRUE(swaps()[0].contains(QStringLiteral("c.length===3?")));
+    EXPECT_EQ(patching.lastDrawnBlocks(), 3);
+    host.completeNext();
+
+    patching.update(QStringLiteral("one\n\ntwo!\n\nthree"), 2);
+    ASSERT_EQ(patches().size(), 1);
+    const QString patch = patches()[0];
+    EXPECT_TRUE(
+        patch.contains(QStringLiteral("([[0,1,0],\"<p data-line=\\\"3\\\">two!</p>\",[2,1,0]]);")));
+    EXPECT_FALSE(patch.contains(QStringLiteral(">one<")));
+    EXPECT_TRUE(patch.contains(QStringLiteral("window._scrollToSourceLine(2);")));
+    EXPECT_EQ(patching.lastDrawnBlocks(), 1);
+    host.completeNext(QStringLiteral("ok:1"));
+    EXPECT_FALSE(patching.swapInFlight());
+    EXPECT_EQ(swaps().size(), 1);
+
+    // The page answers that it does not hold the blocks: the newest text goes out whole.
+    patching.update(QStringLiteral("one\n\ntwo!\n\nthree?"), 2);
+    patching.update(QStringLiteral("one\n\ntwo!\n\nthree??"), 4);
+    host.completeNext(QStringLiteral("stale"));
+    ASSERT_EQ(swaps().size(), 2);
+    EXPECT_TRUE(swaps().back().contains(QStringLiteral("three??")));
+    EXPECT_TRUE(swaps().back().endsWith(QStringLiteral("_scrollToSourceLine(4);")));
+    host.completeNext();
+    EXPECT_FALSE(patching.swapInFlight());
+}
+
+TEST_F(PatchingControllerTest, aDeadRendererReloadsOnceAndThenRestsWithANoticeUntilTheNextDocument)
+{
+    LogCapture log;
+    patching.start(QStringLiteral("big"));
+    ready(patching);
+    host.completeNext();
+    patching.update(QStringLiteral("bigger"), 0);
+
+    patching.rendererTerminated(QStringLiteral("crashed, exit code 9"));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("[Preview] The renderer process ended (crashed, exit code 9)")));
+    EXPECT_EQ(host.pages.last(), QStringLiteral("PAGE:bigger"));
+    EXPECT_FALSE(patching.jsReady());
+    EXPECT_FALSE(patching.swapInFlight());
+    const size_t before = host.calls.size();
+    ready(patching); // the libraries go in again
+    EXPECT_EQ(host.calls.size(), before + 4); // two libraries, set-up, the first swap
+    EXPECT_TRUE(host.calls.back().script.contains(QStringLiteral("bigger")));
+    EXPECT_TRUE(host.calls.back().script.contains(QStringLiteral("c.length===1?")));
+
+    patching.rendererTerminated(QStringLiteral("killed, exit code 9"));
+    ASSERT_EQ(host.notices.size(), 1);
+    EXPECT_TRUE(host.notices[0].contains(QStringLiteral("zu groß")));
+    EXPECT_TRUE(patching.showsNotice());
+    const int pages = int(host.pages.size());
+    const size_t calls = host.calls.size();
+    patching.update(QStringLiteral("biggest"), 3);
+    patching.pageLoaded(true); // the notice page
+    EXPECT_EQ(host.calls.size(), calls);
+
+    patching.documentChanged();
+    EXPECT_FALSE(patching.showsNotice());
+    ASSERT_EQ(host.pages.size(), pages + 1);
+    EXPECT_EQ(host.pages.last(), QStringLiteral("PAGE:biggest"));
 }
 
 } // namespace

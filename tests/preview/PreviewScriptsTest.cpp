@@ -23,7 +23,7 @@ TEST(PreviewScripts, jsonStringLiteralEscapesWhatAScriptCannotHoldLiterally)
 TEST(PreviewScripts, theRedrawRunsHighlightingMathematicsAndDiagramsInThisOrder)
 {
     const QString redraw = redrawPiece();
-    ASSERT_TRUE(redraw.startsWith(QStringLiteral("';\n")));
+    ASSERT_TRUE(redraw.startsWith(QStringLiteral(";\nif(ts.textContent!==veltoThemeCSS)")));
     const qsizetype hljs = redraw.indexOf(QStringLiteral("hljs.highlightAll()"));
     const qsizetype math = redraw.indexOf(QStringLiteral("renderMathInElement(document.body"));
     const qsizetype containers = redraw.indexOf(QStringLiteral("code.language-mermaid"));

@@ -75,8 +75,13 @@ TEST_F(PreviewWebTest, thePageDefinesTheLibrariesAndServesFromItsOwnScheme)
 
 TEST_F(PreviewWebTest, theFirstDocumentIsRenderedWithThemeAndWidthBeforeAnyKeystroke)
 {
-    style = {true, QStringLiteral("body{color:rgb(1, 2, 3);}")};
+    // Apostrophes, backslashes and line breaks (a style sheet file has them) arrive intact.
+    const QString css = QStringLiteral("body{color:rgb(1, 2, 3);}\na::after{content:'\\'}");
+    style = {true, css};
     open(mixedDocument);
+    EXPECT_EQ(
+        js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
+        css);
     EXPECT_GT(count(QStringLiteral(".katex")), 0);
     EXPECT_GT(count(QStringLiteral("code.hljs")), 0);
     EXPECT_EQ(js(QStringLiteral("document.body.style.maxWidth")).toString(),
@@ -141,6 +146,11 @@ TEST_F(PreviewWebTest, scrollToSourceLinePicksTheFirstElementWithTheLargestLineN
     EXPECT_EQ(hit(6), QStringLiteral("LI:6:start")); // the item, not the paragraph inside it
     EXPECT_EQ(hit(7), QStringLiteral("LI:6:start"));
     EXPECT_EQ(hit(100), QStringLiteral("P:8:start"));
+    // The same without the page's record of its blocks (a body from raw HTML).
+    js(QStringLiteral("window.__veltoBlocks = null"));
+    EXPECT_EQ(hit(6), QStringLiteral("LI:6:start"));
+    EXPECT_EQ(hit(4), QStringLiteral("P:3:start"));
+    EXPECT_EQ(hit(0), QString());
 }
 
 TEST_F(PreviewWebTest, theEditorsLineScrollsTheSwappedPage)

@@ -52,6 +52,7 @@ PreviewController::Sources sources(const PreviewController::Style *style,
     PreviewController::Sources s;
     s.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
     s.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
+    s.renderBlocks = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
     const QStringList libs = libraries(without);
     s.previewScripts = [libs] { return libs; };
     s.style = [style] { return style ? *style : PreviewController::Style(); };

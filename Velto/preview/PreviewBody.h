@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class MarkdownDocument;
+
+// The preview body as its top-level blocks, so an update can keep the blocks the page already
+// shows (with their highlighted code, mathematics and diagrams) and send only the others.
+//
+// Blocks are matched by their HTML with every source line made relative to the block's first
+// line: a paragraph that only moved down because a line was added above it matches, and the page
+// shifts its line attributes instead of redrawing it.
+struct PreviewBlock
+{
+    std::string html; // exactly what the body renderer writes for the block
+    std::string key; // the HTML with line attributes relative to `line`
+    int line = 0; // the first line attribute in the block; 0 when it has none
+};
+
+struct PreviewBody
+{
+    std::vector<PreviewBlock> blocks;
+    // Raw HTML from the document can leave elements open that swallow later blocks, or carry text
+    // that looks like a line attribute; such a body is only ever swapped whole.
+    bool patchable = true;
+
+    static PreviewBody render(const MarkdownDocument &document);
+    QString html() const; // the whole body, identical to MarkdownParser::renderBody
+};
+
+// What the page shows of a block, as far as matching needs it.
+struct ShownBlock
+{
+    std::string key;
+    int line = 0;
+};
+
+// One step of turning the shown blocks into new ones, in the new order: either a run of shown
+// blocks kept (their lines shifted by `delta`) or one new block inserted.
+struct PreviewPatchOp
+{
+    bool keep = false;
+    int from = 0; // keep: first shown block
+    int count = 0; // keep: number of consecutive shown blocks
+    int delta = 0; // keep: added to every line attribute inside
+    int block = 0; // insert: index into the new blocks
+};
+
+std::vector<PreviewPatchOp> diffBlocks(const std::vector<ShownBlock> &shown,
+                                       const std::vector<PreviewBlock> &blocks);

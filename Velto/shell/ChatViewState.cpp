@@ -1,0 +1,12 @@
+#include "Velto/shell/ChatViewState.h"
+
+ChatViewState::ChatViewState(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void ChatViewState::setPendingAction(std::optional<PendingAIAction> action)
+{
+    m_pendingAction = std::move(action);
+    emit pendingActionChanged();
+}

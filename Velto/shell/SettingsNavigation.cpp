@@ -1,0 +1,37 @@
+#include "Velto/shell/SettingsNavigation.h"
+
+QString SettingsTabs::toString(SettingsTab tab)
+{
+    switch (tab) {
+    case SettingsTab::editor:
+        return QStringLiteral("editor");
+    case SettingsTab::design:
+        return QStringLiteral("design");
+    case SettingsTab::ai:
+        return QStringLiteral("ai");
+    case SettingsTab::api:
+        return QStringLiteral("api");
+    case SettingsTab::sync:
+        return QStringLiteral("sync");
+    }
+    return {};
+}
+
+SettingsNavigation &SettingsNavigation::shared()
+{
+    static SettingsNavigation *instance = new SettingsNavigation;
+    return *instance;
+}
+
+SettingsNavigation::SettingsNavigation(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void SettingsNavigation::setSelectedTab(SettingsTab tab)
+{
+    if (m_selectedTab == tab)
+        return;
+    m_selectedTab = tab;
+    emit selectedTabChanged();
+}

@@ -1,0 +1,179 @@
+#include "Velto/shell/StatusBarView.h"
+
+#include "Velto/model/WorkspaceState.h"
+#include "Velto/shell/ShellStyle.h"
+#include "Velto/sync/MacSyncAdapter.h"
+#include "core/model/TextMetrics.h"
+#include "core/sync/SyncState.h"
+#include "platform/L10n.h"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace ShellStyle;
+
+struct StatusBarView::Counts
+{
+    qsizetype words = 0;
+    qsizetype chars = 0;
+};
+
+namespace {
+
+StatusBarView::Counts countText(const QString &text)
+{
+    return {TextMetrics::wordCount(text), TextMetrics::characterCount(text)};
+}
+
+class Dot : public QWidget
+{
+public:
+    explicit Dot(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedSize(6, 6);
+    }
+    QColor color = Colors::gray;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(rect());
+    }
+};
+
+} // namespace
+
+StatusBarView::StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdapter,
+                             QWidget *parent)
+    : QWidget(parent)
+    , m_workspace(workspace)
+    , m_syncState(syncAdapter.state())
+{
+    setAutoFillBackground(false);
+    setFont(ShellStyle::font(TextStyle::caption));
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, foreground(Foreground::secondary, pal));
+    setPalette(pal);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(12, 4, 12, 4);
+    layout->setSpacing(16);
+    m_words = new QLabel(this);
+    m_chars = new QLabel(this);
+    m_readingTime = new QLabel(this);
+    layout->addWidget(m_words);
+    layout->addWidget(m_chars);
+    layout->addWidget(m_readingTime);
+    layout->addStretch(1);
+
+    m_syncIndicator = new QWidget(this);
+    auto *syncLayout = new QHBoxLayout(m_syncIndicator);
+    syncLayout->setContentsMargins(0, 0, 0, 0);
+    syncLayout->setSpacing(4);
+    m_syncDot = new Dot(m_syncIndicator);
+    auto *syncText = new QLabel(L10n::text(QStringLiteral("Sync")), m_syncIndicator);
+    syncText->setFont(ShellStyle::font(TextStyle::caption2));
+    QPalette tertiary = syncText->palette();
+    tertiary.setColor(QPalette::WindowText, foreground(Foreground::tertiary, palette()));
+    syncText->setPalette(tertiary);
+    syncLayout->addWidget(m_syncDot, 0, Qt::AlignVCenter);
+    syncLayout->addWidget(syncText);
+    layout->addWidget(m_syncIndicator);
+
+    m_fileName = new QLabel(this);
+    layout->addWidget(m_fileName);
+
+    connect(&workspace, &WorkspaceState::textChanged, this, &StatusBarView::recount);
+    connect(&workspace, &WorkspaceState::selectedFileURLChanged, this,
+            &StatusBarView::refreshFileName);
+    connect(&m_syncState, &SyncState::isPairedChanged, this, &StatusBarView::refreshSync);
+    connect(&m_syncState, &SyncState::connectionStatusChanged, this, &StatusBarView::refreshSync);
+    recount();
+    refreshSync();
+    refreshFileName();
+}
+
+StatusBarView::~StatusBarView() = default;
+
+void StatusBarView::recount()
+{
+    ++m_countGeneration;
+    const QString &text = m_workspace.text();
+    if (text.size() <= synchronousCountLimit) {
+        showCounts(countText(text));
+        return;
+    }
+    // One count at a time: a text that changes while one runs is counted once it is done, so
+    // fast typing in a long document never piles up counts.
+    if (m_countRunning)
+        return;
+    m_countRunning = true;
+    const quint64 generation = m_countGeneration;
+    auto *watcher = new QFutureWatcher<Counts>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        m_countRunning = false;
+        if (generation == m_countGeneration)
+            showCounts(watcher->result());
+        else
+            recount();
+    });
+    watcher->setFuture(QtConcurrent::run([text] { return countText(text); }));
+}
+
+void StatusBarView::showCounts(const Counts &counts)
+{
+    m_words->setText(L10n::format(QStringLiteral("status.words"), {qint64(counts.words)}));
+    m_chars->setText(L10n::format(QStringLiteral("status.chars"), {qint64(counts.chars)}));
+    m_readingTime->setText(TextMetrics::readingTime(counts.words));
+}
+
+QColor StatusBarView::syncDotColor() const
+{
+    switch (m_syncState.connectionStatus().kind) {
+    case SyncState::ConnectionStatus::Kind::disconnected:
+    case SyncState::ConnectionStatus::Kind::pairing:
+        return Colors::gray;
+    case SyncState::ConnectionStatus::Kind::connecting:
+    case SyncState::ConnectionStatus::Kind::syncing:
+        return Colors::orange;
+    case SyncState::ConnectionStatus::Kind::connected:
+        return Colors::green;
+    case SyncState::ConnectionStatus::Kind::error:
+        return Colors::red;
+    }
+    return Colors::gray;
+}
+
+void StatusBarView::refreshSync()
+{
+    static_cast<Dot *>(m_syncDot)->color = syncDotColor();
+    m_syncDot->update();
+    m_syncIndicator->setVisible(m_syncState.isPaired());
+}
+
+void StatusBarView::refreshFileName()
+{
+    const auto url = m_workspace.selectedFileURL();
+    m_fileName->setVisible(url.has_value());
+    m_fileName->setText(url ? QFileInfo(url->path()).fileName() : QString());
+}
+
+void StatusBarView::paintEvent(QPaintEvent *event)
+{
+    // The bar's own background with a hairline above it.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    QColor line = palette().color(QPalette::Mid);
+    painter.fillRect(QRect(0, 0, width(), 1), line);
+    QWidget::paintEvent(event);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class MacSyncAdapter;
+class QLabel;
+class SyncState;
+class WorkspaceState;
+
+// The bar under the editor area: words, characters and reading time of the open document at the
+// leading edge; the sync indicator (while paired) and the open file's name at the trailing edge.
+// It has no actions and keeps nothing but what it shows.
+class StatusBarView : public QWidget
+{
+    Q_OBJECT
+public:
+    StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdapter,
+                  QWidget *parent = nullptr);
+    ~StatusBarView() override;
+
+    // Documents up to this many UTF-16 units are counted at once on every change; longer ones on
+    // a worker thread, so typing in a large document never waits for the count.
+    static constexpr qsizetype synchronousCountLimit = 64 * 1024;
+
+    QLabel *wordsLabel() const { return m_words; }
+    QLabel *charsLabel() const { return m_chars; }
+    QLabel *readingTimeLabel() const { return m_readingTime; }
+    QWidget *syncIndicator() const { return m_syncIndicator; }
+    QLabel *fileNameLabel() const { return m_fileName; }
+    // The colour of the sync dot for the current connection status.
+    QColor syncDotColor() const;
+
+    struct Counts;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void recount();
+    void showCounts(const Counts &counts);
+    void refreshSync();
+    void refreshFileName();
+
+    WorkspaceState &m_workspace;
+    SyncState &m_syncState;
+    QLabel *m_words;
+    QLabel *m_chars;
+    QLabel *m_readingTime;
+    QWidget *m_syncIndicator;
+    QWidget *m_syncDot;
+    QLabel *m_fileName;
+    quint64 m_countGeneration = 0;
+    bool m_countRunning = false;
+};

@@ -1,0 +1,83 @@
+#include "QStringPrinter.h"
+
+#include "Velto/preview/PreviewBody.h"
+#include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownParser.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+PreviewBody bodyOf(const QString &text)
+{
+    return PreviewBody::render(MarkdownDocument(text));
+}
+
+std::vector<ShownBlock> shown(const PreviewBody &body)
+{
+    std::vector<ShownBlock> out;
+    for (const PreviewBlock &block : body.blocks)
+        out.push_back({block.key, block.line});
+    return out;
+}
+
+// The operations in a compact form: "k<from>+<count>@<delta>" or "n<index>".
+std::string ops(const PreviewBody &before, const PreviewBody &after)
+{
+    std::string out;
+    for (const PreviewPatchOp &op : diffBlocks(shown(before), after.blocks)) {
+        std::ostringstream one;
+        if (op.keep)
+            one << 'k' << op.from << '+' << op.count << '@' << op.delta;
+        else
+            one << 'n' << op.block;
+        out += (out.empty() ? "" : " ") + one.str();
+    }
+    return out;
+}
+
+TEST(PreviewBody, blocksMakeUpExactlyTheRenderedBody)
+{
+    const QString text = QStringLiteral("# T\n\npara $x$\n\n- a\n- b\n\n  c\n\n```js\nx\n```\n\n"
+                                        "| a |\n|---|\n| 1 |\n\n[r]: /u\n");
+    const PreviewBody body = bodyOf(text);
+    EXPECT_EQ(body.html(), MarkdownParser::renderBody(text));
+    ASSERT_EQ(body.blocks.size(), 5u);
+    EXPECT_TRUE(body.patchable);
+    EXPECT_EQ(body.blocks[2].line, 5);
+    // Lines inside a block are relative to its first.
+    EXPECT_NE(body.blocks[2].key.find("data-line=\"0\""), std::string::npos);
+    EXPECT_NE(body.blocks[2].key.find("data-line=\"1\""), std::string::npos);
+    EXPECT_NE(body.blocks[2].key.find("data-line=\"3\""), std::string::npos);
+
+    EXPECT_FALSE(bodyOf(QStringLiteral("a <b>bold\n\nafter")).patchable);
+    EXPECT_FALSE(bodyOf(QStringLiteral("<div>\n\nx")).patchable);
+}
+
+TEST(PreviewBody, typingKeepsTheOtherBlocksAndALineBreakOnlyShiftsTheLaterOnes)
+{
+    const PreviewBody a = bodyOf(QStringLiteral("one\n\ntwo\n\nthree\n\nfour"));
+    EXPECT_EQ(ops(a, a), "k0+4@0");
+    EXPECT_EQ(ops(a, bodyOf(QStringLiteral("one\n\ntwX\n\nthree\n\nfour"))), "k0+1@0 n1 k2+2@0");
+    EXPECT_EQ(ops(a, bodyOf(QStringLiteral("one\n\ntwo\nmore\n\nthree\n\nfour"))),
+              "k0+1@0 n1 k2+2@1");
+    EXPECT_EQ(ops(a, bodyOf(QStringLiteral("\n\none\n\ntwo\n\nthree\n\nfour"))), "k0+4@2");
+    EXPECT_EQ(ops(a, bodyOf(QStringLiteral("one\n\nthree\n\nfour"))), "k0+1@0 k2+2@-2");
+}
+
+TEST(PreviewBody, movedAndRepeatedBlocksAreKeptWhereverTheyGo)
+{
+    const PreviewBody a = bodyOf(QStringLiteral("one\n\ntwo\n\nthree\n\nfour"));
+    EXPECT_EQ(ops(a, bodyOf(QStringLiteral("one\n\nthree\n\ntwo\n\nfour"))),
+              "k0+1@0 k2+1@-2 k1+1@2 k3+1@0");
+    EXPECT_EQ(ops(a, bodyOf(QStringLiteral("four\n\none\n\ntwo\n\nthree"))), "k3+1@-6 k0+3@2");
+    // Identical blocks: each shown one is used once.
+    const PreviewBody same = bodyOf(QStringLiteral("x\n\nx"));
+    EXPECT_EQ(ops(same, bodyOf(QStringLiteral("x\n\nx\n\nx"))), "k0+2@0 n2");
+    EXPECT_EQ(ops(a, bodyOf(QString())), "");
+    EXPECT_EQ(ops(bodyOf(QString()), a), "n0 n1 n2 n3");
+}
+
+} // namespace

@@ -1,0 +1,256 @@
+#include "QStringPrinter.h"
+#include "WebTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "Velto/preview/PreviewView.h"
+#include "platform/Log.h"
+
+#include <QWebEnginePage>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <random>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::unique_ptr<PreviewView> openView(const QString &markdown, bool incremental)
+{
+    auto view = std::make_unique<PreviewView>(markdown, webtest::sources());
+    view->controller().setIncremental(incremental);
+    view->resize(700, 600);
+    view->show();
+    return view;
+}
+
+bool settled(PreviewView &view, std::chrono::milliseconds timeout = 30s)
+{
+    return testsupport::waitUntil(
+        [&] { return view.controller().jsReady() && !view.controller().swapInFlight(); }, timeout);
+}
+
+// The body once Mermaid has drawn every diagram, with its generated ids made comparable.
+QString settledBody(PreviewView &view)
+{
+    const QString drawn
+        = QStringLiteral("Array.prototype.every.call(document.querySelectorAll('.mermaid'),"
+                         "function(e){return !!e.querySelector('svg');})"
+                         "&&!document.querySelector('[id^=\"dmermaid\"],[id^=\"imermaid\"]')");
+    if (!webtest::waitForTrue(view.page(), drawn, 30000))
+        return QStringLiteral("<diagrams never finished>");
+    // Mermaid keeps one invisible tooltip element of its own at the end of the body; it is not
+    // part of the document.
+    return webtest::evaluate(
+               view.page(),
+               QStringLiteral("(function(){var b=document.body.cloneNode(true);"
+                              "b.querySelectorAll(':scope > .mermaidTooltip').forEach("
+                              "function(e){e.remove();});"
+                              "return b.innerHTML.replace(/mermaid-\\d+/g,'mermaid-N');})()"))
+        .toString();
+}
+
+// Random documents and edits: prose with inline mathematics, display mathematics, code,
+// diagrams, lists, quotes and tables.
+struct DocumentModel
+{
+    std::mt19937 random;
+    QStringList blocks;
+
+    explicit DocumentModel(unsigned seed)
+        : random(seed)
+    {
+        for (int i = 0; i < 8; ++i)
+            blocks << makeBlock();
+    }
+    int below(int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(random)); }
+    QString word() { return QStringList {"alpha", "beta", "gamma", "x", "sum"}.at(below(5)); }
+    QString makeBlock()
+    {
+        const QString w = word();
+        switch (below(8)) {
+        case 0:
+            return QStringLiteral("Some %1 text with $%1_%2^2$ inline and **bold**.")
+                .arg(w)
+                .arg(below(9));
+        case 1:
+            return QStringLiteral("$$\n\\frac{%1}{%2}\n$$").arg(w).arg(below(9));
+        case 2:
+            return QStringLiteral("```cpp\nint %1 = %2; // %1\n```").arg(w).arg(below(99));
+        case 3:
+            return QStringLiteral("```mermaid\ngraph TD\n  A[%1]-->B[%2]\n```")
+                .arg(w)
+                .arg(below(9));
+        case 4:
+            return QStringLiteral("- %1 one\n- item `%2`\n  - nested $y$").arg(w).arg(below(9));
+        case 5:
+            return QStringLiteral("> quoted %1\n> more").arg(w);
+        case 6:
+            return QStringLiteral("| a | b |\n|---|---|\n| %1 | $z$ |").arg(w);
+        default:
+            return QStringLiteral("## Heading %1").arg(w);
+        }
+    }
+    QString text() const { return blocks.join(QStringLiteral("\n\n")) + u'\n'; }
+
+    // One edit as a person makes them; names it for failure messages.
+    QString edit()
+    {
+        const int at = below(int(blocks.size()));
+        QString &block = blocks[at];
+        switch (below(9)) {
+        case 0:
+        case 1: { // typing, possibly a line break or Markdown punctuation
+            if (block.startsWith(QStringLiteral("```mermaid")))
+                return edit();
+            const QString keys = QStringLiteral("ab $*_`\n#-");
+            block.insert(below(int(block.size()) + 1), keys.at(below(int(keys.size()))));
+            return QStringLiteral("type in %1").arg(at);
+        }
+        case 2:
+            if (blocks.size() > 2) {
+                blocks.removeAt(at);
+                return QStringLiteral("delete %1").arg(at);
+            }
+            [[fallthrough]];
+        case 3:
+            blocks.insert(at, makeBlock());
+            return QStringLiteral("insert at %1").arg(at);
+        case 4: {
+            const int to = below(int(blocks.size()));
+            blocks.move(at, to);
+            return QStringLiteral("move %1 to %2").arg(at).arg(to);
+        }
+        case 5:
+            blocks.insert(0, QStringLiteral("Intro %1\nsecond line").arg(word()));
+            return QStringLiteral("lines added at the top");
+        case 6:
+            if (block.contains(u'$')) {
+                block.replace(QStringLiteral("^2"), QStringLiteral("^3"));
+                block.replace(QStringLiteral("\\frac"), QStringLiteral("\\sqrt"));
+                return QStringLiteral("edit maths in %1").arg(at);
+            }
+            [[fallthrough]];
+        case 7:
+            if (block.startsWith(QStringLiteral("```mermaid"))) {
+                block = QStringLiteral("```mermaid\ngraph LR\n  C[%1]-->D\n```").arg(word());
+                return QStringLiteral("edit diagram %1").arg(at);
+            }
+            if (block.startsWith(QStringLiteral("```cpp"))) {
+                block.replace(QStringLiteral("int "), QStringLiteral("long "));
+                return QStringLiteral("edit code %1").arg(at);
+            }
+            [[fallthrough]];
+        default:
+            block = makeBlock();
+            return QStringLiteral("replace %1").arg(at);
+        }
+    }
+};
+
+TEST(PreviewPatch, afterEveryEditThePatchedPageEqualsAFullSwapAndRedraw)
+{
+    // A fixed seed keeps runs reproducible; VELTO_PATCH_SEED tries others.
+    const unsigned seed = qEnvironmentVariableIsSet("VELTO_PATCH_SEED")
+        ? unsigned(qEnvironmentVariableIntValue("VELTO_PATCH_SEED"))
+        : 20240517u;
+    DocumentModel model(seed);
+    auto patched = openView(model.text(), true);
+    auto full = openView(model.text(), false);
+    ASSERT_TRUE(settled(*patched, 60s) && settled(*full, 60s));
+
+    qint64 drawnPatched = 0, drawnFull = 0;
+    for (int step = 0; step < 60; ++step) {
+        const QString what = model.edit();
+        const QString text = model.text();
+        const qint64 beforePatched = patched->controller().drawnBlocks();
+        const qint64 beforeFull = full->controller().drawnBlocks();
+        patched->setMarkdown(text);
+        full->setMarkdown(text);
+        ASSERT_TRUE(settled(*patched) && settled(*full)) << what.toStdString();
+        drawnPatched += patched->controller().drawnBlocks() - beforePatched;
+        drawnFull += full->controller().drawnBlocks() - beforeFull;
+        const QString a = settledBody(*patched), b = settledBody(*full);
+        qsizetype at = 0;
+        while (at < a.size() && at < b.size() && a[at] == b[at])
+            ++at;
+        ASSERT_EQ(a.size(), b.size() == a.size() && at == a.size() ? a.size() : -1)
+            << "seed " << seed << ", step " << step << ": " << what.toStdString()
+            << "\npatched: " << a.mid(at - 200, 400).toStdString()
+            << "\nfull:    " << b.mid(at - 200, 400).toStdString() << "\ntext:\n"
+            << text.toStdString();
+    }
+    // Only what changed was drawn.
+    EXPECT_LT(drawnPatched * 3, drawnFull);
+}
+
+TEST(PreviewPatch, aPageThatLostItsBlocksGetsTheWholeBodyAndRawHTMLIsSwappedWhole)
+{
+    auto view = openView(QStringLiteral("one\n\ntwo $x$\n"), true);
+    ASSERT_TRUE(settled(*view, 60s));
+    webtest::evaluate(view->page(), QStringLiteral("window.__veltoBlocks = null"));
+    view->setMarkdown(QStringLiteral("one\n\ntwo $x$\n\nthree\n"));
+    ASSERT_TRUE(settled(*view));
+    EXPECT_EQ(webtest::evaluate(view->page(), QStringLiteral("document.body.innerText"))
+                  .toString()
+                  .simplified()
+                  .right(5),
+              QStringLiteral("three"));
+    EXPECT_EQ(view->controller().lastDrawnBlocks(), 3);
+
+    // An unclosed element in raw HTML swallows what follows it: such text is swapped whole.
+    view->setMarkdown(QStringLiteral("<div class=\"box\">\n\nin box\n\nafter\n"));
+    ASSERT_TRUE(settled(*view));
+    view->setMarkdown(QStringLiteral("<div class=\"box\">\n\nin box\n\nafter!\n"));
+    ASSERT_TRUE(settled(*view));
+    EXPECT_EQ(view->controller().lastDrawnBlocks(), 3);
+    EXPECT_EQ(webtest::evaluate(view->page(),
+                                QStringLiteral("document.querySelectorAll('div.box p').length"))
+                  .toInt(),
+              2);
+}
+
+TEST(PreviewPatch, aDeadRendererIsReplacedOnceThenTheNoticeShows)
+{
+    LogCapture log;
+    auto view = openView(QStringLiteral("# Doc\n\n$x$\n"), true);
+    ASSERT_TRUE(settled(*view, 60s));
+    view->setMarkdown(QStringLiteral("# Doc\n\n$x$ typed after\n"));
+    ASSERT_TRUE(settled(*view));
+
+    auto killRenderer = [&] {
+        const qint64 pid = view->page()->renderProcessPid();
+        ASSERT_GT(pid, 0);
+        ::kill(pid_t(pid), SIGKILL);
+    };
+    killRenderer();
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return log.contains(QStringLiteral("[Preview] The renderer process ended")); }, 20s));
+    ASSERT_TRUE(settled(*view, 60s));
+    EXPECT_TRUE(webtest::waitForTrue(
+        view->page(), QStringLiteral("document.body.innerText.indexOf('typed after') >= 0")));
+    EXPECT_EQ(webtest::evaluate(view->page(),
+                                QStringLiteral("document.querySelectorAll('.katex')"
+                                               ".length"))
+                  .toInt(),
+              1);
+
+    killRenderer();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view->controller().showsNotice(); }, 20s));
+    EXPECT_TRUE(webtest::waitForTrue(
+        view->page(), QStringLiteral("!!document.getElementById('velto-notice')"), 20000));
+    EXPECT_TRUE(webtest::evaluate(view->page(), QStringLiteral("document.body.innerText"))
+                    .toString()
+                    .contains(QStringLiteral("zu groß")));
+    // Edits wait quietly; another document brings the preview back.
+    view->setMarkdown(QStringLiteral("small"));
+    EXPECT_TRUE(view->controller().showsNotice());
+    view->controller().documentChanged();
+    ASSERT_TRUE(settled(*view, 60s));
+    EXPECT_TRUE(webtest::waitForTrue(view->page(),
+                                     QStringLiteral("document.body.innerText.trim() === 'small'")));
+}
+
+} // namespace

@@ -338,6 +338,13 @@ void HTMLRenderer::appendChildren(std::string &out, const MarkdownDocument &docu
     Renderer(out, &document, delimiters).run(document.root(), false);
 }
 
+void HTMLRenderer::append(std::string &out, const MarkdownDocument &document, MarkdownNode node,
+                          MathDelimiters delimiters)
+{
+    if (node)
+        Renderer(out, &document, delimiters).run(node, true);
+}
+
 void HTMLRenderer::append(std::string &out, MarkdownNode node)
 {
     if (node)

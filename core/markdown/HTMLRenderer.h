@@ -31,6 +31,9 @@ public:
     // The output of `node` itself (its element around its children).
     static QString render(MarkdownNode node);
     static void append(std::string &out, MarkdownNode node);
+    // The same for a node of a parsed document, with the document's lines and mathematics.
+    static void append(std::string &out, const MarkdownDocument &document, MarkdownNode node,
+                       MathDelimiters delimiters = MathDelimiters::Preview);
 
     // "&", "<", ">" and "\"" replaced by their entities; everything else unchanged.
     static QString escapeHTML(const QString &text);

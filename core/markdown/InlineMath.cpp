@@ -2,11 +2,12 @@
 
 #include "core/markdown/HTMLRenderer.h"
 #include "core/markdown/MarkdownDocument.h"
-#include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/SourceTextMap.h"
 
 #include <algorithm>
 #include <array>
+#include <cmark-gfm.h>
+
 #include <cstring>
 #include <optional>
 #include <span>
@@ -148,30 +149,37 @@ std::vector<Interval> barriers(const MarkdownDocument &document, MarkdownNode bl
         if (a && b && *a < *b)
             out.push_back({*a, *b});
     };
-    MarkdownWalker walker(block);
-    while (walker.next()) {
-        if (!walker.entering())
-            continue;
-        const MarkdownNode node = walker.node();
-        const MarkdownNodeKind kind = node.kind();
-        if (kind != MarkdownNodeKind::Code && kind != MarkdownNodeKind::HtmlInline
-            && kind != MarkdownNodeKind::Image && kind != MarkdownNodeKind::Link)
-            continue;
-        const auto range = document.sourceRange(node);
-        if (!range)
-            continue;
-        const auto first = firstRange(document, node.firstChild());
-        const auto last = lastRange(document, node.lastChild());
-        const auto lower = document.byteOffset(range->lower);
-        const bool autolink = lower && document.utf8().at(*lower) == '<';
-        if (kind == MarkdownNodeKind::Link && first && last && !autolink) {
-            add(range->lower, first->lower);
-            add(last->upper, range->upper);
-            continue; // the link text is a run of its own
+    // In document order, without recursion: the children of code, HTML and images are skipped.
+    cmark_node *root = block.raw();
+    cmark_node *node = cmark_node_first_child(root);
+    while (node) {
+        const cmark_node_type type = cmark_node_get_type(node);
+        bool descend = true;
+        if (type == CMARK_NODE_CODE || type == CMARK_NODE_HTML_INLINE || type == CMARK_NODE_IMAGE
+            || type == CMARK_NODE_LINK) {
+            const MarkdownNode n(node);
+            if (const auto range = document.sourceRange(n)) {
+                const auto first = firstRange(document, n.firstChild());
+                const auto last = lastRange(document, n.lastChild());
+                const auto lower = document.byteOffset(range->lower);
+                const bool autolink = lower && document.utf8().at(*lower) == '<';
+                if (type == CMARK_NODE_LINK && first && last && !autolink) {
+                    add(range->lower, first->lower); // the link text is a run of its own
+                    add(last->upper, range->upper);
+                } else {
+                    add(range->lower, range->upper);
+                    descend = false;
+                }
+            }
         }
-        add(range->lower, range->upper);
-        if (!node.isLeaf())
-            walker.skipChildren();
+        cmark_node *child = descend ? cmark_node_first_child(node) : nullptr;
+        if (child) {
+            node = child;
+            continue;
+        }
+        while (node != root && !cmark_node_next(node))
+            node = cmark_node_parent(node);
+        node = node == root ? nullptr : cmark_node_next(node);
     }
     std::sort(out.begin(), out.end(),
               [](const Interval &a, const Interval &b) { return a.start < b.start; });

@@ -1,5 +1,6 @@
 #include "core/markdown/SourcePositionRepair.h"
 
+#include "core/markdown/MarkdownNode.h"
 #include "core/markdown/RangeCorrections.h"
 #include "core/markdown/SourceTextMap.h"
 
@@ -11,20 +12,15 @@
 
 namespace {
 
-bool hasType(cmark_node *node, const char *type)
-{
-    const char *name = cmark_node_get_type_string(node);
-    return name && std::strcmp(name, type) == 0;
-}
-
 bool isTable(cmark_node *node)
 {
-    return hasType(node, "table");
+    return MarkdownNode(node).kind() == MarkdownNodeKind::Table;
 }
 
 bool isTableRow(cmark_node *node)
 {
-    return hasType(node, "table_header") || hasType(node, "table_row");
+    const MarkdownNodeKind kind = MarkdownNode(node).kind();
+    return kind == MarkdownNodeKind::TableHeaderRow || kind == MarkdownNodeKind::TableRow;
 }
 
 bool isLeaf(cmark_node_type type)
@@ -161,8 +157,7 @@ struct SourcePositionRepair::Walk
     int lastLine = 0;
     Frame frame;
     int line = 0; // line of the last position placed
-    cmark_node *lastLeaf = nullptr;
-    SourceRange lastLeafRange;
+    SourceRange lastLeafRange; // an autolink's address, which places it
     // After a line break, until a node shows where the parser's counting of the new line stands.
     bool pending = false;
     int pendingLine = 0;
@@ -417,7 +412,6 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
     }
     if (changed)
         m_store(node, range);
-    walk.lastLeaf = node;
     walk.lastLeafRange = range;
     walk.line = range.upper.line;
 }

@@ -1,5 +1,7 @@
 #include "platform/Defaults.h"
 
+#include "platform/JsonFields.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -142,10 +144,12 @@ std::optional<QString> Defaults::string(const QString &key) const
     if (v->isString())
         return v->toString();
     if (v->isDouble()) {
-        const double d = v->toDouble();
-        if (std::floor(d) == d && std::fabs(d) < 9.0e15)
-            return QString::number(v->toInteger());
-        return QString::number(d, 'g', QLocale::FloatingPointShortest);
+        // Whole numbers print as integers while a double holds every one of them exactly.
+        constexpr qint64 exactLimit = 9'000'000'000'000'000;
+        const std::optional<qint64> whole = jsonfields::exactInteger(*v);
+        if (whole && *whole > -exactLimit && *whole < exactLimit)
+            return QString::number(*whole);
+        return QString::number(v->toDouble(), 'g', QLocale::FloatingPointShortest);
     }
     return std::nullopt;
 }
@@ -172,9 +176,8 @@ qint64 Defaults::integer(const QString &key) const
     if (v->isBool())
         return v->toBool() ? 1 : 0;
     if (v->isDouble()) {
-        const qint64 i = v->toInteger(std::numeric_limits<qint64>::min());
-        if (i != std::numeric_limits<qint64>::min())
-            return i;
+        if (const std::optional<qint64> exact = jsonfields::exactInteger(*v))
+            return *exact;
         const double d = v->toDouble();
         if (!std::isfinite(d))
             return 0;

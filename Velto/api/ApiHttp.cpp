@@ -1,11 +1,12 @@
 #include "Velto/api/ApiHttp.h"
 
+#include "platform/JsonFields.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
 
 #include <climits>
-#include <cmath>
 
 ApiAnswer ApiAnswer::json(const QJsonObject &object)
 {
@@ -222,33 +223,24 @@ QByteArray prettyJson(const QJsonObject &object)
 
 std::optional<QString> textField(const QJsonObject &body, const QString &key)
 {
-    const QJsonValue v = body.value(key);
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
+    return jsonfields::string(body, key).value;
 }
 
 std::optional<bool> flagField(const QJsonObject &body, const QString &key)
 {
-    const QJsonValue v = body.value(key);
-    if (!v.isBool())
-        return std::nullopt;
-    return v.toBool();
+    return jsonfields::boolean(body, key).value;
 }
 
 std::optional<int> integerField(const QJsonObject &body, const QString &key)
 {
-    const QJsonValue v = body.value(key);
-    if (!v.isDouble())
+    const std::optional<double> d = jsonfields::wholeNumber(body.value(key));
+    if (!d)
         return std::nullopt;
-    const double d = v.toDouble();
-    if (!std::isfinite(d) || std::trunc(d) != d)
-        return std::nullopt;
-    if (d <= 0)
+    if (*d <= 0)
         return 0;
-    if (d >= double(INT_MAX))
+    if (*d >= double(INT_MAX))
         return INT_MAX;
-    return int(d);
+    return int(*d);
 }
 
 bool constantTimeEquals(QByteArrayView a, QByteArrayView b)

@@ -4,6 +4,7 @@
 #include "Velto/api/OpenApiDocument.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
+#include "platform/Detached.h"
 #include "platform/Log.h"
 #include "platform/Text.h"
 
@@ -190,10 +191,12 @@ void DebugServer::route(const Request &request, ApiConnection *connection)
     case ApiRoute::Replace:
         return send(connection, m_documents.replace(ws, request));
     case ApiRoute::Open:
-        answerLater(DocumentEndpoints::open(ws, request), connection);
+        runDetached(answerLater(DocumentEndpoints::open(ws, request), connection),
+                    u"API answer to open"_s);
         return;
     case ApiRoute::Create:
-        answerLater(DocumentEndpoints::create(ws, request), connection);
+        runDetached(answerLater(DocumentEndpoints::create(ws, request), connection),
+                    u"API answer to create"_s);
         return;
     case ApiRoute::Save:
         return send(connection, m_documents.save(ws));
@@ -253,9 +256,4 @@ void DebugServer::sendJSON(ApiConnection *connection, const QJsonObject &object)
 void DebugServer::send(ApiConnection *connection, const ApiAnswer &answer)
 {
     sendResponse(connection, answer.status, answer.body, answer.contentType);
-}
-
-std::optional<QString> DebugServer::parseQuery(const QString &target, const QString &name)
-{
-    return apihttp::parseQuery(target, name);
 }

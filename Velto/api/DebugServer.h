@@ -13,7 +13,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 class AppSettings;
 class ApiListener;
@@ -44,7 +43,6 @@ public:
     // The preview's web view, registered by the preview that was created last (weak).
     QWebEngineView *webView() const;
     void setWebView(QWebEngineView *view);
-    QString lastUpdateLog() const { return m_lastUpdateLog; }
     // The port being listened on; 0 while stopped and after a failed start.
     quint16 activePort() const { return m_activePort; }
 
@@ -61,7 +59,6 @@ public:
                              QByteArrayView contentType);
     static void sendJSON(ApiConnection *connection, const QJsonObject &object);
     static void send(ApiConnection *connection, const ApiAnswer &answer);
-    static std::optional<QString> parseQuery(const QString &target, const QString &name);
 
     // Serves a row of the route table whose subsystem registers itself (settings, AI, preview,
     // windows, sync). Rows without a handler answer {"error":"not available"}.
@@ -80,7 +77,6 @@ private:
     std::unique_ptr<ApiListener> m_listener;
     QPointer<WorkspaceState> m_workspace;
     QPointer<QWebEngineView> m_webView;
-    QString m_lastUpdateLog = QStringLiteral("no update yet");
     quint16 m_activePort = 0;
 
     QObject m_connections; // parent of every open connection

@@ -1,9 +1,12 @@
 #include "Velto/api/OpenApiDocument.h"
 
+#include "Velto/api/ApiRoutes.h"
 #include "platform/Resources.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
+
+#include <optional>
 
 namespace openapi {
 
@@ -107,7 +110,8 @@ struct Operation
     }
 };
 
-QJsonObject paths()
+// The operation a documented route is described by.
+std::optional<Operation> operation(ApiRoute route)
 {
     const QString system = u"System"_s;
     const QString dokument = u"Dokument"_s;
@@ -117,270 +121,214 @@ QJsonObject paths()
     const QString debug = u"Debug"_s;
     const QJsonObject okLength {{u"ok"_s, boolean}, {u"length"_s, integer}};
 
+    switch (route) {
+    case ApiRoute::Status:
+        return Operation {u"Editor-Status"_s, system,
+                          jsonAnswer(u"OK"_s,
+                                     {{u"running"_s, boolean},
+                                      {u"editorTextLength"_s, integer},
+                                      {u"selectedFile"_s, nullable(u"string"_s)},
+                                      {u"isModified"_s, boolean},
+                                      {u"wordCount"_s, integer},
+                                      {u"folderURL"_s, nullable(u"string"_s)},
+                                      {u"fileTreeCount"_s, integer},
+                                      {u"focusMode"_s, boolean},
+                                      {u"wideMode"_s, boolean},
+                                      {u"theme"_s, string}})};
+    case ApiRoute::Workspace:
+        return Operation {u"Workspace-Metadaten"_s, system,
+                          jsonAnswer(u"OK"_s,
+                                     {{u"folderURL"_s, nullable(u"string"_s)},
+                                      {u"selectedFile"_s, nullable(u"string"_s)},
+                                      {u"isModified"_s, boolean},
+                                      {u"textLength"_s, integer},
+                                      {u"wordCount"_s, integer},
+                                      {u"charCount"_s, integer},
+                                      {u"readingTime"_s, string},
+                                      {u"outlineCount"_s, integer},
+                                      {u"windowTitle"_s, string}})};
+    case ApiRoute::GetContent:
+        return Operation {u"Dokumentinhalt abrufen"_s, dokument,
+                          textAnswer(u"Vollständiger Text"_s)};
+    case ApiRoute::SetContent:
+        return Operation {
+            u"Dokumentinhalt ersetzen"_s, dokument, jsonAnswer(u"OK"_s, okLength),
+            requestBody({{u"content"_s, property(u"string"_s, u"Neuer Dokumentinhalt"_s)}},
+                        {u"content"_s})};
+    case ApiRoute::Insert:
+        return Operation {
+            u"Text an Position einfügen"_s, dokument, jsonAnswer(u"OK"_s, okLength),
+            requestBody({{u"text"_s, property(u"string"_s, u"Einzufügender Text"_s)},
+                         {u"line"_s, property(u"integer"_s, u"Zeilennummer (0-basiert)"_s, 0)},
+                         {u"column"_s, property(u"integer"_s, u"Spaltennummer (0-basiert)"_s, 0)}},
+                        {u"text"_s})};
+    case ApiRoute::Replace:
+        return Operation {
+            u"Suchen und Ersetzen"_s, dokument,
+            jsonAnswer(u"OK"_s,
+                       {{u"ok"_s, boolean}, {u"replacements"_s, integer}, {u"length"_s, integer}}),
+            requestBody({{u"pattern"_s, property(u"string"_s, u"Suchbegriff oder Regex-Pattern"_s)},
+                         {u"replacement"_s, property(u"string"_s, u"Ersetzungstext"_s)},
+                         {u"regex"_s,
+                          property(u"boolean"_s, u"Pattern als Regex interpretieren"_s, false)}},
+                        {u"pattern"_s, u"replacement"_s})};
+    case ApiRoute::Open:
+        return Operation {
+            u"Datei öffnen"_s, dokument,
+            jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"path"_s, string}, {u"length"_s, integer}}),
+            requestBody({{u"path"_s, property(u"string"_s, u"Absoluter Dateipfad"_s)}},
+                        {u"path"_s})};
+    case ApiRoute::Create:
+        return Operation {
+            u"Neues Dokument erstellen"_s, dokument, jsonAnswer(u"OK"_s, okLength),
+            requestBody({{u"path"_s, property(u"string"_s, u"Optionaler Speicherpfad"_s)},
+                         {u"content"_s, property(u"string"_s, u"Initialer Inhalt"_s, u""_s)}})};
+    case ApiRoute::Save:
+        return Operation {
+            u"Dokument speichern"_s, dokument,
+            jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"path"_s, nullable(u"string"_s)}})};
+    case ApiRoute::Outline:
+        return Operation {u"Heading-Struktur"_s,
+                          dokument,
+                          jsonAnswer(u"Outline"_s,
+                                     {{u"outline"_s,
+                                       arrayOf(object({
+                                           {u"level"_s, integer},
+                                           {u"title"_s, string},
+                                           {u"line"_s, integer},
+                                       }))}}),
+                          {},
+                          {},
+                          u"Gibt die Gliederung des Dokuments als Liste von Headings zurück."_s};
+    case ApiRoute::Search:
+        return Operation {
+            u"Text suchen"_s,
+            dokument,
+            jsonAnswer(
+                u"Treffer (max. 100)"_s,
+                {{u"results"_s, arrayOf(object({{u"line"_s, integer}, {u"match"_s, string}}))},
+                 {u"count"_s, integer}}),
+            {},
+            QJsonArray {queryParameter(u"query"_s, u"Suchbegriff"_s, string, true),
+                        queryParameter(u"regex"_s, u"Als Regex suchen"_s,
+                                       property(u"boolean"_s, {}, false), false)}};
+    case ApiRoute::FolderFiles:
+        return Operation {
+            u"Dateien im Workspace auflisten"_s,
+            workspace,
+            jsonAnswer(u"Dateiliste"_s,
+                       {{u"files"_s, arrayOf(object({{u"path"_s, string}, {u"name"_s, string}}))},
+                        {u"count"_s, integer}}),
+            {},
+            QJsonArray {queryParameter(u"glob"_s, u"Dateifilter (z.B. *.md)"_s,
+                                       property(u"string"_s, {}, u"*"_s), false)}};
+    case ApiRoute::FolderOpen:
+        return Operation {
+            u"Ordner als Workspace öffnen"_s, workspace,
+            jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"fileCount"_s, integer}}),
+            requestBody({{u"path"_s, property(u"string"_s, u"Absoluter Ordnerpfad"_s)}},
+                        {u"path"_s})};
+    case ApiRoute::GetSelection:
+        return Operation {u"Aktuelle Selektion"_s, editor,
+                          bareAnswer(u"Selektionsdaten (noch nicht implementiert)"_s)};
+    case ApiRoute::SetSelection:
+        return Operation {u"Selektion setzen"_s, editor,
+                          bareAnswer(u"OK (noch nicht implementiert)"_s),
+                          requestBody({{u"start"_s, integer}, {u"end"_s, integer}})};
+    case ApiRoute::Theme:
+        return Operation {
+            u"Editor-Theme wechseln"_s, control,
+            jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"theme"_s, string}}),
+            requestBody({{u"id"_s, property(u"string"_s, u"Theme-ID"_s)}}, {u"id"_s})};
+    case ApiRoute::ViewMode:
+        return Operation {
+            u"Focus/Wide Mode umschalten"_s, control,
+            jsonAnswer(u"OK"_s,
+                       {{u"ok"_s, boolean}, {u"focusMode"_s, boolean}, {u"wideMode"_s, boolean}}),
+            requestBody({{u"focus"_s, boolean}, {u"wide"_s, boolean}})};
+    case ApiRoute::FrontMatter:
+        return Operation {
+            u"YAML-Frontmatter extrahieren"_s, dokument,
+            jsonAnswer(u"Frontmatter"_s,
+                       {{u"frontmatter"_s, nullable(u"string"_s)}, {u"raw"_s, boolean}})};
+    case ApiRoute::AIProvider:
+        return Operation {
+            u"KI-Provider konfigurieren"_s, control,
+            jsonAnswer(u"OK"_s,
+                       {{u"ok"_s, boolean},
+                        {u"provider"_s, string},
+                        {u"isConfigured"_s, boolean},
+                        {u"model"_s, string}}),
+            requestBody(
+                {{u"provider"_s, property(u"string"_s, u"Velto KI, Claude, OpenAI, Ollama"_s)},
+                 {u"apiKey"_s, string},
+                 {u"model"_s, string}})};
+    case ApiRoute::AppSettings:
+        return Operation {
+            u"Settings-Dialog öffnen"_s, control,
+            jsonAnswer(
+                u"OK"_s,
+                {{u"ok"_s, boolean},
+                 {u"windows"_s, arrayOf(object({{u"title"_s, string}, {u"frame"_s, string}}))}})};
+    case ApiRoute::Screenshot:
+        return Operation {u"Screenshots aller sichtbaren Fenster"_s, debug,
+                          jsonAnswer(u"Gespeicherte Screenshots"_s,
+                                     {{u"screenshots"_s, arrayOf(string)}, {u"count"_s, integer}})};
+    case ApiRoute::ScreenshotWindows:
+        return Operation {u"Sichtbare Fenster auflisten"_s, debug,
+                          jsonAnswer(u"Fensterliste"_s,
+                                     {{u"windows"_s,
+                                       arrayOf(object({{u"index"_s, integer},
+                                                       {u"title"_s, string},
+                                                       {u"frame"_s, string},
+                                                       {u"isKey"_s, boolean},
+                                                       {u"isMain"_s, boolean}}))},
+                                      {u"count"_s, integer}})};
+    case ApiRoute::PreviewCheck:
+        return Operation {
+            u"Preview-Abhängigkeiten prüfen"_s,
+            debug,
+            jsonAnswer(u"Verfügbarkeitsstatus"_s,
+                       {{u"hasKatex"_s, boolean},
+                        {u"hasHljs"_s, boolean},
+                        {u"hasMermaid"_s, boolean},
+                        {u"visibleTextLength"_s, integer}}),
+            {},
+            {},
+            u"Prüft ob KaTeX, highlight.js und Mermaid in der Preview geladen sind."_s};
+    case ApiRoute::PreviewDom:
+        return Operation {
+            u"Preview-HTML abrufen"_s,
+            debug,
+            textAnswer(u"HTML-Inhalt"_s),
+            {},
+            {},
+            u"Gibt den gerenderten HTML-Inhalt der Preview zurück (max. 5000 Zeichen)."_s};
+    case ApiRoute::PreviewEval:
+        return Operation {
+            u"JavaScript in Preview ausführen"_s,
+            debug,
+            textAnswer(u"Ergebnis"_s),
+            {},
+            QJsonArray {queryParameter(u"js"_s, u"JavaScript-Code (URL-encoded)"_s, string, true)}};
+    default:
+        return std::nullopt;
+    }
+}
+
+// Every documented row of the route table, under its path and lower-case method.
+QJsonObject paths()
+{
     QJsonObject p;
-    p.insert(u"/api/status"_s,
-             QJsonObject {{u"get"_s,
-                           Operation {u"Editor-Status"_s, system,
-                                      jsonAnswer(u"OK"_s,
-                                                 {{u"running"_s, boolean},
-                                                  {u"editorTextLength"_s, integer},
-                                                  {u"selectedFile"_s, nullable(u"string"_s)},
-                                                  {u"isModified"_s, boolean},
-                                                  {u"wordCount"_s, integer},
-                                                  {u"folderURL"_s, nullable(u"string"_s)},
-                                                  {u"fileTreeCount"_s, integer},
-                                                  {u"focusMode"_s, boolean},
-                                                  {u"wideMode"_s, boolean},
-                                                  {u"theme"_s, string}})}
-                               .toJson()}});
-    p.insert(u"/api/workspace"_s,
-             QJsonObject {{u"get"_s,
-                           Operation {u"Workspace-Metadaten"_s, system,
-                                      jsonAnswer(u"OK"_s,
-                                                 {{u"folderURL"_s, nullable(u"string"_s)},
-                                                  {u"selectedFile"_s, nullable(u"string"_s)},
-                                                  {u"isModified"_s, boolean},
-                                                  {u"textLength"_s, integer},
-                                                  {u"wordCount"_s, integer},
-                                                  {u"charCount"_s, integer},
-                                                  {u"readingTime"_s, string},
-                                                  {u"outlineCount"_s, integer},
-                                                  {u"windowTitle"_s, string}})}
-                               .toJson()}});
-    p.insert(
-        u"/api/document/content"_s,
-        QJsonObject {
-            {u"get"_s,
-             Operation {u"Dokumentinhalt abrufen"_s, dokument, textAnswer(u"Vollständiger Text"_s)}
-                 .toJson()},
-            {u"post"_s,
-             Operation {
-                 u"Dokumentinhalt ersetzen"_s, dokument, jsonAnswer(u"OK"_s, okLength),
-                 requestBody({{u"content"_s, property(u"string"_s, u"Neuer Dokumentinhalt"_s)}},
-                             {u"content"_s})}
-                 .toJson()}});
-    p.insert(
-        u"/api/document/insert"_s,
-        QJsonObject {
-            {u"post"_s,
-             Operation {
-                 u"Text an Position einfügen"_s, dokument, jsonAnswer(u"OK"_s, okLength),
-                 requestBody(
-                     {{u"text"_s, property(u"string"_s, u"Einzufügender Text"_s)},
-                      {u"line"_s, property(u"integer"_s, u"Zeilennummer (0-basiert)"_s, 0)},
-                      {u"column"_s, property(u"integer"_s, u"Spaltennummer (0-basiert)"_s, 0)}},
-                     {u"text"_s})}
-                 .toJson()}});
-    p.insert(
-        u"/api/document/replace"_s,
-        QJsonObject {
-            {u"post"_s,
-             Operation {
-                 u"Suchen und Ersetzen"_s, dokument,
-                 jsonAnswer(
-                     u"OK"_s,
-                     {{u"ok"_s, boolean}, {u"replacements"_s, integer}, {u"length"_s, integer}}),
-                 requestBody(
-                     {{u"pattern"_s, property(u"string"_s, u"Suchbegriff oder Regex-Pattern"_s)},
-                      {u"replacement"_s, property(u"string"_s, u"Ersetzungstext"_s)},
-                      {u"regex"_s,
-                       property(u"boolean"_s, u"Pattern als Regex interpretieren"_s, false)}},
-                     {u"pattern"_s, u"replacement"_s})}
-                 .toJson()}});
-    p.insert(u"/api/document/open"_s,
-             QJsonObject {
-                 {u"post"_s,
-                  Operation {
-                      u"Datei öffnen"_s, dokument,
-                      jsonAnswer(u"OK"_s,
-                                 {{u"ok"_s, boolean}, {u"path"_s, string}, {u"length"_s, integer}}),
-                      requestBody({{u"path"_s, property(u"string"_s, u"Absoluter Dateipfad"_s)}},
-                                  {u"path"_s})}
-                      .toJson()}});
-    p.insert(
-        u"/api/document/create"_s,
-        QJsonObject {
-            {u"post"_s,
-             Operation {
-                 u"Neues Dokument erstellen"_s, dokument, jsonAnswer(u"OK"_s, okLength),
-                 requestBody({{u"path"_s, property(u"string"_s, u"Optionaler Speicherpfad"_s)},
-                              {u"content"_s, property(u"string"_s, u"Initialer Inhalt"_s, u""_s)}})}
-                 .toJson()}});
-    p.insert(u"/api/document/save"_s,
-             QJsonObject {
-                 {u"post"_s,
-                  Operation {
-                      u"Dokument speichern"_s, dokument,
-                      jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"path"_s, nullable(u"string"_s)}})}
-                      .toJson()}});
-    p.insert(u"/api/document/outline"_s,
-             QJsonObject {
-                 {u"get"_s,
-                  Operation {u"Heading-Struktur"_s,
-                             dokument,
-                             jsonAnswer(u"Outline"_s,
-                                        {{u"outline"_s,
-                                          arrayOf(object({
-                                              {u"level"_s, integer},
-                                              {u"title"_s, string},
-                                              {u"line"_s, integer},
-                                          }))}}),
-                             {},
-                             {},
-                             u"Gibt die Gliederung des Dokuments als Liste von Headings zurück."_s}
-                      .toJson()}});
-    p.insert(
-        u"/api/document/search"_s,
-        QJsonObject {
-            {u"get"_s,
-             Operation {u"Text suchen"_s,
-                        dokument,
-                        jsonAnswer(u"Treffer (max. 100)"_s,
-                                   {{u"results"_s,
-                                     arrayOf(object({{u"line"_s, integer}, {u"match"_s, string}}))},
-                                    {u"count"_s, integer}}),
-                        {},
-                        QJsonArray {queryParameter(u"query"_s, u"Suchbegriff"_s, string, true),
-                                    queryParameter(u"regex"_s, u"Als Regex suchen"_s,
-                                                   property(u"boolean"_s, {}, false), false)}}
-                 .toJson()}});
-    p.insert(
-        u"/api/folder/files"_s,
-        QJsonObject {
-            {u"get"_s,
-             Operation {u"Dateien im Workspace auflisten"_s,
-                        workspace,
-                        jsonAnswer(u"Dateiliste"_s,
-                                   {{u"files"_s,
-                                     arrayOf(object({{u"path"_s, string}, {u"name"_s, string}}))},
-                                    {u"count"_s, integer}}),
-                        {},
-                        QJsonArray {queryParameter(u"glob"_s, u"Dateifilter (z.B. *.md)"_s,
-                                                   property(u"string"_s, {}, u"*"_s), false)}}
-                 .toJson()}});
-    p.insert(
-        u"/api/folder/open"_s,
-        QJsonObject {
-            {u"post"_s,
-             Operation {u"Ordner als Workspace öffnen"_s, workspace,
-                        jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"fileCount"_s, integer}}),
-                        requestBody({{u"path"_s, property(u"string"_s, u"Absoluter Ordnerpfad"_s)}},
-                                    {u"path"_s})}
-                 .toJson()}});
-    p.insert(u"/api/selection"_s,
-             QJsonObject {{u"get"_s,
-                           Operation {u"Aktuelle Selektion"_s, editor,
-                                      bareAnswer(u"Selektionsdaten (noch nicht implementiert)"_s)}
-                               .toJson()},
-                          {u"post"_s,
-                           Operation {u"Selektion setzen"_s, editor,
-                                      bareAnswer(u"OK (noch nicht implementiert)"_s),
-                                      requestBody({{u"start"_s, integer}, {u"end"_s, integer}})}
-                               .toJson()}});
-    p.insert(
-        u"/api/theme"_s,
-        QJsonObject {
-            {u"post"_s,
-             Operation {u"Editor-Theme wechseln"_s, control,
-                        jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"theme"_s, string}}),
-                        requestBody({{u"id"_s, property(u"string"_s, u"Theme-ID"_s)}}, {u"id"_s})}
-                 .toJson()}});
-    p.insert(u"/api/viewmode"_s,
-             QJsonObject {{u"post"_s,
-                           Operation {u"Focus/Wide Mode umschalten"_s, control,
-                                      jsonAnswer(u"OK"_s,
-                                                 {{u"ok"_s, boolean},
-                                                  {u"focusMode"_s, boolean},
-                                                  {u"wideMode"_s, boolean}}),
-                                      requestBody({{u"focus"_s, boolean}, {u"wide"_s, boolean}})}
-                               .toJson()}});
-    p.insert(u"/api/frontmatter"_s,
-             QJsonObject {{u"get"_s,
-                           Operation {u"YAML-Frontmatter extrahieren"_s, dokument,
-                                      jsonAnswer(u"Frontmatter"_s,
-                                                 {{u"frontmatter"_s, nullable(u"string"_s)},
-                                                  {u"raw"_s, boolean}})}
-                               .toJson()}});
-    p.insert(
-        u"/api/ai/provider"_s,
-        QJsonObject {
-            {u"post"_s,
-             Operation {u"KI-Provider konfigurieren"_s, control,
-                        jsonAnswer(u"OK"_s,
-                                   {{u"ok"_s, boolean},
-                                    {u"provider"_s, string},
-                                    {u"isConfigured"_s, boolean},
-                                    {u"model"_s, string}}),
-                        requestBody({{u"provider"_s,
-                                      property(u"string"_s, u"Velto KI, Claude, OpenAI, Ollama"_s)},
-                                     {u"apiKey"_s, string},
-                                     {u"model"_s, string}})}
-                 .toJson()}});
-    p.insert(u"/api/app/settings"_s,
-             QJsonObject {
-                 {u"post"_s,
-                  Operation {
-                      u"Settings-Dialog öffnen"_s, control,
-                      jsonAnswer(u"OK"_s,
-                                 {{u"ok"_s, boolean},
-                                  {u"windows"_s,
-                                   arrayOf(object({{u"title"_s, string}, {u"frame"_s, string}}))}})}
-                      .toJson()}});
-    p.insert(u"/api/screenshot"_s,
-             QJsonObject {{u"get"_s,
-                           Operation {u"Screenshots aller sichtbaren Fenster"_s, debug,
-                                      jsonAnswer(u"Gespeicherte Screenshots"_s,
-                                                 {{u"screenshots"_s, arrayOf(string)},
-                                                  {u"count"_s, integer}})}
-                               .toJson()}});
-    p.insert(u"/api/screenshot/windows"_s,
-             QJsonObject {{u"get"_s,
-                           Operation {u"Sichtbare Fenster auflisten"_s, debug,
-                                      jsonAnswer(u"Fensterliste"_s,
-                                                 {{u"windows"_s,
-                                                   arrayOf(object({{u"index"_s, integer},
-                                                                   {u"title"_s, string},
-                                                                   {u"frame"_s, string},
-                                                                   {u"isKey"_s, boolean},
-                                                                   {u"isMain"_s, boolean}}))},
-                                                  {u"count"_s, integer}})}
-                               .toJson()}});
-    p.insert(
-        u"/api/preview/check"_s,
-        QJsonObject {
-            {u"get"_s,
-             Operation {u"Preview-Abhängigkeiten prüfen"_s,
-                        debug,
-                        jsonAnswer(u"Verfügbarkeitsstatus"_s,
-                                   {{u"hasKatex"_s, boolean},
-                                    {u"hasHljs"_s, boolean},
-                                    {u"hasMermaid"_s, boolean},
-                                    {u"visibleTextLength"_s, integer}}),
-                        {},
-                        {},
-                        u"Prüft ob KaTeX, highlight.js und Mermaid in der Preview geladen sind."_s}
-                 .toJson()}});
-    p.insert(u"/api/preview/dom"_s,
-             QJsonObject {
-                 {u"get"_s,
-                  Operation {
-                      u"Preview-HTML abrufen"_s,
-                      debug,
-                      textAnswer(u"HTML-Inhalt"_s),
-                      {},
-                      {},
-                      u"Gibt den gerenderten HTML-Inhalt der Preview zurück (max. 5000 Zeichen)."_s}
-                      .toJson()}});
-    p.insert(
-        u"/api/preview/eval"_s,
-        QJsonObject {{u"get"_s,
-                      Operation {u"JavaScript in Preview ausführen"_s,
-                                 debug,
-                                 textAnswer(u"Ergebnis"_s),
-                                 {},
-                                 QJsonArray {queryParameter(
-                                     u"js"_s, u"JavaScript-Code (URL-encoded)"_s, string, true)}}
-                          .toJson()}});
+    for (const ApiRouteRow &row : apiroutes::rows()) {
+        if (!row.documented)
+            continue;
+        const std::optional<Operation> op = operation(row.route);
+        Q_ASSERT(op);
+        QJsonObject item = p.value(row.path).toObject();
+        item.insert(QString(row.method).toLower(), op->toJson());
+        p.insert(row.path, item);
+    }
     return p;
 }
 

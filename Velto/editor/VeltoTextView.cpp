@@ -3,6 +3,7 @@
 #include "Velto/editor/FindBar.h"
 #include "core/ai/AISettings.h"
 #include "platform/Icons.h"
+#include "platform/L10n.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -350,8 +351,9 @@ void VeltoTextView::showInlinePrompt()
 
     auto *field = new QLineEdit(container);
     field->setGeometry(8, 4, 324, 24);
-    field->setPlaceholderText(emptySelection ? QStringLiteral("Was soll geschrieben werden?")
-                                             : QStringLiteral("Anweisung für markierten Text..."));
+    field->setPlaceholderText(
+        L10n::text(emptySelection ? QStringLiteral("editor.prompt.placeholder")
+                                  : QStringLiteral("editor.prompt.placeholderSelection")));
     field->setFrame(false);
     field->setStyleSheet(QStringLiteral("QLineEdit { border: none; background: transparent; }"));
     field->setAttribute(Qt::WA_MacShowFocusRect, false);

@@ -2,173 +2,31 @@
 
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
+#include "core/model/DocumentFile.h"
 #include "core/model/TextMetrics.h"
+#include "platform/AsyncQueue.h"
 #include "platform/Defaults.h"
+#include "platform/Detached.h"
 #include "platform/L10n.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
-#include <QCollator>
-#include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QLocale>
 #include <QPointer>
-#include <QStringDecoder>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
-#include <coroutine>
 #include <memory>
-#include <vector>
 
 namespace {
 
 const QString productName = QStringLiteral("Velto");
 const QString untitledName = QStringLiteral("Untitled.md");
-constexpr int maxScanDepth = 7;
-
-// Waits for a panel's completion inside a coroutine. The completion may come at once (then the
-// coroutine does not suspend) or later from the event loop; a second call is ignored.
-class PanelAnswer
-{
-public:
-    using Start = std::function<void(FilePanels::Completion)>;
-
-    explicit PanelAnswer(Start start)
-        : m_start(std::move(start))
-    {
-    }
-
-    bool await_ready() const noexcept { return false; }
-
-    bool await_suspend(std::coroutine_handle<> handle)
-    {
-        auto state = m_state;
-        m_start([state](std::optional<QUrl> url) {
-            if (state->done)
-                return;
-            state->url = std::move(url);
-            state->done = true;
-            if (state->handle)
-                std::exchange(state->handle, {}).resume();
-        });
-        if (state->done)
-            return false;
-        state->handle = handle;
-        return true;
-    }
-
-    std::optional<QUrl> await_resume() const { return m_state->url; }
-
-private:
-    struct State
-    {
-        std::optional<QUrl> url;
-        bool done = false;
-        std::coroutine_handle<> handle;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-    Start m_start;
-};
-
-// The whole file as strict UTF-8. Only regular files: a FIFO or a device would block or never
-// end. An initial byte order mark stays in the text, so saving writes the same bytes back.
-std::optional<QString> readDocument(const QUrl &url)
-{
-    if (!url.isLocalFile())
-        return std::nullopt;
-    const QString path = url.toLocalFile();
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless
-                               | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
-// A plain write over the existing file (no atomic replace), so the file keeps its inode, hard
-// links, owner and permissions.
-bool writeDocument(const QUrl &url, const QString &text)
-{
-    if (!url.isLocalFile())
-        return false;
-    const QString path = url.toLocalFile();
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return false;
-    file.close();
-    return file.error() == QFileDevice::NoError;
-}
 
 QString fileNameOf(const QUrl &url)
 {
     return QFileInfo(pathOf(url)).fileName();
-}
-
-struct ScanEntry
-{
-    QString name;
-    QString path;
-    bool isDirectory;
-};
-
-QList<FileNode> scanFolder(const QString &path, int depth, const QCollator &collator)
-{
-    if (depth > maxScanDepth)
-        return {};
-    const QSet<QString> &excluded = WorkspaceState::excludedDirectoryNames();
-    std::vector<ScanEntry> entries;
-    // Without QDir::Hidden the listing skips names beginning with "."; QDir::System keeps
-    // broken links, FIFOs and sockets, which are listed as files.
-    QDirIterator it(path, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    const QString prefix = path.endsWith(u'/') ? path : path + u'/';
-    while (it.hasNext()) {
-        const QFileInfo info = it.nextFileInfo();
-        QString name = info.fileName();
-        if (excluded.contains(name))
-            continue;
-        // A link is never followed: a link to a folder is listed as a file.
-        const bool isDirectory = !info.isSymLink() && info.isDir();
-        QString entryPath = prefix + name;
-        entries.push_back({std::move(name), std::move(entryPath), isDirectory});
-    }
-    std::sort(entries.begin(), entries.end(), [&](const ScanEntry &a, const ScanEntry &b) {
-        if (a.isDirectory != b.isDirectory)
-            return a.isDirectory;
-        const int order = collator.compare(a.name, b.name);
-        if (order != 0)
-            return order < 0;
-        // Names equal to the collator keep a fixed order: that of their code points.
-        return a.name < b.name;
-    });
-    QList<FileNode> nodes;
-    nodes.reserve(qsizetype(entries.size()));
-    for (ScanEntry &entry : entries) {
-        std::optional<QList<FileNode>> children;
-        if (entry.isDirectory)
-            children = scanFolder(entry.path, depth + 1, collator);
-        nodes.append(FileNode(QUrl::fromLocalFile(entry.path), std::move(entry.name),
-                              entry.isDirectory, std::move(children)));
-    }
-    return nodes;
 }
 
 } // namespace
@@ -326,7 +184,7 @@ void WorkspaceState::openChosenItem(const QUrl &url)
     const bool isDirectory = QFileInfo(path).isDir();
     history().add(url, isDirectory);
     if (!isDirectory) {
-        openFile(url);
+        runDetached(openFile(url), QStringLiteral("Opening the chosen file"));
         return;
     }
     setFolderURL(url);
@@ -374,7 +232,7 @@ void WorkspaceState::reloadFileTree()
         applyScan(generation, folder, tree);
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                         [folder] { return scanDirectory(folder); }));
+                                         [folder] { return FolderScan::scan(folder); }));
 }
 
 void WorkspaceState::applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree)
@@ -397,7 +255,7 @@ QCoro::Task<bool> WorkspaceState::openFile(QUrl url)
             co_return false;
     }
     saveCursorPosition();
-    const auto text = readDocument(url);
+    const auto text = DocumentFile::read(url);
     if (!text)
         co_return false;
     const QString path = pathOf(url);
@@ -416,11 +274,11 @@ bool WorkspaceState::save()
     if (!m_selectedFileURL) {
         if (m_savePanelOpen)
             return false;
-        saveAs();
+        runDetached(saveAs(), QStringLiteral("Saving under a new name"));
         return true;
     }
     const QUrl url = *m_selectedFileURL;
-    if (!writeDocument(url, m_text))
+    if (!DocumentFile::write(url, m_text))
         return false;
     setSavedText(m_text);
     emit fileSaved(url);
@@ -438,12 +296,12 @@ QCoro::Task<bool> WorkspaceState::saveAs()
     const quint64 generation = m_documentGeneration;
     FilePanels *filePanels = &panels();
     m_savePanelOpen = true;
-    // A named awaiter: GCC 12 destroys a temporary awaiter (and the strings its lambda holds)
-    // twice when it lives across the suspension.
-    PanelAnswer answer([filePanels, proposedName](FilePanels::Completion completion) {
-        filePanels->chooseSaveLocation(proposedName, std::move(completion));
-    });
-    const std::optional<QUrl> chosen = co_await answer;
+    // The panel may answer at once or later; a later answer resumes this inside its call, so
+    // the caller of the completion finds the save done. A second answer is ignored.
+    AsyncQueue<std::optional<QUrl>> answer;
+    filePanels->chooseSaveLocation(proposedName, answer.pusher());
+    const std::optional<QUrl> chosen
+        = (co_await answer.next(AsyncResume::immediately)).value_or(std::nullopt);
     if (!self)
         co_return false;
     m_savePanelOpen = false;
@@ -454,7 +312,7 @@ QCoro::Task<bool> WorkspaceState::saveAs()
     // and the document that is open now stays as it is.
     const bool sameDocument = generation == m_documentGeneration;
     const QString content = sameDocument ? m_text : snapshot;
-    if (!writeDocument(*chosen, content))
+    if (!DocumentFile::write(*chosen, content))
         co_return false;
     if (sameDocument) {
         setSelectedFileURL(*chosen);
@@ -511,40 +369,19 @@ void WorkspaceState::restoreSession()
         if (entry.path == *filePath && !entry.isDirectory) {
             if (history.existsStatus().value(entry.id, false)) {
                 if (const auto url = history.startAccess(entry.id))
-                    openFile(*url);
+                    runDetached(openFile(*url), QStringLiteral("Reopening the last file"));
                 return;
             }
             break;
         }
     }
     if (QFileInfo::exists(*filePath))
-        openFile(QUrl::fromLocalFile(*filePath));
+        runDetached(openFile(QUrl::fromLocalFile(*filePath)),
+                    QStringLiteral("Reopening the last file"));
 }
 
 void WorkspaceState::saveCursorPosition()
 {
     if (m_selectedFileURL)
         session().setCursorPosition(m_cursorPosition, pathOf(*m_selectedFileURL));
-}
-
-// ---- folder scan
-
-const QSet<QString> &WorkspaceState::excludedDirectoryNames()
-{
-    static const QSet<QString> names {
-        QStringLiteral("node_modules"), QStringLiteral(".git"),        QStringLiteral(".build"),
-        QStringLiteral("DerivedData"),  QStringLiteral("__pycache__"), QStringLiteral(".svn"),
-        QStringLiteral(".hg"),
-    };
-    return names;
-}
-
-QList<FileNode> WorkspaceState::scanDirectory(const QUrl &folder, int depth)
-{
-    if (depth > maxScanDepth || !folder.isLocalFile())
-        return {};
-    QCollator collator {QLocale()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(false);
-    return scanFolder(pathOf(folder), depth, collator);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/FileNode.h"
+#include "core/model/FolderScan.h"
 #include "core/model/SessionRestore.h"
 
 #include <QList>
@@ -115,11 +116,12 @@ public:
     // Remembers the caret of the open file.
     void saveCursorPosition();
 
-    // The tree of a folder: folders first, then names in the user's collation without regard to
-    // case; hidden entries and build/version-control names left out; eight levels at most.
-    // Reads no field and may run on any thread; every error yields an empty list.
-    static QList<FileNode> scanDirectory(const QUrl &folder, int depth = 0);
-    static const QSet<QString> &excludedDirectoryNames();
+    // The tree of a folder (FolderScan): reads no field and may run on any thread.
+    static QList<FileNode> scanDirectory(const QUrl &folder, int depth = 0)
+    {
+        return FolderScan::scan(folder, depth);
+    }
+    static const QSet<QString> &excludedDirectoryNames() { return FolderScan::excludedNames(); }
 
     // Whether a save panel of this workspace is waiting for the user.
     bool isSavePanelOpen() const { return m_savePanelOpen; }

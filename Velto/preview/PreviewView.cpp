@@ -51,7 +51,6 @@ void PreviewView::setUp(const QString &markdown)
                 m_controller->rendererTerminated(what + QStringLiteral(", exit code ")
                                                  + QString::number(exitCode));
             });
-    registerForInspection();
     m_markdown = markdown;
     m_controller->start(markdown);
 }

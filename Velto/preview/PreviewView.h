@@ -12,7 +12,7 @@ struct EditorTheme;
 class WorkspaceState;
 
 // The live preview beside the editor: a web view showing the rendered document, kept current
-// through PreviewController. The last preview created is the one the local API inspects.
+// through PreviewController.
 class PreviewView
     : public QWebEngineView
     , private PreviewHost
@@ -53,8 +53,6 @@ protected:
 
 private:
     void setUp(const QString &markdown);
-    // Hands the web view to the local API server (weakly held there).
-    void registerForInspection();
 
     void loadPage(const QString &html) override;
     void loadFallbackPage(const QString &html) override;

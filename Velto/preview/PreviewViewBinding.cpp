@@ -1,6 +1,5 @@
 #include "Velto/preview/PreviewView.h"
 
-#include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
 #include "core/markdown/MarkdownDocumentCache.h"
@@ -43,9 +42,4 @@ PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
         return styleFor(s->currentTheme(), s->isWideMode());
     };
     return sources;
-}
-
-void PreviewView::registerForInspection()
-{
-    DebugServer::shared().setWebView(this);
 }

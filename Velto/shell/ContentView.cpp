@@ -12,6 +12,7 @@
 #include "Velto/sync/MacSyncAdapter.h"
 #include "core/sync/SyncState.h"
 #include "platform/Defaults.h"
+#include "platform/Detached.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -106,13 +107,13 @@ void ContentView::connectSyncHooks()
     connect(ws, &WorkspaceState::selectedFileURLChanged, this, [sync] {
         const auto path = sync->relativePathOfOpenFile();
         if (path && !path->isEmpty())
-            sync->openFileChanged(*path);
+            runDetached(sync->openFileChanged(*path), QStringLiteral("Sync of the opened file"));
     });
     connect(ws, &WorkspaceState::cursorPositionChanged, this,
             [sync] { sync->sendCursorPosition(); });
     connect(ws, &WorkspaceState::fileSaved, this, [sync](const QUrl &url) {
         if (sync->state().isPaired())
-            sync->uploadFile(url);
+            runDetached(sync->uploadFile(url), QStringLiteral("Upload of the saved file"));
     });
 }
 

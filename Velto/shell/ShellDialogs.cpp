@@ -4,6 +4,7 @@
 #include "Velto/preview/Export.h"
 #include "platform/L10n.h"
 #include "platform/Paths.h"
+#include "platform/SignalWait.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -11,8 +12,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-
-#include <qcoro/qcorosignal.h>
 
 namespace ShellDialogs {
 
@@ -73,7 +72,8 @@ QCoro::Task<UnsavedChoice> askAboutUnsavedChanges(QWidget *window, QString docum
     box->setEscapeButton(cancel);
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     box->open();
-    co_await qCoro(box.data(), &QDialog::finished);
+    // Also resumes when the box goes without an answer (its window closed).
+    co_await SignalWait(box.data(), &QDialog::finished);
     if (!box)
         co_return UnsavedChoice::cancel;
     QAbstractButton *clicked = box->clickedButton();

@@ -3,6 +3,7 @@
 #include "Velto/model/HistoryStore.h"
 #include "Velto/model/WorkspaceState.h"
 #include "core/model/SessionRestore.h"
+#include "platform/Detached.h"
 #include "platform/Paths.h"
 
 #include <QFileInfo>
@@ -135,7 +136,7 @@ void SidebarModel::activate(int index)
         if (!row.exists)
             return;
         if (const auto url = m_history.startAccess(*row.entryID))
-            m_workspace.openFile(*url);
+            runDetached(m_workspace.openFile(*url), QStringLiteral("Opening a history file"));
         return;
     case Kind::historyFolder:
         if (!row.exists)
@@ -147,7 +148,7 @@ void SidebarModel::activate(int index)
         return;
     case Kind::treeRow:
         if (!row.isDirectory)
-            m_workspace.openFile(row.url);
+            runDetached(m_workspace.openFile(row.url), QStringLiteral("Opening a folder file"));
         return;
     }
 }

@@ -9,6 +9,7 @@
 #include "Velto/shell/MainWindow.h"
 #include "Velto/shell/ShellDialogs.h"
 #include "platform/Defaults.h"
+#include "platform/Detached.h"
 #include "platform/L10n.h"
 
 #include <QAction>
@@ -276,7 +277,7 @@ void VeltoApp::newFile()
         }
     }
     if (workspace)
-        workspace->closeFile();
+        runDetached(workspace->closeFile(), QStringLiteral("New document"));
 }
 
 void VeltoApp::openDocument()
@@ -294,7 +295,7 @@ void VeltoApp::save()
 void VeltoApp::saveAs()
 {
     if (WorkspaceState *ws = focusedWorkspace())
-        ws->saveAs();
+        runDetached(ws->saveAs(), QStringLiteral("Saving under a new name"));
 }
 
 void VeltoApp::exportHTML()

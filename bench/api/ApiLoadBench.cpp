@@ -7,11 +7,11 @@
 #include "Velto/model/WorkspaceState.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "support/Ports.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -52,11 +52,10 @@ struct Server
         settings.setApiToken(QStringLiteral("bench-token-0123456789abcdefghij"));
         workspace.setText(QStringLiteral("# Notes\n\nA small document with a few words in it.\n"));
         server.setWorkspace(&workspace);
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-        probe.close();
-        server.startListener(port);
+        port = testsupport::listenOnFreePort([this](quint16 candidate) {
+            server.startListener(candidate);
+            return server.activePort() == candidate;
+        });
     }
     ~Server() { setLogSink({}); }
 

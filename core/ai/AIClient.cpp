@@ -2,9 +2,10 @@
 
 #include "core/ai/AIHttpExchange.h"
 #include "core/ai/AISettings.h"
-#include "core/ai/SignalWait.h"
 
 #include "platform/L10n.h"
+#include "platform/NetworkAccess.h"
+#include "platform/SignalWait.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -28,12 +29,6 @@ AIClient::AIClient(AISettings &settings, QNetworkAccessManager *network,
 }
 
 AIClient::~AIClient() = default;
-
-QNetworkAccessManager &AIClient::sharedNetwork()
-{
-    static QNetworkAccessManager *manager = new QNetworkAccessManager;
-    return *manager;
-}
 
 QCoro::Task<AIStreamResult> AIClient::stream(QList<ChatMessage> messages,
                                              std::optional<QString> systemPrompt)
@@ -101,7 +96,7 @@ QCoro::Task<AIStreamResult> AIClient::send(AIRequest request, AILineParser::Dial
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                                 QNetworkRequest::SameOriginRedirectPolicy);
 
-    QNetworkAccessManager &network = m_network ? *m_network : sharedNetwork();
+    QNetworkAccessManager &network = m_network ? *m_network : sharedNetworkAccess();
     QNetworkReply *reply = network.post(networkRequest, request.body);
     auto *stream = new AIReplyStream(m_pending.get());
     auto *exchange = new AIHttpExchange(reply, dialect, refusalName, stream);

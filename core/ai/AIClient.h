@@ -39,11 +39,9 @@ struct AIStreamResult
 class AIClient
 {
 public:
-    using StreamChunk = AIStreamChunk;
-
     static constexpr std::chrono::milliseconds defaultTimeout = std::chrono::seconds(60);
 
-    // AISettings::shared() (read at the first request) and the process-wide network manager.
+    // AISettings::shared() (read at the first request) and sharedNetworkAccess().
     AIClient();
     // Tests pass their own settings, network manager and a short idle timeout.
     explicit AIClient(AISettings &settings, QNetworkAccessManager *network = nullptr,
@@ -67,9 +65,6 @@ public:
                                                                std::optional<QString> systemPrompt,
                                                                QString apiKey, QString model,
                                                                QString endpoint, bool ollama);
-
-    // The one network manager of the process (main thread, never destroyed).
-    static QNetworkAccessManager &sharedNetwork();
 
 private:
     QCoro::Task<AIStreamResult> send(AIRequest request, AILineParser::Dialect dialect,

@@ -49,7 +49,7 @@ AIHttpExchange::AIHttpExchange(QNetworkReply *reply, AILineParser::Dialect diale
     connect(reply, &QNetworkReply::metaDataChanged, this, &AIHttpExchange::onMetaDataChanged);
     connect(reply, &QNetworkReply::readyRead, this, &AIHttpExchange::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &AIHttpExchange::onFinished);
-    connect(stream, &AIReplyStream::abortRequested, this, &AIHttpExchange::onAbortRequested);
+    stream->abortToken().onCancel(this, [this] { onAbortRequested(); });
 }
 
 AIHttpExchange::~AIHttpExchange()

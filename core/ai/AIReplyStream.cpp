@@ -1,35 +1,5 @@
 #include "core/ai/AIReplyStream.h"
 
-#include "core/ai/SignalWait.h"
-
-#include <QPointer>
-
-namespace {
-
-QCoro::AsyncGenerator<AIStreamChunk> generate(QPointer<AIReplyStream> stream)
-{
-    for (;;) {
-        if (!stream || stream->isAborted())
-            co_return;
-        if (stream->hasAvailable()) {
-            // One at a time: the consumer may abort or destroy the stream between chunks.
-            const QList<AIStreamChunk> next = stream->takeAvailable();
-            for (qsizetype i = 0; i < next.size(); ++i) {
-                if (!stream || stream->isAborted())
-                    co_return;
-                co_yield AIStreamChunk(next.at(i));
-            }
-            continue;
-        }
-        if (stream->isFinished())
-            co_return;
-        co_await SignalWait(stream.data(), &AIReplyStream::chunkAvailable,
-                            &AIReplyStream::finished);
-    }
-}
-
-} // namespace
-
 AIReplyStream::AIReplyStream(QObject *parent)
     : QObject(parent)
 {
@@ -37,48 +7,44 @@ AIReplyStream::AIReplyStream(QObject *parent)
 
 AIReplyStream::~AIReplyStream()
 {
-    if (!m_aborted && !m_finished) {
-        m_aborted = true;
-        emit abortRequested();
-    }
+    if (!m_abort.isCancelled() && !m_queue.isFinished())
+        m_abort.cancel();
 }
 
 QCoro::AsyncGenerator<AIStreamChunk> AIReplyStream::chunks()
 {
-    return generate(QPointer<AIReplyStream>(this));
+    return m_queue.items();
 }
 
 QList<AIStreamChunk> AIReplyStream::takeAvailable()
 {
-    QList<AIStreamChunk> taken(m_queue.begin(), m_queue.end());
-    m_queue.clear();
-    return taken;
+    return m_queue.takeAll();
 }
 
 void AIReplyStream::abort()
 {
-    if (m_aborted)
+    if (m_abort.isCancelled())
         return;
-    m_aborted = true;
     m_queue.clear();
-    const bool wasFinished = std::exchange(m_finished, true);
-    emit abortRequested();
+    const bool wasFinished = m_queue.isFinished();
+    m_queue.finish();
+    m_abort.cancel();
     if (!wasFinished)
         emit finished();
 }
 
 void AIReplyStream::push(const AIStreamChunk &chunk)
 {
-    if (m_finished)
+    if (m_queue.isFinished())
         return;
-    m_queue.enqueue(chunk);
+    m_queue.push(chunk);
     emit chunkAvailable();
 }
 
 void AIReplyStream::finish()
 {
-    if (m_finished)
+    if (m_queue.isFinished())
         return;
-    m_finished = true;
+    m_queue.finish();
     emit finished();
 }

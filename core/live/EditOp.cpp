@@ -1,6 +1,6 @@
 #include "core/live/EditOp.h"
 
-#include "core/live/JsonFields.h"
+#include "platform/JsonFields.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,7 +1,8 @@
 #include "core/live/LiveSyncClient.h"
 
 #include "core/live/LiveLog.h"
-#include "core/live/LiveMessageStream.h"
+
+#include "platform/Urls.h"
 
 #include <QTimer>
 #include <QWebSocket>
@@ -19,8 +20,8 @@ constexpr auto closeGrace = 5s;
 } // namespace
 
 LiveSyncClient::LiveSyncClient(const QString &baseURL, const QString &folderId,
-                               const QString &folderToken, LiveSyncTimings timings,
-                               LiveSyncClock *clock, QObject *parent)
+                               const QString &folderToken, LiveSyncTimings timings, Clock *clock,
+                               QObject *parent)
     : QObject(parent)
     , m_baseURL(baseURL)
     , m_folderId(folderId)
@@ -28,14 +29,14 @@ LiveSyncClient::LiveSyncClient(const QString &baseURL, const QString &folderId,
     , m_timings(timings)
     , m_reconnectDelay(timings.reconnect)
 {
-    LiveSyncClock &timers = clock ? *clock : LiveSyncClock::system();
+    Clock &timers = clock ? *clock : Clock::system();
     m_pingTimer = timers.createTimer([this] {
         send(LiveSyncMessage::ping());
         if (m_open)
             m_pingTimer->start(m_timings.ping);
     });
     m_debounceTimer = timers.createTimer([this] { flushPendingEdits(); });
-    m_reconnectTimer = timers.createTimer([this] { connect(); });
+    m_reconnectTimer = timers.createTimer([this] { open(); });
     m_handshakeTimer = timers.createTimer([this] {
         if (m_open && !m_handshakeDone)
             handleDisconnect();
@@ -45,23 +46,28 @@ LiveSyncClient::LiveSyncClient(const QString &baseURL, const QString &folderId,
 LiveSyncClient::~LiveSyncClient()
 {
     if (!m_closed)
-        disconnect();
+        close();
 }
 
 QCoro::AsyncGenerator<LiveSyncMessage> LiveSyncClient::messages()
 {
-    if (m_stream)
-        std::exchange(m_stream, {})->finish();
-    auto stream = std::make_shared<LiveMessageStream>();
-    m_stream = stream;
+    endStream();
+    m_stream = std::make_unique<AsyncQueue<LiveSyncMessage>>();
+    QCoro::AsyncGenerator<LiveSyncMessage> items = m_stream->items();
     if (m_closed)
-        std::exchange(m_stream, {})->finish();
+        endStream();
     else
-        connect();
-    return LiveMessageStream::generate(std::move(stream));
+        open();
+    return items;
 }
 
-void LiveSyncClient::disconnect()
+// Messages not yet taken are dropped.
+void LiveSyncClient::endStream()
+{
+    m_stream.reset();
+}
+
+void LiveSyncClient::close()
 {
     m_closed = true;
     m_pingTimer->stop();
@@ -72,8 +78,7 @@ void LiveSyncClient::disconnect()
     m_handshakeDone = false;
     m_outbox.clear();
     setOpen(false);
-    if (m_stream)
-        std::exchange(m_stream, {})->finish();
+    endStream();
 }
 
 void LiveSyncClient::send(const LiveSyncMessage &message)
@@ -117,40 +122,23 @@ std::optional<QUrl> LiveSyncClient::buildWebSocketURL(const QString &baseURL,
                                                       const QString &folderToken)
 {
     QString text = baseURL;
-    if (text.startsWith("https://"_L1))
-        text = "wss://"_L1 + text.sliced(8);
-    else if (text.startsWith("http://"_L1))
-        text = "ws://"_L1 + text.sliced(7);
     if (text.endsWith(u'/'))
         text.chop(1);
-    // The token is a secret inside a query: everything but unreserved characters and "/" is
-    // encoded, so "&", "+" or "=" cannot change the query's meaning.
-    const QString token = QString::fromLatin1(QUrl::toPercentEncoding(folderToken, "/"));
-    const QString id = QString::fromLatin1(QUrl::toPercentEncoding(folderId));
-    text += "/sync/folders/"_L1 + id + "/live?token="_L1 + token;
-
-    QUrl url(text);
-    if (!url.isValid() || url.host().isEmpty())
-        return std::nullopt;
-    const QString scheme = url.scheme();
-    if (scheme == "http"_L1)
-        url.setScheme(u"ws"_s);
-    else if (scheme == "https"_L1)
-        url.setScheme(u"wss"_s);
-    else if (scheme != "ws"_L1 && scheme != "wss"_L1)
-        return std::nullopt; // would only fail again every few seconds
-    return url;
+    // The token is a secret inside a query: it must not be able to change the query's meaning.
+    text += "/sync/folders/"_L1 + urls::encodePathSegment(folderId) + "/live?token="_L1
+        + urls::encodeQueryValue(folderToken);
+    // Another scheme would only fail again every few seconds.
+    return urls::webSocketURL(QUrl(text));
 }
 
-void LiveSyncClient::connect()
+void LiveSyncClient::open()
 {
     if (m_closed)
         return;
     const auto url = buildWebSocketURL();
     if (!url) {
         qCWarning(lcLiveSync) << "LiveSync: failed to build WebSocket URL";
-        if (m_stream)
-            std::exchange(m_stream, {})->finish();
+        endStream();
         return;
     }
     // Only the host: the URL carries the folder token.

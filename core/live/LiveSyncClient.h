@@ -1,8 +1,10 @@
 #pragma once
 
-#include "core/live/LiveSyncClock.h"
 #include "core/live/LiveSyncMessage.h"
 #include "core/live/LiveSyncTimings.h"
+
+#include "platform/AsyncQueue.h"
+#include "platform/Clock.h"
 
 #include <QCoro/QCoroAsyncGenerator>
 #include <QList>
@@ -14,33 +16,31 @@
 #include <memory>
 #include <optional>
 
-class LiveMessageStream;
 class QWebSocket;
 
 // The WebSocket of one sync folder's live channel. Frames sent before the handshake wait in an
 // outbox; edits wait behind a short debounce and leave together; a ping keeps the connection
-// alive; a lost connection is retried until disconnect() (see LiveSyncTimings). Lives on the
-// thread that created it (the GUI thread).
+// alive; a lost connection is retried until close() (see LiveSyncTimings). Lives on the thread
+// that created it (the GUI thread).
 class LiveSyncClient : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
 
 public:
-    // The clock must outlive the client; nullptr means Qt timers.
+    // The clock must outlive the client; nullptr means Clock::system().
     LiveSyncClient(const QString &baseURL, const QString &folderId, const QString &folderToken,
-                   LiveSyncTimings timings = {}, LiveSyncClock *clock = nullptr,
-                   QObject *parent = nullptr);
+                   LiveSyncTimings timings = {}, Clock *clock = nullptr, QObject *parent = nullptr);
     ~LiveSyncClient() override;
 
-    // Connects and hands out every received message except the pings the client answers itself.
-    // The stream survives reconnects; it ends on disconnect() or when no URL can be built. A
+    // Opens the socket and hands out every received message except the pings the client answers
+    // itself. The stream survives reconnects; it ends on close() or when no URL can be built. A
     // second call ends the first stream.
     QCoro::AsyncGenerator<LiveSyncMessage> messages();
 
     // Closes with "going away" and ends the stream. Queued edits are neither sent nor cleared.
-    // A disconnected client stays closed.
-    void disconnect();
+    // A closed client stays closed.
+    void close();
 
     // Sends one message now (or after the handshake when the socket is still opening); dropped
     // while no connection is open.
@@ -65,7 +65,8 @@ Q_SIGNALS:
     void isConnectedChanged(bool isConnected);
 
 private:
-    void connect();
+    void open();
+    void endStream();
     void handleDisconnect();
     void scheduleReconnect();
     void handshakeDone();
@@ -81,7 +82,7 @@ private:
     LiveSyncTimings m_timings;
 
     QPointer<QWebSocket> m_socket;
-    std::shared_ptr<LiveMessageStream> m_stream;
+    std::unique_ptr<AsyncQueue<LiveSyncMessage>> m_stream;
     bool m_open = false;
     bool m_handshakeDone = false;
     bool m_closed = false;
@@ -89,8 +90,8 @@ private:
     QList<LiveSyncMessage> m_pendingEdits;
     QList<QString> m_outbox;
 
-    std::unique_ptr<LiveSyncTimer> m_pingTimer;
-    std::unique_ptr<LiveSyncTimer> m_debounceTimer;
-    std::unique_ptr<LiveSyncTimer> m_reconnectTimer;
-    std::unique_ptr<LiveSyncTimer> m_handshakeTimer;
+    std::unique_ptr<ClockTimer> m_pingTimer;
+    std::unique_ptr<ClockTimer> m_debounceTimer;
+    std::unique_ptr<ClockTimer> m_reconnectTimer;
+    std::unique_ptr<ClockTimer> m_handshakeTimer;
 };

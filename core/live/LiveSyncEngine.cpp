@@ -1,6 +1,8 @@
 #include "core/live/LiveSyncEngine.h"
 
 #include "core/live/LiveLog.h"
+
+#include "platform/Detached.h"
 #include "platform/Paths.h"
 
 #include <limits>
@@ -9,7 +11,7 @@ using namespace Qt::StringLiterals;
 
 LiveSyncEngine::LiveSyncEngine(const QString &folderId, const QString &folderToken,
                                const QString &backendURL, const QString &deviceName,
-                               LiveSyncTimings timings, LiveSyncClock *clock, QObject *parent)
+                               LiveSyncTimings timings, Clock *clock, QObject *parent)
     : QObject(parent)
     , m_folderId(folderId)
     , m_folderToken(folderToken)
@@ -22,30 +24,32 @@ LiveSyncEngine::LiveSyncEngine(const QString &folderId, const QString &folderTok
 
 LiveSyncEngine::~LiveSyncEngine()
 {
-    disconnect();
+    close();
 }
 
-void LiveSyncEngine::connect(MessageHandler onMessage)
+void LiveSyncEngine::open(MessageHandler onMessage)
 {
     if (m_folderId.isEmpty() || m_folderToken.isEmpty()) {
         qCWarning(lcLiveSync) << "LiveSync: no folder credentials";
         return;
     }
     if (m_client)
-        disconnect();
+        close();
     qCInfo(lcLiveSync).noquote() << u"LiveSync: connecting folder=%1"_s.arg(m_folderId);
     m_client
         = new LiveSyncClient(m_backendURL, m_folderId, m_folderToken, m_timings, m_clock, this);
-    const quint64 session = ++m_session;
+    m_session.cancel();
+    m_session = CancelToken();
     Q_EMIT isConnectedChanged(true);
-    forward(this, session, m_client->messages(), std::move(onMessage));
+    runDetached(forward(this, m_session, m_client->messages(), std::move(onMessage)),
+                u"Live message handling"_s);
 }
 
-void LiveSyncEngine::disconnect()
+void LiveSyncEngine::close()
 {
-    ++m_session; // the forwarding task of the ended session stops at its next step
+    m_session.cancel();
     if (LiveSyncClient *client = std::exchange(m_client, nullptr)) {
-        client->disconnect();
+        client->close();
         // Never delete the client under a call that may still be running inside it.
         client->deleteLater();
         Q_EMIT isConnectedChanged(false);
@@ -125,18 +129,18 @@ bool LiveSyncEngine::accept(const LiveSyncMessage &message)
     return true;
 }
 
-QCoro::Task<> LiveSyncEngine::forward(QPointer<LiveSyncEngine> engine, quint64 session,
+QCoro::Task<> LiveSyncEngine::forward(QPointer<LiveSyncEngine> engine, CancelToken session,
                                       QCoro::AsyncGenerator<LiveSyncMessage> stream,
                                       MessageHandler onMessage)
 {
     auto it = co_await stream.begin();
     while (it != stream.end()) {
-        if (!engine || engine->m_session != session)
+        if (!engine || session.isCancelled())
             co_return;
         const LiveSyncMessage message = *it;
         if (engine->accept(message)) {
             co_await onMessage(message);
-            if (!engine || engine->m_session != session)
+            if (!engine || session.isCancelled())
                 co_return;
         }
         co_await ++it;

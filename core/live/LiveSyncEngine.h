@@ -3,6 +3,8 @@
 #include "core/live/LiveSyncClient.h"
 #include "core/live/LiveSyncMessage.h"
 
+#include "platform/CancelToken.h"
+
 #include <QCoro/QCoroTask>
 #include <QHash>
 #include <QObject>
@@ -12,7 +14,7 @@
 #include <functional>
 #include <optional>
 
-// The live editing session of one paired sync folder: owns the client while connected, stamps
+// The live editing session of one paired sync folder: owns the client while open, stamps
 // outgoing edits and full texts with a per-file version and every message with this device's
 // name, and hands received messages on one at a time after dropping stale edits and messages
 // that name an unsafe path.
@@ -26,15 +28,15 @@ public:
     using MessageHandler = std::function<QCoro::Task<>(LiveSyncMessage)>;
 
     LiveSyncEngine(const QString &folderId, const QString &folderToken, const QString &backendURL,
-                   const QString &deviceName, LiveSyncTimings timings = {},
-                   LiveSyncClock *clock = nullptr, QObject *parent = nullptr);
+                   const QString &deviceName, LiveSyncTimings timings = {}, Clock *clock = nullptr,
+                   QObject *parent = nullptr);
     ~LiveSyncEngine() override;
 
-    // Without a folder id or token nothing happens (logged). A session already running is ended
-    // first, so there is never more than one client.
-    void connect(MessageHandler onMessage);
+    // Starts a session. Without a folder id or token nothing happens (logged). A session already
+    // running is ended first, so there is never more than one client.
+    void open(MessageHandler onMessage);
     // Ends the session and forgets every file's version.
-    void disconnect();
+    void close();
     // A session exists; says nothing about the socket.
     bool isConnected() const { return m_client != nullptr; }
 
@@ -60,7 +62,7 @@ Q_SIGNALS:
 
 private:
     bool accept(const LiveSyncMessage &message);
-    static QCoro::Task<> forward(QPointer<LiveSyncEngine> engine, quint64 session,
+    static QCoro::Task<> forward(QPointer<LiveSyncEngine> engine, CancelToken session,
                                  QCoro::AsyncGenerator<LiveSyncMessage> stream,
                                  MessageHandler onMessage);
 
@@ -69,8 +71,9 @@ private:
     QString m_backendURL;
     QString m_deviceName;
     LiveSyncTimings m_timings;
-    LiveSyncClock *m_clock;
+    Clock *m_clock;
     QPointer<LiveSyncClient> m_client;
-    quint64 m_session = 0;
+    // Cancelled when the session ends: its forwarding task stops at its next step.
+    CancelToken m_session;
     QHash<QString, qint64> m_fileVersions;
 };

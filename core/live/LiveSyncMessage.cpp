@@ -1,6 +1,6 @@
 #include "core/live/LiveSyncMessage.h"
 
-#include "core/live/JsonFields.h"
+#include "platform/JsonFields.h"
 #include "platform/Text.h"
 
 #include <QJsonArray>

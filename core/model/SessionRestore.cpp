@@ -1,10 +1,9 @@
 #include "core/model/SessionRestore.h"
 
 #include "platform/Defaults.h"
+#include "platform/JsonFields.h"
 
 #include <QJsonObject>
-
-#include <cmath>
 
 namespace {
 const QString lastFolderPathKey = QStringLiteral("lastFolderPath");
@@ -90,14 +89,10 @@ QHash<QString, qint64> SessionRestore::cursorPositions() const
     if (!stored)
         return positions;
     for (auto it = stored->begin(); it != stored->end(); ++it) {
-        const QJsonValue value = it.value();
-        if (!value.isDouble())
+        const std::optional<qint64> position = jsonfields::exactInteger(it.value());
+        if (!position)
             return {};
-        const double d = value.toDouble();
-        if (!std::isfinite(d) || d != std::trunc(d) || d < -9.2e18 || d > 9.2e18)
-            return {};
-        const qint64 exact = value.toInteger(std::numeric_limits<qint64>::min());
-        positions.insert(it.key(), exact != std::numeric_limits<qint64>::min() ? exact : qint64(d));
+        positions.insert(it.key(), *position);
     }
     return positions;
 }

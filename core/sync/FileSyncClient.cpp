@@ -1,12 +1,15 @@
 #include "core/sync/FileSyncClient.h"
 
-#include "core/sync/SyncClock.h"
+#include "core/sync/DownloadInstaller.h"
+#include "core/sync/MultipartUpload.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncEventStream.h"
 #include "core/sync/SyncFailure.h"
-#include "core/sync/SyncWaker.h"
 
 #include "platform/L10n.h"
+#include "platform/NetworkAccess.h"
+#include "platform/SignalWait.h"
+#include "platform/Urls.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,17 +20,10 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
-#include <QSaveFile>
 #include <QSet>
-#include <QTemporaryDir>
-#include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 Q_LOGGING_CATEGORY(lcSync, "velto.sync")
 
@@ -84,24 +80,6 @@ QString mib(qint64 bytes)
     return QString::number(bytes / (1024 * 1024));
 }
 
-QByteArray escapeMultipartFileName(const QString &name)
-{
-    QByteArray out;
-    const QByteArray utf8 = name.toUtf8();
-    out.reserve(utf8.size());
-    for (char c : utf8) {
-        if (c == '"')
-            out += "%22";
-        else if (c == '\r')
-            out += "%0D";
-        else if (c == '\n')
-            out += "%0A";
-        else
-            out += c;
-    }
-    return out;
-}
-
 QNetworkReply *dispatch(QNetworkAccessManager *nam, const SyncHttpRequest &r,
                         const std::optional<QByteArray> &body)
 {
@@ -119,43 +97,6 @@ QNetworkReply *dispatch(QNetworkAccessManager *nam, const SyncHttpRequest &r,
     if (body)
         return nam->sendCustomRequest(r.request, m, *body);
     return nam->sendCustomRequest(r.request, m);
-}
-
-struct FileRead
-{
-    QByteArray bytes;
-    QString error;
-    bool tooLarge = false;
-};
-
-FileRead readWholeFile(const QString &path, qint64 cap)
-{
-    FileRead result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = file.errorString();
-        return result;
-    }
-    if (file.size() > cap) {
-        result.tooLarge = true;
-        return result;
-    }
-    // Read one byte past the cap so that a file growing meanwhile is still caught.
-    result.bytes = file.read(cap + 1);
-    if (result.bytes.size() > cap) {
-        result.tooLarge = true;
-        result.bytes.clear();
-    } else if (file.error() != QFileDevice::NoError) {
-        result.error = file.errorString();
-        result.bytes.clear();
-    }
-    return result;
-}
-
-QString newTemporaryPath()
-{
-    return FileSyncClient::privateDownloadFolder() + QStringLiteral("/download-")
-        + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".part");
 }
 
 struct DownloadAttempt
@@ -190,7 +131,7 @@ FileSyncClient::FileSyncClient(const QString &baseURL, QNetworkAccessManager *na
 FileSyncClient::FileSyncClient(const QUrl &baseURL, QNetworkAccessManager *nam, SyncTiming timing,
                                SyncLimits limits)
     : m_baseURL(isUsableBase(baseURL) ? baseURL : defaultSyncBackendURL())
-    , m_nam(nam ? nam : sharedSession())
+    , m_nam(nam ? nam : &sharedNetworkAccess())
     , m_timing(std::move(timing))
     , m_limits(limits)
 {
@@ -202,13 +143,6 @@ FileSyncClient FileSyncClient::withCancellation(CancelToken cancel) const
     FileSyncClient copy = *this;
     copy.m_cancel = std::move(cancel);
     return copy;
-}
-
-QNetworkAccessManager *FileSyncClient::sharedSession()
-{
-    // Process-wide and never destroyed: QObjects must not outlive the application object.
-    static QNetworkAccessManager *nam = new QNetworkAccessManager;
-    return nam;
 }
 
 SyncHttpRequest FileSyncClient::makeRequest(const QString &path, const QByteArray &method) const
@@ -225,7 +159,7 @@ SyncHttpRequest FileSyncClient::makeRequest(const QString &path, const QByteArra
         throw SyncFailure(FileSyncError(FileSyncError::Case::invalidResponse));
     SyncHttpRequest r;
     r.request = QNetworkRequest(url);
-    r.request.setTransferTimeout(int(SyncClock::toMilliseconds(m_timing.requestTimeout).count()));
+    r.request.setTransferTimeout(Clock::intervalMs(m_timing.requestTimeout));
     r.method = method;
     return r;
 }
@@ -237,16 +171,6 @@ void FileSyncClient::setFolderToken(QNetworkRequest &request, const QString &tok
                          QNetworkRequest::SameOriginRedirectPolicy);
 }
 
-QString FileSyncClient::encodeQueryValue(const QString &value)
-{
-    return QString::fromLatin1(QUrl::toPercentEncoding(value, "/"));
-}
-
-QString FileSyncClient::encodePathSegment(const QString &value)
-{
-    return QString::fromLatin1(QUrl::toPercentEncoding(value));
-}
-
 QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
                                                    std::optional<QByteArray> body) const
 {
@@ -255,25 +179,25 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
         throw SyncFailure::cancelled();
 
     std::unique_ptr<QNetworkReply, DeleteLater> reply(dispatch(self.m_nam, request, body));
-    SyncWaker waker;
+    // Ends the handlers below with this frame (they refer to its locals).
+    QObject context;
     bool cancelled = false;
     bool overLimit = false;
     const qint64 cap = self.m_limits.maxResponseBytes;
     QNetworkReply *r = reply.get();
-    QObject::connect(r, &QNetworkReply::finished, &waker, &SyncWaker::notify);
-    QObject::connect(r, &QNetworkReply::downloadProgress, &waker,
+    QObject::connect(r, &QNetworkReply::downloadProgress, &context,
                      [&, r](qint64 received, qint64 total) {
                          if (!overLimit && (received > cap || total > cap)) {
                              overLimit = true;
                              r->abort();
                          }
                      });
-    self.m_cancel.onCancel(&waker, [&, r] {
+    self.m_cancel.onCancel(&context, [&, r] {
         cancelled = true;
         r->abort();
     });
     while (!r->isFinished())
-        co_await waker.wait();
+        co_await SignalWait(r, &QNetworkReply::finished);
 
     const QNetworkReply::NetworkError error = r->error();
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -310,7 +234,7 @@ SyncHttpRequest FileSyncClient::folderRequest(const QString &folderId, const QSt
                                               const QString &rest, const QByteArray &method) const
 {
     SyncHttpRequest r = makeRequest(
-        QStringLiteral("/sync/folders/") + encodePathSegment(folderId) + rest, method);
+        QStringLiteral("/sync/folders/") + urls::encodePathSegment(folderId) + rest, method);
     setFolderToken(r.request, folderToken);
     return r;
 }
@@ -367,7 +291,8 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::sendMultipart(SyncHttpRequest requ
         throw SyncFailure::localLimit(tooLarge);
 
     // Reading a large file would stall the event loop; it happens on a worker thread.
-    const FileRead read = co_await QtConcurrent::run(readWholeFile, filePath, cap);
+    const MultipartUpload::FileContent read
+        = co_await QtConcurrent::run(MultipartUpload::readFile, filePath, cap);
     if (self.m_cancel.isCancelled())
         throw SyncFailure::cancelled();
     if (read.tooLarge)
@@ -375,10 +300,11 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::sendMultipart(SyncHttpRequest requ
     if (!read.error.isNull())
         throw SyncFailure::file(SyncFailure::FileOperation::read, filePath, read.error);
 
-    const QByteArray boundary = newBoundary();
+    const QByteArray boundary = MultipartUpload::newBoundary();
     request.request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary);
     const QString fileName = info.fileName();
-    QByteArray body = multipartBody(boundary, fileName, mimeType(info.suffix()), read.bytes);
+    QByteArray body = MultipartUpload::body(boundary, fileName,
+                                            MultipartUpload::mimeType(info.suffix()), read.bytes);
     co_return co_await self.send(std::move(request), std::move(body));
 }
 
@@ -390,9 +316,9 @@ FileSyncClient::uploadFile(QString folderId, QString folderToken, QString filePa
     const FileSyncClient self = *this;
     QStringList items;
     if (relativePath)
-        items << QStringLiteral("relative_path=") + encodeQueryValue(*relativePath);
+        items << QStringLiteral("relative_path=") + urls::encodeQueryValue(*relativePath);
     if (sourceDevice)
-        items << QStringLiteral("source_device=") + encodeQueryValue(*sourceDevice);
+        items << QStringLiteral("source_device=") + urls::encodeQueryValue(*sourceDevice);
     QString rest = QStringLiteral("/files");
     if (!items.isEmpty())
         rest += u'?' + items.join(u'&');
@@ -572,7 +498,7 @@ QCoro::Task<PairConfirmResponse> FileSyncClient::confirmPairing(QString code, QS
 QCoro::Task<PairStatusResponse> FileSyncClient::pairingStatus(QString pollSecret) const
 {
     return fetch<PairStatusResponse>(makeRequest(
-        QStringLiteral("/sync/pair/status?secret=") + encodeQueryValue(pollSecret), "GET"));
+        QStringLiteral("/sync/pair/status?secret=") + urls::encodeQueryValue(pollSecret), "GET"));
 }
 
 QCoro::Task<PairedDeviceListResponse> FileSyncClient::listDevices(QString folderId,
@@ -611,10 +537,10 @@ QCoro::AsyncGenerator<SSEChangeNotification> runEventStream(FileSyncClient clien
     const CancelToken cancel = client.cancelToken();
     if (cancel.isCancelled())
         co_return;
-    SyncHttpRequest r = client.makeRequest(QStringLiteral("/sync/folders/")
-                                               + FileSyncClient::encodePathSegment(folderId)
-                                               + QStringLiteral("/events"),
-                                           "GET");
+    SyncHttpRequest r
+        = client.makeRequest(QStringLiteral("/sync/folders/") + urls::encodePathSegment(folderId)
+                                 + QStringLiteral("/events"),
+                             "GET");
     FileSyncClient::setFolderToken(r.request, folderToken);
     r.request.setRawHeader("Accept", "text/event-stream");
     if (lastEventId)
@@ -628,16 +554,15 @@ QCoro::AsyncGenerator<SSEChangeNotification> runEventStream(FileSyncClient clien
     for (;;) {
         if (cancel.isCancelled())
             co_return;
-        if (std::optional<SSEChangeNotification> notification = s->take()) {
-            co_yield *notification;
-            continue;
-        }
-        if (s->isFinished()) {
-            if (s->failure() && !cancel.isCancelled())
+        std::optional<SSEChangeNotification> notification = co_await s->notifications().next();
+        if (cancel.isCancelled())
+            co_return;
+        if (!notification) {
+            if (s->failure())
                 throw *s->failure();
             co_return;
         }
-        co_await s->waker().wait();
+        co_yield *notification;
     }
 }
 
@@ -650,94 +575,6 @@ FileSyncClient::events(QString folderId, QString folderToken,
     return runEventStream(*this, std::move(folderId), std::move(folderToken),
                           std::move(lastEventId));
 }
-
-// File transfer
-
-QString FileSyncClient::mimeType(const QString &extension)
-{
-    const QString e = extension.toLower();
-    if (e == u"md" || e == u"markdown" || e == u"mdown")
-        return QStringLiteral("text/markdown");
-    if (e == u"txt")
-        return QStringLiteral("text/plain");
-    if (e == u"pdf")
-        return QStringLiteral("application/pdf");
-    if (e == u"jpg" || e == u"jpeg")
-        return QStringLiteral("image/jpeg");
-    if (e == u"png")
-        return QStringLiteral("image/png");
-    if (e == u"heic")
-        return QStringLiteral("image/heic");
-    if (e == u"json")
-        return QStringLiteral("application/json");
-    if (e == u"html" || e == u"htm")
-        return QStringLiteral("text/html");
-    if (e == u"css")
-        return QStringLiteral("text/css");
-    return QStringLiteral("application/octet-stream");
-}
-
-QByteArray FileSyncClient::newBoundary()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
-}
-
-QByteArray FileSyncClient::multipartBody(const QByteArray &boundary, const QString &fileName,
-                                         const QString &contentType, const QByteArray &content)
-{
-    QByteArray body;
-    body.reserve(content.size() + 256);
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"file\"; filename=\""
-        + escapeMultipartFileName(fileName) + "\"\r\n";
-    body += "Content-Type: " + contentType.toUtf8() + "\r\n\r\n";
-    body += content;
-    body += "\r\n--" + boundary + "--\r\n";
-    return body;
-}
-
-QString FileSyncClient::privateDownloadFolder()
-{
-    // Destroyed (and removed) at exit; QTemporaryDir creates it with mode 0700. Empty when it
-    // could not be created.
-    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/velto-sync-XXXXXX"));
-    return dir.isValid() ? dir.path() : QString();
-}
-
-// Moves a finished download into place in one step: the destination is either the old file or
-// the new one, never missing. Across file systems the bytes go into a sibling temporary file of
-// the destination first (QSaveFile: written, synced, renamed).
-void FileSyncClient::installFile(const QString &temporary, const QString &destination)
-{
-    const QFileInfo target(destination);
-    const QString parent = target.absolutePath();
-    if (!QFileInfo::exists(parent) && !QDir().mkpath(parent))
-        throw SyncFailure::file(SyncFailure::FileOperation::createFolder, parent,
-                                QString::fromLocal8Bit(strerror(errno)));
-    const QByteArray from = QFile::encodeName(temporary);
-    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
-    if (std::rename(from.constData(), to.constData()) == 0)
-        return;
-    const int error = errno;
-    if (error != EXDEV)
-        throw SyncFailure::file(SyncFailure::FileOperation::move, destination,
-                                QString::fromLocal8Bit(strerror(error)));
-    QFile in(temporary);
-    QSaveFile out(target.absoluteFilePath());
-    out.setDirectWriteFallback(false);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
-        throw SyncFailure::file(SyncFailure::FileOperation::move, destination, out.errorString());
-    QByteArray chunk;
-    while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        if (out.write(chunk) != chunk.size())
-            throw SyncFailure::file(SyncFailure::FileOperation::write, destination,
-                                    out.errorString());
-    }
-    if (!out.commit())
-        throw SyncFailure::file(SyncFailure::FileOperation::write, destination, out.errorString());
-    QFile::remove(temporary);
-}
-
 namespace {
 
 QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QString temporary)
@@ -750,11 +587,11 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     QNetworkRequest request(source);
-    request.setTransferTimeout(
-        int(SyncClock::toMilliseconds(client.timing().requestTimeout).count()));
+    request.setTransferTimeout(Clock::intervalMs(client.timing().requestTimeout));
     std::unique_ptr<QNetworkReply, DeleteLater> reply(client.session()->get(request));
     QNetworkReply *r = reply.get();
-    SyncWaker waker;
+    // Ends the handlers below with this frame (they refer to its locals).
+    QObject context;
     bool cancelled = false;
     bool overLimit = false;
     bool writeFailed = false;
@@ -777,21 +614,20 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
         }
         written += chunk.size();
     };
-    QObject::connect(r, &QNetworkReply::metaDataChanged, &waker, [&] {
+    QObject::connect(r, &QNetworkReply::metaDataChanged, &context, [&] {
         const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > cap) {
             overLimit = true;
             r->abort();
         }
     });
-    QObject::connect(r, &QNetworkReply::readyRead, &waker, drain);
-    QObject::connect(r, &QNetworkReply::finished, &waker, &SyncWaker::notify);
-    cancel.onCancel(&waker, [&] {
+    QObject::connect(r, &QNetworkReply::readyRead, &context, drain);
+    cancel.onCancel(&context, [&] {
         cancelled = true;
         r->abort();
     });
     while (!r->isFinished())
-        co_await waker.wait();
+        co_await SignalWait(r, &QNetworkReply::finished);
     drain();
     file.close();
 
@@ -816,13 +652,13 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
 } // namespace
 
 QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath, int retries,
-                                           double delay) const
+                                           std::chrono::milliseconds delay) const
 {
     const FileSyncClient self = *this;
     // Qt would also read file:, data: or qrc: addresses, whose content could then be uploaded.
     if (!isUsableBase(source))
         throw SyncFailure(SyncError::invalidURL());
-    if (privateDownloadFolder().isEmpty())
+    if (DownloadInstaller::privateFolder().isEmpty())
         throw SyncFailure::file(SyncFailure::FileOperation::createFolder, QDir::tempPath(),
                                 L10n::text(QStringLiteral("sync.error.noPrivateFolder")));
     retries = std::max(0, retries);
@@ -831,7 +667,7 @@ QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath,
     for (int attempt = 0; attempt <= retries; ++attempt) {
         if (attempt > 0 && !co_await self.m_timing.effectiveClock().sleep(delay, self.m_cancel))
             throw SyncFailure::cancelled();
-        const QString temporary = newTemporaryPath();
+        const QString temporary = DownloadInstaller::newTemporaryPath();
         DownloadAttempt result;
         try {
             result = co_await downloadOnce(self, source, temporary);
@@ -845,7 +681,7 @@ QCoro::Task<> FileSyncClient::downloadFile(QUrl source, QString destinationPath,
         }
         if (result.status >= 200 && result.status <= 299) {
             try {
-                installFile(temporary, destinationPath);
+                DownloadInstaller::install(temporary, destinationPath);
             } catch (...) {
                 QFile::remove(temporary);
                 throw;

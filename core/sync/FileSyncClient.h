@@ -1,9 +1,10 @@
 #pragma once
 
-#include "core/sync/CancelToken.h"
 #include "core/sync/SSEEventType.h"
 #include "core/sync/SyncModels.h"
 #include "core/sync/SyncTiming.h"
+
+#include "platform/CancelToken.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -49,7 +50,7 @@ class FileSyncClient
 {
 public:
     // The string must be an http or https URL with a host; anything else gives the default
-    // backend URL. nam null means the process-wide manager.
+    // backend URL. nam null means sharedNetworkAccess().
     explicit FileSyncClient(const QString &baseURL, QNetworkAccessManager *nam = nullptr,
                             SyncTiming timing = {}, SyncLimits limits = {});
     explicit FileSyncClient(const QUrl &baseURL, QNetworkAccessManager *nam = nullptr,
@@ -65,8 +66,6 @@ public:
     // the token is cancelled.
     FileSyncClient withCancellation(CancelToken cancel) const;
 
-    static QNetworkAccessManager *sharedSession();
-
     // Building blocks.
 
     // Base URL (all "/" stripped from both ends) + path. Throws invalidResponse when the result
@@ -80,10 +79,6 @@ public:
 
     // Adds "X-Folder-Token" and forbids redirects to another origin for this request.
     static void setFolderToken(QNetworkRequest &request, const QString &token);
-    // Percent-encodes everything but unreserved characters and "/".
-    static QString encodeQueryValue(const QString &value);
-    // Percent-encodes a value as one path segment ("/" included).
-    static QString encodePathSegment(const QString &value);
 
     // Folders
     QCoro::Task<CreateFolderResponse>
@@ -153,24 +148,9 @@ public:
 
     // Downloads an http(s) URL (anything else: SyncError::invalidURL, nothing requested) into a
     // private temporary folder and moves it atomically to destinationPath. Non-2xx answers are
-    // retried `retries` times, `delay` seconds apart; the last one gives downloadFailed(status).
+    // retried `retries` times, `delay` apart; the last one gives downloadFailed(status).
     QCoro::Task<> downloadFile(QUrl source, QString destinationPath, int retries,
-                               double delay) const;
-
-    // The content type for a file name extension (without the dot), case-insensitive.
-    static QString mimeType(const QString &extension);
-    // The one-part multipart body for a file.
-    static QByteArray multipartBody(const QByteArray &boundary, const QString &fileName,
-                                    const QString &contentType, const QByteArray &content);
-    // A new boundary: an upper-case UUID without braces.
-    static QByteArray newBoundary();
-    // The private folder (0700) that downloads are written into before they are moved; empty
-    // when it could not be created (downloads then fail before anything is requested).
-    static QString privateDownloadFolder();
-    // Moves a downloaded file to its destination in one step (creating missing parent folders):
-    // the destination holds either its old content or the new one, never nothing. Throws
-    // SyncFailure (File) and leaves the temporary file to the caller on failure.
-    static void installFile(const QString &temporary, const QString &destination);
+                               std::chrono::milliseconds delay) const;
 
 private:
     template<class T>

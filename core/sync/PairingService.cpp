@@ -1,8 +1,9 @@
 #include "core/sync/PairingService.h"
 
-#include "core/sync/SyncClock.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncFailure.h"
+
+#include "platform/Detached.h"
 
 PairingService::PairingService(FileSyncClient client, QObject *parent)
     : QObject(parent)
@@ -76,7 +77,7 @@ QCoro::Task<> PairingService::requestPairing(std::optional<QString> deviceName,
         m_pollTask->cancel();
     const CancelToken task;
     setPollTask(task);
-    poll(self, response.expiresIn, task);
+    runDetached(poll(self, response.expiresIn, task), QStringLiteral("Pairing poll"));
 }
 
 QCoro::Task<> PairingService::poll(QPointer<PairingService> service, qint64 expiresIn,

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "core/sync/CancelToken.h"
 #include "core/sync/FileSyncClient.h"
 #include "core/sync/SyncModels.h"
+
+#include "platform/CancelToken.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,13 +1,14 @@
 #include "core/sync/SyncEngine.h"
 
-#include "core/sync/SyncClock.h"
+#include "core/sync/DownloadInstaller.h"
 #include "core/sync/SyncError.h"
 #include "core/sync/SyncFailure.h"
 #include "core/sync/SyncState.h"
 
-#include <QUuid>
+#include "platform/Detached.h"
+#include "platform/Urls.h"
 
-#include <cmath>
+#include <QUuid>
 
 SyncEngine::SyncEngine(FileSyncClient client, SyncState &state, QObject *parent)
     : QObject(parent)
@@ -39,7 +40,8 @@ void SyncEngine::start(EventHandler onEvent)
         return;
     const CancelToken cancel;
     m_sseTask = cancel;
-    reconnectLoop(QPointer<SyncEngine>(this), std::move(onEvent), cancel);
+    runDetached(reconnectLoop(QPointer<SyncEngine>(this), std::move(onEvent), cancel),
+                QStringLiteral("Sync event stream"));
 }
 
 void SyncEngine::stop()
@@ -61,7 +63,7 @@ QCoro::Task<> SyncEngine::reconnectLoop(QPointer<SyncEngine> engine, EventHandle
         co_await engine->listenWith(onEvent, cancel);
         if (cancel.isCancelled() || !engine)
             break;
-        const double delay = engine->m_reconnectDelay;
+        const std::chrono::milliseconds delay = engine->m_reconnectDelay;
         engine->m_reconnectDelay = std::min(timing.reconnectMaxDelay, 2 * delay);
         if (!co_await timing.effectiveClock().sleep(delay, cancel))
             break;
@@ -209,7 +211,7 @@ QCoro::Task<SyncEngine::DownloadedFile> SyncEngine::downloadFile(qint64 fileId)
     // downloadFile, before anything is requested.
     const QUrl source(info.url);
     // Our own unique name: the server's file name is data, never part of a path.
-    const QString destination = FileSyncClient::privateDownloadFolder() + QStringLiteral("/file-")
+    const QString destination = DownloadInstaller::privateFolder() + QStringLiteral("/file-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces);
     const SyncTiming &timing = client.timing();
     co_await client.downloadFile(source, destination, timing.downloadRetries,
@@ -254,10 +256,10 @@ QCoro::Task<ChangesResponse> SyncEngine::fetchChanges()
     const QPointer<SyncState> state = m_state;
     const FileSyncClient client = m_client;
     const qint64 since = state->lastServerID();
-    SyncHttpRequest request = client.makeRequest(
-        QStringLiteral("/sync/folders/") + FileSyncClient::encodePathSegment(c.folderId)
-            + QStringLiteral("/changes?since=%1&limit=%2").arg(since).arg(500),
-        "GET");
+    SyncHttpRequest request
+        = client.makeRequest(QStringLiteral("/sync/folders/") + urls::encodePathSegment(c.folderId)
+                                 + QStringLiteral("/changes?since=%1&limit=%2").arg(since).arg(500),
+                             "GET");
     FileSyncClient::setFolderToken(request.request, c.folderToken);
     const SyncHttpResponse response = co_await client.send(std::move(request));
     FileSyncClient::validate(response);
@@ -271,12 +273,13 @@ QCoro::Task<ChangesResponse> SyncEngine::fetchChanges()
     co_return changes;
 }
 
-void SyncEngine::startPolling(double interval, EventHandler onChange)
+void SyncEngine::startPolling(std::chrono::milliseconds interval, EventHandler onChange)
 {
     stopPolling();
     const CancelToken cancel;
     m_pollingTask = cancel;
-    pollingLoop(QPointer<SyncEngine>(this), interval, std::move(onChange), cancel);
+    runDetached(pollingLoop(QPointer<SyncEngine>(this), interval, std::move(onChange), cancel),
+                QStringLiteral("Sync structure polling"));
 }
 
 void SyncEngine::stopPolling()
@@ -287,12 +290,13 @@ void SyncEngine::stopPolling()
     }
 }
 
-QCoro::Task<> SyncEngine::pollingLoop(QPointer<SyncEngine> engine, double interval,
-                                      EventHandler onChange, CancelToken cancel)
+QCoro::Task<> SyncEngine::pollingLoop(QPointer<SyncEngine> engine,
+                                      std::chrono::milliseconds interval, EventHandler onChange,
+                                      CancelToken cancel)
 {
     const FileSyncClient client = engine->m_client.withCancellation(cancel);
     const SyncTiming timing = client.timing();
-    if (!std::isfinite(interval) || interval < timing.minimumPollInterval)
+    if (interval < timing.minimumPollInterval)
         interval = timing.minimumPollInterval;
     for (;;) {
         if (cancel.isCancelled())

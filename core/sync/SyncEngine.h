@@ -1,15 +1,17 @@
 #pragma once
 
-#include "core/sync/CancelToken.h"
 #include "core/sync/FileSyncClient.h"
 #include "core/sync/SSEEventType.h"
 #include "core/sync/SyncModels.h"
+
+#include "platform/CancelToken.h"
 
 #include <QObject>
 #include <QPointer>
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -36,7 +38,7 @@ public:
 
     const FileSyncClient &client() const { return m_client; }
     SyncState *state() const { return m_state; }
-    double reconnectDelay() const { return m_reconnectDelay; }
+    std::chrono::milliseconds reconnectDelay() const { return m_reconnectDelay; }
     bool isStarted() const { return m_sseTask.has_value(); }
     bool isPolling() const { return m_pollingTask.has_value(); }
 
@@ -63,7 +65,7 @@ public:
 
     // Replaces the polling loop: every interval (at least the minimum poll interval) compares
     // the structure's tag with the known hash and calls onChange when they differ.
-    void startPolling(double interval, EventHandler onChange);
+    void startPolling(std::chrono::milliseconds interval, EventHandler onChange);
     void stopPolling();
 
     // The number in an event id: optional sign, then digits only, in the 64-bit range.
@@ -79,13 +81,14 @@ private:
     QCoro::Task<> listenWith(EventHandler onEvent, CancelToken cancel);
     static QCoro::Task<> reconnectLoop(QPointer<SyncEngine> engine, EventHandler onEvent,
                                        CancelToken cancel);
-    static QCoro::Task<> pollingLoop(QPointer<SyncEngine> engine, double interval,
-                                     EventHandler onChange, CancelToken cancel);
+    static QCoro::Task<> pollingLoop(QPointer<SyncEngine> engine,
+                                     std::chrono::milliseconds interval, EventHandler onChange,
+                                     CancelToken cancel);
 
     CancelToken m_lifetime;
     FileSyncClient m_client; // bound to m_lifetime
     QPointer<SyncState> m_state;
     std::optional<CancelToken> m_sseTask;
     std::optional<CancelToken> m_pollingTask;
-    double m_reconnectDelay;
+    std::chrono::milliseconds m_reconnectDelay;
 };

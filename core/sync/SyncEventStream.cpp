@@ -1,7 +1,5 @@
 #include "core/sync/SyncEventStream.h"
 
-#include "core/sync/SyncClock.h"
-
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -18,7 +16,7 @@ SyncEventStream::SyncEventStream(QNetworkRequest request, std::optional<QString>
     m_request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                            QNetworkRequest::AlwaysNetwork);
     m_request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    m_request.setTransferTimeout(int(SyncClock::toMilliseconds(timing.streamIdleTimeout).count()));
+    m_request.setTransferTimeout(Clock::intervalMs(timing.streamIdleTimeout));
     m_totalTimer.setSingleShot(true);
     connect(&m_totalTimer, &QTimer::timeout, this, [this] {
         if (!m_reply || m_finished)
@@ -44,7 +42,7 @@ void SyncEventStream::start()
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &SyncEventStream::onMetaData);
     connect(m_reply, &QNetworkReply::readyRead, this, &SyncEventStream::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &SyncEventStream::onFinished);
-    m_totalTimer.start(SyncClock::toMilliseconds(m_totalTimeout));
+    m_totalTimer.start(Clock::intervalMs(m_totalTimeout));
 }
 
 void SyncEventStream::cancel()
@@ -56,13 +54,6 @@ void SyncEventStream::cancel()
         m_reply->abort(); // finishes through onFinished
     else
         finish();
-}
-
-std::optional<SSEChangeNotification> SyncEventStream::take()
-{
-    if (m_queue.isEmpty())
-        return std::nullopt;
-    return m_queue.takeFirst();
 }
 
 void SyncEventStream::onMetaData()
@@ -91,10 +82,10 @@ void SyncEventStream::onReadyRead()
     const QByteArray bytes = m_reply->readAll();
     if (!m_headAccepted || m_cancelled || m_failure)
         return;
-    const qsizetype before = m_queue.size();
-    m_parser.feed(bytes, m_queue);
-    if (m_queue.size() != before)
-        m_waker.notify();
+    QList<SSEChangeNotification> parsed;
+    m_parser.feed(bytes, parsed);
+    for (SSEChangeNotification &notification : parsed)
+        m_queue.push(std::move(notification));
 }
 
 void SyncEventStream::onFinished()
@@ -137,5 +128,5 @@ void SyncEventStream::finish()
         m_reply->deleteLater();
         m_reply = nullptr;
     }
-    m_waker.notify();
+    m_queue.finish();
 }

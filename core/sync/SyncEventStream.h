@@ -3,7 +3,8 @@
 #include "core/sync/SSEParser.h"
 #include "core/sync/SyncFailure.h"
 #include "core/sync/SyncTiming.h"
-#include "core/sync/SyncWaker.h"
+
+#include "platform/AsyncQueue.h"
 
 #include <QNetworkRequest>
 #include <QObject>
@@ -16,7 +17,7 @@ class QNetworkReply;
 
 // One open event-stream request on its own network access manager (own connections, no cache,
 // so an old stream and a new one never share anything). Parsed notifications queue up until they
-// are taken; waker() is notified whenever there is something new to look at.
+// are taken; the queue finishes when the stream ends (failure() then says why, if it failed).
 class SyncEventStream : public QObject
 {
     Q_OBJECT
@@ -29,10 +30,9 @@ public:
     // Ends the stream without a failure.
     void cancel();
 
-    std::optional<SSEChangeNotification> take();
+    AsyncQueue<SSEChangeNotification> &notifications() { return m_queue; }
     bool isFinished() const { return m_finished; }
     const std::optional<SyncFailure> &failure() const { return m_failure; }
-    SyncWaker &waker() { return m_waker; }
 
 private:
     void onMetaData();
@@ -42,13 +42,12 @@ private:
 
     QNetworkRequest m_request;
     std::optional<QString> m_folderId;
-    double m_totalTimeout;
+    std::chrono::milliseconds m_totalTimeout;
     QNetworkAccessManager *m_nam;
     QNetworkReply *m_reply = nullptr;
     QTimer m_totalTimer;
     SSEParser m_parser;
-    QList<SSEChangeNotification> m_queue;
-    SyncWaker m_waker;
+    AsyncQueue<SSEChangeNotification> m_queue;
     bool m_headAccepted = false;
     bool m_cancelled = false;
     bool m_totalTimedOut = false;

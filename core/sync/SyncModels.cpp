@@ -2,12 +2,11 @@
 
 #include "core/sync/SyncFailure.h"
 
+#include "platform/JsonFields.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
-
-#include <cmath>
-#include <limits>
 
 namespace {
 
@@ -16,24 +15,6 @@ using DecodeKind = SyncFailure::DecodeKind;
 QString joinPath(const QString &base, const char *key)
 {
     return base.isEmpty() ? QString::fromLatin1(key) : base + u'.' + QLatin1String(key);
-}
-
-// Exact 64-bit integers only: a fraction, a value out of range or a non-number is a mismatch.
-// Values beyond the 64-bit range are stored by Qt as doubles, and toInteger() then falls back to
-// its default, so two different defaults expose them.
-bool readInteger(const QJsonValue &v, qint64 &out)
-{
-    if (!v.isDouble())
-        return false;
-    const double d = v.toDouble();
-    if (!std::isfinite(d) || std::trunc(d) != d)
-        return false;
-    const qint64 low = v.toInteger(std::numeric_limits<qint64>::min());
-    const qint64 high = v.toInteger(std::numeric_limits<qint64>::max());
-    if (low != high)
-        return false;
-    out = low;
-    return true;
 }
 
 class JsonDecoder;
@@ -87,8 +68,12 @@ public:
 private:
     static void read(const QJsonValue &v, qint64 &out, const QString &path)
     {
-        if (!readInteger(v, out))
+        // Exact 64-bit integers only: a fraction, a value out of range or a non-number is a
+        // mismatch.
+        const std::optional<qint64> value = jsonfields::exactInteger(v);
+        if (!value)
             throw SyncFailure::decode(DecodeKind::typeMismatch, path);
+        out = *value;
     }
     static void read(const QJsonValue &v, QString &out, const QString &path)
     {

@@ -1,30 +1,33 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <QtGlobal>
 
+#include <chrono>
 #include <memory>
 
-class SyncClock;
-
-// Every delay and timeout of the sync core, in seconds. Production uses the defaults; tests
-// shorten them and inject a clock that records the waits instead of spending them.
+// Every delay and timeout of the sync core. Production uses the defaults; tests shorten them and
+// inject a clock that records the waits instead of spending them.
 struct SyncTiming
 {
-    double requestTimeout = 300.0; // REST calls and downloads, without data
-    double streamIdleTimeout = 310.0; // event stream without data
-    double streamTotalTimeout = 600.0; // event stream in all
-    double reconnectInitialDelay = 1.0;
-    double reconnectMaxDelay = 30.0;
-    double credentialWait = 5.0; // engine without folder credentials
+    using Duration = std::chrono::milliseconds;
+
+    Duration requestTimeout = std::chrono::seconds(300); // REST calls and downloads, without data
+    Duration streamIdleTimeout = std::chrono::seconds(310); // event stream without data
+    Duration streamTotalTimeout = std::chrono::seconds(600); // event stream in all
+    Duration reconnectInitialDelay = std::chrono::seconds(1);
+    Duration reconnectMaxDelay = std::chrono::seconds(30);
+    Duration credentialWait = std::chrono::seconds(5); // engine without folder credentials
     int downloadRetries = 2;
-    double downloadRetryDelay = 3.0;
-    double pairingPollInterval = 2.0;
-    double minimumPollInterval = 1.0;
+    Duration downloadRetryDelay = std::chrono::seconds(3);
+    Duration pairingPollInterval = std::chrono::seconds(2);
+    Duration minimumPollInterval = std::chrono::seconds(1);
 
-    // Performs the waits (reconnect, retry, poll). Null means the real clock.
-    std::shared_ptr<SyncClock> clock;
+    // Performs the waits (reconnect, retry, poll). Null means the system clock.
+    std::shared_ptr<Clock> clock;
 
-    SyncClock &effectiveClock() const;
+    Clock &effectiveClock() const { return clock ? *clock : Clock::system(); }
 };
 
 // Local caps on what the network may make us hold or write.

@@ -128,7 +128,7 @@ TEST_F(AIClientTest, anthropicInOddFragmentsEndsAtBodyEnd)
     ASSERT_EQ(server.requests().size(), 1);
     const FakeAIServer::Request &request = server.requests().first();
     EXPECT_EQ(request.method, QByteArray("POST"));
-    EXPECT_EQ(request.path, QByteArray("/v1/messages"));
+    EXPECT_EQ(request.target, QByteArray("/v1/messages"));
     EXPECT_TRUE(request.hasHeader("x-api-key"));
     EXPECT_EQ(request.header("x-api-key"), QByteArray());
     EXPECT_EQ(request.header("anthropic-version"), QByteArray("2023-06-01"));
@@ -149,7 +149,7 @@ TEST_F(AIClientTest, openAIEndsAtDoneMarkerAndLetsTheConnectionGo)
     ASSERT_FALSE(outcome->error);
     EXPECT_EQ(outcome->chunks, chunks({{"", false}, {"Hal", false}, {"lo", false}, {"", true}}));
     const FakeAIServer::Request &request = server.requests().first();
-    EXPECT_EQ(request.path, QByteArray("/v1/chat/completions"));
+    EXPECT_EQ(request.target, QByteArray("/v1/chat/completions"));
     EXPECT_EQ(request.header("authorization"), QByteArray("Bearer sk-test"));
     EXPECT_FALSE(request.hasHeader("x-api-key"));
     EXPECT_EQ(request.json().value("model").toString(), QStringLiteral("gpt-test"));
@@ -166,7 +166,7 @@ TEST_F(AIClientTest, ollamaDoneLineThenFinalChunk)
     const auto outcome = runToEnd();
     ASSERT_FALSE(outcome->error);
     EXPECT_EQ(outcome->chunks, chunks({{"Ja", false}, {".", false}, {"", true}, {"", true}}));
-    EXPECT_EQ(server.requests().first().path, QByteArray("/api/chat"));
+    EXPECT_EQ(server.requests().first().target, QByteArray("/api/chat"));
     EXPECT_EQ(server.requests().first().json().value("model").toString(),
               QStringLiteral("llama3.2"));
     EXPECT_FALSE(server.requests().first().hasHeader("authorization"));
@@ -185,7 +185,7 @@ TEST_F(AIClientTest, ownServiceGetsNoKeyAndRefusesAsOpenAI)
     EXPECT_TRUE(outcome->chunks.isEmpty());
 
     const FakeAIServer::Request &request = server.requests().first();
-    EXPECT_EQ(request.path, QByteArray("/v1/chat/completions"));
+    EXPECT_EQ(request.target, QByteArray("/v1/chat/completions"));
     EXPECT_FALSE(request.hasHeader("authorization"));
     EXPECT_EQ(request.json().value("model").toString(), QStringLiteral("velto-default"));
     // A present but empty system prompt still leads the messages.

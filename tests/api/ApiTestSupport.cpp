@@ -1,9 +1,9 @@
 #include "ApiTestSupport.h"
 
+#include "support/Ports.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
-#include <QTcpServer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -156,22 +156,12 @@ Reply parseReply(const RawResult &raw)
     return reply;
 }
 
-quint16 freePort()
+quint16 ApiFixture::listenOnFreePort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-void FakePanels::chooseOpenItem(const QString &, Completion completion)
-{
-    completion(std::nullopt);
-}
-
-void FakePanels::chooseSaveLocation(const QString &, Completion completion)
-{
-    ++saveRequests;
-    pendingSave = std::move(completion);
+    return testsupport::listenOnFreePort([this](quint16 candidate) {
+        server->startListener(candidate);
+        return server->activePort() == candidate;
+    });
 }
 
 ApiLimits ApiFixture::limits() const
@@ -192,8 +182,8 @@ void ApiFixture::SetUp()
         WorkspaceState::Services {nullptr, defaults.get(), &panels});
     server = std::make_unique<DebugServer>(*settings, limits());
     server->setWorkspace(workspace.get());
-    port = freePort();
-    server->startListener(port);
+    port = listenOnFreePort();
+    ASSERT_NE(port, 0);
     ASSERT_EQ(server->activePort(), port);
 }
 

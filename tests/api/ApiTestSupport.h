@@ -2,8 +2,8 @@
 
 #include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
-#include "Velto/model/FilePanels.h"
 #include "Velto/model/WorkspaceState.h"
+#include "fakes/model/FakePanels.h"
 #include "platform/Defaults.h"
 
 #include <QByteArray>
@@ -58,19 +58,6 @@ struct Reply
 };
 Reply parseReply(const RawResult &raw);
 
-// A port nobody listens on right now.
-quint16 freePort();
-
-// Save panels that answer only when the test says so.
-class FakePanels : public FilePanels
-{
-public:
-    void chooseOpenItem(const QString &, Completion completion) override;
-    void chooseSaveLocation(const QString &, Completion completion) override;
-    int saveRequests = 0;
-    Completion pendingSave;
-};
-
 // A server on a fresh port with its own settings store, workspace and short timeouts.
 class ApiFixture : public ::testing::Test
 {
@@ -84,6 +71,8 @@ protected:
     Reply get(const QByteArray &target) { return request("GET", target); }
     Reply post(const QByteArray &target, const QJsonObject &body);
     QString path(const QString &name) const { return dir.filePath(name); }
+    // Moves the server's listener to a port nobody listened on; returns it (0 on failure).
+    quint16 listenOnFreePort();
 
     QTemporaryDir dir;
     std::unique_ptr<Defaults> defaults;

@@ -416,10 +416,10 @@ TEST_F(DocumentRoutes, saveWritesTheFileOrStartsThePanelForUntitled)
     QJsonObject r = post("/api/document/save", {}).json();
     EXPECT_EQ(r.value("ok"), true);
     EXPECT_TRUE(r.value("path").isNull());
-    EXPECT_EQ(panels.saveRequests, 1); // the panel is up, the answer did not wait for it
+    EXPECT_EQ(panels.proposedNames.size(), 1); // the panel is up, the answer did not wait for it
 
     const QString file = writeFile("saved.md", "old");
-    panels.pendingSave(QUrl::fromLocalFile(file));
+    panels.answerSave(QUrl::fromLocalFile(file));
     ASSERT_TRUE(testsupport::waitUntil([&] { return workspace->selectedFileURL().has_value(); }));
     workspace->setText("new text");
     r = post("/api/document/save", {}).json();
@@ -445,8 +445,8 @@ TEST_F(DocumentRoutes, createStartsANewDocumentAndWritesItWhenGivenAPath)
     // The unsaved untitled document must be saved first: the panel is asked and cancelled.
     std::future<RawResult> waiting
         = startRaw(port, {"POST /api/document/create HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"});
-    ASSERT_TRUE(testsupport::waitUntil([&] { return bool(panels.pendingSave); }));
-    panels.pendingSave(std::nullopt);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return panels.savePending(); }));
+    panels.answerSave(std::nullopt);
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     r = parseReply(waiting.get()).json();

@@ -1,3 +1,4 @@
+#include "support/Ports.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -69,10 +69,7 @@ TEST(Install, theInstalledTreeRunsFromItsOwnResources)
     mark.write("\n/*installed copy*/\n");
     mark.close();
 
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const quint16 port = testsupport::unusedPort();
     const QString config = tmp.filePath(QStringLiteral("config"));
     const QJsonObject values {{"apiEnabled", true},
                               {"apiPort", port},

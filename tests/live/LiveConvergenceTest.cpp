@@ -6,7 +6,7 @@
 #include "core/live/TextDiff.h"
 #include "fakes/live/FakeLiveRelay.h"
 #include "fakes/live/ManualLiveClock.h"
-#include "fakes/live/QtMessageCapture.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ struct Device
         : engine(std::make_unique<LiveSyncEngine>(u"7"_s, u"token"_s, relay.baseUrl(), name,
                                                   LiveSyncTimings {}, &clock))
     {
-        engine->connect([this](LiveSyncMessage m) -> QCoro::Task<> {
+        engine->open([this](LiveSyncMessage m) -> QCoro::Task<> {
             if (m.file != file)
                 co_return;
             if (m.type == LiveMessageType::Edit && m.ops && !m.ops->isEmpty()) {
@@ -194,7 +194,7 @@ TEST(LiveConvergence, editsCrossingWithTheSameVersionAreBothDropped)
 
 TEST(LiveConvergence, anEditOutsideTheTextIsRefusedWhole)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     TwoDevices d;
     d.a->type(u"abc"_s);
     ASSERT_TRUE(d.settle());

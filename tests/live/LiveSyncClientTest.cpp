@@ -3,7 +3,7 @@
 #include "core/live/LiveSyncClient.h"
 #include "fakes/live/FakeLiveRelay.h"
 #include "fakes/live/ManualLiveClock.h"
-#include "fakes/live/QtMessageCapture.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -96,7 +96,7 @@ TEST(LiveSyncClient, buildsTheWebSocketAddressFromTheBackendAddress)
 
 TEST(LiveSyncClient, withoutAnAddressTheStreamEndsAndNothingIsRetried)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     ManualLiveClock clock;
     LiveSyncClient client(u"ftp://h.example"_s, u"42"_s, u"tok"_s, {}, &clock);
     auto received = livetest::startCollecting(client.messages());
@@ -108,7 +108,7 @@ TEST(LiveSyncClient, withoutAnAddressTheStreamEndsAndNothingIsRetried)
 
 TEST(LiveSyncClient, connectsToTheFolderChannelAndLogsOnlyTheHost)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.open();
     const auto &connection = f.relay.connection(0);
@@ -203,7 +203,7 @@ TEST(LiveSyncClient, pingsEveryThirtySeconds)
 
 TEST(LiveSyncClient, reconnectsOneSecondAfterALostConnection)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.open();
     f.relay.abortAll();
@@ -263,7 +263,7 @@ TEST(LiveSyncClient, whileTheServerIsDownAttemptsFollowOneSecondApart)
 
 TEST(LiveSyncClient, aHandshakeThatNeverCompletesIsGivenUp)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.relay.pauseAccepting();
     f.received = livetest::startCollecting(f.client->messages());
@@ -299,11 +299,11 @@ TEST(LiveSyncClient, editsDueDuringAnOutageAreDroppedNotResent)
 
 TEST(LiveSyncClient, disconnectClosesWithGoingAwayAndEndsEverything)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.open();
     f.client->sendEditDebounced(editAt(1));
-    f.client->disconnect();
+    f.client->close();
     ASSERT_TRUE(waitUntil([&] { return f.relay.openConnectionCount() == 0; }));
     EXPECT_EQ(f.relay.connection(0).closeCode, 1001);
     ASSERT_TRUE(waitUntil([&] { return f.received->ended; }));
@@ -320,7 +320,7 @@ TEST(LiveSyncClient, disconnectDuringAPendingReconnectCancelsIt)
     f.relay.abortAll();
     ASSERT_TRUE(waitUntil([&] { return !f.client->isConnected(); }));
     ASSERT_TRUE(f.clock.nextTimeout());
-    f.client->disconnect();
+    f.client->close();
     EXPECT_EQ(f.clock.runningTimers(), 0);
     f.clock.advance(60s);
     EXPECT_FALSE(f.client->isConnected());
@@ -329,10 +329,10 @@ TEST(LiveSyncClient, disconnectDuringAPendingReconnectCancelsIt)
 
 TEST(LiveSyncClient, aLossAfterDisconnectStartsNoReconnect)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.open();
-    f.client->disconnect();
+    f.client->close();
     f.relay.abortAll();
     ASSERT_TRUE(waitUntil([&] { return f.relay.openConnectionCount() == 0; }));
     EXPECT_EQ(f.clock.runningTimers(), 0);

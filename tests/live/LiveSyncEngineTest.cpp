@@ -3,7 +3,8 @@
 #include "core/live/LiveSyncEngine.h"
 #include "fakes/live/FakeLiveRelay.h"
 #include "fakes/live/ManualLiveClock.h"
-#include "fakes/live/QtMessageCapture.h"
+#include "platform/AsyncQueue.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -11,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <coroutine>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -36,9 +36,9 @@ struct Fixture
                                                   LiveSyncTimings {}, &clock);
     }
 
-    void connect()
+    void open()
     {
-        engine->connect([this](LiveSyncMessage m) -> QCoro::Task<> {
+        engine->open([this](LiveSyncMessage m) -> QCoro::Task<> {
             handled.append(std::move(m));
             co_return;
         });
@@ -89,37 +89,12 @@ QString sync(const QString &file, qint64 v)
         .arg(v);
 }
 
-// A gate the handler can wait at until the test opens it.
-struct Gate
-{
-    std::coroutine_handle<> waiter;
-    bool open = false;
-
-    auto wait()
-    {
-        struct Awaiter
-        {
-            Gate *gate;
-            bool await_ready() const noexcept { return gate->open; }
-            void await_suspend(std::coroutine_handle<> h) noexcept { gate->waiter = h; }
-            void await_resume() const noexcept { }
-        };
-        return Awaiter {this};
-    }
-    void release()
-    {
-        open = true;
-        if (auto h = std::exchange(waiter, {}))
-            h.resume();
-    }
-};
-
 } // namespace
 
 TEST(LiveSyncEngine, dropsEditsThatAreNotNewerThanTheFileVersion)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, 1), edit(u"a.md"_s, 2), edit(u"a.md"_s, 2), edit(u"a.md"_s, 1),
                edit(u"a.md"_s, 3)});
     EXPECT_EQ(f.handledVersions(), (QList<qint64> {1, 2, 3}));
@@ -133,7 +108,7 @@ TEST(LiveSyncEngine, dropsEditsThatAreNotNewerThanTheFileVersion)
 TEST(LiveSyncEngine, localEditsContinueFromTheHighestVersionSeen)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, 7)});
     f.engine->sendEdit(u"a.md"_s, {EditOp::insert(3, u"y"_s)});
     f.clock.advance(50ms);
@@ -151,7 +126,7 @@ TEST(LiveSyncEngine, localEditsContinueFromTheHighestVersionSeen)
 TEST(LiveSyncEngine, fullTextsAndUnversionedMessagesAlwaysPass)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, 9), sync(u"a.md"_s, 3),
                u"{\"type\":\"cursor\",\"file\":\"a.md\",\"pos\":4}"_s,
                u"{\"type\":\"select\",\"file\":\"a.md\"}"_s,
@@ -169,9 +144,9 @@ TEST(LiveSyncEngine, fullTextsAndUnversionedMessagesAlwaysPass)
 
 TEST(LiveSyncEngine, messagesNamingUnsafePathsAreDropped)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
-    f.connect();
+    f.open();
     QStringList frames;
     for (const QString &path : {u"../outside.md"_s, u"/etc/hosts"_s, u".git/config"_s,
                                 u"a/../../b.md"_s, u"a//b.md"_s, QString()})
@@ -186,7 +161,7 @@ TEST(LiveSyncEngine, messagesNamingUnsafePathsAreDropped)
 TEST(LiveSyncEngine, atTheLargestVersionMessagesGoOutUnversionedInsteadOfWrapping)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.receive({edit(u"a.md"_s, int64Max)});
     EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), int64Max);
     EXPECT_FALSE(f.engine->nextVersion(u"a.md"_s));
@@ -203,7 +178,7 @@ TEST(LiveSyncEngine, atTheLargestVersionMessagesGoOutUnversionedInsteadOfWrappin
 TEST(LiveSyncEngine, sendsCarryTheDeviceAndPassPositionsThrough)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.engine->sendCursor(u"a.md"_s, 120);
     f.engine->sendSelect(u"a.md"_s);
     f.engine->sendScroll(u"a.md"_s, 33.5);
@@ -221,17 +196,17 @@ TEST(LiveSyncEngine, sendsCarryTheDeviceAndPassPositionsThrough)
 TEST(LiveSyncEngine, aNewSessionForgetsVersionsAndClosesTheOldOne)
 {
     Fixture f;
-    f.connect();
+    f.open();
     f.engine->sendEdit(u"a.md"_s, {EditOp::insert(0, u"x"_s)});
     f.engine->sendEdit(u"a.md"_s, {EditOp::insert(0, u"x"_s)});
     EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 2);
-    f.connect(); // connecting again ends the running session first
+    f.open(); // connecting again ends the running session first
     ASSERT_TRUE(waitUntil([&] { return f.relay.openConnectionCount() == 1; }));
     EXPECT_EQ(f.relay.connectionCount(), 2);
     EXPECT_EQ(f.relay.connection(0).closeCode, 1001);
     EXPECT_EQ(f.engine->nextVersion(u"a.md"_s), 1);
 
-    f.engine->disconnect();
+    f.engine->close();
     EXPECT_FALSE(f.engine->isConnected());
     ASSERT_TRUE(waitUntil([&] { return f.relay.openConnectionCount() == 0; }));
     EXPECT_FALSE(f.engine->fileVersion(u"a.md"_s));
@@ -239,10 +214,10 @@ TEST(LiveSyncEngine, aNewSessionForgetsVersionsAndClosesTheOldOne)
 
 TEST(LiveSyncEngine, withoutCredentialsNothingConnectsButVersionsAreStillTaken)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     ManualLiveClock clock;
     LiveSyncEngine engine(u"42"_s, QString(), u"http://127.0.0.1:1"_s, u"devA"_s, {}, &clock);
-    engine.connect([](LiveSyncMessage) -> QCoro::Task<> { co_return; });
+    engine.open([](LiveSyncMessage) -> QCoro::Task<> { co_return; });
     EXPECT_TRUE(log.contains(u"LiveSync: no folder credentials"_s));
     EXPECT_FALSE(engine.isConnected());
     EXPECT_FALSE(engine.client());
@@ -255,13 +230,13 @@ TEST(LiveSyncEngine, withoutCredentialsNothingConnectsButVersionsAreStillTaken)
 TEST(LiveSyncEngine, handsMessagesOnOneAtATimeInArrivalOrder)
 {
     Fixture f;
-    Gate gate;
+    AsyncQueue<bool> gate; // the handler waits there until the test opens it
     QList<qint64> started;
     QList<qint64> finished;
-    f.engine->connect([&](LiveSyncMessage m) -> QCoro::Task<> {
+    f.engine->open([&](LiveSyncMessage m) -> QCoro::Task<> {
         started.append(*m.v);
         if (*m.v == 1)
-            co_await gate.wait();
+            co_await gate.next();
         finished.append(*m.v);
     });
     ASSERT_TRUE(waitUntil([&] { return f.engine->client()->isHandshakeDone(); }));
@@ -275,7 +250,7 @@ TEST(LiveSyncEngine, handsMessagesOnOneAtATimeInArrivalOrder)
     ASSERT_TRUE(waitUntil([&] { return !started.isEmpty(); }));
     EXPECT_EQ(started, (QList<qint64> {1}));
     EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 1);
-    gate.release();
+    gate.push(true);
     ASSERT_TRUE(waitUntil([&] { return finished.size() == 3; }));
     EXPECT_EQ(started, (QList<qint64> {1, 2, 3}));
     EXPECT_EQ(finished, (QList<qint64> {1, 2, 3}));
@@ -285,9 +260,9 @@ TEST(LiveSyncEngine, aHandlerMayEndTheSessionWhileHandlingAMessage)
 {
     Fixture f;
     int calls = 0;
-    f.engine->connect([&](LiveSyncMessage) -> QCoro::Task<> {
+    f.engine->open([&](LiveSyncMessage) -> QCoro::Task<> {
         ++calls;
-        f.engine->disconnect();
+        f.engine->close();
         co_return;
     });
     ASSERT_TRUE(waitUntil([&] { return f.engine->client()->isHandshakeDone(); }));

@@ -3,8 +3,8 @@
 #include "LiveTestSupport.h"
 
 #include "core/live/TextDiff.h"
-#include "fakes/live/QtMessageCapture.h"
 #include "support/IcuOracle.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -163,7 +163,7 @@ TEST(TextDiff, laterOperationsCountTheCharactersLeftByEarlierOnes)
 
 TEST(TextDiff, checkedApplyRefusesAWholeEditThatDoesNotFit)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     const QString abc = u"abc"_s;
     EXPECT_EQ(TextDiff::applyChecked({EditOp::deletion(1, 1), EditOp::insert(1, u"X"_s)}, abc),
               u"aXc"_s);

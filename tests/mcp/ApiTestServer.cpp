@@ -7,12 +7,12 @@
 #include "Velto/model/WorkspaceState.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "support/Ports.h"
 
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -49,12 +49,11 @@ int main(int argc, char *argv[])
     DebugServer server(settings);
     server.setWorkspace(&workspace);
 
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    server.startListener(port);
-    if (server.activePort() == 0)
+    const quint16 port = testsupport::listenOnFreePort([&](quint16 candidate) {
+        server.startListener(candidate);
+        return server.activePort() == candidate;
+    });
+    if (port == 0)
         return 1;
 
     const QByteArray line

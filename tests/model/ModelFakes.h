@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
 #include "Velto/model/WorkspaceState.h"
+#include "fakes/model/FakePanels.h"
 #include "platform/Bookmarks.h"
 #include "platform/Defaults.h"
 
@@ -32,26 +32,6 @@ public:
     int made = 0;
     QList<QUrl> started;
     QList<QUrl> stopped;
-};
-
-// Panels that remember their completion until the test answers.
-class FakePanels : public FilePanels
-{
-public:
-    void chooseOpenItem(const QString &message, Completion completion) override;
-    void chooseSaveLocation(const QString &proposedName, Completion completion) override;
-
-    bool openPending() const { return bool(m_open); }
-    bool savePending() const { return bool(m_save); }
-    void answerOpen(std::optional<QUrl> url);
-    void answerSave(std::optional<QUrl> url);
-
-    QStringList messages;
-    QStringList proposedNames;
-
-private:
-    Completion m_open;
-    Completion m_save;
 };
 
 // A fresh store, history, panels and workspace over a temporary folder; documents live under

@@ -2,6 +2,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,14 +68,14 @@ TEST(Paths, resolveInsideFolderRefusesEscapes)
 TEST(Log, captureSeesLinesAndRestoresSink)
 {
     {
-        LogCapture capture;
+        testsupport::LogCapture capture;
         logLine("[API] hello");
         EXPECT_TRUE(capture.contains("[API] hello"));
         EXPECT_EQ(capture.lines().size(), 1);
     }
-    LogCapture outer;
+    testsupport::LogCapture outer;
     {
-        LogCapture inner;
+        testsupport::LogCapture inner;
         logLine("inner");
     }
     logLine("outer");

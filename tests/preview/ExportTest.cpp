@@ -5,7 +5,7 @@
 #include "Velto/preview/Export.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "core/markdown/MarkdownParser.h"
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 
 #include <QApplication>
 #include <QFile>
@@ -89,7 +89,7 @@ TEST_F(HTMLExport, anExistingFileIsReplacedAndAFailedWriteIsLoggedAndLeavesNoFil
     Export::exportHTML(QStringLiteral("new"), environment());
     EXPECT_TRUE(testsupport::readFile(answer).contains("<p data-line=\"1\">new</p>"));
 
-    LogCapture log;
+    testsupport::LogCapture log;
     answer = path(QStringLiteral("missing/folder/out.html"));
     Export::exportHTML(QStringLiteral("x"), environment());
     EXPECT_FALSE(QFileInfo::exists(answer));
@@ -109,7 +109,7 @@ TEST(ExportWrite, aWriteFailingMidwayKeepsTheOldFile)
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small {4096, old.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    LogCapture log;
+    testsupport::LogCapture log;
     const bool ok = Export::writeFile(target, QByteArray(1 << 20, 'x'));
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
@@ -217,12 +217,13 @@ TEST_F(PDFExport, theSavePanelBelongsToTheMainWindowAndOutlivesTheExportView)
             testsupport::waitUntil([&] { return !delegate && !exportView && panel(); }, 60s));
         QPointer<QFileDialog> dialog = panel();
         EXPECT_TRUE(dialog);
-        if (dialog)
+        if (dialog) {
             EXPECT_EQ(dialog->parentWidget(), &window);
+        }
         return dialog;
     };
 
-    LogCapture log;
+    testsupport::LogCapture log;
     QPointer<QFileDialog> dialog = exportUpToThePanel(QStringLiteral("# Saved"));
     ASSERT_TRUE(dialog);
     dialog->setDirectory(dir.path()); // and the proposed name
@@ -240,7 +241,7 @@ TEST_F(PDFExport, theSavePanelBelongsToTheMainWindowAndOutlivesTheExportView)
 
 TEST_F(PDFExport, aFailedPrintIsLoggedAndShowsNoPanel)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     QPointer<PDFDelegate> delegate = new PDFDelegate(environment());
     Export::savePDF(QByteArray(), delegate);
     EXPECT_TRUE(requests.isEmpty());

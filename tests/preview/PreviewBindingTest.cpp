@@ -2,7 +2,6 @@
 #include "WebTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/EditorTheme.h"
 #include "Velto/model/WorkspaceState.h"
@@ -21,7 +20,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTheAPI)
+TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLook)
 {
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
@@ -34,7 +33,6 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
     workspace.setText(QStringLiteral("# First\n\n```cpp\nint x = 1;\n```\n"));
 
     auto view = std::make_unique<PreviewView>(workspace, settings);
-    EXPECT_EQ(DebugServer::shared().webView(), view.get());
     auto settled = [&] {
         return testsupport::waitUntil(
             [&] { return view->controller().jsReady() && !view->controller().swapInFlight(); },
@@ -90,9 +88,6 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLookAndRegistersForTh
     EXPECT_EQ(
         js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
         EditorTheme::sepia().previewExtraCSS);
-
-    view.reset();
-    EXPECT_EQ(DebugServer::shared().webView(), nullptr);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "Velto/preview/PreviewScripts.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ TEST_F(PreviewControllerTest, startLoadsThePageOfTheFirstText)
 
 TEST_F(PreviewControllerTest, librariesRunOneAfterAnotherAndAFailingOneDoesNotStopTheChain)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     controller.start(QStringLiteral("x"));
     controller.pageLoaded(true);
     ASSERT_EQ(host.calls.size(), 1u);
@@ -205,7 +205,7 @@ TEST_F(PreviewControllerTest, aSecondLoadRepeatsOnlySetUpAndTheUpdate)
 
 TEST_F(PreviewControllerTest, aFailedFirstLoadLoadsAnEmptyPageOnceAndUpdatesKeepWorking)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     controller.start(QStringLiteral("big"));
     controller.update(QStringLiteral("bigger"), 0);
     controller.pageLoaded(false);
@@ -306,7 +306,7 @@ TEST_F(PatchingControllerTest, anEditSendsOnlyTheChangedBlockAndAStalePageGetsTh
 
 TEST_F(PatchingControllerTest, aDeadRendererReloadsOnceAndThenRestsWithANoticeUntilTheNextDocument)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     patching.start(QStringLiteral("big"));
     ready(patching);
     host.completeNext();

@@ -3,7 +3,7 @@
 #include "support/TestSupport.h"
 
 #include "Velto/preview/PreviewView.h"
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 
 #include <QWebEnginePage>
 
@@ -214,7 +214,7 @@ TEST(PreviewPatch, aPageThatLostItsBlocksGetsTheWholeBodyAndRawHTMLIsSwappedWhol
 
 TEST(PreviewPatch, aDeadRendererIsReplacedOnceThenTheNoticeShows)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     auto view = openView(QStringLiteral("# Doc\n\n$x$\n"), true);
     ASSERT_TRUE(settled(*view, 60s));
     view->setMarkdown(QStringLiteral("# Doc\n\n$x$ typed after\n"));

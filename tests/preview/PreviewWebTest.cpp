@@ -5,7 +5,7 @@
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewPage.h"
 #include "Velto/preview/PreviewView.h"
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -255,7 +255,7 @@ TEST_F(PreviewWebTest, aReloadFromTheContextMenuKeepsTheLivePage)
 
 TEST_F(PreviewWebTest, aLibraryThatThrowsIsLoggedAndTheChainGoesOn)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     auto sources = webtest::sources(&style, {});
     sources.previewScripts = [] {
         return QStringList {QStringLiteral("throw new Error('boom');"),

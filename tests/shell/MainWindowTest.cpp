@@ -8,9 +8,9 @@
 #include "Velto/shell/SidebarView.h"
 #include "core/model/SessionRestore.h"
 #include "core/sync/SyncState.h"
+#include "support/Ports.h"
 
 #include <QSplitter>
-#include <QTcpServer>
 #include <QTextCursor>
 
 using namespace shelltest;
@@ -24,11 +24,8 @@ TEST_F(Window, startUpResolvesRestoresServesAndAttachesInThatOrderOncePerWindow)
     makeFolder();
     SessionRestore(*defaults).setLastFolderPath(tmp.filePath(QStringLiteral("docs")));
     SessionRestore(*defaults).setLastFilePath(docPath(QStringLiteral("a.md")));
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     settings->setApiEnabled(true);
-    settings->setApiPort(probe.serverPort());
-    probe.close();
+    settings->setApiPort(testsupport::unusedPort());
     // A store from disk: only resolving the history lets the folder be restored.
     history = std::make_unique<HistoryStore>(*defaults, bookmarks, [this] { return now; });
 

@@ -356,7 +356,7 @@ TEST(FileSyncClient, redirectsNeverCarryTheTokenToAnotherOrigin)
 TEST(FileSyncClient, transportFailuresTimeoutsCapsAndCancellation)
 {
     Fixture f;
-    f.timing.requestTimeout = 0.3;
+    f.timing.requestTimeout = std::chrono::milliseconds(300);
     const FileSyncClient c = f.client();
 
     f.backend.hangNext("GET", "/structure$");

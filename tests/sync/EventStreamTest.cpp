@@ -136,15 +136,15 @@ TEST(EventStream, cancellingWhileIdleEndsQuietlyAndClosesTheConnection)
 TEST(EventStream, idleAndTotalTimeouts)
 {
     Fixture f;
-    f.timing.streamIdleTimeout = 0.3;
+    f.timing.streamIdleTimeout = std::chrono::milliseconds(300);
     auto r = startReading(f.client(), f.folderId, f.folder.token);
     ASSERT_TRUE(testsupport::waitUntil([&] { return r->ended; }));
     ASSERT_TRUE(r->failure.has_value());
     EXPECT_EQ(r->failure->kind(), SyncFailure::Kind::Timeout);
 
     // Keep-alives keep the idle timer happy, but the total limit still ends the stream.
-    f.timing.streamIdleTimeout = 5;
-    f.timing.streamTotalTimeout = 0.6;
+    f.timing.streamIdleTimeout = std::chrono::seconds(5);
+    f.timing.streamTotalTimeout = std::chrono::milliseconds(600);
     r = startReading(f.client(), f.folderId, f.folder.token);
     QTimer ticker;
     qint64 n = 0;

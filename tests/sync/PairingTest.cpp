@@ -2,9 +2,11 @@
 
 #include "core/sync/PairingService.h"
 
-#include "platform/Log.h"
+#include "support/LogCapture.h"
 
 #include <QSignalSpy>
+
+using namespace std::chrono_literals;
 
 using namespace synctest;
 using PState = PairingService::PairingState;
@@ -51,7 +53,7 @@ TEST(PairingService, pollsEveryTwoSecondsUntilTheLifetimeIsUsed)
     ASSERT_TRUE(
         testsupport::waitUntil([&] { return service.pairingState() == PState::expired(); }));
     EXPECT_EQ(f.statusPolls(), 2);
-    EXPECT_EQ(f.clock->waits(), (QList<double> {2.0, 2.0}));
+    EXPECT_EQ(f.clock->waits(), (QList<std::chrono::milliseconds> {2s, 2s}));
     EXPECT_EQ(states.count(), 3); // requesting, waiting, expired
 }
 
@@ -196,7 +198,7 @@ TEST(PairingService, createFolderSendsNameAndDeviceOnly)
 TEST(PairingService, nothingIsLoggedAndDestroyingCancelsThePoll)
 {
     PairingFixture f;
-    LogCapture capture;
+    testsupport::LogCapture capture;
     QString secret;
     {
         PairingService service(f.client());

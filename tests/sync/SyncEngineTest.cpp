@@ -1,15 +1,18 @@
 #include "SyncTestSupport.h"
 
+#include "core/sync/DownloadInstaller.h"
 #include "core/sync/SyncEngine.h"
 #include "core/sync/SyncState.h"
-#include "core/sync/SyncWaker.h"
 
+#include "platform/AsyncQueue.h"
 #include "platform/Defaults.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+using namespace std::chrono_literals;
 
 using namespace synctest;
 using Status = SyncState::ConnectionStatus;
@@ -37,11 +40,11 @@ struct Recorder
     int running = 0;
     int maxRunning = 0;
     bool open = true;
-    SyncWaker gate;
+    AsyncQueue<bool> gate;
     void release()
     {
         open = true;
-        gate.notify();
+        gate.push(true);
     }
 };
 
@@ -50,7 +53,7 @@ QCoro::Task<> handle(std::shared_ptr<Recorder> r, SSEChangeNotification n)
     r->events.append(n);
     r->maxRunning = std::max(r->maxRunning, ++r->running);
     while (!r->open)
-        co_await r->gate.wait();
+        co_await r->gate.next();
     --r->running;
 }
 
@@ -91,7 +94,8 @@ TEST(SyncEngine, withoutCredentialsWaitsAndNeverConnects)
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.clock->waits().size() >= 14; }));
     engine->stop();
     EXPECT_EQ(f.clock->waits().mid(0, 14),
-              (QList<double> {5, 1, 5, 2, 5, 4, 5, 8, 5, 16, 5, 30, 5, 30}));
+              (QList<std::chrono::milliseconds> {5s, 1s, 5s, 2s, 5s, 4s, 5s, 8s, 5s, 16s, 5s, 30s,
+                                                 5s, 30s}));
     EXPECT_FALSE(log.contains(Status::Kind::connecting));
     EXPECT_EQ(f.backend.totalStreamCount(), 0);
     EXPECT_TRUE(f.backend.requests().isEmpty());
@@ -139,7 +143,7 @@ TEST(SyncEngine, eventsAdvanceTheServerIdAndReachTheHandlerOneAtATime)
     f.backend.closeStreams();
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.backend.totalStreamCount() == 2; }));
     EXPECT_EQ(f.backend.streamLastEventIds().last(), QByteArray("131"));
-    EXPECT_EQ(f.clock->waits(), QList<double> {1.0});
+    EXPECT_EQ(f.clock->waits(), QList<std::chrono::milliseconds> {1s});
     engine->stop();
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return f.state.connectionStatus() == Status::disconnected(); }));
@@ -187,7 +191,7 @@ TEST(SyncEngine, failingStreamShowsErrorAndRetriesAfterOneSecond)
         ASSERT_TRUE(testsupport::waitUntil(
             [&] { return f.clock->pendingWaits() == 1 && f.clock->waits().size() == i + 2; }));
     }
-    EXPECT_EQ(f.clock->waits(), (QList<double> {1, 1, 1, 1}));
+    EXPECT_EQ(f.clock->waits(), (QList<std::chrono::milliseconds> {1s, 1s, 1s, 1s}));
     EXPECT_EQ(f.backend.totalStreamCount(), 4);
     QList<Status::Kind> expected;
     for (int i = 0; i < 4; ++i)
@@ -316,7 +320,7 @@ TEST(SyncEngine, downloadsGoToPrivateNamesOfOurOwn)
     const auto downloaded = run(engine->downloadFile(id));
     EXPECT_EQ(downloaded.filename, QStringLiteral("a.md"));
     EXPECT_EQ(QFileInfo(downloaded.path).absolutePath(),
-              QFileInfo(FileSyncClient::privateDownloadFolder()).absoluteFilePath());
+              QFileInfo(DownloadInstaller::privateFolder()).absoluteFilePath());
     EXPECT_EQ(testsupport::readFile(downloaded.path), QByteArray("remote"));
     QFile::remove(downloaded.path);
 
@@ -330,7 +334,7 @@ TEST(SyncEngine, downloadsGoToPrivateNamesOfOurOwn)
     const auto hostile = run(engine->downloadFile(id));
     EXPECT_EQ(hostile.filename, QStringLiteral("../../.bashrc"));
     EXPECT_EQ(QFileInfo(hostile.path).absolutePath(),
-              QFileInfo(FileSyncClient::privateDownloadFolder()).absoluteFilePath());
+              QFileInfo(DownloadInstaller::privateFolder()).absoluteFilePath());
     EXPECT_FALSE(QFileInfo(hostile.path).fileName().contains(QStringLiteral("bashrc")));
     QFile::remove(hostile.path);
 
@@ -396,9 +400,9 @@ TEST(SyncEngine, pollingReportsStructureChanges)
     auto engine = f.engine();
     auto rec = std::make_shared<Recorder>();
     f.state.setStructureHash(f.backend.structureHash(f.folder.id));
-    engine->startPolling(0.01, handler(rec));
+    engine->startPolling(10ms, handler(rec));
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.clock->pendingWaits() == 1; }));
-    EXPECT_EQ(f.clock->waits(), QList<double> {1.0}); // raised to the minimum
+    EXPECT_EQ(f.clock->waits(), QList<std::chrono::milliseconds> {1s}); // raised to the minimum
     f.clock->release();
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.clock->waits().size() == 2; }));
     EXPECT_TRUE(rec->events.isEmpty());

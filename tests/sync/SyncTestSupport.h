@@ -90,9 +90,9 @@ struct Fixture
         folder = backend.createFolder(QStringLiteral("Notes"));
         folderId = QString::number(folder.id);
         timing.clock = clock;
-        timing.requestTimeout = 5;
-        timing.streamIdleTimeout = 5;
-        timing.streamTotalTimeout = 20;
+        timing.requestTimeout = std::chrono::seconds(5);
+        timing.streamIdleTimeout = std::chrono::seconds(5);
+        timing.streamTotalTimeout = std::chrono::seconds(20);
     }
 
     FileSyncClient client(SyncLimits limits = {}) const

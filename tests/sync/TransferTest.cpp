@@ -1,9 +1,14 @@
 #include "SyncTestSupport.h"
 
+#include "core/sync/DownloadInstaller.h"
+#include "core/sync/MultipartUpload.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+
+using namespace std::chrono_literals;
 
 using namespace synctest;
 
@@ -26,7 +31,7 @@ QByteArray boundaryOf(const FakeSyncRequest &r)
 
 QStringList leftoverDownloads()
 {
-    return QDir(FileSyncClient::privateDownloadFolder())
+    return QDir(DownloadInstaller::privateFolder())
         .entryList({QStringLiteral("*.part")}, QDir::Files);
 }
 
@@ -96,7 +101,7 @@ TEST(FileTransfer, mimeTypesByExtension)
         {"gz", "application/octet-stream"},
     };
     for (const auto &row : table)
-        EXPECT_EQ(FileSyncClient::mimeType(row.first), row.second) << row.first.toStdString();
+        EXPECT_EQ(MultipartUpload::mimeType(row.first), row.second) << row.first.toStdString();
 }
 
 TEST(FileTransfer, uploadsRefusedLocallySendNothing)
@@ -132,15 +137,15 @@ TEST(FileTransfer, downloadRetriesOnlyHttpFailures)
     const QString dst = dir.filePath(QStringLiteral("new/deeper/a.md"));
 
     f.backend.failNext("GET", "^/blob/", 503, "busy", 2);
-    run(c.downloadFile(url, dst, 2, 3.0));
+    run(c.downloadFile(url, dst, 2, 3s));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 3);
-    EXPECT_EQ(f.clock->waits(), (QList<double> {3.0, 3.0}));
+    EXPECT_EQ(f.clock->waits(), (QList<std::chrono::milliseconds> {3s, 3s}));
     EXPECT_EQ(testsupport::readFile(dst), QByteArray("content"));
 
     f.backend.clearRequests();
     f.clock->clearWaits();
     f.backend.failNext("GET", "^/blob/", 503, "busy", 3);
-    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 2, 3.0)),
+    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 2, 3s)),
                            FileSyncError::downloadFailed(503)));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 3);
     EXPECT_EQ(testsupport::readFile(dst), QByteArray("content")); // untouched
@@ -148,7 +153,7 @@ TEST(FileTransfer, downloadRetriesOnlyHttpFailures)
     f.backend.clearRequests();
     f.clock->clearWaits();
     f.backend.failNext("GET", "^/blob/", 404);
-    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 0, 3.0)),
+    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, 0, 3s)),
                            FileSyncError::downloadFailed(404)));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 1);
     EXPECT_TRUE(f.clock->waits().isEmpty());
@@ -156,18 +161,18 @@ TEST(FileTransfer, downloadRetriesOnlyHttpFailures)
     // 404 is retried like any status; negative retries and delays count as 0.
     f.backend.clearRequests();
     f.backend.failNext("GET", "^/blob/", 404);
-    run(c.downloadFile(url, dst, 1, -5));
+    run(c.downloadFile(url, dst, 1, -5s));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 2);
     f.backend.clearRequests();
     f.backend.failNext("GET", "^/blob/", 500);
-    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, -3, 1)),
+    EXPECT_TRUE(isFileSync(synctest::failure(c.downloadFile(url, dst, -3, 1s)),
                            FileSyncError::downloadFailed(500)));
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 1);
 
     // A dropped connection is not retried.
     f.backend.clearRequests();
     f.backend.closeNext("GET", "^/blob/", -1);
-    EXPECT_EQ(synctest::failure(c.downloadFile(url, dst, 2, 0)).kind(),
+    EXPECT_EQ(synctest::failure(c.downloadFile(url, dst, 2, 0s)).kind(),
               SyncFailure::Kind::Transport);
     f.backend.clearFaults();
     EXPECT_TRUE(leftoverDownloads().isEmpty());
@@ -190,20 +195,20 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
     // Too large: the old file stays, the temporary file is gone.
     SyncLimits limits;
     limits.maxDownloadBytes = 1000;
-    EXPECT_EQ(synctest::failure(f.client(limits).downloadFile(url, dst, 2, 0)).kind(),
+    EXPECT_EQ(synctest::failure(f.client(limits).downloadFile(url, dst, 2, 0s)).kind(),
               SyncFailure::Kind::LocalLimit);
     EXPECT_EQ(testsupport::readFile(dst), QByteArray("old"));
     EXPECT_TRUE(leftoverDownloads().isEmpty());
     EXPECT_EQ(f.backend.requestCount("GET", "^/blob/"), 1); // a local limit is not retried
 
-    run(c.downloadFile(url, dst, 0, 0));
+    run(c.downloadFile(url, dst, 0, 0s));
     EXPECT_EQ(testsupport::readFile(dst), QByteArray(2000, 'n'));
     EXPECT_TRUE(leftoverDownloads().isEmpty());
 
     // A destination that cannot be replaced (a folder) fails and leaves no temporary file.
     const QString folderDst = dir.filePath(QStringLiteral("sub"));
     QDir().mkpath(folderDst + QStringLiteral("/inner"));
-    EXPECT_EQ(synctest::failure(c.downloadFile(url, folderDst, 0, 0)).kind(),
+    EXPECT_EQ(synctest::failure(c.downloadFile(url, folderDst, 0, 0s)).kind(),
               SyncFailure::Kind::File);
     EXPECT_TRUE(leftoverDownloads().isEmpty());
 
@@ -213,7 +218,7 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
          {QStringLiteral("file:///etc/hostname"), QStringLiteral("data:text/plain,hello"),
           QStringLiteral("qrc:/i18n/de/sync.json"), QStringLiteral("not a url"),
           QStringLiteral("http:///nohost")}) {
-        const SyncFailure failure = synctest::failure(c.downloadFile(QUrl(bad), dst, 2, 0));
+        const SyncFailure failure = synctest::failure(c.downloadFile(QUrl(bad), dst, 2, 0s));
         ASSERT_TRUE(failure.syncError().has_value()) << bad.toStdString();
         EXPECT_EQ(*failure.syncError(), SyncError::invalidURL());
     }
@@ -221,7 +226,7 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
     EXPECT_EQ(testsupport::readFile(dst), QByteArray(2000, 'n'));
 
     // The private folder is the user's alone.
-    const QFileInfo privateDir(FileSyncClient::privateDownloadFolder());
+    const QFileInfo privateDir(DownloadInstaller::privateFolder());
     EXPECT_EQ(privateDir.permissions()
                   & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
               0);
@@ -230,7 +235,7 @@ TEST(FileTransfer, downloadsReplaceAtomicallyAndRefuseHazards)
 TEST(FileTransfer, installAcrossFileSystemsStillReplacesInOneStep)
 {
     QTemporaryDir other(QStringLiteral("/dev/shm/velto-sync-test-XXXXXX"));
-    const QString privateDir = FileSyncClient::privateDownloadFolder();
+    const QString privateDir = DownloadInstaller::privateFolder();
     if (!other.isValid()
         || QStorageInfo(other.path()).rootPath() == QStorageInfo(privateDir).rootPath())
         GTEST_SKIP() << "needs a second file system";
@@ -238,7 +243,7 @@ TEST(FileTransfer, installAcrossFileSystemsStillReplacesInOneStep)
     const QString destination = other.filePath(QStringLiteral("sub/a.md"));
     ASSERT_TRUE(testsupport::writeFile(temporary, "new"));
     ASSERT_TRUE(testsupport::writeFile(destination, "old"));
-    FileSyncClient::installFile(temporary, destination);
+    DownloadInstaller::install(temporary, destination);
     EXPECT_EQ(testsupport::readFile(destination), QByteArray("new"));
     EXPECT_FALSE(QFileInfo::exists(temporary));
     EXPECT_EQ(QDir(other.filePath(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden),

@@ -1,12 +1,13 @@
 #include "McpBridge.h"
 
+#include "platform/JsonFields.h"
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QTcpSocket>
 #include <QUrl>
 
-#include <cmath>
 #include <utility>
 
 namespace {
@@ -181,10 +182,8 @@ bool hasType(const QJsonValue &value, const QString &type)
         return value.isString();
     if (type == u"boolean"_s)
         return value.isBool();
-    if (type == u"integer"_s) {
-        const double d = value.toDouble(0.5);
-        return value.isDouble() && std::isfinite(d) && std::trunc(d) == d;
-    }
+    if (type == u"integer"_s)
+        return jsonfields::wholeNumber(value).has_value();
     return true;
 }
 
@@ -214,6 +213,14 @@ const QStringList &McpBridge::supportedProtocolVersions()
     static const QStringList versions {u"2025-11-25"_s, u"2025-06-18"_s, u"2025-03-26"_s,
                                        u"2024-11-05"_s};
     return versions;
+}
+
+QList<McpBridge::ToolRoute> McpBridge::toolRoutes()
+{
+    QList<ToolRoute> routes;
+    for (const Tool &tool : tools())
+        routes.append({tool.name, tool.method, tool.path, tool.forwarded});
+    return routes;
 }
 
 QJsonArray McpBridge::toolList()

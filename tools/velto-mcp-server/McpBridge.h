@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -39,6 +41,17 @@ public:
     std::optional<quint16> port(QString *problem = nullptr) const;
 
     static QJsonArray toolList();
+
+    // The API request behind each tool, and the arguments it passes on (as body members for
+    // POST, as query parameters for GET).
+    struct ToolRoute
+    {
+        QString name;
+        QByteArray method;
+        QByteArray path;
+        QStringList forwarded;
+    };
+    static QList<ToolRoute> toolRoutes();
     static const QStringList &supportedProtocolVersions();
 
     // The real transport: HTTP/1.1 over a TCP connection to 127.0.0.1.

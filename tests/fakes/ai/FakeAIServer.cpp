@@ -1,21 +1,20 @@
 #include "fakes/ai/FakeAIServer.h"
 
+#include "support/Ports.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+// The response being written on one connection.
 struct FakeAIServer::Connection
 {
     QPointer<QTcpSocket> socket;
-    QByteArray buffer;
-    bool responding = false;
     bool stalled = false;
-    bool closedByServer = false;
+    bool closed = false;
     Response response;
     qsizetype step = 0;
     int repeatsDone = 0;
@@ -30,38 +29,13 @@ QByteArray jsonLine(const QJsonObject &object)
 
 } // namespace
 
-// --- Request ---
-
-bool FakeAIServer::Request::hasHeader(const QByteArray &name) const
-{
-    for (const auto &h : headers) {
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
-QByteArray FakeAIServer::Request::header(const QByteArray &name) const
-{
-    for (const auto &h : headers) {
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return h.second;
-    }
-    return {};
-}
-
-QJsonObject FakeAIServer::Request::json() const
-{
-    return QJsonDocument::fromJson(body).object();
-}
-
 // --- Response ---
 
 FakeAIServer::Response FakeAIServer::Response::ok(const QByteArray &contentType)
 {
     Response r;
     r.m_status = 200;
-    r.m_headers.append({"Content-Type", contentType});
+    r.m_headers.emplaceBack("Content-Type", contentType);
     return r;
 }
 
@@ -70,7 +44,7 @@ FakeAIServer::Response FakeAIServer::Response::status(int code, const QByteArray
 {
     Response r;
     r.m_status = code;
-    r.m_headers.append({"Content-Type", contentType});
+    r.m_headers.emplaceBack("Content-Type", contentType);
     r.m_framing = Framing::contentLength;
     if (!body.isEmpty())
         r.write(body);
@@ -160,32 +134,36 @@ FakeAIServer::Response &FakeAIServer::Response::drop()
 
 FakeAIServer::FakeAIServer(QObject *parent)
     : QObject(parent)
-    , m_server(new QTcpServer(this))
+    , m_http(new LoopbackHttpServer(this))
     , m_fallback(Response::status(500, "{\"error\":\"FakeAIServer: no response scripted\"}"))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &FakeAIServer::onNewConnection);
-    m_server->listen(QHostAddress::LocalHost, 0);
+    connect(m_http, &LoopbackHttpServer::requestReceived, this, &FakeAIServer::onRequest);
+    connect(m_http, &LoopbackHttpServer::connectionEnded, this,
+            [this](QTcpSocket *socket, bool byClient) {
+                if (const auto connection = m_connections.take(socket))
+                    connection->closed = true;
+                if (byClient) {
+                    ++m_closedByClient;
+                    emit connectionClosedByClient();
+                }
+            });
+    m_http->listen();
 }
 
 FakeAIServer::~FakeAIServer()
 {
-    for (const auto &c : std::as_const(m_connections)) {
-        c->closedByServer = true;
-        if (c->socket) {
-            c->socket->disconnect(this);
-            c->socket->abort();
-        }
-    }
+    for (const auto &c : std::as_const(m_connections))
+        c->closed = true;
 }
 
 bool FakeAIServer::isListening() const
 {
-    return m_server->isListening();
+    return m_http->isListening();
 }
 
 quint16 FakeAIServer::port() const
 {
-    return m_server->serverPort();
+    return m_http->port();
 }
 
 QString FakeAIServer::baseUrl() const
@@ -226,71 +204,18 @@ void FakeAIServer::resumeStalled()
 
 QString FakeAIServer::refusedBaseUrl()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+    return QStringLiteral("http://127.0.0.1:%1").arg(testsupport::refusingPort());
 }
 
-void FakeAIServer::onNewConnection()
+void FakeAIServer::onRequest(const LoopbackHttpRequest &request, QTcpSocket *socket)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        socket->setParent(this);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto connection = std::make_shared<Connection>();
+    auto connection = m_connections.value(socket);
+    if (!connection) {
+        connection = std::make_shared<Connection>();
         connection->socket = socket;
-        m_connections.append(connection);
-        connect(socket, &QTcpSocket::readyRead, this,
-                [this, connection] { onReadyRead(connection); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, connection] {
-            if (!connection->closedByServer) {
-                ++m_closedByClient;
-                emit connectionClosedByClient();
-            }
-            connection->closedByServer = true;
-            m_connections.removeOne(connection);
-            if (connection->socket)
-                connection->socket->deleteLater();
-        });
+        m_connections.insert(socket, connection);
     }
-}
-
-void FakeAIServer::onReadyRead(const std::shared_ptr<Connection> &connection)
-{
-    if (!connection->socket)
-        return;
-    connection->buffer.append(connection->socket->readAll());
-    if (connection->responding)
-        return;
-
-    const qsizetype headEnd = connection->buffer.indexOf("\r\n\r\n");
-    if (headEnd < 0)
-        return;
-    const QList<QByteArray> headLines = connection->buffer.left(headEnd).split('\n');
-    Request request;
-    const QList<QByteArray> requestLine = headLines.value(0).trimmed().split(' ');
-    request.method = requestLine.value(0);
-    request.path = requestLine.value(1);
-    qsizetype length = 0;
-    for (qsizetype i = 1; i < headLines.size(); ++i) {
-        const QByteArray line = headLines.at(i).trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        request.headers.append({name, value});
-        if (name.compare("content-length", Qt::CaseInsensitive) == 0)
-            length = value.toLongLong();
-    }
-    if (connection->buffer.size() < headEnd + 4 + length)
-        return;
-    request.body = connection->buffer.mid(headEnd + 4, length);
-    connection->buffer.remove(0, headEnd + 4 + length);
-
     m_requests.append(request);
-    connection->responding = true;
     connection->response = m_queue.isEmpty() ? m_fallback : m_queue.dequeue();
     connection->step = 0;
     connection->repeatsDone = 0;
@@ -303,12 +228,9 @@ void FakeAIServer::startResponse(const std::shared_ptr<Connection> &connection)
     const Response &r = connection->response;
     if (r.m_silent)
         return;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(r.m_status) + ' '
-        + testsupport::httpReasonPhrase(r.m_status) + "\r\n";
-    for (const auto &h : r.m_headers)
-        head += h.first + ": " + h.second + "\r\n";
+    QList<QPair<QByteArray, QByteArray>> headers = r.m_headers;
     if (r.m_framing == Response::Framing::chunked) {
-        head += "Transfer-Encoding: chunked\r\n";
+        headers.emplaceBack("Transfer-Encoding", "chunked");
     } else {
         qsizetype total = 0;
         for (const auto &step : r.m_steps) {
@@ -317,10 +239,9 @@ void FakeAIServer::startResponse(const std::shared_ptr<Connection> &connection)
             else if (step.kind == Response::Step::repeat)
                 total += step.bytes.size() * qMax(0, step.count);
         }
-        head += "Content-Length: " + QByteArray::number(total) + "\r\n";
+        headers.emplaceBack("Content-Length", QByteArray::number(total));
     }
-    head += "\r\n";
-    connection->socket->write(head);
+    connection->socket->write(LoopbackHttpServer::head(r.m_status, headers));
     connection->socket->flush();
     scheduleStep(connection);
 }
@@ -333,7 +254,7 @@ void FakeAIServer::scheduleStep(const std::shared_ptr<Connection> &connection)
 
 void FakeAIServer::runStep(const std::shared_ptr<Connection> &connection)
 {
-    if (!connection->socket || connection->closedByServer
+    if (!connection->socket || connection->closed
         || connection->socket->state() != QAbstractSocket::ConnectedState)
         return;
     const auto &steps = connection->response.m_steps;
@@ -360,8 +281,7 @@ void FakeAIServer::runStep(const std::shared_ptr<Connection> &connection)
         connection->stalled = true;
         return;
     case Response::Step::drop:
-        connection->closedByServer = true;
-        connection->socket->disconnectFromHost();
+        m_http->close(connection->socket);
         return;
     }
     scheduleStep(connection);
@@ -372,7 +292,7 @@ void FakeAIServer::writeBody(Connection &connection, const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     if (connection.response.m_framing == Response::Framing::chunked)
-        connection.socket->write(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+        connection.socket->write(LoopbackHttpServer::chunk(bytes));
     else
         connection.socket->write(bytes);
     connection.socket->flush();
@@ -383,10 +303,8 @@ void FakeAIServer::endResponse(const std::shared_ptr<Connection> &connection)
     if (connection->response.m_framing == Response::Framing::chunked)
         connection->socket->write("0\r\n\r\n");
     connection->socket->flush();
-    connection->responding = false;
-    // Keep-alive: a request that arrived meanwhile on this connection is served next.
-    if (!connection->buffer.isEmpty())
-        QTimer::singleShot(0, this, [this, connection] { onReadyRead(connection); });
+    // Keep-alive: the next request on this connection is served next.
+    m_http->readNext(connection->socket);
 }
 
 // --- Bodies ---

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "fakes/http/LoopbackHttpServer.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -12,7 +15,6 @@
 #include <chrono>
 #include <memory>
 
-class QTcpServer;
 class QTcpSocket;
 
 // A loopback stand-in for the AI providers (Anthropic SSE, OpenAI SSE, Ollama NDJSON) and the
@@ -30,18 +32,7 @@ class FakeAIServer : public QObject
     Q_OBJECT
 
 public:
-    struct Request
-    {
-        QByteArray method;
-        QByteArray path;
-        QList<QPair<QByteArray, QByteArray>> headers; // names as received
-        QByteArray body;
-
-        // Header names compare case-insensitively.
-        bool hasHeader(const QByteArray &name) const;
-        QByteArray header(const QByteArray &name) const;
-        QJsonObject json() const;
-    };
+    using Request = LoopbackHttpRequest;
 
     class Response
     {
@@ -135,18 +126,17 @@ signals:
 private:
     struct Connection;
 
-    void onNewConnection();
-    void onReadyRead(const std::shared_ptr<Connection> &connection);
+    void onRequest(const LoopbackHttpRequest &request, QTcpSocket *socket);
     void startResponse(const std::shared_ptr<Connection> &connection);
     void scheduleStep(const std::shared_ptr<Connection> &connection);
     void runStep(const std::shared_ptr<Connection> &connection);
     void writeBody(Connection &connection, const QByteArray &bytes);
     void endResponse(const std::shared_ptr<Connection> &connection);
 
-    QTcpServer *m_server;
+    LoopbackHttpServer *m_http;
     QQueue<Response> m_queue;
     Response m_fallback;
     QList<Request> m_requests;
-    QList<std::shared_ptr<Connection>> m_connections;
+    QHash<QTcpSocket *, std::shared_ptr<Connection>> m_connections;
     int m_closedByClient = 0;
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-class ManualLiveClock::Timer final : public LiveSyncTimer
+class ManualLiveClock::Timer final : public ClockTimer
 {
 public:
     Timer(ManualLiveClock *clock, std::function<void()> onTimeout)
@@ -19,7 +19,7 @@ public:
     void start(std::chrono::milliseconds interval) override
     {
         m_active = true;
-        m_deadline = m_clock->m_now + interval;
+        m_deadline = m_clock->m_now + std::max(interval, std::chrono::milliseconds(0));
         m_sequence = ++m_clock->m_sequence;
     }
     void stop() override { m_active = false; }
@@ -38,9 +38,14 @@ ManualLiveClock::~ManualLiveClock()
         timer->m_clock = nullptr;
 }
 
-std::unique_ptr<LiveSyncTimer> ManualLiveClock::createTimer(std::function<void()> onTimeout)
+std::unique_ptr<ClockTimer> ManualLiveClock::createTimer(std::function<void()> onTimeout)
 {
     return std::make_unique<Timer>(this, std::move(onTimeout));
+}
+
+QDateTime ManualLiveClock::now() const
+{
+    return QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC).addMSecs(m_now.count());
 }
 
 void ManualLiveClock::advance(std::chrono::milliseconds by)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/live/LiveSyncClock.h"
+#include "platform/Clock.h"
 
 #include <QtGlobal>
 
@@ -9,8 +9,9 @@
 #include <vector>
 
 // A clock that moves only when the test says so: advance() fires every timer that falls due on
-// the way, in order of their deadlines (and of their starts for equal deadlines).
-class ManualLiveClock final : public LiveSyncClock
+// the way, in order of their deadlines (and of their starts for equal deadlines). now() starts
+// at a fixed date and moves with it.
+class ManualLiveClock final : public Clock
 {
 public:
     ManualLiveClock() = default;
@@ -18,10 +19,12 @@ public:
     ManualLiveClock(const ManualLiveClock &) = delete;
     ManualLiveClock &operator=(const ManualLiveClock &) = delete;
 
-    std::unique_ptr<LiveSyncTimer> createTimer(std::function<void()> onTimeout) override;
+    std::unique_ptr<ClockTimer> createTimer(std::function<void()> onTimeout) override;
+    QDateTime now() const override;
 
     void advance(std::chrono::milliseconds by);
-    std::chrono::milliseconds now() const { return m_now; }
+    // Time advanced since the clock was made.
+    std::chrono::milliseconds elapsed() const { return m_now; }
     // Time until the earliest running timer fires; nothing when none runs.
     std::optional<std::chrono::milliseconds> nextTimeout() const;
     int runningTimers() const;

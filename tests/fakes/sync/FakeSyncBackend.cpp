@@ -1,22 +1,14 @@
 #include "fakes/sync/FakeSyncBackend.h"
 
+#include "platform/JsonFields.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-
-struct FakeSyncBackend::Connection
-{
-    QPointer<QTcpSocket> socket;
-    QByteArray buffer;
-    int id = 0;
-    bool handled = false; // one request per connection; every answer closes it
-};
 
 namespace {
 
@@ -33,11 +25,6 @@ QString sha256Hex(const QByteArray &bytes)
 QString now()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-}
-
-bool isInteger(const QJsonValue &v)
-{
-    return v.isDouble() && v.toDouble() == double(v.toInteger());
 }
 
 struct Multipart
@@ -95,40 +82,42 @@ QJsonObject FakeSyncRequest::json() const
     return QJsonDocument::fromJson(body).object();
 }
 
+// One request per connection: every answer closes it.
 FakeSyncBackend::FakeSyncBackend(QObject *parent)
     : QObject(parent)
-    , m_server(new QTcpServer(this))
+    , m_http(new LoopbackHttpServer(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &FakeSyncBackend::onNewConnection);
+    connect(m_http, &LoopbackHttpServer::requestReceived, this, &FakeSyncBackend::onRequest);
+    connect(m_http, &LoopbackHttpServer::connectionEnded, this, [this](QTcpSocket *socket) {
+        bool wasStream = false;
+        for (qsizetype i = m_streams.size() - 1; i >= 0; --i) {
+            if (m_streams.at(i).socket == socket || !m_streams.at(i).socket) {
+                wasStream = wasStream || m_streams.at(i).socket == socket;
+                m_streams.removeAt(i);
+            }
+        }
+        if (wasStream)
+            emit streamClosed();
+    });
 }
 
-FakeSyncBackend::~FakeSyncBackend()
-{
-    for (Connection *c : std::as_const(m_connections)) {
-        if (c->socket) {
-            c->socket->disconnect(this);
-            c->socket->abort();
-        }
-        delete c;
-    }
-    m_connections.clear();
-}
+FakeSyncBackend::~FakeSyncBackend() = default;
 
 bool FakeSyncBackend::listen(const QHostAddress &address)
 {
-    return m_server->listen(address, 0);
+    return m_http->listen(address);
 }
 
 quint16 FakeSyncBackend::port() const
 {
-    return m_server->serverPort();
+    return m_http->port();
 }
 
 QUrl FakeSyncBackend::baseURL() const
 {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
-    url.setHost(m_server->serverAddress().toString());
+    url.setHost(m_http->address().toString());
     url.setPort(port());
     return url;
 }
@@ -424,12 +413,7 @@ QList<FakeSyncRequest> FakeSyncBackend::requests(const QByteArray &method,
 
 int FakeSyncBackend::openConnectionCount() const
 {
-    int n = 0;
-    for (const Connection *c : m_connections) {
-        if (c->socket && c->socket->state() == QAbstractSocket::ConnectedState)
-            ++n;
-    }
-    return n;
+    return m_http->openConnectionCount();
 }
 
 // Event stream
@@ -451,7 +435,7 @@ void FakeSyncBackend::pushSse(const QByteArray &bytes)
     for (const Stream &s : std::as_const(m_streams)) {
         if (!s.socket || s.socket->state() != QAbstractSocket::ConnectedState)
             continue;
-        s.socket->write(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+        s.socket->write(LoopbackHttpServer::chunk(bytes));
         s.socket->flush();
     }
 }
@@ -496,50 +480,11 @@ void FakeSyncBackend::abortStreams()
 
 // HTTP
 
-void FakeSyncBackend::onNewConnection()
+void FakeSyncBackend::onRequest(const LoopbackHttpRequest &received, QTcpSocket *socket)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        auto *c = new Connection;
-        c->socket = socket;
-        c->id = m_nextConnectionId++;
-        m_connections.insert(socket, c);
-        connect(socket, &QTcpSocket::readyRead, this, [this, c] { onReadyRead(c); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            bool wasStream = false;
-            for (qsizetype i = m_streams.size() - 1; i >= 0; --i) {
-                if (m_streams.at(i).socket == socket || !m_streams.at(i).socket) {
-                    wasStream = wasStream || m_streams.at(i).socket == socket;
-                    m_streams.removeAt(i);
-                }
-            }
-            delete m_connections.take(socket);
-            socket->deleteLater();
-            if (wasStream)
-                emit streamClosed();
-        });
-    }
-}
-
-void FakeSyncBackend::onReadyRead(Connection *c)
-{
-    if (!c->socket)
-        return;
-    c->buffer += c->socket->readAll();
-    if (c->handled)
-        return;
-    const qsizetype headEnd = c->buffer.indexOf("\r\n\r\n");
-    if (headEnd < 0)
-        return;
-    const QList<QByteArray> lines = c->buffer.left(headEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    if (requestLine.size() < 3) {
-        c->handled = true;
-        c->socket->abort();
-        return;
-    }
     FakeSyncRequest r;
-    r.method = requestLine.at(0);
-    const QByteArray target = requestLine.at(1);
+    r.method = received.method;
+    const QByteArray &target = received.target;
     const qsizetype q = target.indexOf('?');
     r.path = QString::fromLatin1(q < 0 ? target : target.left(q));
     r.rawQuery = q < 0 ? QString() : QString::fromLatin1(target.mid(q + 1));
@@ -552,35 +497,26 @@ void FakeSyncBackend::onReadyRead(Connection *c)
                             QUrl::fromPercentEncoding(value.toLatin1())});
         }
     }
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            r.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
-    }
-    const qint64 length = r.headers.value("content-length", "0").toLongLong();
-    if (c->buffer.size() < headEnd + 4 + length)
-        return;
-    r.body = c->buffer.mid(headEnd + 4, length);
-    r.connectionId = c->id;
-    r.receivedAtMs = QDateTime::currentMSecsSinceEpoch();
-    c->handled = true;
+    for (const auto &[name, value] : received.headers)
+        r.headers.insert(name.toLower(), value);
+    r.body = received.body;
+    r.connectionId = received.connectionId;
+    r.receivedAtMs = received.receivedAtMs;
     m_requests.append(r);
     emit requestReceived(r);
-    dispatch(c, r);
+    dispatch(socket, r);
 }
 
-void FakeSyncBackend::dispatch(Connection *c, const FakeSyncRequest &request)
+void FakeSyncBackend::dispatch(QTcpSocket *connection, const FakeSyncRequest &request)
 {
     const std::optional<FakeSyncFault> fault = takeFault(request);
     if (!fault) {
-        serve(c, request);
+        serve(connection, request);
         return;
     }
-    const QPointer<QTcpSocket> socket = c->socket;
+    const QPointer<QTcpSocket> socket = connection;
     auto act = [this, socket, request, f = *fault] {
-        Connection *c = socket ? m_connections.value(socket.data()) : nullptr;
-        if (!c)
+        if (!socket || !m_http->isOpen(socket))
             return;
         switch (f.action) {
         case FakeSyncFault::Action::Hang:
@@ -598,19 +534,19 @@ void FakeSyncBackend::dispatch(Connection *c, const FakeSyncRequest &request)
             Response r;
             r.status = f.status;
             r.headers = {{"Location", f.location.toUtf8()}};
-            write(c, r, request.method == "HEAD");
+            write(socket, r, request.method == "HEAD");
             return;
         }
         case FakeSyncFault::Action::Respond:
             if (f.status == 0) {
-                serve(c, request);
+                serve(socket, request);
                 return;
             }
             Response r;
             r.status = f.status;
             r.body = f.body;
             r.headers = f.headers;
-            write(c, r, request.method == "HEAD");
+            write(socket, r, request.method == "HEAD");
             return;
         }
     };
@@ -620,34 +556,30 @@ void FakeSyncBackend::dispatch(Connection *c, const FakeSyncRequest &request)
         act();
 }
 
-void FakeSyncBackend::serve(Connection *c, const FakeSyncRequest &request)
+void FakeSyncBackend::serve(QTcpSocket *connection, const FakeSyncRequest &request)
 {
     bool streaming = false;
-    const Response response = route(c, request, streaming);
+    const Response response = route(connection, request, streaming);
     if (!streaming)
-        write(c, response, request.method == "HEAD");
+        write(connection, response, request.method == "HEAD");
 }
 
-void FakeSyncBackend::write(Connection *c, const Response &response, bool head)
+void FakeSyncBackend::write(QTcpSocket *connection, const Response &response, bool head)
 {
-    if (!c->socket)
-        return;
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-        + testsupport::httpReasonPhrase(response.status) + "\r\n";
+    QList<QPair<QByteArray, QByteArray>> headers = response.headers;
     bool hasType = false;
-    for (const auto &h : response.headers) {
-        out += h.first + ": " + h.second + "\r\n";
+    for (const auto &h : response.headers)
         hasType = hasType || h.first.compare("Content-Type", Qt::CaseInsensitive) == 0;
-    }
     if (!hasType && !response.body.isEmpty())
-        out += "Content-Type: application/json\r\n";
-    out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-    out += "Connection: close\r\n\r\n";
+        headers.emplaceBack("Content-Type", "application/json");
+    headers.emplaceBack("Content-Length", QByteArray::number(response.body.size()));
+    headers.emplaceBack("Connection", "close");
+    QByteArray out = LoopbackHttpServer::head(response.status, headers);
     if (!head)
         out += response.body;
-    c->socket->write(out);
-    c->socket->flush();
-    c->socket->disconnectFromHost();
+    connection->write(out);
+    connection->flush();
+    m_http->close(connection);
 }
 
 FakeSyncBackend::Folder *
@@ -687,8 +619,8 @@ QJsonObject FakeSyncBackend::fileInfoJson(const File &f) const
     return o;
 }
 
-FakeSyncBackend::Response FakeSyncBackend::route(Connection *c, const FakeSyncRequest &request,
-                                                 bool &streaming)
+FakeSyncBackend::Response FakeSyncBackend::route(QTcpSocket *connection,
+                                                 const FakeSyncRequest &request, bool &streaming)
 {
     auto error = [](int status, const QString &detail) {
         return Response {status, json({{QStringLiteral("detail"), detail}}), {}};
@@ -722,7 +654,7 @@ FakeSyncBackend::Response FakeSyncBackend::route(Connection *c, const FakeSyncRe
             return error(422, QStringLiteral("name required"));
         std::optional<qint64> owner;
         if (body.contains(QStringLiteral("owner_id"))) {
-            if (!isInteger(body.value(QStringLiteral("owner_id"))))
+            if (!jsonfields::exactInteger(body.value(QStringLiteral("owner_id"))))
                 return error(422, QStringLiteral("owner_id must be an integer"));
             owner = body.value(QStringLiteral("owner_id")).toInteger();
         }
@@ -776,7 +708,7 @@ FakeSyncBackend::Response FakeSyncBackend::route(Connection *c, const FakeSyncRe
             if (!body.value(QLatin1String(key)).isString())
                 return error(422, QStringLiteral("%1 required").arg(QLatin1String(key)));
         }
-        if (!isInteger(body.value(QStringLiteral("size_bytes"))))
+        if (!jsonfields::exactInteger(body.value(QStringLiteral("size_bytes"))))
             return error(422, QStringLiteral("size_bytes required"));
         File file;
         file.id = m_nextFileId++;
@@ -949,7 +881,7 @@ FakeSyncBackend::Response FakeSyncBackend::route(Connection *c, const FakeSyncRe
             for (const QJsonValue &v : files.toArray()) {
                 const QJsonObject e = v.toObject();
                 if (!e.value(QStringLiteral("relative_path")).isString()
-                    || !isInteger(e.value(QStringLiteral("size_bytes")))
+                    || !jsonfields::exactInteger(e.value(QStringLiteral("size_bytes")))
                     || !e.value(QStringLiteral("content_type")).isString())
                     return error(422, QStringLiteral("malformed entry"));
             }
@@ -963,13 +895,13 @@ FakeSyncBackend::Response FakeSyncBackend::route(Connection *c, const FakeSyncRe
             const QByteArray hash = structureHash(f->id).toUtf8();
             switch (m_etagStyle) {
             case ETagStyle::Quoted:
-                r.headers.append({"ETag", '"' + hash + '"'});
+                r.headers.emplaceBack("ETag", '"' + hash + '"');
                 break;
             case ETagStyle::Weak:
-                r.headers.append({"ETag", "W/\"" + hash + '"'});
+                r.headers.emplaceBack("ETag", "W/\"" + hash + '"');
                 break;
             case ETagStyle::Bare:
-                r.headers.append({"ETag", hash});
+                r.headers.emplaceBack("ETag", hash);
                 break;
             case ETagStyle::Missing:
                 break;
@@ -1136,11 +1068,12 @@ FakeSyncBackend::Response FakeSyncBackend::route(Connection *c, const FakeSyncRe
         if (m_sseStatus != 0)
             return error(m_sseStatus, QStringLiteral("stream refused"));
         streaming = true;
-        c->socket->write(
+        connection->write(
             "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
             "Transfer-Encoding: chunked\r\n\r\n");
-        c->socket->flush();
-        m_streams.append(Stream {c->socket, match.captured(1), m_streamLastEventIds.last(), c->id});
+        connection->flush();
+        m_streams.append(Stream {connection, match.captured(1), m_streamLastEventIds.last(),
+                                 request.connectionId});
         emit streamOpened();
         return {};
     }

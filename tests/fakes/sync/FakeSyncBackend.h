@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fakes/http/LoopbackHttpServer.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -16,7 +18,6 @@
 #include <functional>
 #include <optional>
 
-class QTcpServer;
 class QTcpSocket;
 
 // One request as the fake backend received it.
@@ -217,7 +218,6 @@ signals:
     void streamClosed();
 
 private:
-    struct Connection;
     struct Response
     {
         int status = 200;
@@ -225,22 +225,19 @@ private:
         QList<QPair<QByteArray, QByteArray>> headers;
     };
 
-    void onNewConnection();
-    void onReadyRead(Connection *c);
-    void dispatch(Connection *c, const FakeSyncRequest &request);
-    void serve(Connection *c, const FakeSyncRequest &request);
-    void write(Connection *c, const Response &response, bool head);
+    void onRequest(const LoopbackHttpRequest &received, QTcpSocket *socket);
+    void dispatch(QTcpSocket *connection, const FakeSyncRequest &request);
+    void serve(QTcpSocket *connection, const FakeSyncRequest &request);
+    void write(QTcpSocket *connection, const Response &response, bool head);
     std::optional<FakeSyncFault> takeFault(const FakeSyncRequest &request);
-    Response route(Connection *c, const FakeSyncRequest &request, bool &streaming);
+    Response route(QTcpSocket *connection, const FakeSyncRequest &request, bool &streaming);
     Folder *authorize(const QString &segment, const FakeSyncRequest &request, Response &denied);
     qint64 logChange(const File &file, const QString &action);
     void emitAuto(qint64 id, const QString &type);
     QJsonObject fileInfoJson(const File &f) const;
     QJsonArray mergedStructure(qint64 folderId) const;
 
-    QTcpServer *m_server;
-    QHash<QTcpSocket *, Connection *> m_connections;
-    int m_nextConnectionId = 1;
+    LoopbackHttpServer *m_http;
     QList<FakeSyncRequest> m_requests;
     QList<FakeSyncFault> m_faults;
 

@@ -1,6 +1,6 @@
 #include "fakes/sync/FakeSyncClock.h"
 
-#include "core/sync/SyncWaker.h"
+#include "platform/SignalWait.h"
 
 #include <QTimer>
 
@@ -26,27 +26,26 @@ int FakeSyncClock::release(int count)
     return n;
 }
 
-QCoro::Task<bool> FakeSyncClock::sleep(double seconds, CancelToken cancel)
+QCoro::Task<bool> FakeSyncClock::sleep(std::chrono::milliseconds duration, CancelToken cancel)
 {
-    m_waits.append(seconds);
-    emit waitRequested(seconds);
+    m_waits.append(duration);
+    emit waitRequested(duration);
     if (cancel.isCancelled())
         co_return false;
-    SyncWaker waker;
-    cancel.onCancel(&waker, [&waker] { waker.notify(); });
     if (!m_hold) {
-        QTimer::singleShot(0, &waker, &SyncWaker::notify);
-        co_await waker.wait();
+        QTimer turn;
+        turn.setSingleShot(true);
+        turn.start(0);
+        co_await SignalWait(&turn, &QTimer::timeout)
+            .orOn(cancel.notifier(), &CancelNotifier::cancelled);
         co_return !cancel.isCancelled();
     }
     const quint64 ticket = ++m_nextTicket;
     m_queue.append(ticket);
-    connect(this, &FakeSyncClock::released, &waker, [&waker, this, ticket] {
-        if (m_released.contains(ticket))
-            waker.notify();
-    });
-    while (!m_released.contains(ticket) && !cancel.isCancelled())
-        co_await waker.wait();
+    while (!m_released.contains(ticket) && !cancel.isCancelled()) {
+        co_await SignalWait(this, &FakeSyncClock::released)
+            .orOn(cancel.notifier(), &CancelNotifier::cancelled);
+    }
     if (!m_released.remove(ticket))
         m_queue.removeOne(ticket); // cancelled while held
     co_return !cancel.isCancelled();

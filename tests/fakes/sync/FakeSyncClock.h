@@ -1,11 +1,12 @@
 #pragma once
 
-#include "core/sync/SyncClock.h"
+#include "platform/Clock.h"
 
 #include <QList>
 #include <QObject>
 #include <QSet>
 
+#include <chrono>
 #include <memory>
 
 // A clock for tests: records the length of every wait the sync core asks for and finishes the
@@ -14,7 +15,7 @@
 // all), so a test can look at the state while the code under test is waiting.
 class FakeSyncClock
     : public QObject
-    , public SyncClock
+    , public Clock
 {
     Q_OBJECT
 public:
@@ -22,11 +23,11 @@ public:
 
     static std::shared_ptr<FakeSyncClock> create() { return std::make_shared<FakeSyncClock>(); }
 
-    QCoro::Task<bool> sleep(double seconds, CancelToken cancel) override;
+    QCoro::Task<bool> sleep(std::chrono::milliseconds duration, CancelToken cancel) override;
     QDateTime now() const override { return m_now; }
 
-    // Every requested wait, in seconds, in request order.
-    QList<double> waits() const { return m_waits; }
+    // Every requested wait, in request order.
+    QList<std::chrono::milliseconds> waits() const { return m_waits; }
     void clearWaits() { m_waits.clear(); }
 
     void holdWaits(bool hold);
@@ -38,11 +39,11 @@ public:
     void setNow(const QDateTime &now) { m_now = now; }
 
 signals:
-    void waitRequested(double seconds);
+    void waitRequested(std::chrono::milliseconds duration);
     void released();
 
 private:
-    QList<double> m_waits;
+    QList<std::chrono::milliseconds> m_waits;
     bool m_hold = false;
     QList<quint64> m_queue;
     QSet<quint64> m_released;

@@ -1,4 +1,4 @@
-#include "fakes/live/FakeServiceRegistrar.h"
+#include "fakes/platform/FakeServiceRegistrar.h"
 
 namespace {
 

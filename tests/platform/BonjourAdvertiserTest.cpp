@@ -1,6 +1,6 @@
 #include "platform/BonjourAdvertiser.h"
-#include "fakes/live/FakeServiceRegistrar.h"
-#include "fakes/live/QtMessageCapture.h"
+#include "fakes/platform/FakeServiceRegistrar.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QTcpSocket>
@@ -38,7 +38,7 @@ QByteArray txtValue(const ServiceRegistrar::Service &service, const QByteArray &
 
 TEST(BonjourAdvertiser, advertisesTheComputerNameInNameAndTxtRecord)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.advertiser.start();
     ASSERT_EQ(f.record->services.size(), 1);
@@ -88,7 +88,7 @@ TEST(BonjourAdvertiser, startingAgainWhileAdvertisingChangesNothing)
 
 TEST(BonjourAdvertiser, aStartBeforeReadyOrAfterAFailureReplacesTheListener)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.advertiser.start();
     const auto staleHandler = f.record->handler;
@@ -112,7 +112,7 @@ TEST(BonjourAdvertiser, aStartBeforeReadyOrAfterAFailureReplacesTheListener)
 
 TEST(BonjourAdvertiser, aRegistrarThatCannotStartIsLoggedOnceAndTriedAgainNextTime)
 {
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     Fixture f;
     f.record->creationError = u"Daemon not running"_s;
     f.advertiser.start();
@@ -152,7 +152,7 @@ TEST(BonjourAdvertiser, withoutAnAvahiDaemonTheFailureIsLoggedAndNothingBreaks)
     }
     avahi_simple_poll_free(poll);
 
-    QtMessageCapture log;
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     BonjourAdvertiser advertiser(
         ServiceRegistrar::avahi(), [] { return u"test-host"_s; }, QHostAddress::LocalHost);
     advertiser.start();

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/CancelToken.h"
+
+#include <QDateTime>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// A single-shot timer made by a Clock; destroying it cancels it.
+class ClockTimer
+{
+public:
+    virtual ~ClockTimer();
+    // (Re)starts the countdown; a negative interval counts as 0.
+    virtual void start(std::chrono::milliseconds interval) = 0;
+    virtual void stop() = 0;
+    virtual bool isActive() const = 0;
+};
+
+// Where timers, waits and the current time come from: Qt timers and the system time in the
+// application; tests inject a clock that they move by hand or that records the waits. Every
+// fixed delay and timeout of the program goes through one of these.
+class Clock
+{
+public:
+    virtual ~Clock();
+
+    // The callback runs on the thread that created the timer.
+    virtual std::unique_ptr<ClockTimer> createTimer(std::function<void()> onTimeout);
+    // Waits the duration (negative counts as 0) on a timer of this clock. False when the wait
+    // ended because the token was cancelled. Resumes from the event loop.
+    virtual QCoro::Task<bool> sleep(std::chrono::milliseconds duration, CancelToken cancel);
+    virtual QDateTime now() const;
+
+    // Qt timers and the system time; never destroyed.
+    static Clock &system();
+
+    // A duration as a Qt interval in milliseconds: negative becomes 0, huge values are capped.
+    static int intervalMs(std::chrono::milliseconds duration);
+};

@@ -1,0 +1,9 @@
+#include "platform/NetworkAccess.h"
+
+#include <QNetworkAccessManager>
+
+QNetworkAccessManager &sharedNetworkAccess()
+{
+    static auto *manager = new QNetworkAccessManager;
+    return *manager;
+}

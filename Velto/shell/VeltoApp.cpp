@@ -104,7 +104,8 @@ VeltoApp::~VeltoApp()
 void VeltoApp::prepare(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("Velto"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Velto"));
+    // No display name: the toolkit would append it to every window title ("… — Velto"), and the
+    // main window's title already says what the window holds.
     QApplication::setOrganizationName(QStringLiteral("Velto"));
     QApplication::setApplicationVersion(QStringLiteral(VELTO_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("velto"));

@@ -6,6 +6,7 @@
 #include "Velto/model/HistoryStore.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/PreviewView.h"
+#include "Velto/editor/MarkdownTextView.h"
 #include "Velto/shell/EditorView.h"
 #include "Velto/shell/ShellDialogs.h"
 #include "Velto/shell/SidebarView.h"
@@ -84,6 +85,10 @@ ContentView::ContentView(const ShellServices &services, QWidget *parent)
             &ContentView::applyFocusMode);
     applyFocusMode();
     connectSyncHooks();
+    // Typing goes to the document: the editor takes the keyboard when the window starts and
+    // whenever another file opens (after the open panel has handed focus back).
+    connect(m_workspace, &WorkspaceState::selectedFileURLChanged, this, &ContentView::focusEditor,
+            Qt::QueuedConnection);
 
     connect(qApp, &QCoreApplication::aboutToQuit, this, &ContentView::saveCursorPosition);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
@@ -134,11 +139,17 @@ void ContentView::start()
         return;
     }
     m_started = true;
+    focusEditor();
     m_services.history->resolveAll();
     m_workspace->restoreSession();
     api->setWorkspace(m_workspace);
     api->start();
     sync->attach(*m_workspace);
+}
+
+void ContentView::focusEditor()
+{
+    m_editorView->editor()->setFocus(Qt::OtherFocusReason);
 }
 
 void ContentView::saveCursorPosition()

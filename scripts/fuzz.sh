@@ -11,10 +11,16 @@ shift || true
 build=${VELTO_FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${VELTO_FUZZ_JOBS:-${VELTO_JOBS:-$(nproc)}}
 
+# clang and the Markdown parser: the fuzzers link the cmark-gfm that setup.sh builds for the main
+# build folder, the same one the application uses.
+scripts/setup.sh
+main_build=$(cd "${VELTO_BUILD_DIR:-build}" && pwd)
+configure=(-DVELTO_CMARK_GFM_PREFIX="$main_build/cmark-gfm")
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DVELTO_FUZZ=ON -DVELTO_BUILD_TESTS=OFF -DVELTO_BUILD_BENCHMARKS=OFF
+  configure+=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
+    -DVELTO_FUZZ=ON -DVELTO_BUILD_TESTS=OFF -DVELTO_BUILD_BENCHMARKS=OFF)
 fi
+cmake -S . -B "$build" "${configure[@]}" >/dev/null
 cmake --build "$build" --target velto_fuzzers --parallel "${VELTO_JOBS:-$(nproc)}"
 
 names=("$@")
@@ -40,11 +46,14 @@ run() {
 }
 
 rm -f "$work"/logs/*.rc
+running=0
 for name in "${names[@]}"; do
-  while (($(jobs -rp | wc -l) >= jobs)); do
+  if ((running >= jobs)); then
     wait -n || true
-  done
+    running=$((running - 1))
+  fi
   run "$name" &
+  running=$((running + 1))
 done
 wait
 

@@ -53,7 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const qsizetype at = in.byte() % (copy.size() + 1);
             const qsizetype gone = std::min<qsizetype>(in.byte() % 5, copy.size() - at);
             const QString inserted = EditorTextMapping::editorCopy(piecesText(in));
-            const auto edit = mapping.mirrorEditorEdit(at, copy.mid(at, gone), inserted);
+            const qsizetype after = at + gone;
+            const auto edit = mapping.mirrorEditorEdit(
+                at, copy.mid(at, gone), inserted, after < copy.size() ? copy.at(after) : QChar());
             copy.replace(at, gone, inserted);
             apply(workspace, edit);
         } else {

@@ -5,9 +5,10 @@
 #include <vector>
 
 // A sequence of Characters held as pieces, each a run [from, to) of the Characters of a numbered
-// source text, in a tree kept balanced by random priorities (a treap). Inserting or removing at
-// any position costs a logarithm of the number of pieces, whatever the sequence's length, so a
-// long list of scattered edits never touches the Characters themselves.
+// source text, so a long list of scattered edits never moves the Characters themselves. The
+// pieces lie in blocks of about the square root of their expected number, with each block's
+// Character count at hand: finding a position scans the block counts, then one block, and an
+// insert or removal moves the pieces of one block only.
 class PieceSequence
 {
 public:
@@ -16,13 +17,14 @@ public:
         qsizetype source;
         qint64 from;
         qint64 to;
+
+        qint64 length() const { return to - from; }
     };
 
-    // Room for this many pieces without reallocating (each insert adds at most two, each erase
-    // at most two).
+    // Sized for about this many pieces (an insert adds at most two, a removal at most one).
     explicit PieceSequence(std::size_t expectedPieces = 0);
 
-    qint64 size() const { return sizeOf(m_root); }
+    qint64 size() const { return m_size; }
     // At `position` in 0 … size(); a piece of no Characters is not added.
     void insert(qint64 position, const Piece &piece);
     // [position, position + count) must lie within the sequence.
@@ -31,28 +33,23 @@ public:
     std::vector<Piece> pieces() const;
 
 private:
-    struct Node
+    struct Block
     {
-        Piece piece;
-        quint64 priority;
-        int left = -1;
-        int right = -1;
-        qint64 size = 0; // Characters of the subtree
+        std::vector<Piece> pieces;
+        qint64 size = 0; // Characters
+    };
+    struct Place
+    {
+        std::size_t block;
+        std::size_t piece; // the first piece at or after the position
     };
 
-    qint64 sizeOf(int node) const { return node < 0 ? 0 : m_nodes[std::size_t(node)].size; }
-    int newNode(const Piece &piece, quint64 priority);
-    void update(int node)
-    {
-        Node &n = m_nodes[std::size_t(node)];
-        n.size = sizeOf(n.left) + (n.piece.to - n.piece.from) + sizeOf(n.right);
-    }
-    // Splits off the first `count` Characters into `left`, the rest into `right`.
-    void split(int node, qint64 count, int &left, int &right);
-    int merge(int left, int right);
-    quint64 nextPriority();
+    // Makes `position` a boundary between pieces and says where the pieces after it start.
+    Place cutAt(qint64 position);
+    // Halves a block that has grown to twice the block size; true when it did.
+    bool splitIfFull(std::size_t block);
 
-    std::vector<Node> m_nodes;
-    int m_root = -1;
-    quint64 m_state;
+    std::vector<Block> m_blocks;
+    std::size_t m_blockSize;
+    qint64 m_size = 0;
 };

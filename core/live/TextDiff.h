@@ -30,7 +30,8 @@ public:
     // Applies the operations in order, each against the result of the ones before it. Deletes
     // that do not fit the text are skipped, inserts are clamped into it, inserts without text are
     // skipped.
-    // Linear in the text and the inserted texts, n log n in the number of operations.
+    // One pass over the text and the inserted texts; each operation costs about the square root
+    // of the number of operations, never the length of the text.
     static QString apply(const QList<EditOp> &ops, const QString &text);
 
     // Like apply, but all or nothing: when any delete or insert does not fit the text it meets

@@ -414,7 +414,9 @@ TEST_F(DocumentRoutes, saveWritesTheFileOrStartsThePanelForUntitled)
 {
     workspace->setText("untitled text");
     QJsonObject r = post("/api/document/save", {}).json();
-    EXPECT_EQ(r.value("ok"), true);
+    // Nothing is written yet: no success is claimed.
+    EXPECT_EQ(r.value("ok"), false);
+    EXPECT_TRUE(r.value("error").toString().contains("no file"));
     EXPECT_TRUE(r.value("path").isNull());
     EXPECT_EQ(panels.proposedNames.size(), 1); // the panel is up, the answer did not wait for it
 
@@ -432,6 +434,7 @@ TEST_F(DocumentRoutes, saveWritesTheFileOrStartsThePanelForUntitled)
     workspace->setSelectedFileURL(QUrl::fromLocalFile(path("gone/saved.md")));
     r = post("/api/document/save", {}).json();
     EXPECT_EQ(r.value("ok"), false);
+    EXPECT_TRUE(r.value("error").isString());
 }
 
 TEST_F(DocumentRoutes, createStartsANewDocumentAndWritesItWhenGivenAPath)

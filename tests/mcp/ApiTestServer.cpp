@@ -2,9 +2,13 @@
 // temporary folder, listening on a free loopback port. Prints one JSON line with the port, the
 // token and the folder, then serves until its standard input closes.
 #include "Velto/api/DebugServer.h"
+#include "Velto/api/PreviewEndpoints.h"
+#include "Velto/api/SettingsEndpoints.h"
+#include "Velto/api/WindowEndpoints.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/WorkspaceState.h"
+#include "core/ai/AISettings.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "support/Ports.h"
@@ -46,8 +50,13 @@ int main(int argc, char *argv[])
     settings.setApiToken(QStringLiteral("mcp-test-token"));
     CancellingPanels panels;
     WorkspaceState workspace(WorkspaceState::Services {nullptr, &defaults, &panels});
+    AISettings ai(defaults);
     DebugServer server(settings);
     server.setWorkspace(&workspace);
+    settingsendpoints::registerWith(server, settings, ai);
+    previewendpoints::registerWith(server);
+    windowendpoints::registerWith(server, {dir.path(), std::chrono::milliseconds(800)});
+    windowendpoints::registerAppSettings(server, [] {});
 
     const quint16 port = testsupport::listenOnFreePort([&](quint16 candidate) {
         server.startListener(candidate);

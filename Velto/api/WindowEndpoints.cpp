@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QPixmap>
 #include <QPointer>
@@ -147,8 +148,11 @@ ApiAnswer screenshots(const std::optional<QString> &folder)
         if (!image.save(&buffer, "PNG") || png.isEmpty())
             continue;
         const QString path = *folder + u'/' + screenshotFileName(w->windowTitle(), i);
-        // The rename at commit replaces whatever has the name, a planted link included, instead
-        // of writing through it. A failed write is not reported: the path is listed all the same.
+        // QSaveFile writes through a link to its target; a link under our name goes first, so
+        // the rename at commit puts a plain file in its place. A failed write is not reported:
+        // the path is listed all the same.
+        if (QFileInfo(path).isSymLink())
+            QFile::remove(path);
         QSaveFile file(path);
         if (file.open(QIODevice::WriteOnly)) {
             file.write(png);

@@ -33,7 +33,10 @@ protected:
         settingsendpoints::registerWith(*server, *settings, *ai);
         windowendpoints::registerWith(*server, {path("runtime"), 20ms});
         windowendpoints::registerAppSettings(
-            *server, [this] { settingsWindow = window("Einstellungen", {520, 460}); },
+            *server,
+            [this] {
+                settingsWindow = window("Einstellungen", {520, 460});
+            },
             {path("runtime"), 20ms});
         ASSERT_TRUE(QDir().mkpath(path("runtime")));
     }
@@ -145,10 +148,10 @@ TEST_F(AppRoutes, aiProviderTakesOnlyExactProviderNamesAndReportsTheEffectiveMod
     EXPECT_EQ(ai->apiKey(), "sk-1");
 
     r = post("/api/ai/provider", {{"provider", "Ollama"}, {"model", ""}, {"apiKey", ""}}).json();
-    EXPECT_EQ(r, (QJsonObject {{"ok", true},
-                               {"provider", "Ollama"},
-                               {"isConfigured", true},
-                               {"model", "llama3.2"}}));
+    EXPECT_EQ(
+        r,
+        (QJsonObject {
+            {"ok", true}, {"provider", "Ollama"}, {"isConfigured", true}, {"model", "llama3.2"}}));
     EXPECT_EQ(ai->endpoint(), QString());
 }
 
@@ -187,7 +190,9 @@ TEST_F(AppRoutes, screenshotsArePngFilesInAPrivateFolderNamedAfterTheWindows)
     const QString folder = path("runtime/velto-screenshots");
     const QImage image(folder + "/My-Doc.png");
     EXPECT_EQ(image.size(), QSize(300, 200) * doc->devicePixelRatio());
-    struct stat info {};
+    struct stat info
+    {
+    };
     ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
 
@@ -245,9 +250,10 @@ TEST_F(ConnectionCap, idleConnectionsMakeRoomForCompleteRequests)
 TEST_F(ApiFixture, preCheckAndIconNeedNoToken)
 {
     settings->setApiToken("tok");
-    const RawResult pre = runRaw(port, {"OPTIONS /api/status HTTP/1.1\r\nOrigin: http://127.0.0.1\r\n"
-                                        "Access-Control-Request-Method: GET\r\n"
-                                        "Access-Control-Request-Headers: authorization\r\n\r\n"});
+    const RawResult pre = runRaw(port,
+                                 {"OPTIONS /api/status HTTP/1.1\r\nOrigin: http://127.0.0.1\r\n"
+                                  "Access-Control-Request-Method: GET\r\n"
+                                  "Access-Control-Request-Headers: authorization\r\n\r\n"});
     const Reply r = parseReply(pre);
     EXPECT_EQ(r.status, 204);
     EXPECT_EQ(r.body, "");

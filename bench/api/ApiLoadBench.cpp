@@ -213,7 +213,8 @@ void BM_StatusModifiedMegabyte(benchmark::State &state)
     QString text;
     text.reserve(1'050'000);
     while (text.size() < 1'000'000)
-        text += QStringLiteral("Ein Absatz mit einigen W\u00f6rtern, \u00e9t\u00e9 und Zahlen 42.\n");
+        text += QStringLiteral(
+            "Ein Absatz mit einigen W\u00f6rtern, \u00e9t\u00e9 und Zahlen 42.\n");
     s.workspace.setSavedText(text);
     s.workspace.setText(text + QStringLiteral("edited"));
     const QByteArray request = statusRequest(s.settings.apiToken().toUtf8());

@@ -109,7 +109,7 @@ void DebugServer::startListener(qint64 port)
 {
     m_listener.reset();
     if (port < 1 || port > 65535) {
-        m_activePort = 0;
+        setActivePort(0);
         logLine(u"[API] Port %1 failed: invalid port"_s.arg(port));
         return;
     }
@@ -117,19 +117,27 @@ void DebugServer::startListener(qint64 port)
     connect(listener.get(), &ApiListener::descriptorAccepted, this, &DebugServer::accept);
     if (!listener->listen(quint16(port))) {
         // A port that is not listened on must not show as active.
-        m_activePort = 0;
+        setActivePort(0);
         logLine(u"[API] Port %1 failed: %2"_s.arg(port).arg(listener->errorString()));
         return;
     }
     m_listener = std::move(listener);
-    m_activePort = quint16(port);
+    setActivePort(quint16(port));
     logLine(u"[API] http://localhost:%1"_s.arg(port));
 }
 
 void DebugServer::stop()
 {
     m_listener.reset();
-    m_activePort = 0;
+    setActivePort(0);
+}
+
+void DebugServer::setActivePort(quint16 port)
+{
+    if (m_activePort == port)
+        return;
+    m_activePort = port;
+    emit activePortChanged();
 }
 
 void DebugServer::accept(qintptr descriptor)

@@ -68,7 +68,11 @@ public:
     // Connections accepted and not yet closed.
     int openConnectionCount() const { return int(m_open.size()); }
 
+signals:
+    void activePortChanged();
+
 private:
+    void setActivePort(quint16 port);
     void accept(qintptr descriptor);
     bool isAuthorized(const Request &request) const;
     void route(const Request &request, ApiConnection *connection);

@@ -10,6 +10,7 @@
 #include "Velto/shell/ShellDialogs.h"
 #include "Velto/shell/SidebarView.h"
 #include "Velto/sync/MacSyncAdapter.h"
+#include "core/ai/AISettings.h"
 #include "core/sync/SyncState.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
@@ -32,6 +33,8 @@ ShellServices ShellServices::resolved() const
         s.syncAdapter = &MacSyncAdapter::shared();
     if (!s.defaults)
         s.defaults = &Defaults::standard();
+    if (!s.aiSettings)
+        s.aiSettings = &AISettings::shared();
     if (!s.makePreview) {
         // The one place where a window's preview meets the local API: the API inspects the
         // preview of the window created last.

@@ -64,6 +64,7 @@ TEST_F(ShellTest, theApiCapturesTheRealWindowsAndOpensTheSettingsWindow)
 {
     ShellServices s = services();
     VeltoApp app(s);
+    app.setLegalAcceptancePresenter({});
     QTemporaryDir runtime;
     settings->setApiToken(QString());
     windowendpoints::registerWith(*api, {runtime.path()});

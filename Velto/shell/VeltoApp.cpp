@@ -1,5 +1,7 @@
 #include "Velto/shell/VeltoApp.h"
 
+#include "Velto/api/DebugServer.h"
+#include "Velto/api/WindowEndpoints.h"
 #include "Velto/editor/MarkdownTextView.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
@@ -94,6 +96,11 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &VeltoApp::commitData);
     updateActionStates();
+    // The local API opens the settings window the way the menu does.
+    windowendpoints::registerAppSettings(*m_services.debugServer, [app = QPointer<VeltoApp>(this)] {
+        if (app)
+            app->action(QStringLiteral("menu.settings"))->trigger();
+    });
 }
 
 VeltoApp::~VeltoApp()

@@ -4,8 +4,12 @@
 #include "ProbeSupport.h"
 
 #include "Velto/api/DebugServer.h"
+#include "Velto/api/PreviewEndpoints.h"
+#include "Velto/api/SettingsEndpoints.h"
+#include "Velto/api/WindowEndpoints.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
+#include "core/ai/AISettings.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "support/Ports.h"
@@ -24,8 +28,13 @@ int main(int argc, char *argv[])
     settings.setApiToken(QStringLiteral("mcp-test-token"));
     probesupport::CancellingPanels panels;
     WorkspaceState workspace(WorkspaceState::Services {nullptr, &defaults, &panels});
+    AISettings ai(defaults);
     DebugServer server(settings);
     server.setWorkspace(&workspace);
+    settingsendpoints::registerWith(server, settings, ai);
+    previewendpoints::registerWith(server);
+    windowendpoints::registerWith(server, {dir.path(), std::chrono::milliseconds(800)});
+    windowendpoints::registerAppSettings(server, [] {});
 
     const quint16 port = testsupport::listenOnFreePort([&](quint16 candidate) {
         server.startListener(candidate);

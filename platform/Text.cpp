@@ -84,3 +84,16 @@ bool isWellFormedUtf16(QStringView text)
     }
     return true;
 }
+
+QString trimmedSpacesAndTabs(const QString &text)
+{
+    const auto isSpace
+        = [](QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; };
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && isSpace(text.at(start)))
+        ++start;
+    while (end > start && isSpace(text.at(end - 1)))
+        --end;
+    return text.mid(start, end - start);
+}

@@ -11,3 +11,7 @@ bool canonicallyEquivalent(QStringView a, QStringView b);
 // Whether every surrogate in the text is part of a pair, so that the text is Unicode and can be
 // written as UTF-8 without loss.
 bool isWellFormedUtf16(QStringView text);
+
+// The text without the spaces and tabs (any space separator) at either end. Line breaks are
+// content of a typed message or instruction and stay.
+QString trimmedSpacesAndTabs(const QString &text);

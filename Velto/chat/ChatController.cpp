@@ -9,6 +9,7 @@
 #include "platform/Detached.h"
 #include "platform/Graphemes.h"
 #include "platform/L10n.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -16,23 +17,6 @@ namespace {
 QString prefix(const QString &text, qint64 count)
 {
     return text.left(graphemes::advance(text, 0, text.size(), count));
-}
-
-bool isSpaceOrTab(QChar c)
-{
-    return c == u'\t' || c.category() == QChar::Separator_Space;
-}
-
-// Line breaks are part of a message, so only spaces and tabs are trimmed.
-QString trimSpacesAndTabs(const QString &text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && isSpaceOrTab(text.at(start)))
-        ++start;
-    while (end > start && isSpaceOrTab(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
 }
 
 } // namespace
@@ -116,7 +100,7 @@ void ChatController::runActionOnDocument(AIAction action)
 void ChatController::send()
 {
     stopReply();
-    if (trimSpacesAndTabs(m_input).isEmpty())
+    if (trimmedSpacesAndTabs(m_input).isEmpty())
         return;
     const QString typed = m_input;
     setInput(QString());

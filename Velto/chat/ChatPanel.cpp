@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace {
 
 const QColor accentBlue(0, 122, 255);
@@ -292,42 +294,36 @@ void ChatPanel::rebuildApplyBar()
     title->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(title);
 
-    // Every button applies the reply the bar was built with.
-    auto button = [this, bar, reply = *reply](const char *key,
-                                              void (ChatController::*apply)(const QString &)) {
+    auto button = [this, bar](const char *key, std::function<void()> action) {
         auto *b = new QPushButton(L10n::text(QLatin1String(key)), bar);
         b->setObjectName(QLatin1String(key));
         b->setFont(captionFont(this));
-        connect(b, &QPushButton::clicked, this,
-                [this, apply, reply] { (m_controller->*apply)(reply); });
+        connect(b, &QPushButton::clicked, this, std::move(action));
         return b;
+    };
+    // Every apply button takes the reply the bar was built with.
+    auto applying = [this, reply = *reply](void (ChatController::*apply)(const QString &)) {
+        return [this, apply, reply] { (m_controller->*apply)(reply); };
     };
     auto *first = new QHBoxLayout;
     first->setSpacing(6);
-    QPushButton *replace = button("chat.replaceDoc", &ChatController::replaceDocument);
+    QPushButton *replace = button("chat.replaceDoc", applying(&ChatController::replaceDocument));
     replace->setStyleSheet(QStringLiteral("QPushButton { background: palette(highlight); "
                                           "color: palette(highlighted-text); border: none; "
                                           "border-radius: 5px; padding: 4px 10px; }"));
     first->addWidget(replace);
-    first->addWidget(button("chat.appendEnd", &ChatController::appendToDocument));
+    first->addWidget(button("chat.appendEnd", applying(&ChatController::appendToDocument)));
     first->addStretch(1);
     layout->addLayout(first);
 
     auto *second = new QHBoxLayout;
     second->setSpacing(6);
-    second->addWidget(button("chat.newDoc", &ChatController::newDocumentFromResult));
-    auto *retry = new QPushButton(L10n::text(QStringLiteral("chat.retry")), bar);
-    retry->setObjectName(QStringLiteral("chat.retry"));
-    retry->setFont(captionFont(this));
-    connect(retry, &QPushButton::clicked, m_controller, &ChatController::retry);
-    second->addWidget(retry);
+    second->addWidget(button("chat.newDoc", applying(&ChatController::newDocumentFromResult)));
+    second->addWidget(button("chat.retry", [this] { m_controller->retry(); }));
     second->addStretch(1);
-    auto *discard = new QPushButton(L10n::text(QStringLiteral("chat.discard")), bar);
-    discard->setObjectName(QStringLiteral("chat.discard"));
-    discard->setFont(captionFont(this));
+    QPushButton *discard = button("chat.discard", [this] { m_controller->discardResult(); });
     discard->setFlat(true);
     discard->setStyleSheet(QStringLiteral("QPushButton { color: red; }"));
-    connect(discard, &QPushButton::clicked, m_controller, &ChatController::discardResult);
     second->addWidget(discard);
     layout->addLayout(second);
 

@@ -4,6 +4,7 @@
 #include "core/ai/AISettings.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
+#include "platform/Text.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,23 +26,6 @@
 #include <QTextDocument>
 
 namespace {
-
-// Spaces, tabs and other space separators; line breaks are not trimmed.
-bool isTrimmedSpace(QChar c)
-{
-    return c == u'\t' || c.category() == QChar::Separator_Space;
-}
-
-QString trimmedInstruction(const QString &text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && isTrimmedSpace(text.at(start)))
-        ++start;
-    while (end > start && isTrimmedSpace(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
-}
 
 // X11 reports Caps Lock in the native modifiers (LockMask); other platforms do not report it.
 bool capsLockOn(const QKeyEvent *event)
@@ -394,7 +378,7 @@ void VeltoTextView::submitInlinePrompt()
 {
     if (!m_promptField)
         return;
-    const QString instruction = trimmedInstruction(m_promptField->text());
+    const QString instruction = trimmedSpacesAndTabs(m_promptField->text());
     if (instruction.isEmpty()) {
         dismissInlinePrompt();
         return;

@@ -2,6 +2,8 @@
 
 #include "platform/Graphemes.h"
 
+#include <QStringDecoder>
+
 #include <vector>
 
 bool RefusalBody::append(const QByteArray &bytes)
@@ -11,8 +13,13 @@ bool RefusalBody::append(const QByteArray &bytes)
     m_taken += bytes.size();
     take(m_splitter.feed(bytes));
     if (m_taken >= maxBytes) {
-        // The line the cap cut into is not known to have ended, and may end inside a character.
+        // The line the cap cut into counts as far as it came, without a character the cut split.
         m_capped = true;
+        for (const QByteArray &rest : m_splitter.finish()) {
+            QStringDecoder decoder(QStringDecoder::Utf8);
+            m_text += decoder.decode(rest);
+            m_lineEnds.append(m_text.size());
+        }
         evaluate();
         return true;
     }

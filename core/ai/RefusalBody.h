@@ -23,7 +23,7 @@ public:
     // How many more bytes of the body are taken.
     qsizetype room() const { return maxBytes - m_taken; }
     // Takes the next bytes of the body (at most room()). True once the text is decided: it
-    // passed the limit, or the byte cap was reached (then the complete lines are the text).
+    // passed the limit, or the byte cap was reached (then the body counts as ending there).
     bool append(const QByteArray &bytes);
     // The body ended: its last line counts even without a line end.
     void finish();

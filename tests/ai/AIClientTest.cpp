@@ -284,17 +284,23 @@ TEST_F(AIClientTest, longRefusalBodyIsReadOnlyUntilFiveHundredCharacters)
 TEST_F(AIClientTest, hostileRefusalBodyIsReadOnlyUpToItsCap)
 {
     use(AIProviderType::openai, "key");
-    // 6 MB of one-mark lines: all of it one character, so the limit is never passed. Counting
-    // characters after every line made this take minutes; only 64 KiB are read.
-    const QByteArray line = QStringLiteral("\u0301\n").toUtf8();
-    server.enqueue(Response::status(500).write(line.repeated(2 * 1024 * 1024)));
-
-    const auto outcome = runToEnd();
-    ASSERT_TRUE(outcome->error);
-    EXPECT_EQ(outcome->error->code, 500);
-    // The complete lines of the first 64 KiB.
-    EXPECT_EQ(outcome->error->description,
-              "OpenAI 500: " + QString(RefusalBody::maxBytes / line.size(), QChar(0x0301)));
+    // Megabytes of one-mark lines (all of it one character, so the limit is never passed:
+    // counting characters after every line took minutes), and one endless line. Only 64 KiB are
+    // read; the last line stops before the character the cap cut in two.
+    const QByteArray markLine = QStringLiteral("\u0301\n").toUtf8();
+    const QByteArray euro = QStringLiteral("€").toUtf8();
+    const QList<std::pair<QByteArray, QString>> cases = {
+        {markLine.repeated(2 * 1024 * 1024),
+         QString(RefusalBody::maxBytes / markLine.size(), QChar(0x0301))},
+        {euro.repeated(1024 * 1024), QStringLiteral("€").repeated(RefusalBody::maxBytes / 3)},
+    };
+    for (const auto &[body, text] : cases) {
+        server.enqueue(Response::status(500).write(body));
+        const auto outcome = runToEnd();
+        ASSERT_TRUE(outcome->error);
+        EXPECT_EQ(outcome->error->code, 500);
+        EXPECT_EQ(outcome->error->description, "OpenAI 500: " + text);
+    }
 }
 
 TEST_F(AIClientTest, failureWhileReadingARefusalIsTheError)

@@ -229,7 +229,7 @@ QCoro::Task<> MacSyncAdapter::uploadStructure()
     const QString folder = pathOf(*m_workspace->folderURL());
     const QPointer<MacSyncAdapter> self(this);
     const QList<StructureFileEntry> entries
-        = co_await QtConcurrent::run([folder] { return LocalSyncFolder::entries(folder); });
+        = co_await QtConcurrent::run(&LocalSyncFolder::entries, folder);
     if (!self || entries.isEmpty())
         co_return;
     const QPointer<SyncEngine> engine = m_engine;
@@ -344,7 +344,7 @@ QCoro::Task<> MacSyncAdapter::remoteChangePass()
                     continue;
                 const QString path = *local;
                 const std::optional<QString> digest
-                    = co_await QtConcurrent::run([path] { return sha256HexOfFile(path); });
+                    = co_await QtConcurrent::run(&sha256HexOfFile, path);
                 if (gone())
                     co_return;
                 if (!digest || *digest == *entry.sha256)
@@ -398,7 +398,7 @@ QCoro::Task<> MacSyncAdapter::remoteChangePass()
         // or one whose upload failed, stays. An empty structure removes nothing.
         if (!structure.files.isEmpty()) {
             const QList<StructureFileEntry> localEntries
-                = co_await QtConcurrent::run([folder] { return LocalSyncFolder::entries(folder); });
+                = co_await QtConcurrent::run(&LocalSyncFolder::entries, folder);
             if (gone())
                 co_return;
             QSet<QString> stillKnown = remotePaths;
@@ -545,7 +545,7 @@ void MacSyncAdapter::flushLocalChange()
     if (!path || path->isEmpty())
         return;
     live->sendEdit(*path, ops);
-    noteLiveActivity();
+    sentLiveChange();
 }
 
 void MacSyncAdapter::sendOpenFile()
@@ -673,6 +673,7 @@ void MacSyncAdapter::receiveEdit(const LiveSyncMessage &message, LiveOrder order
         // own version, so the sender keeps its newer text and sends it.
         m_awaitingText.insert(sender);
         live->sendCurrentText(file, text);
+        sentLiveChange();
         return;
     }
     if (m_awaitingText.contains(sender))
@@ -681,6 +682,7 @@ void MacSyncAdapter::receiveEdit(const LiveSyncMessage &message, LiveOrder order
         // Something between our version and this one never arrived.
         m_awaitingText.insert(sender);
         live->sendCurrentText(file, text);
+        sentLiveChange();
         return;
     }
     // Same or older: it crossed a change of ours, or the sender is behind. Unless it changes
@@ -690,6 +692,7 @@ void MacSyncAdapter::receiveEdit(const LiveSyncMessage &message, LiveOrder order
         return;
     m_awaitingText.insert(sender);
     live->sendSync(file, text);
+    sentLiveChange();
 }
 
 void MacSyncAdapter::receiveSync(const LiveSyncMessage &message, LiveOrder order,
@@ -722,22 +725,38 @@ void MacSyncAdapter::resetLiveDocument()
 {
     m_awaitingText.clear();
     m_peerBehind = false;
+    m_announcePending = false;
     if (m_repairTimer)
         m_repairTimer->stop();
 }
 
 void MacSyncAdapter::noteLiveActivity()
 {
-    if (m_peerBehind)
+    if (m_peerBehind || m_announcePending)
         m_repairTimer->start(m_services.liveTimings.repair);
 }
 
+void MacSyncAdapter::sentLiveChange()
+{
+    m_announcePending = true;
+    noteLiveActivity();
+}
+
+// The document has been quiet for a while.
 void MacSyncAdapter::repairIfInDoubt()
 {
-    if (!std::exchange(m_peerBehind, false))
-        return;
     flushLocalChange();
     const auto path = relativePathOfOpenFile();
-    if (m_workspace && m_liveEngine && path && !path->isEmpty())
-        m_liveEngine->sendSync(*path, m_workspace->text());
+    LiveSyncEngine *live = m_liveEngine.data();
+    if (!m_workspace || !live || !path || path->isEmpty()) {
+        resetLiveDocument();
+        return;
+    }
+    if (std::exchange(m_peerBehind, false)) {
+        // Newer than anything the peer sent: it takes this text.
+        live->sendSync(*path, m_workspace->text());
+        sentLiveChange();
+    } else if (std::exchange(m_announcePending, false)) {
+        live->sendCurrentText(*path, m_workspace->text());
+    }
 }

@@ -155,6 +155,7 @@ private:
     void receiveSync(const LiveSyncMessage &message, LiveOrder order, const QString &file);
     void resetLiveDocument();
     void noteLiveActivity();
+    void sentLiveChange();
     void repairIfInDoubt();
 
     Defaults &m_defaults;
@@ -172,6 +173,9 @@ private:
     QSet<QString> m_awaitingText;
     // A peer was seen holding an older text than ours; once the document is quiet it gets ours.
     bool m_peerBehind = false;
+    // Changes went out since the text was last announced; once the document is quiet the text
+    // goes out once more under its version, so a peer that missed the last change catches up.
+    bool m_announcePending = false;
     std::unique_ptr<ClockTimer> m_repairTimer;
 
     quint64 m_passRequests = 0;

@@ -8,6 +8,7 @@
 #include "Velto/shell/EditorView.h"
 #include "Velto/shell/MainWindow.h"
 #include "Velto/shell/ShellDialogs.h"
+#include "Velto/sync/SyncApiRoutes.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
 #include "platform/L10n.h"
@@ -61,6 +62,7 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     , m_terminate([] { QCoreApplication::quit(); })
 {
     createActions();
+    syncapi::install(*m_services.debugServer, *m_services.syncAdapter);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &VeltoApp::commitData);

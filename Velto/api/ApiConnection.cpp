@@ -103,15 +103,14 @@ void ApiConnection::scanHead()
         m_headEnd = m_in.indexOf("\r\n\r\n");
         if (m_headEnd < 0) {
             if (m_in.size() > m_limits.maxRequestBytes)
-                complete(m_in.left(m_limits.maxRequestBytes), true);
+                refuseTooLarge();
             return;
         }
         readFraming(m_in.left(m_headEnd), m_contentLength, m_expectContinue);
         if (m_contentLength < 0) {
-            // Nothing announces how much follows: the body is what came with the head (none when
-            // that is already over the cap).
+            // Nothing announces how much follows: the body is what came with the head.
             if (m_in.size() > m_limits.maxRequestBytes)
-                complete(m_in.left(m_headEnd + 4), true);
+                refuseTooLarge();
             else
                 complete(m_in, false);
             return;
@@ -119,8 +118,10 @@ void ApiConnection::scanHead()
     }
     const qint64 needed = m_headEnd + 4 + m_contentLength;
     if (needed > m_limits.maxRequestBytes) {
-        // Too large: answered with an empty body, so the route reports its own missing field.
-        complete(m_in.left(m_headEnd + 4), true);
+        // Refused before the body is read (and before a client waiting for "100 Continue" sends
+        // it): handing the route an empty or cut body would make it report a missing field, or
+        // act on nothing.
+        refuseTooLarge();
         return;
     }
     if (m_in.size() >= needed) {
@@ -132,6 +133,15 @@ void ApiConnection::scanHead()
         m_sentContinue = true;
         ::send(m_fd, continueLine.data(), size_t(continueLine.size()), MSG_NOSIGNAL);
     }
+}
+
+void ApiConnection::refuseTooLarge()
+{
+    m_state = State::Waiting;
+    m_timer.stop();
+    m_inputLeft = true;
+    m_in.clear();
+    emit requestTooLarge();
 }
 
 void ApiConnection::onEndOfInput()

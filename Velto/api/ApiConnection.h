@@ -36,10 +36,16 @@ public:
     // Writes the answer and closes. Ignored after the first call or once the client is gone.
     void respond(const QByteArray &bytes);
     bool isOpen() const { return m_fd >= 0; }
+    // Whether the client has sent a whole request head (or the request is already complete).
+    bool hasCompleteHead() const { return m_state != State::Reading || m_headEnd >= 0; }
+    // Closes without an answer.
+    void drop() { closeNow(); }
 
 signals:
     // The request text: head, blank line and body up to Content-Length; valid UTF-8.
     void requestReceived(const QByteArray &text);
+    // The request is larger than the cap allows; it is not read further.
+    void requestTooLarge();
     void closed();
 
 protected:
@@ -54,6 +60,7 @@ private:
     void onEndOfInput();
     void scanHead();
     void complete(QByteArray text, bool cut);
+    void refuseTooLarge();
     void flushOutput();
     void afterWrite();
     void closeNow();

@@ -194,6 +194,16 @@ QByteArray responseBytes(int status, QByteArrayView contentType, QByteArrayView 
     return out;
 }
 
+QByteArray preflightResponseBytes()
+{
+    return QByteArrayLiteral("HTTP/1.1 204 OK\r\nContent-Length: 0\r\n"
+                             "Access-Control-Allow-Origin: *\r\n"
+                             "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
+                             "Access-Control-Allow-Headers: Authorization, X-Api-Token, "
+                             "Content-Type\r\n"
+                             "Access-Control-Max-Age: 600\r\nConnection: close\r\n\r\n");
+}
+
 QByteArray prettyJson(const QJsonObject &object)
 {
     // Qt indents by four spaces and sorts keys; strings never hold raw newlines, so every run of

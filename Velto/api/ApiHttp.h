@@ -60,6 +60,10 @@ bool isValidUtf8(QByteArrayView bytes);
 // and Connection, then the body.
 QByteArray responseBytes(int status, QByteArrayView contentType, QByteArrayView body);
 
+// The answer to a browser's CORS pre-check: no body, the origins, methods and headers a page may
+// use (the token travels in Authorization or X-Api-Token).
+QByteArray preflightResponseBytes();
+
 // Indented JSON (two spaces, one member per line, keys sorted at every level).
 QByteArray prettyJson(const QJsonObject &object);
 

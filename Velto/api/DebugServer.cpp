@@ -2,8 +2,12 @@
 
 #include "Velto/api/ApiListener.h"
 #include "Velto/api/OpenApiDocument.h"
+#include "Velto/api/PreviewEndpoints.h"
+#include "Velto/api/SettingsEndpoints.h"
+#include "Velto/api/WindowEndpoints.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
+#include "core/ai/AISettings.h"
 #include "platform/Detached.h"
 #include "platform/Log.h"
 #include "platform/Text.h"
@@ -52,7 +56,13 @@ bool isWellFormed(const QJsonValue &value)
 
 DebugServer &DebugServer::shared()
 {
-    static DebugServer *server = new DebugServer(AppSettings::shared());
+    static DebugServer *server = [] {
+        auto *s = new DebugServer(AppSettings::shared());
+        settingsendpoints::registerWith(*s, AppSettings::shared(), AISettings::shared());
+        previewendpoints::registerWith(*s);
+        windowendpoints::registerWith(*s);
+        return s;
+    }();
     return *server;
 }
 
@@ -99,7 +109,7 @@ void DebugServer::startListener(qint64 port)
 {
     m_listener.reset();
     if (port < 1 || port > 65535) {
-        m_activePort = 0;
+        setActivePort(0);
         logLine(u"[API] Port %1 failed: invalid port"_s.arg(port));
         return;
     }
@@ -107,32 +117,52 @@ void DebugServer::startListener(qint64 port)
     connect(listener.get(), &ApiListener::descriptorAccepted, this, &DebugServer::accept);
     if (!listener->listen(quint16(port))) {
         // A port that is not listened on must not show as active.
-        m_activePort = 0;
+        setActivePort(0);
         logLine(u"[API] Port %1 failed: %2"_s.arg(port).arg(listener->errorString()));
         return;
     }
     m_listener = std::move(listener);
-    m_activePort = quint16(port);
+    setActivePort(quint16(port));
     logLine(u"[API] http://localhost:%1"_s.arg(port));
 }
 
 void DebugServer::stop()
 {
     m_listener.reset();
-    m_activePort = 0;
+    setActivePort(0);
+}
+
+void DebugServer::setActivePort(quint16 port)
+{
+    if (m_activePort == port)
+        return;
+    m_activePort = port;
+    emit activePortChanged();
 }
 
 void DebugServer::accept(qintptr descriptor)
 {
-    if (m_openConnections >= m_limits.maxConnections) {
-        ::close(int(descriptor));
-        return;
+    if (int(m_open.size()) >= m_limits.maxConnections) {
+        // Idle clients must not lock everybody out: make room by closing the oldest connection
+        // that has not even sent a whole request head. Connections whose request is complete
+        // (being answered, or waiting for a deferred answer) are kept.
+        const auto idle = std::find_if(m_open.cbegin(), m_open.cend(),
+                                       [](ApiConnection *c) { return !c->hasCompleteHead(); });
+        if (idle == m_open.cend()) {
+            ::close(int(descriptor));
+            return;
+        }
+        (*idle)->drop();
     }
     auto *connection = new ApiConnection(int(descriptor), m_limits, &m_connections);
-    ++m_openConnections;
-    connect(connection, &ApiConnection::closed, this, [this] { --m_openConnections; });
+    m_open.push_back(connection);
+    connect(connection, &ApiConnection::closed, this,
+            [this, connection] { m_open.removeOne(connection); });
     connect(connection, &ApiConnection::requestReceived, this,
             [this, connection](const QByteArray &text) { handleRequest(text, connection); });
+    connect(connection, &ApiConnection::requestTooLarge, this, [connection] {
+        sendResponse(connection, 413, R"({"error":"request too large"})", apihttp::jsonType);
+    });
 }
 
 bool DebugServer::isAuthorized(const Request &request) const
@@ -152,6 +182,18 @@ bool DebugServer::isAuthorized(const Request &request) const
 void DebugServer::handleRequest(const QByteArray &text, ApiConnection *connection)
 {
     const Request request = apihttp::parseRequest(text);
+    // A browser asks before it sends a token across origins (the docs page opened at
+    // 127.0.0.1 calling localhost): the pre-check itself carries no token and reveals nothing.
+    if (request.method == u"OPTIONS"_s) {
+        if (connection)
+            connection->respond(apihttp::preflightResponseBytes());
+        return;
+    }
+    // Browsers ask for an icon whenever they show a page of ours.
+    if (request.path == u"/favicon.ico"_s) {
+        sendResponse(connection, 404, {}, apihttp::textType);
+        return;
+    }
     if (!apiroutes::isTokenExempt(request.path) && !isAuthorized(request)) {
         sendResponse(connection, 401, R"({"error":"unauthorized"})", apihttp::jsonType);
         return;

@@ -61,13 +61,18 @@ public:
     static void send(ApiConnection *connection, const ApiAnswer &answer);
 
     // Serves a row of the route table whose subsystem registers itself (settings, AI, preview,
-    // windows, sync). Rows without a handler answer {"error":"not available"}.
+    // windows, app, sync). Rows without a handler answer {"error":"not available"}. The shared
+    // server comes with the settings, preview and window routes.
     void setRouteHandler(ApiRoute route, RouteHandler handler);
 
     // Connections accepted and not yet closed.
-    int openConnectionCount() const { return m_openConnections; }
+    int openConnectionCount() const { return int(m_open.size()); }
+
+signals:
+    void activePortChanged();
 
 private:
+    void setActivePort(quint16 port);
     void accept(qintptr descriptor);
     bool isAuthorized(const Request &request) const;
     void route(const Request &request, ApiConnection *connection);
@@ -80,7 +85,7 @@ private:
     quint16 m_activePort = 0;
 
     QObject m_connections; // parent of every open connection
-    int m_openConnections = 0;
+    QList<ApiConnection *> m_open; // in the order they were accepted
     DocumentEndpoints m_documents;
     QHash<ApiRoute, RouteHandler> m_handlers;
 };

@@ -4,7 +4,6 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
 #include "core/markdown/OutlineParser.h"
-#include "core/model/TextMetrics.h"
 #include "platform/Paths.h"
 
 #include <QFileInfo>
@@ -14,6 +13,12 @@
 namespace {
 
 using namespace Qt::Literals::StringLiterals;
+
+const QString notSavedFirst
+    = u"the open document has unsaved changes that could not be saved first; nothing was "
+      u"replaced"_s;
+const QString untitledNotSaved
+    = u"the document has no file yet and was not saved; a save panel asks the user for a name"_s;
 
 QJsonValue pathOrNull(const std::optional<QUrl> &url)
 {
@@ -65,15 +70,14 @@ DocumentEndpoints::DocumentEndpoints(AppSettings &settings)
 {
 }
 
-DocumentEndpoints::Counts DocumentEndpoints::counts(const QString &text)
+qsizetype DocumentEndpoints::outlineCount(const WorkspaceState &workspace)
 {
-    // Holding a copy keeps the counted buffer alive, so an unchanged data pointer means an
-    // unchanged text (any change to a shared buffer detaches it).
-    if (text.constData() != m_countedText.constData() || text.size() != m_countedText.size()) {
-        m_countedText = text;
-        m_counts = {TextMetrics::characterCount(text), TextMetrics::wordCount(text)};
+    if (m_outlineWorkspace != &workspace || m_outlineRevision != workspace.textRevision()) {
+        m_outlineWorkspace = &workspace;
+        m_outlineRevision = workspace.textRevision();
+        m_outlineCount = OutlineParser::parse(workspace.text()).size();
     }
-    return m_counts;
+    return m_outlineCount;
 }
 
 ApiAnswer DocumentEndpoints::status(const WorkspaceState *workspace)
@@ -83,11 +87,10 @@ ApiAnswer DocumentEndpoints::status(const WorkspaceState *workspace)
                         {u"wideMode"_s, m_settings.isWideMode()},
                         {u"theme"_s, m_settings.themeID()}};
     if (workspace) {
-        const Counts c = counts(workspace->text());
-        answer.insert(u"editorTextLength"_s, c.characters);
+        answer.insert(u"editorTextLength"_s, workspace->charCount());
         answer.insert(u"selectedFile"_s, pathOrNull(workspace->selectedFileURL()));
         answer.insert(u"isModified"_s, workspace->isModified());
-        answer.insert(u"wordCount"_s, c.words);
+        answer.insert(u"wordCount"_s, workspace->wordCount());
         answer.insert(u"folderURL"_s, pathOrNull(workspace->folderURL()));
         answer.insert(u"fileTreeCount"_s, workspace->fileTree().size());
     } else {
@@ -113,16 +116,14 @@ ApiAnswer DocumentEndpoints::workspaceInfo(const WorkspaceState *workspace)
                                 {u"readingTime"_s, u""_s},
                                 {u"outlineCount"_s, 0},
                                 {u"windowTitle"_s, u""_s}});
-    const QString &text = workspace->text();
-    const Counts c = counts(text);
     return ApiAnswer::json({{u"folderURL"_s, pathOrNull(workspace->folderURL())},
                             {u"selectedFile"_s, pathOrNull(workspace->selectedFileURL())},
                             {u"isModified"_s, workspace->isModified()},
-                            {u"textLength"_s, c.characters},
-                            {u"wordCount"_s, c.words},
-                            {u"charCount"_s, c.characters},
-                            {u"readingTime"_s, TextMetrics::readingTime(c.words)},
-                            {u"outlineCount"_s, OutlineParser::parse(text).size()},
+                            {u"textLength"_s, workspace->charCount()},
+                            {u"wordCount"_s, workspace->wordCount()},
+                            {u"charCount"_s, workspace->charCount()},
+                            {u"readingTime"_s, workspace->readingTime()},
+                            {u"outlineCount"_s, outlineCount(*workspace)},
                             {u"windowTitle"_s, workspace->windowTitle()}});
 }
 
@@ -137,7 +138,7 @@ ApiAnswer DocumentEndpoints::setContent(WorkspaceState *workspace, const ApiRequ
     if (!workspace || !content)
         return ApiAnswer::literal(400, R"({"error":"missing content"})");
     workspace->setText(*content);
-    return ApiAnswer::json({{u"ok"_s, true}, {u"length"_s, characterCount(workspace->text())}});
+    return ApiAnswer::json({{u"ok"_s, true}, {u"length"_s, workspace->charCount()}});
 }
 
 ApiAnswer DocumentEndpoints::insert(WorkspaceState *workspace, const ApiRequest &request)
@@ -150,7 +151,7 @@ ApiAnswer DocumentEndpoints::insert(WorkspaceState *workspace, const ApiRequest 
     QString updated = workspace->text();
     updated.insert(documenttext::insertionOffset(updated, line, column), *text);
     workspace->setText(updated);
-    return ApiAnswer::json({{u"ok"_s, true}, {u"length"_s, characterCount(workspace->text())}});
+    return ApiAnswer::json({{u"ok"_s, true}, {u"length"_s, workspace->charCount()}});
 }
 
 ApiAnswer DocumentEndpoints::replace(WorkspaceState *workspace, const ApiRequest &request)
@@ -168,16 +169,24 @@ ApiAnswer DocumentEndpoints::replace(WorkspaceState *workspace, const ApiRequest
     const QString &now = workspace->text();
     return ApiAnswer::json({{u"ok"_s, true},
                             {u"replacements"_s, now != before ? 1 : 0},
-                            {u"length"_s, characterCount(now)}});
+                            {u"length"_s, workspace->charCount()}});
 }
 
 ApiAnswer DocumentEndpoints::save(WorkspaceState *workspace)
 {
     if (!workspace)
         return ApiAnswer::literal(400, R"({"error":"no workspace"})");
-    // An untitled document starts the save panel without waiting for it.
+    if (!workspace->selectedFileURL()) {
+        // The save panel asks the user for a name; nothing is written before the answer.
+        workspace->save();
+        return ApiAnswer::json(
+            {{u"ok"_s, false}, {u"path"_s, QJsonValue::Null}, {u"error"_s, untitledNotSaved}});
+    }
     const bool ok = workspace->save();
-    return ApiAnswer::json({{u"ok"_s, ok}, {u"path"_s, pathOrNull(workspace->selectedFileURL())}});
+    QJsonObject answer {{u"ok"_s, ok}, {u"path"_s, pathOrNull(workspace->selectedFileURL())}};
+    if (!ok)
+        answer.insert(u"error"_s, u"could not write the file"_s);
+    return ApiAnswer::json(answer);
 }
 
 ApiAnswer DocumentEndpoints::outline(const WorkspaceState *workspace)
@@ -215,7 +224,8 @@ ApiAnswer DocumentEndpoints::folderOpen(WorkspaceState *workspace, const ApiRequ
         return ApiAnswer::literal(400, R"({"error":"missing path"})");
     // Counted before the rescan, which finishes later in the background.
     const qsizetype fileCount = workspace->fileTree().size();
-    workspace->setFolderURL(fileURL(*path));
+    // An empty path closes the folder (made absolute it would name the working directory).
+    workspace->setFolderURL(path->isEmpty() ? std::nullopt : std::optional(fileURL(*path)));
     workspace->reloadFileTree();
     return ApiAnswer::json({{u"ok"_s, true}, {u"fileCount"_s, fileCount}});
 }
@@ -234,15 +244,26 @@ QCoro::Task<ApiAnswer> DocumentEndpoints::open(QPointer<WorkspaceState> workspac
     const auto path = apihttp::textField(request.body, u"path"_s);
     if (!workspace || !path)
         co_return ApiAnswer::literal(400, R"({"error":"missing path"})");
+    const bool wasModified = workspace->isModified();
     // Only regular files: a FIFO would block the main thread, a device could read forever.
     bool ok = false;
-    if (QFileInfo(*path).isFile())
+    QString error;
+    if (!QFileInfo(*path).isFile()) {
+        error = u"not a readable file: "_s + *path;
+    } else {
         ok = co_await workspace->openFile(fileURL(*path));
-    if (!workspace)
-        co_return ApiAnswer::literal(400, R"({"error":"missing path"})");
-    co_return ApiAnswer::json({{u"ok"_s, ok},
-                               {u"path"_s, pathOrNull(workspace->selectedFileURL())},
-                               {u"length"_s, TextMetrics::characterCount(workspace->text())}});
+        if (!workspace)
+            co_return ApiAnswer::literal(400, R"({"error":"missing path"})");
+        if (!ok)
+            error = wasModified && workspace->isModified() ? notSavedFirst
+                                                           : u"could not read "_s + *path;
+    }
+    QJsonObject answer {{u"ok"_s, ok},
+                        {u"path"_s, pathOrNull(workspace->selectedFileURL())},
+                        {u"length"_s, workspace->charCount()}};
+    if (!ok)
+        answer.insert(u"error"_s, error);
+    co_return ApiAnswer::json(answer);
 }
 
 QCoro::Task<ApiAnswer> DocumentEndpoints::create(QPointer<WorkspaceState> workspace,
@@ -255,7 +276,10 @@ QCoro::Task<ApiAnswer> DocumentEndpoints::create(QPointer<WorkspaceState> worksp
     bool ok = co_await workspace->closeFile();
     if (!workspace)
         co_return ApiAnswer::literal(400, R"({"error":"no workspace"})");
-    if (ok) {
+    QString error;
+    if (!ok) {
+        error = notSavedFirst;
+    } else {
         workspace->setText(content);
         if (path) {
             const QUrl url = fileURL(*path);
@@ -263,8 +287,12 @@ QCoro::Task<ApiAnswer> DocumentEndpoints::create(QPointer<WorkspaceState> worksp
             ok = writeAtomically(url.toLocalFile(), content);
             workspace->setSelectedFileURL(url);
             ok = workspace->save() && ok;
+            if (!ok)
+                error = u"could not write "_s + *path;
         }
     }
-    co_return ApiAnswer::json(
-        {{u"ok"_s, ok}, {u"length"_s, TextMetrics::characterCount(workspace->text())}});
+    QJsonObject answer {{u"ok"_s, ok}, {u"length"_s, workspace->charCount()}};
+    if (!ok)
+        answer.insert(u"error"_s, error);
+    co_return ApiAnswer::json(answer);
 }

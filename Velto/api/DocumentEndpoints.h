@@ -36,16 +36,11 @@ public:
     static QCoro::Task<ApiAnswer> create(QPointer<WorkspaceState> workspace, ApiRequest request);
 
 private:
-    struct Counts
-    {
-        qsizetype characters = 0;
-        qsizetype words = 0;
-    };
-    // Counting is linear in the text; status is polled, so keep the counts of the last text.
-    Counts counts(const QString &text);
-    qsizetype characterCount(const QString &text) { return counts(text).characters; }
+    // Parsing is linear in the text; workspace info is polled, so keep the count per revision.
+    qsizetype outlineCount(const WorkspaceState &workspace);
 
     AppSettings &m_settings;
-    QString m_countedText;
-    Counts m_counts;
+    const WorkspaceState *m_outlineWorkspace = nullptr;
+    quint64 m_outlineRevision = 0;
+    qsizetype m_outlineCount = 0;
 };

@@ -25,9 +25,11 @@ QJsonObject property(const QString &type, const QString &description = {},
     return p;
 }
 
+// OpenAPI 3.1 schemas are JSON Schema: null is a type of its own (3.0's "nullable" keyword is
+// gone, and a 3.1 validator holds a null answer against a plain "string" as wrong).
 QJsonObject nullable(const QString &type)
 {
-    return QJsonObject {{u"type"_s, type}, {u"nullable"_s, true}};
+    return QJsonObject {{u"type"_s, QJsonArray {type, u"null"_s}}};
 }
 
 QJsonObject object(const QJsonObject &properties)
@@ -120,6 +122,8 @@ std::optional<Operation> operation(ApiRoute route)
     const QString control = u"App-Steuerung"_s;
     const QString debug = u"Debug"_s;
     const QJsonObject okLength {{u"ok"_s, boolean}, {u"length"_s, integer}};
+    // Present with "ok": false: what went wrong.
+    const QJsonObject failure = property(u"string"_s, u"Fehlerbeschreibung, wenn ok false ist"_s);
 
     switch (route) {
     case ApiRoute::Status:
@@ -175,18 +179,26 @@ std::optional<Operation> operation(ApiRoute route)
     case ApiRoute::Open:
         return Operation {
             u"Datei öffnen"_s, dokument,
-            jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"path"_s, string}, {u"length"_s, integer}}),
+            jsonAnswer(u"OK"_s,
+                       {{u"ok"_s, boolean},
+                        {u"path"_s, nullable(u"string"_s)},
+                        {u"length"_s, integer},
+                        {u"error"_s, failure}}),
             requestBody({{u"path"_s, property(u"string"_s, u"Absoluter Dateipfad"_s)}},
                         {u"path"_s})};
     case ApiRoute::Create:
         return Operation {
-            u"Neues Dokument erstellen"_s, dokument, jsonAnswer(u"OK"_s, okLength),
+            u"Neues Dokument erstellen"_s, dokument,
+            jsonAnswer(u"OK"_s,
+                       {{u"ok"_s, boolean}, {u"length"_s, integer}, {u"error"_s, failure}}),
             requestBody({{u"path"_s, property(u"string"_s, u"Optionaler Speicherpfad"_s)},
                          {u"content"_s, property(u"string"_s, u"Initialer Inhalt"_s, u""_s)}})};
     case ApiRoute::Save:
         return Operation {
             u"Dokument speichern"_s, dokument,
-            jsonAnswer(u"OK"_s, {{u"ok"_s, boolean}, {u"path"_s, nullable(u"string"_s)}})};
+            jsonAnswer(
+                u"OK"_s,
+                {{u"ok"_s, boolean}, {u"path"_s, nullable(u"string"_s)}, {u"error"_s, failure}})};
     case ApiRoute::Outline:
         return Operation {u"Heading-Struktur"_s,
                           dokument,
@@ -399,11 +411,18 @@ QByteArray docsPage(quint16 port)
     page += "\n</style>\n<style>body{margin:0;background:#fafafa} .topbar{display:none}</style>\n"
             "</head>\n<body>\n<div id=\"swagger-ui\"></div>\n<script>\n";
     page += assets.script;
-    page += "\n</script>\n<script>\nSwaggerUIBundle({url: \"http://localhost:";
+    // The page's own origin is the server "Try it out" calls, whether it was opened at
+    // localhost, 127.0.0.1 or [::1]: calls across origins would need a pre-check first. The
+    // port is only a fallback for a page opened from a file.
+    page += "\n</script>\n<script>\nvar origin = location.protocol === \"http:\" ? "
+            "location.origin : \"http://localhost:";
     page += QByteArray::number(port);
-    page += "/api/openapi.json\", dom_id: \"#swagger-ui\", deepLinking: true, presets: "
-            "[SwaggerUIBundle.presets.apis, SwaggerUIBundle.SwaggerUIStandalonePreset], "
-            "layout: \"BaseLayout\"})\n</script>\n</body>\n</html>\n";
+    page
+        += "\";\nfetch(origin + \"/api/openapi.json\").then(function (r) { return r.json(); })"
+           ".then(function (spec) {\n  spec.servers = [{url: origin, description: \"Lokal\"}];\n"
+           "  window.ui = SwaggerUIBundle({spec: spec, dom_id: \"#swagger-ui\", deepLinking: true, "
+           "presets: [SwaggerUIBundle.presets.apis, SwaggerUIBundle.SwaggerUIStandalonePreset], "
+           "layout: \"BaseLayout\"});\n});\n</script>\n</body>\n</html>\n";
     return page;
 }
 

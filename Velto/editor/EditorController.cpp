@@ -107,8 +107,10 @@ void EditorController::onContentsChange(int position, int removed, int added)
         const QString removedText = m_editorText.mid(from, gone);
         const QString insertedText = documentText(int(from), int(from + come));
         m_editorText.replace(from, gone, insertedText);
-        const EditorTextMapping::Edit edit
-            = m_mapping.mirrorEditorEdit(from, removedText, insertedText);
+        const qsizetype after = from + insertedText.size();
+        const EditorTextMapping::Edit edit = m_mapping.mirrorEditorEdit(
+            from, removedText, insertedText,
+            after < m_editorText.size() ? m_editorText.at(after) : QChar());
         if (!edit.isEmpty()) {
             m_workspaceText.replace(edit.position, edit.removed, edit.text);
             // While an outside change waits for sync() the workspace keeps it; sync() then

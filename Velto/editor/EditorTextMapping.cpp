@@ -145,7 +145,8 @@ void EditorTextMapping::replaceEntries(std::size_t first, std::size_t last, qint
 
 EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
                                                             const QString &removedText,
-                                                            const QString &insertedText)
+                                                            const QString &insertedText,
+                                                            QChar following)
 {
     const auto [prefix, suffix] = commonAffixes(removedText, insertedText);
     const QStringView removed
@@ -199,7 +200,57 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
     }
     workspaceText.append(inserted.mid(chunkStart));
 
-    replaceEntries(first, last, workspaceText.size() - (workspaceEnd - workspaceStart),
+    // A lone CR directly followed by an LF would make one CR LF pair of two line breaks the
+    // editor shows. The line break written next to a lone CR therefore takes a form that does not
+    // pair with its neighbours; an edit that only brings the two together makes the CR a pair
+    // and keeps the LF.
+    std::size_t firstReplaced = first;
+    const bool loneCrBefore = first > 0 && m_entries[first - 1].workspace == workspaceStart - 1
+        && m_entries[first - 1].form == u'\r' && !m_entries[first - 1].pair;
+    // Text common to both sides stays, so what follows the edit may be the first of it.
+    const QChar next = suffix > 0 ? insertedText.at(insertedText.size() - suffix) : following;
+    const bool lfAfter
+        = next == u'\n' && !(last < m_entries.size() && m_entries[last].editor == end);
+    if (workspaceText.isEmpty() && loneCrBefore && lfAfter) {
+        Entry pair = m_entries[first - 1];
+        pair.pair = true;
+        added.insert(added.begin(), pair);
+        firstReplaced = first - 1;
+        workspaceText = QStringLiteral("\n");
+    } else if (!workspaceText.isEmpty()) {
+        const bool lfFirst = loneCrBefore && workspaceText.front() == u'\n';
+        const bool crLast = lfAfter && workspaceText.back() == u'\r' && !added.empty()
+            && !added.back().pair
+            && added.back().workspace == workspaceStart + workspaceText.size() - 1;
+        const qsizetype size = workspaceText.size();
+        if (lfFirst) {
+            // Written as a lone CR too, or as a CR LF pair when an LF follows it directly.
+            const bool pair = size > 1 ? workspaceText.at(1) == u'\n' : lfAfter;
+            workspaceText.replace(0, 1, pair ? QStringLiteral("\r\n") : QStringLiteral("\r"));
+            for (Entry &e : added)
+                e.workspace += pair ? 1 : 0;
+            Entry e;
+            e.workspace = workspaceStart;
+            e.editor = start;
+            e.form = u'\r';
+            e.pair = pair;
+            added.insert(added.begin(), e);
+        }
+        if (crLast) {
+            // Written as an LF, or as a CR LF pair when a lone CR precedes it directly.
+            const qsizetype n = workspaceText.size();
+            const bool crBefore = n > 1 ? workspaceText.at(n - 2) == u'\r' : loneCrBefore;
+            if (crBefore) {
+                added.back().pair = true;
+                workspaceText.append(u'\n');
+            } else {
+                added.pop_back();
+                workspaceText.back() = u'\n';
+            }
+        }
+    }
+
+    replaceEntries(firstReplaced, last, workspaceText.size() - (workspaceEnd - workspaceStart),
                    inserted.size() - removed.size(), std::move(added));
     return {workspaceStart, workspaceEnd - workspaceStart, workspaceText};
 }

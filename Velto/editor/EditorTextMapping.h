@@ -47,12 +47,14 @@ public:
     qint64 toWorkspace(qint64 editorOffset) const;
     qint64 toEditor(qint64 workspaceOffset) const;
 
-    // The editor copy replaced `removedText` at `position` by `insertedText`. Returns the
-    // matching workspace edit (the smallest one: text common to both sides is left alone) and
-    // updates the mapping. Line breaks of the replaced text keep their workspace form when the
-    // replacement has as many of them (wrapping, unwrapping, replacing words); other new line
-    // feeds become lineBreak().
-    Edit mirrorEditorEdit(qint64 position, const QString &removedText, const QString &insertedText);
+    // The editor copy replaced `removedText` at `position` by `insertedText`; `following` is the
+    // copy's character right after the inserted text (none at its end). Returns the matching
+    // workspace edit (the smallest one: text common to both sides is left alone) and updates the
+    // mapping. Line breaks of the replaced text keep their workspace form when the replacement
+    // has as many of them (wrapping, unwrapping, replacing words); other new line feeds become
+    // lineBreak(). Next to a lone CR a line break never becomes one that pairs with it.
+    Edit mirrorEditorEdit(qint64 position, const QString &removedText, const QString &insertedText,
+                          QChar following);
 
     // The workspace text changed from oldText to newText (elsewhere: another device). Returns
     // small editor edits, one per changed region, that bring the copy in step when applied in

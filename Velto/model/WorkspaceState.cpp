@@ -88,7 +88,11 @@ void WorkspaceState::setSelectedFileURL(const std::optional<QUrl> &url)
 
 void WorkspaceState::setText(const QString &text)
 {
+    if (m_text == text)
+        return;
+    // A canonically equal text is stored without notice, but its code units differ.
     const bool changed = !canonicallyEqual(m_text, text);
+    ++m_textRevision;
     m_text = text;
     if (changed)
         emit textChanged();
@@ -96,7 +100,11 @@ void WorkspaceState::setText(const QString &text)
 
 void WorkspaceState::setSavedText(const QString &text)
 {
+    if (m_savedText == text)
+        return;
+    // A canonically equal text is stored without notice, but its code units differ.
     const bool changed = !canonicallyEqual(m_savedText, text);
+    ++m_savedTextRevision;
     m_savedText = text;
     if (changed)
         emit savedTextChanged();
@@ -138,7 +146,13 @@ void WorkspaceState::setRemoteEditGeneration(qint64 generation)
 
 bool WorkspaceState::isModified() const
 {
-    return !canonicallyEqual(m_text, m_savedText);
+    if (m_derived.textRevision != m_textRevision
+        || m_derived.savedTextRevision != m_savedTextRevision) {
+        m_derived.modified = !canonicallyEqual(m_text, m_savedText);
+        m_derived.textRevision = m_textRevision;
+        m_derived.savedTextRevision = m_savedTextRevision;
+    }
+    return m_derived.modified;
 }
 
 QString WorkspaceState::windowTitle() const
@@ -153,12 +167,23 @@ QString WorkspaceState::windowTitle() const
 
 qsizetype WorkspaceState::wordCount() const
 {
-    return TextMetrics::wordCount(m_text);
+    countText();
+    return m_derived.words;
 }
 
 qsizetype WorkspaceState::charCount() const
 {
-    return TextMetrics::characterCount(m_text);
+    countText();
+    return m_derived.characters;
+}
+
+void WorkspaceState::countText() const
+{
+    if (m_derived.countedRevision == m_textRevision)
+        return;
+    m_derived.words = TextMetrics::wordCount(m_text);
+    m_derived.characters = TextMetrics::characterCount(m_text);
+    m_derived.countedRevision = m_textRevision;
 }
 
 QString WorkspaceState::readingTime() const

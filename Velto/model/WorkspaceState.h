@@ -75,7 +75,12 @@ public:
     qint64 remoteEditGeneration() const { return m_remoteEditGeneration; }
     void setRemoteEditGeneration(qint64 generation);
 
-    // Derived values, computed on every read.
+    // Raised by every assignment that changes the text's code units, so values derived from the
+    // text can be kept per revision.
+    quint64 textRevision() const { return m_textRevision; }
+
+    // Derived values, computed once per revision of the texts they read: status polls and window
+    // titles must not normalise or count a long document on every read.
     bool isModified() const;
     QString windowTitle() const;
     qsizetype wordCount() const;
@@ -144,6 +149,7 @@ signals:
 
 private:
     QCoro::Task<bool> saveBeforeReplacing();
+    void countText() const;
     void openChosenItem(const QUrl &url);
     void applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree);
     HistoryStore &history() const;
@@ -161,6 +167,19 @@ private:
     std::optional<qint64> m_restoreCursorPosition;
     std::optional<QUuid> m_expandedFolderID;
     qint64 m_remoteEditGeneration = 0;
+
+    quint64 m_textRevision = 0;
+    quint64 m_savedTextRevision = 0;
+    struct Derived
+    {
+        quint64 textRevision = ~quint64(0);
+        quint64 savedTextRevision = ~quint64(0);
+        bool modified = false;
+        quint64 countedRevision = ~quint64(0);
+        qsizetype words = 0;
+        qsizetype characters = 0;
+    };
+    mutable Derived m_derived;
 
     // Raised whenever the document is replaced (another file, closed, renamed), so a save panel
     // that completes later can tell whether it still belongs to the open document.

@@ -61,7 +61,7 @@ PreviewBody PreviewBody::render(const MarkdownDocument &document)
     PreviewBody body;
     for (MarkdownNode node = document.root().firstChild(); node; node = node.next()) {
         PreviewBlock block;
-        HTMLRenderer::append(block.html, node);
+        HTMLRenderer::append(block.html, document, node);
         if (block.html.empty())
             continue; // nothing on the page to keep or replace
         if (body.patchable && containsRawHTML(node))

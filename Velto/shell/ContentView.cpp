@@ -6,10 +6,12 @@
 #include "Velto/model/HistoryStore.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/PreviewView.h"
+#include "Velto/editor/MarkdownTextView.h"
 #include "Velto/shell/EditorView.h"
 #include "Velto/shell/ShellDialogs.h"
 #include "Velto/shell/SidebarView.h"
 #include "Velto/sync/MacSyncAdapter.h"
+#include "core/ai/AISettings.h"
 #include "core/sync/SyncState.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
@@ -32,6 +34,8 @@ ShellServices ShellServices::resolved() const
         s.syncAdapter = &MacSyncAdapter::shared();
     if (!s.defaults)
         s.defaults = &Defaults::standard();
+    if (!s.aiSettings)
+        s.aiSettings = &AISettings::shared();
     if (!s.makePreview) {
         // The one place where a window's preview meets the local API: the API inspects the
         // preview of the window created last.
@@ -81,6 +85,10 @@ ContentView::ContentView(const ShellServices &services, QWidget *parent)
             &ContentView::applyFocusMode);
     applyFocusMode();
     connectSyncHooks();
+    // Typing goes to the document: the editor takes the keyboard when the window starts and
+    // whenever another file opens (after the open panel has handed focus back).
+    connect(m_workspace, &WorkspaceState::selectedFileURLChanged, this, &ContentView::focusEditor,
+            Qt::QueuedConnection);
 
     connect(qApp, &QCoreApplication::aboutToQuit, this, &ContentView::saveCursorPosition);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
@@ -131,11 +139,17 @@ void ContentView::start()
         return;
     }
     m_started = true;
+    focusEditor();
     m_services.history->resolveAll();
     m_workspace->restoreSession();
     api->setWorkspace(m_workspace);
     api->start();
     sync->attach(*m_workspace);
+}
+
+void ContentView::focusEditor()
+{
+    m_editorView->editor()->setFocus(Qt::OtherFocusReason);
 }
 
 void ContentView::saveCursorPosition()

@@ -37,6 +37,8 @@ public:
     void start();
     bool isStarted() const { return m_started; }
 
+    // Gives the keyboard to the editor.
+    void focusEditor();
     // Saves the caret of the open file (the application went inactive or quits).
     void saveCursorPosition();
 

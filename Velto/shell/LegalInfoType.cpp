@@ -26,3 +26,17 @@ QString LegalInfoTypes::menuKey(LegalInfoType type)
 {
     return QStringLiteral("menu.") + toString(type);
 }
+
+std::optional<LegalInfoType> LegalInfoTypes::fromString(const QString &raw)
+{
+    for (LegalInfoType type : allCases()) {
+        if (toString(type) == raw)
+            return type;
+    }
+    return std::nullopt;
+}
+
+QString LegalInfoTypes::contentKey(LegalInfoType type)
+{
+    return QStringLiteral("legal.") + toString(type) + QStringLiteral(".content");
+}

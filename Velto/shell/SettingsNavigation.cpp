@@ -35,3 +35,9 @@ void SettingsNavigation::setSelectedTab(SettingsTab tab)
     m_selectedTab = tab;
     emit selectedTabChanged();
 }
+
+void SettingsNavigation::open(SettingsTab tab)
+{
+    setSelectedTab(tab);
+    emit openRequested();
+}

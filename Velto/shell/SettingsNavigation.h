@@ -23,8 +23,13 @@ public:
     SettingsTab selectedTab() const { return m_selectedTab; }
     void setSelectedTab(SettingsTab tab);
 
+    // Selects the tab, then asks the application to open the settings window or bring it to the
+    // front (the chat's "open settings" uses this with the AI tab).
+    void open(SettingsTab tab);
+
 signals:
     void selectedTabChanged();
+    void openRequested();
 
 private:
     SettingsTab m_selectedTab = SettingsTab::editor;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "Velto/shell/EditorView.h"
+#include "Velto/shell/SettingsWindow.h"
 
+class AISettings;
 class AppSettings;
 class DebugServer;
 class Defaults;
@@ -21,6 +23,8 @@ struct ShellServices
     FilePanels *panels = nullptr; // unset: the window's own dialogs
     PreviewFactory makePreview; // unset: the live preview, registered with the API
     ChatPanelFactory makeChatPanel;
+    AISettings *aiSettings = nullptr;
+    SyncSettingsFactory makeSyncSettings; // unset: an empty page
 
     // The same with every unset service filled in by the process-wide one.
     ShellServices resolved() const;

@@ -1,6 +1,9 @@
 #include "Velto/shell/ShellStyle.h"
 
+#include "platform/Icons.h"
+
 #include <QApplication>
+#include <QPainter>
 
 namespace ShellStyle {
 
@@ -11,6 +14,9 @@ QFont font(TextStyle style, QFont base)
     switch (style) {
     case TextStyle::title:
         points = 22;
+        break;
+    case TextStyle::title2:
+        points = 17;
         break;
     case TextStyle::headline:
         bold = true;
@@ -51,4 +57,50 @@ QColor foreground(Foreground level, const QPalette &palette)
     return color;
 }
 
+QLabel *label(const QString &text, TextStyle style, Foreground level, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(font(style, parent ? parent->font() : QFont()));
+    label->setWordWrap(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, foreground(level, palette));
+    label->setPalette(palette);
+    return label;
+}
+
+QPixmap tintedSymbol(const QString &name, int side, const QColor &color, qreal devicePixelRatio)
+{
+    QPixmap pixmap = Icons::symbol(name).pixmap(QSize(side, side), devicePixelRatio);
+    if (pixmap.isNull())
+        return pixmap;
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    painter.end();
+    return pixmap;
+}
+
 } // namespace ShellStyle
+
+StatusDot::StatusDot(int diameter, QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedSize(diameter, diameter);
+}
+
+void StatusDot::setColor(const QColor &color)
+{
+    if (m_color == color)
+        return;
+    m_color = color;
+    update();
+}
+
+void StatusDot::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_color);
+    painter.drawEllipse(rect());
+}

@@ -120,13 +120,8 @@ private:
 QLabel *styledLabel(const QString &text, TextStyle style, ShellStyle::Foreground level,
                     QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setFont(font(style));
+    QLabel *label = ShellStyle::label(text, style, level, parent);
     label->setAlignment(Qt::AlignCenter);
-    label->setWordWrap(true);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, foreground(level, pal));
-    label->setPalette(pal);
     return label;
 }
 

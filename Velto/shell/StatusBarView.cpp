@@ -29,27 +29,6 @@ StatusBarView::Counts countText(const QString &text)
     return {TextMetrics::wordCount(text), TextMetrics::characterCount(text)};
 }
 
-class Dot : public QWidget
-{
-public:
-    explicit Dot(QWidget *parent)
-        : QWidget(parent)
-    {
-        setFixedSize(6, 6);
-    }
-    QColor color = Colors::gray;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(color);
-        painter.drawEllipse(rect());
-    }
-};
-
 } // namespace
 
 StatusBarView::StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdapter,
@@ -79,7 +58,7 @@ StatusBarView::StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdap
     auto *syncLayout = new QHBoxLayout(m_syncIndicator);
     syncLayout->setContentsMargins(0, 0, 0, 0);
     syncLayout->setSpacing(4);
-    m_syncDot = new Dot(m_syncIndicator);
+    m_syncDot = new StatusDot(6, m_syncIndicator);
     auto *syncText = new QLabel(L10n::text(QStringLiteral("Sync")), m_syncIndicator);
     syncText->setFont(ShellStyle::font(TextStyle::caption2));
     QPalette tertiary = syncText->palette();
@@ -156,8 +135,7 @@ QColor StatusBarView::syncDotColor() const
 
 void StatusBarView::refreshSync()
 {
-    static_cast<Dot *>(m_syncDot)->color = syncDotColor();
-    m_syncDot->update();
+    m_syncDot->setColor(syncDotColor());
     m_syncIndicator->setVisible(m_syncState.isPaired());
 }
 

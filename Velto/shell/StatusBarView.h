@@ -5,6 +5,7 @@
 
 class MacSyncAdapter;
 class QLabel;
+class StatusDot;
 class SyncState;
 class WorkspaceState;
 
@@ -48,7 +49,7 @@ private:
     QLabel *m_chars;
     QLabel *m_readingTime;
     QWidget *m_syncIndicator;
-    QWidget *m_syncDot;
+    StatusDot *m_syncDot;
     QLabel *m_fileName;
     quint64 m_countGeneration = 0;
     bool m_countRunning = false;

@@ -1,12 +1,17 @@
 #include "Velto/shell/VeltoApp.h"
 
+#include "Velto/api/DebugServer.h"
+#include "Velto/api/WindowEndpoints.h"
 #include "Velto/editor/MarkdownTextView.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/Export.h"
+#include "Velto/shell/AboutDialog.h"
 #include "Velto/shell/ContentView.h"
 #include "Velto/shell/EditorView.h"
+#include "Velto/shell/LegalDialogs.h"
 #include "Velto/shell/MainWindow.h"
+#include "Velto/shell/SettingsWindow.h"
 #include "Velto/shell/ShellDialogs.h"
 #include "Velto/sync/SyncApiRoutes.h"
 #include "platform/Defaults.h"
@@ -16,7 +21,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -24,8 +28,8 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QStyle>
+#include <QTimer>
 #include <QTranslator>
-#include <QVBoxLayout>
 #include <QWebEngineView>
 #include <QWindow>
 
@@ -54,6 +58,23 @@ constexpr EditEntry editEntries[] = {
     {"edit.replace", "Ctrl+Alt+F"},
 };
 
+template<typename Window> QList<Window *> stillOpen(const QList<QPointer<Window>> &windows)
+{
+    QList<Window *> open;
+    for (const auto &w : windows) {
+        if (w)
+            open.append(w);
+    }
+    return open;
+}
+
+void centreOnScreen(QWidget *window)
+{
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window->size(),
+                                                screen->availableGeometry()));
+}
+
 } // namespace
 
 VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
@@ -61,20 +82,39 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     , m_services(services.resolved())
     , m_terminate([] { QCoreApplication::quit(); })
 {
+    m_legalPresenter = [this](MainWindow &window) {
+        // Once the window is up, so the question sits over it; unless another window's
+        // acceptance came first.
+        QTimer::singleShot(0, &window, [self = QPointer(this), w = QPointer(&window)] {
+            if (self && w && !self->hasAcceptedLegal())
+                self->presentLegalAcceptance(*w);
+        });
+    };
+    connect(&SettingsNavigation::shared(), &SettingsNavigation::openRequested, this,
+            qOverload<>(&VeltoApp::openSettings));
     createActions();
     syncapi::install(*m_services.debugServer, *m_services.syncAdapter);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &VeltoApp::commitData);
     updateActionStates();
+    // The local API opens the settings window the way the menu does.
+    windowendpoints::registerAppSettings(*m_services.debugServer, [app = QPointer<VeltoApp>(this)] {
+        if (app)
+            app->action(QStringLiteral("menu.settings"))->trigger();
+    });
 }
 
-VeltoApp::~VeltoApp() = default;
+VeltoApp::~VeltoApp()
+{
+    delete m_settingsWindow.data();
+}
 
 void VeltoApp::prepare(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("Velto"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Velto"));
+    // No display name: the toolkit would append it to every window title ("… — Velto"), and the
+    // main window's title already says what the window holds.
     QApplication::setOrganizationName(QStringLiteral("Velto"));
     QApplication::setApplicationVersion(QStringLiteral(VELTO_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("velto"));
@@ -105,12 +145,7 @@ MainWindow *VeltoApp::openMainWindow()
 
 QList<MainWindow *> VeltoApp::mainWindows() const
 {
-    QList<MainWindow *> windows;
-    for (const auto &w : m_windows) {
-        if (w)
-            windows.append(w);
-    }
-    return windows;
+    return stillOpen(m_windows);
 }
 
 MainWindow *VeltoApp::focusedWindow() const
@@ -357,50 +392,40 @@ void VeltoApp::editCommand(MainWindow *window, const QString &key)
         window->content()->editorView()->editor()->textView()->performTextFinderAction(*find);
 }
 
-// ---- settings, about, legal (the full windows come with the settings issue)
-
-QWidget *VeltoApp::placeholderWindow(const QString &title, const QString &text)
-{
-    auto *window = new QWidget(nullptr, Qt::Window);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(title);
-    auto *layout = new QVBoxLayout(window);
-    layout->setContentsMargins(30, 30, 30, 30);
-    auto *label = new QLabel(text, window);
-    label->setAlignment(Qt::AlignCenter);
-    label->setWordWrap(true);
-    layout->addWidget(label);
-    return window;
-}
+// ---- settings, about, legal
 
 void VeltoApp::showAbout()
 {
-    QWidget *about = placeholderWindow(
-        L10n::text(QStringLiteral("menu.about")),
-        QStringLiteral("Velto\n") + QStringLiteral(VELTO_VERSION " (" VELTO_BUILD_NUMBER ")"));
-    about->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint);
-    about->setFixedWidth(320);
-    about->adjustSize();
-    about->setFixedSize(about->size());
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        about->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, about->size(),
-                                               screen->availableGeometry()));
+    const QVariantMap info = AboutDialog::applicationInfo();
+    auto *about = new AboutDialog(AboutDialog::stringOrDash(info, QStringLiteral("version")),
+                                  AboutDialog::stringOrDash(info, QStringLiteral("build")));
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    centreOnScreen(about);
     about->show();
     about->raise();
     about->activateWindow();
 }
 
-void VeltoApp::openSettings()
+SettingsWindow *VeltoApp::settingsWindow()
 {
     if (!m_settingsWindow) {
-        m_settingsWindow = placeholderWindow(L10n::text(QStringLiteral("settings.title")), {});
-        m_settingsWindow->setFixedSize(520, 460);
+        SettingsWindow::Services services {m_services.settings, m_services.aiSettings,
+                                           m_services.debugServer, m_services.syncAdapter,
+                                           m_services.makeSyncSettings};
+        m_settingsWindow = new SettingsWindow(SettingsWindow::defaultFonts(),
+                                              SettingsNavigation::shared(), services);
+        centreOnScreen(m_settingsWindow);
     }
-    m_settingsWindow->show();
-    m_settingsWindow->setWindowState(m_settingsWindow->windowState() & ~Qt::WindowMinimized);
-    m_settingsWindow->raise();
-    m_settingsWindow->activateWindow();
+    return m_settingsWindow;
+}
+
+void VeltoApp::openSettings()
+{
+    SettingsWindow *window = settingsWindow();
+    window->show();
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->raise();
+    window->activateWindow();
 }
 
 void VeltoApp::openSettings(SettingsTab tab)
@@ -419,12 +444,45 @@ void VeltoApp::setActiveLegalInfo(std::optional<LegalInfoType> type)
 
 void VeltoApp::showLegalInfo(LegalInfoType type)
 {
+    // One legal text at a time, over the window it was asked for.
+    if (m_legalWindow) {
+        m_legalWindow->disconnect(this);
+        m_legalWindow->close();
+    }
     setActiveLegalInfo(type);
-    delete m_legalWindow.data();
-    m_legalWindow = placeholderWindow(L10n::text(LegalInfoTypes::menuKey(type)), {});
-    m_legalWindow->resize(420, 300);
-    connect(m_legalWindow, &QObject::destroyed, this, [this] { setActiveLegalInfo(std::nullopt); });
-    m_legalWindow->show();
+    QWidget *parent = focusedWindow();
+    if (!parent && !mainWindows().isEmpty())
+        parent = mainWindows().constFirst();
+    auto *dialog = new LegalInfoDialog(type, parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    connect(dialog, &QDialog::finished, this, [this] { setActiveLegalInfo(std::nullopt); });
+    m_legalWindow = dialog;
+    dialog->open();
+}
+
+void VeltoApp::presentLegalAcceptance(MainWindow &window)
+{
+    auto *dialog = new LegalAcceptanceDialog(
+        *m_services.defaults,
+        [this] {
+            // Accepted in one window: the question goes away in every window.
+            for (const auto &open : QList(m_acceptanceDialogs)) {
+                if (open)
+                    open->dismiss();
+            }
+            m_acceptanceDialogs.clear();
+        },
+        [this] { requestQuit(); }, &window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    m_acceptanceDialogs.append(dialog);
+    dialog->open();
+}
+
+QList<LegalAcceptanceDialog *> VeltoApp::legalAcceptanceDialogs() const
+{
+    return stillOpen(m_acceptanceDialogs);
 }
 
 void VeltoApp::setLegalAcceptancePresenter(std::function<void(MainWindow &)> presenter)

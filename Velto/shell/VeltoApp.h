@@ -13,11 +13,13 @@
 #include <functional>
 #include <optional>
 
+class LegalAcceptanceDialog;
 class MainWindow;
 class QAction;
 class QApplication;
 class QMenuBar;
 class QSessionManager;
+class SettingsWindow;
 class WorkspaceState;
 
 // The application object: the main windows, the menu commands on the focused window's workspace,
@@ -64,9 +66,15 @@ public:
     void setActiveLegalInfo(std::optional<LegalInfoType> type);
 
     // Shows the legal acceptance over a window that appeared while the terms are not yet
-    // accepted. Unset, nothing is shown.
+    // accepted; by default the acceptance dialog, which cannot be dismissed: Accept closes it in
+    // every window, Decline quits (asking about unsaved documents first).
     void setLegalAcceptancePresenter(std::function<void(MainWindow &)> presenter);
     bool hasAcceptedLegal() const;
+    // The acceptance dialogs open now.
+    QList<LegalAcceptanceDialog *> legalAcceptanceDialogs() const;
+
+    // The settings window, created on first use and kept for the rest of the run.
+    SettingsWindow *settingsWindow();
 
     // What ends the process once quitting is decided (tests record it instead).
     void setTerminate(std::function<void()> terminate) { m_terminate = std::move(terminate); }
@@ -85,7 +93,7 @@ private:
     void commitData(QSessionManager &manager);
     MainWindow *focusedWindow() const;
     void editCommand(MainWindow *window, const QString &key);
-    QWidget *placeholderWindow(const QString &title, const QString &text);
+    void presentLegalAcceptance(MainWindow &window);
 
     ShellServices m_services;
     QList<QPointer<MainWindow>> m_windows;
@@ -93,8 +101,9 @@ private:
     std::optional<LegalInfoType> m_activeLegalInfo;
     std::function<void(MainWindow &)> m_legalPresenter;
     std::function<void()> m_terminate;
-    QPointer<QWidget> m_settingsWindow;
+    QPointer<SettingsWindow> m_settingsWindow;
     QPointer<QWidget> m_legalWindow;
+    QList<QPointer<LegalAcceptanceDialog>> m_acceptanceDialogs;
     bool m_quitting = false;
     bool m_askingToQuit = false;
 };

@@ -4,10 +4,15 @@
 #include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/OutlineParser.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <benchmark/benchmark.h>
+#include <cmark-gfm.h>
 
+#include <cstdlib>
+
+#include <map>
 #include <string>
 
 namespace {
@@ -94,6 +99,20 @@ void BM_RenderBody(benchmark::State &state)
 }
 BENCHMARK(BM_RenderBody)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
 
+// The parser library's own HTML output of the same tree: the yardstick the body render is held to.
+void BM_LibraryRenderHtml(benchmark::State &state)
+{
+    const QString &text = textFor(state);
+    const MarkdownDocument document(text);
+    for (auto _ : state) {
+        char *html = cmark_render_html(document.root().raw(), CMARK_OPT_DEFAULT, nullptr);
+        benchmark::DoNotOptimize(html);
+        free(html);
+    }
+    setSize(state, text);
+}
+BENCHMARK(BM_LibraryRenderHtml)->Arg(100)->Arg(1024)->Unit(benchmark::kMillisecond);
+
 void BM_ParseAndRenderBody(benchmark::State &state)
 {
     const QString &text = textFor(state);
@@ -174,7 +193,8 @@ void BM_RenderPage(benchmark::State &state)
 }
 BENCHMARK(BM_RenderPage)->Arg(100)->Unit(benchmark::kMillisecond);
 
-// Nesting 60,000 levels deep must parse, render and free without exhausting the stack.
+// Nesting 60,000 levels deep must parse, render and free without exhausting the stack. (The
+// parser stops nesting lists at 100 levels: 30,000 list markers are mostly text.)
 void BM_DeepNesting(benchmark::State &state)
 {
     QString text;
@@ -182,7 +202,7 @@ void BM_DeepNesting(benchmark::State &state)
         for (int i = 0; i < 30000; ++i)
             text += QStringLiteral("- ");
         text += u'x';
-        state.SetLabel("30,000 x \"- \": 60,002 levels");
+        state.SetLabel("30,000 x \"- \": 200 levels");
     } else {
         text = QString(60000, u'>') + QStringLiteral(" x");
         state.SetLabel("60,000 x \">\": 60,002 levels");
@@ -197,5 +217,103 @@ void BM_DeepNesting(benchmark::State &state)
     state.counters["htmlKB"] = double(htmlSize) * 2 / 1024.0;
 }
 BENCHMARK(BM_DeepNesting)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Inputs that made earlier parser releases take polynomial time, each at three sizes. A keystroke
+// parses the whole text, maps every node's range and renders the body; the figure is that work.
+// "growth" is the time over that of half the size: about 2 means linear, 4 quadratic.
+enum class Pathological { Images, WideRow, DeepList, DeepQuote, EmphasisAndLinks };
+
+QString repeatedTo(const QString &piece, qsizetype bytes)
+{
+    QString text;
+    text.reserve(bytes + piece.size());
+    while (text.size() < bytes)
+        text += piece;
+    return text;
+}
+
+QString pathological(Pathological kind, qsizetype bytes)
+{
+    switch (kind) {
+    case Pathological::Images:
+        return repeatedTo(QStringLiteral("![[]()"), bytes);
+    case Pathological::WideRow: {
+        // One header row, its delimiter row and one body row, all as wide as the size allows.
+        const qsizetype columns = bytes / 14;
+        return repeatedTo(QStringLiteral("| a "), columns * 4) + QStringLiteral("|\n")
+            + repeatedTo(QStringLiteral("|---"), columns * 4) + QStringLiteral("|\n")
+            + repeatedTo(QStringLiteral("| *b* "), columns * 6) + QStringLiteral("|\n");
+    }
+    case Pathological::DeepList:
+        return repeatedTo(QStringLiteral("- "), bytes / 2)
+            + repeatedTo(QStringLiteral("*a* "), bytes / 2);
+    case Pathological::DeepQuote:
+        return repeatedTo(QStringLiteral(">"), bytes / 2)
+            + repeatedTo(QStringLiteral(" *a*"), bytes / 2);
+    case Pathological::EmphasisAndLinks:
+        return repeatedTo(QStringLiteral("*a **b** [c](d) "), bytes);
+    }
+    return {};
+}
+
+void parseMapAndRender(const QString &text)
+{
+    const MarkdownDocument document(text);
+    qsizetype sum = 0;
+    MarkdownWalker walker(document.root());
+    while (walker.next()) {
+        if (!walker.entering())
+            continue;
+        if (const auto range = document.textRange(walker.node()))
+            sum += range->length();
+    }
+    const QString html = MarkdownParser::renderBody(document);
+    benchmark::DoNotOptimize(sum);
+    benchmark::DoNotOptimize(html.constData());
+}
+
+void BM_Pathological(benchmark::State &state, Pathological kind)
+{
+    // Time per run by size, kept across the sizes of one case.
+    static std::map<std::pair<Pathological, int64_t>, double> perRun;
+    const int64_t kilobytes = state.range(0);
+    const QString text = pathological(kind, kilobytes * 1024);
+    QElapsedTimer timer;
+    timer.start();
+    for (auto _ : state)
+        parseMapAndRender(text);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9 / double(state.iterations());
+    perRun[{kind, kilobytes}] = seconds;
+    state.counters["KB"] = double(text.toUtf8().size()) / 1024.0;
+    if (const auto half = perRun.find({kind, kilobytes / 2}); half != perRun.end())
+        state.counters["growth"] = seconds / half->second;
+}
+void sizes10To40(benchmark::internal::Benchmark *b)
+{
+    b->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMillisecond);
+}
+void sizes40To160(benchmark::internal::Benchmark *b)
+{
+    b->Arg(40)->Arg(80)->Arg(160)->Unit(benchmark::kMillisecond);
+}
+BENCHMARK_CAPTURE(BM_Pathological, images, Pathological::Images)->Apply(sizes10To40);
+BENCHMARK_CAPTURE(BM_Pathological, wideTableRow, Pathological::WideRow)->Apply(sizes10To40);
+BENCHMARK_CAPTURE(BM_Pathological, deepListWithInlines, Pathological::DeepList)->Apply(sizes10To40);
+BENCHMARK_CAPTURE(BM_Pathological, deepQuoteWithInlines, Pathological::DeepQuote)
+    ->Apply(sizes10To40);
+BENCHMARK_CAPTURE(BM_Pathological, emphasisAndLinksParagraph, Pathological::EmphasisAndLinks)
+    ->Apply(sizes40To160);
+
+// Short rows are padded to the header's width: 2,000 columns by 2,000 rows from 14 KB of text.
+void BM_TablePadding(benchmark::State &state)
+{
+    const QString text = repeatedTo(QStringLiteral("|a"), 4000) + QStringLiteral("|\n")
+        + repeatedTo(QStringLiteral("|-"), 4000) + QStringLiteral("|\n")
+        + repeatedTo(QStringLiteral("x\n"), 4000);
+    for (auto _ : state)
+        parseMapAndRender(text);
+    state.counters["KB"] = double(text.toUtf8().size()) / 1024.0;
+}
+BENCHMARK(BM_TablePadding)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 void assertMainThread()
@@ -70,6 +72,12 @@ void AISettings::assignString(QString &member, const QString &value, const char 
     m_defaults.set(QLatin1String(key), value.isNull() ? QStringLiteral("") : value);
     if (differs)
         emit(this->*changed)();
+}
+
+bool AISettings::isValidAPIKey(QStringView key)
+{
+    return std::none_of(key.begin(), key.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 bool AISettings::isConfigured() const

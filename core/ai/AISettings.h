@@ -42,6 +42,9 @@ public:
 
     // Whether a request can be made: the providers that need a key have a non-empty one.
     bool isConfigured() const;
+    // A key goes into an HTTP header as it is, so it must hold no control character: a CR or
+    // LF would end the header and let the rest of the key add headers of its own.
+    static bool isValidAPIKey(QStringView key);
     QString effectiveModel() const;
     QString effectiveEndpoint() const;
 

@@ -1,6 +1,5 @@
 #include "core/highlight/SyntaxHighlighter.h"
 
-#include "core/highlight/LineOffsets.h"
 #include "core/markdown/MarkdownDocument.h"
 
 #include <cmark-gfm.h>
@@ -34,10 +33,8 @@ struct Step
 class HighlightWalker
 {
 public:
-    HighlightWalker(const MarkdownDocument &document, const LineOffsets &offsets, qint64 textLength)
+    explicit HighlightWalker(const MarkdownDocument &document)
         : m_document(document)
-        , m_offsets(offsets)
-        , m_textLength(textLength)
     {
     }
 
@@ -63,11 +60,9 @@ public:
     const std::vector<Step> &steps() const { return m_steps; }
 
 private:
-    std::optional<TextRange> range(MarkdownNode node) const
-    {
-        const auto source = sourceRange(node);
-        return source ? m_offsets.range(*source, m_textLength) : std::nullopt;
-    }
+    // Mapped on the parser's own line table, which ends lines where the parser does (a lone CR
+    // too), so a text with any line ends is styled where its markup stands.
+    std::optional<TextRange> range(MarkdownNode node) const { return m_document.textRange(node); }
 
     // The node's range as the system counts it (MarkdownDocument): inline code with its backtick
     // runs, an ATX heading up to its closing "#" sequence, inline markup on a paragraph's
@@ -179,8 +174,6 @@ private:
     }
 
     const MarkdownDocument &m_document;
-    const LineOffsets &m_offsets;
-    const qint64 m_textLength;
     std::vector<Step> m_steps;
 };
 
@@ -247,8 +240,7 @@ std::vector<std::uint8_t> styleBytes(const MarkdownDocument &document)
     std::vector<std::uint8_t> bytes;
     if (text.isEmpty())
         return bytes;
-    const LineOffsets offsets(text, document.utf8());
-    HighlightWalker walker(document, offsets, text.size());
+    HighlightWalker walker(document);
     walker.walk();
     paintSteps(walker.steps(), text.size(), bytes);
     return bytes;

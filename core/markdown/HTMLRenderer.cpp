@@ -1,9 +1,11 @@
 #include "core/markdown/HTMLRenderer.h"
 
+#include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownWalker.h"
 
 #include <array>
 #include <charconv>
+#include <optional>
 
 namespace {
 
@@ -23,9 +25,11 @@ void appendNumber(std::string &out, int value)
     out.append(buffer, result.ptr);
 }
 
-void appendLineAttribute(std::string &out, MarkdownNode node)
+// The line of a parsed document's node comes from the document, which repairs the few the parser
+// records wrongly; a node on its own has the recorded one.
+void appendLineAttribute(std::string &out, MarkdownNode node, const MarkdownDocument *document)
 {
-    const int line = node.startLine();
+    const int line = document ? document->startLine(node) : node.startLine();
     if (line < 1)
         return;
     out += " data-line=\"";
@@ -67,8 +71,11 @@ bool isHeaderCell(MarkdownNode cell)
 class Renderer
 {
 public:
-    explicit Renderer(std::string &out)
+    Renderer(std::string &out, const MarkdownDocument *document,
+             MathDelimiters delimiters = MathDelimiters::Preview)
         : m_out(out)
+        , m_document(document)
+        , m_delimiters(delimiters)
     {
     }
 
@@ -89,27 +96,37 @@ public:
 private:
     void enter(MarkdownWalker &walker, MarkdownNode node)
     {
+        if (m_math) {
+            bool skipChildren = false;
+            if (m_math->enter(node, skipChildren)) {
+                if (skipChildren)
+                    walker.skipChildren();
+                return;
+            }
+        }
         std::string &out = m_out;
         switch (node.kind()) {
         case MarkdownNodeKind::Heading:
             out += "<h";
             appendNumber(out, node.headingLevel());
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
+            startMath(node);
             break;
         case MarkdownNodeKind::Paragraph:
             out += "<p";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
+            startMath(node);
             break;
         case MarkdownNodeKind::BlockQuote:
             out += "<blockquote";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::CodeBlock: {
             out += "<pre";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += "><code";
             const std::string_view language = node.fenceInfoUtf8();
             if (!language.empty()) {
@@ -129,7 +146,7 @@ private:
             break;
         case MarkdownNodeKind::ThematicBreak:
             out += "<hr";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::List:
@@ -143,12 +160,12 @@ private:
             } else {
                 out += "<ul";
             }
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             break;
         case MarkdownNodeKind::Item: {
             out += "<li";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             const MarkdownTaskState task = node.taskState();
             if (task != MarkdownTaskState::None) {
@@ -161,7 +178,7 @@ private:
         }
         case MarkdownNodeKind::Table:
             out += "<table";
-            appendLineAttribute(out, node);
+            appendLineAttribute(out, node, m_document);
             out += '>';
             m_table = TableState::BeforeBody;
             break;
@@ -174,6 +191,7 @@ private:
             break;
         case MarkdownNodeKind::TableCell:
             out += isHeaderCell(node) ? "<th>" : "<td>";
+            startMath(node);
             break;
         case MarkdownNodeKind::Text:
             HTMLRenderer::appendEscaped(out, node.literalUtf8());
@@ -218,6 +236,12 @@ private:
 
     void exit(MarkdownNode node)
     {
+        if (m_math) {
+            if (node == m_mathBlock)
+                m_math.reset();
+            else if (m_math->exit(node))
+                return;
+        }
         std::string &out = m_out;
         switch (node.kind()) {
         case MarkdownNodeKind::Heading:
@@ -269,6 +293,17 @@ private:
         }
     }
 
+    void startMath(MarkdownNode block)
+    {
+        if (!m_document)
+            return;
+        std::vector<InlineMath::Span> spans = InlineMath::find(*m_document, block, m_delimiters);
+        if (spans.empty())
+            return;
+        m_math.emplace(*m_document, block, std::move(spans), m_out);
+        m_mathBlock = block;
+    }
+
     // The tree has no node for a table's body: it starts after the header row, and exists (empty)
     // when there are no further rows. Rows rendered outside a walk of their table get none.
     void openBody()
@@ -282,6 +317,10 @@ private:
     enum class TableState { Outside, BeforeBody, InBody };
 
     std::string &m_out;
+    const MarkdownDocument *m_document;
+    MathDelimiters m_delimiters;
+    std::optional<InlineMathWriter> m_math; // in a block with mathematics
+    MarkdownNode m_mathBlock;
     TableState m_table = TableState::Outside; // tables cannot nest
 };
 
@@ -290,13 +329,26 @@ private:
 void HTMLRenderer::appendChildren(std::string &out, MarkdownNode node)
 {
     if (node)
-        Renderer(out).run(node, false);
+        Renderer(out, nullptr).run(node, false);
+}
+
+void HTMLRenderer::appendChildren(std::string &out, const MarkdownDocument &document,
+                                  MathDelimiters delimiters)
+{
+    Renderer(out, &document, delimiters).run(document.root(), false);
+}
+
+void HTMLRenderer::append(std::string &out, const MarkdownDocument &document, MarkdownNode node,
+                          MathDelimiters delimiters)
+{
+    if (node)
+        Renderer(out, &document, delimiters).run(node, true);
 }
 
 void HTMLRenderer::append(std::string &out, MarkdownNode node)
 {
     if (node)
-        Renderer(out).run(node, true);
+        Renderer(out, nullptr).run(node, true);
 }
 
 QString HTMLRenderer::visitChildren(MarkdownNode node)
@@ -356,6 +408,6 @@ QString HTMLRenderer::escapeHTML(const QString &text)
 QString HTMLRenderer::sourceLineAttribute(MarkdownNode node)
 {
     std::string out;
-    appendLineAttribute(out, node);
+    appendLineAttribute(out, node, nullptr);
     return QString::fromLatin1(out.data(), qsizetype(out.size()));
 }

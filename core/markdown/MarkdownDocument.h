@@ -1,15 +1,16 @@
 #pragma once
 
 #include "core/markdown/MarkdownNode.h"
+#include "core/markdown/SourcePositionRepair.h"
 #include "core/markdown/SourceRange.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 class SourceTextMap;
@@ -21,10 +22,10 @@ class SourceTextMap;
 // parse answers exactly like a fresh one of the same text.
 //
 // Ranges come in two forms. `MarkdownNode::parserRange` is what the parser recorded; the ranges
-// of this class are the system's own: half-open, inline code including its backtick runs, an ATX
-// heading reaching its closing "#" sequence, and inline nodes on the continuation lines of a
-// paragraph placed where they stand in the line (the parser counts those columns from the
-// paragraph's first-line indentation). `textRange` turns them into UTF-16 offsets of `text()`.
+// of this class are the system's own: half-open, starting and ending on the node's own markup
+// (SourcePositionRepair puts right what the parser counts wrongly), inline code including its
+// backtick runs, an ATX heading reaching its closing "#" sequence. `textRange` turns them into
+// UTF-16 offsets of `text()`.
 //
 // All const members, and the nodes' accessors, may be used from several threads at once.
 class MarkdownDocument
@@ -55,39 +56,33 @@ public:
 
     // The node's range, or none for a node without a position (soft and hard line breaks).
     std::optional<SourceRange> sourceRange(MarkdownNode node) const;
+    // The line the node starts on, 0 for a node without a position.
+    int startLine(MarkdownNode node) const;
     std::optional<TextRange> textRange(MarkdownNode node) const;
     // Columns past a line's end are clamped to it; none for lines outside the text, columns
     // below 1, or an upper position before the lower one.
     std::optional<TextRange> textRange(const SourceRange &range) const;
     std::optional<qsizetype> textOffset(SourcePosition position) const;
+    // Byte offset in utf8() of a position, its column clamped to the line's content.
+    std::optional<qsizetype> byteOffset(SourcePosition position) const;
+    // The parser's line table over utf8().
+    const SourceTextMap &sourceLines() const { return map(); }
 
 private:
-    // Per line of a paragraph's continuation: where its inline content starts (1-based column)
-    // and how far the parser's columns for that line are off.
-    struct ContinuationLine
-    {
-        int contentStart = 0;
-        int shift = 0;
-    };
-
     const SourceTextMap &map() const;
-    void buildContinuationLines() const;
-    void placeParagraphLines(cmark_node *paragraph) const;
-    int contentStartColumn(int line) const;
-    bool hasByteAt(SourcePosition position, char byte) const;
-    int backtickRunAt(SourcePosition position) const;
-    void shiftInline(SourcePosition &position) const;
+    const SourceRange *repairedRange(cmark_node *node) const;
     SourceRange widenedCodeRange(const SourceRange &range) const;
     SourceRange extendedHeadingRange(const SourceRange &range) const;
-    SourceRange inlineHtmlRange(const SourceRange &range, MarkdownNode node) const;
 
     QString m_text;
     QByteArray m_utf8;
     cmark_node *m_root = nullptr;
     quint64 m_serial = 0;
-    // Built on first use: the renderer and the outline never need it.
+    // Blocks whose positions the repair looks at, found while the tree is first walked.
+    std::vector<SourcePositionRepair::Candidate> m_repairCandidates;
+    // Built on first use, with the repaired ranges: a repaired node's user data is its index + 1.
     mutable std::once_flag m_mapOnce;
+    mutable std::atomic<bool> m_mapReady {false};
     mutable std::unique_ptr<SourceTextMap> m_map;
-    mutable std::vector<ContinuationLine> m_continuationLines; // index 0 unused
-    mutable std::unordered_map<cmark_node *, SourcePosition> m_linkStarts;
+    mutable std::vector<SourceRange> m_repaired;
 };

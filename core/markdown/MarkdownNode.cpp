@@ -17,22 +17,26 @@ QString toQString(std::string_view s)
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-// Extension node types get their ids at registration and are declared in no installed header of
-// this cmark-gfm release, so they are recognised by their type strings.
+// Extension node types get their ids when the extensions are registered (before any parse). The
+// library exports them, though no installed header declares them.
+extern "C" {
+extern cmark_node_type CMARK_NODE_TABLE;
+extern cmark_node_type CMARK_NODE_TABLE_ROW;
+extern cmark_node_type CMARK_NODE_TABLE_CELL;
+extern cmark_node_type CMARK_NODE_STRIKETHROUGH;
+}
+
 MarkdownNodeKind extensionKind(cmark_node *node)
 {
-    const char *type = cmark_node_get_type_string(node);
-    if (!type)
-        return MarkdownNodeKind::Other;
-    if (std::strcmp(type, "table") == 0)
+    const cmark_node_type type = cmark_node_get_type(node);
+    if (type == CMARK_NODE_TABLE)
         return MarkdownNodeKind::Table;
-    if (std::strcmp(type, "table_header") == 0)
-        return MarkdownNodeKind::TableHeaderRow;
-    if (std::strcmp(type, "table_row") == 0)
-        return MarkdownNodeKind::TableRow;
-    if (std::strcmp(type, "table_cell") == 0)
+    if (type == CMARK_NODE_TABLE_ROW)
+        return cmark_gfm_extensions_get_table_row_is_header(node) ? MarkdownNodeKind::TableHeaderRow
+                                                                  : MarkdownNodeKind::TableRow;
+    if (type == CMARK_NODE_TABLE_CELL)
         return MarkdownNodeKind::TableCell;
-    if (std::strcmp(type, "strikethrough") == 0)
+    if (type == CMARK_NODE_STRIKETHROUGH)
         return MarkdownNodeKind::Strikethrough;
     return MarkdownNodeKind::Other;
 }

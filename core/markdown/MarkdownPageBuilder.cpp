@@ -1,5 +1,7 @@
 #include "core/markdown/MarkdownPageBuilder.h"
 
+#include "core/markdown/HTMLRenderer.h"
+
 #include "core/markdown/MarkdownParser.h"
 #include "platform/Resources.h"
 
@@ -248,9 +250,14 @@ QString MarkdownPageBuilder::renderExportPage(const QString &markdown) const
     return renderExportPage(MarkdownDocument(markdown));
 }
 
+// The export page's auto-render knows fewer delimiters than the preview's: only what it renders
+// as mathematics is kept as written.
 QString MarkdownPageBuilder::renderExportPage(const MarkdownDocument &document) const
 {
-    return exportPageFrom(renderPage(document));
+    std::string body;
+    body.reserve(size_t(document.utf8().size()) * 4 / 3 + 64);
+    HTMLRenderer::appendChildren(body, document, MathDelimiters::Export);
+    return exportPageFrom(pageAround(QString::fromUtf8(body.data(), qsizetype(body.size()))));
 }
 
 // Every "</body>" gets the scripts, also one that raw HTML of the document put into the body.

@@ -15,7 +15,7 @@ QString MarkdownParser::renderBody(const MarkdownDocument &document)
     std::string html;
     // Markup adds roughly a third to the source; one allocation covers most documents.
     html.reserve(size_t(document.utf8().size()) * 4 / 3 + 64);
-    HTMLRenderer::appendChildren(html, document.root());
+    HTMLRenderer::appendChildren(html, document);
     return QString::fromUtf8(html.data(), qsizetype(html.size()));
 }
 

@@ -15,7 +15,9 @@ QList<OutlineItem> OutlineParser::parse(const MarkdownDocument &document)
     for (MarkdownNode child = document.root().firstChild(); child; child = child.next()) {
         if (child.kind() != MarkdownNodeKind::Heading || !child.parserRange())
             continue;
-        items.append(OutlineItem(child.headingLevel(), plainTitle(child), child.startLine()));
+        // The document's line: a heading after link reference definitions starts below them.
+        items.append(
+            OutlineItem(child.headingLevel(), plainTitle(child), document.startLine(child)));
     }
     return items;
 }

@@ -81,3 +81,32 @@ qsizetype SourceTextMap::utf16Offset(int line, qsizetype byteOffset) const
     return m_lineUtf16Starts[size_t(line - 1)]
         + std::clamp<qsizetype>(byteOffset - start, 0, lineContentEnd(line) - start);
 }
+
+int SourceTextMap::contentStartColumn(int line, int quoteMarkers) const
+{
+    if (line < 1 || line > lineCount())
+        return 1;
+    const qsizetype begin = lineStart(line);
+    const qsizetype end = lineContentEnd(line);
+    qsizetype i = begin;
+    while (true) {
+        while (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t'))
+            ++i;
+        if (quoteMarkers == 0 || i >= end || m_utf8[i] != '>')
+            break;
+        ++i;
+        --quoteMarkers;
+    }
+    return int(i - begin + 1);
+}
+
+int SourceTextMap::trimmedEndColumn(int line) const
+{
+    if (line < 1 || line > lineCount())
+        return 1;
+    const qsizetype begin = lineStart(line);
+    qsizetype end = lineContentEnd(line);
+    while (end > begin && (m_utf8[end - 1] == ' ' || m_utf8[end - 1] == '\t'))
+        --end;
+    return int(end - begin + 1);
+}

@@ -23,6 +23,12 @@ public:
     // Byte offset of a position; the column is clamped to the line's content so that no position
     // reaches into another line. None for a line outside the text or a column below 1.
     std::optional<qsizetype> byteOffset(SourcePosition position) const;
+    // Column at which a line's content starts: after its blanks and up to `quoteMarkers` ">"
+    // (a ">" beyond the block quotes around a block would have started a quote of its own).
+    int contentStartColumn(int line, int quoteMarkers) const;
+    // The column just after a line's last character other than a blank.
+    int trimmedEndColumn(int line) const;
+
     // UTF-16 code units taken by the bytes before `byteOffset`: characters of one to three bytes
     // count one unit, four-byte characters two.
     qsizetype utf16Offset(qsizetype byteOffset) const;

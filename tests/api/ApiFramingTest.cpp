@@ -131,22 +131,35 @@ TEST_F(ApiFraming, expectContinueGetsTheInterimAnswerFirst)
     EXPECT_EQ(workspace->text(), "after continue");
 }
 
-TEST_F(ApiFraming, oversizedRequestsAreAnsweredAsMissingFieldWithoutHanging)
+TEST_F(ApiFraming, oversizedRequestsAreRefusedAsTooLargeWithoutActingOnThem)
 {
     workspace->setText("kept");
-    // Announced too large: answered from the head alone.
-    const Reply announced = parseReply(
-        runRaw(port, {"POST /api/document/content HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n{"}));
-    EXPECT_EQ(announced.status, 400);
-    EXPECT_EQ(announced.body, R"({"error":"missing content"})");
+    const QByteArray tooLarge = R"({"error":"request too large"})";
+    // Announced too large: refused from the head alone, before a waiting client sends the body.
+    RawOptions waits;
+    waits.awaitContinue = true;
+    const RawResult early = runRaw(port,
+                                   {"POST /api/document/create HTTP/1.1\r\nContent-Length: "
+                                    "2000000\r\nExpect: 100-continue\r\n\r\n",
+                                    "{}"},
+                                   waits);
+    EXPECT_FALSE(early.received.contains("100 Continue"));
+    const Reply announced = parseReply(early);
+    EXPECT_EQ(announced.status, 413);
+    EXPECT_EQ(announced.body, tooLarge);
 
-    // Actually sent: the rest is drained so the answer is not lost to a reset.
+    // Actually sent, and a head that never ends: the rest is drained so the answer is not lost
+    // to a reset.
     const QByteArray body = "{\"content\": \"" + QByteArray(1'200'000, 'y') + "\"}";
-    const RawResult sent = runRaw(port, {postText("/api/document/content", body)});
-    const Reply r = parseReply(sent);
-    EXPECT_EQ(r.status, 400);
-    EXPECT_EQ(r.body, R"({"error":"missing content"})");
-    EXPECT_FALSE(sent.timedOut);
+    for (const QByteArray &text :
+         {postText("/api/document/content", body),
+          "GET /api/status HTTP/1.1\r\nX: " + QByteArray(1'100'000, 'h')}) {
+        const RawResult sent = runRaw(port, {text});
+        const Reply r = parseReply(sent);
+        EXPECT_EQ(r.status, 413);
+        EXPECT_EQ(r.body, tooLarge);
+        EXPECT_FALSE(sent.timedOut);
+    }
     EXPECT_EQ(workspace->text(), "kept");
 }
 

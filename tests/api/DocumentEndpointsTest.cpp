@@ -333,6 +333,12 @@ TEST_F(DocumentRoutes, folderOpenAnswersThePreviousCountAndRescans)
     EXPECT_EQ(workspace->folderURL(), QUrl::fromLocalFile(path("folder")));
     ASSERT_TRUE(testsupport::waitUntil([&] { return reloaded.count() > 0; }));
     EXPECT_EQ(get("/api/status").json().value("fileTreeCount").toInt(), 2);
+
+    // An empty path closes the folder instead of naming the working directory.
+    EXPECT_EQ(post("/api/folder/open", {{"path", ""}}).json().value("fileCount").toInt(), 2);
+    const QJsonObject status = get("/api/status").json();
+    EXPECT_TRUE(status.value("folderURL").isNull());
+    EXPECT_EQ(status.value("fileTreeCount").toInt(), 0);
 }
 
 TEST_F(DocumentRoutes, frontMatterIsTheRawBlock)
@@ -406,6 +412,7 @@ TEST_F(DocumentRoutes, openSavesAModifiedDocumentFirstAndStopsWhenThatFails)
     ASSERT_TRUE(QDir().mkpath(second));
     const QJsonObject r = post("/api/document/open", {{"path", first}}).json();
     EXPECT_EQ(r.value("ok"), false);
+    EXPECT_TRUE(r.value("error").toString().contains("could not be saved first"));
     EXPECT_EQ(workspace->text(), "two edited");
     EXPECT_EQ(r.value("path").toString(), second);
 }
@@ -414,7 +421,9 @@ TEST_F(DocumentRoutes, saveWritesTheFileOrStartsThePanelForUntitled)
 {
     workspace->setText("untitled text");
     QJsonObject r = post("/api/document/save", {}).json();
-    EXPECT_EQ(r.value("ok"), true);
+    // Nothing is written yet: no success is claimed.
+    EXPECT_EQ(r.value("ok"), false);
+    EXPECT_TRUE(r.value("error").toString().contains("no file"));
     EXPECT_TRUE(r.value("path").isNull());
     EXPECT_EQ(panels.proposedNames.size(), 1); // the panel is up, the answer did not wait for it
 
@@ -432,6 +441,7 @@ TEST_F(DocumentRoutes, saveWritesTheFileOrStartsThePanelForUntitled)
     workspace->setSelectedFileURL(QUrl::fromLocalFile(path("gone/saved.md")));
     r = post("/api/document/save", {}).json();
     EXPECT_EQ(r.value("ok"), false);
+    EXPECT_TRUE(r.value("error").isString());
 }
 
 TEST_F(DocumentRoutes, createStartsANewDocumentAndWritesItWhenGivenAPath)
@@ -451,6 +461,7 @@ TEST_F(DocumentRoutes, createStartsANewDocumentAndWritesItWhenGivenAPath)
         [&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     r = parseReply(waiting.get()).json();
     EXPECT_EQ(r.value("ok"), false);
+    EXPECT_TRUE(r.value("error").toString().contains("could not be saved first"));
     EXPECT_EQ(workspace->text(), "fresh 😀");
 
     workspace->setText(QString());
@@ -464,4 +475,5 @@ TEST_F(DocumentRoutes, createStartsANewDocumentAndWritesItWhenGivenAPath)
 
     r = post("/api/document/create", {{"path", path("no/such/dir/x.md")}, {"content", "c"}}).json();
     EXPECT_EQ(r.value("ok"), false);
+    EXPECT_TRUE(r.value("error").toString().startsWith("could not write"));
 }

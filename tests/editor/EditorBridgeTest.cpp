@@ -85,6 +85,22 @@ TEST(EditorBridge, unusualCharactersSurviveTypingUndoAndSavingByteForByte)
     EXPECT_EQ(f.controller()->mapping().workspaceTextFor(f.documentText()), original);
 }
 
+// In a text whose line breaks are LF, a stray lone CR must not pair with a line feed typed or
+// brought next to it: the editor, the saved text and the next load show the same lines.
+TEST(EditorBridge, lineBreaksNextToALoneCrStaySeparateLines)
+{
+    EditorFixture f(QStringLiteral("a\nb\rc\rXd\ne"));
+    placeCaret(f, 4); // start of "c", after the lone CR
+    QTest::keyClick(f.view(), Qt::Key_Return);
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("a\nb\r\rc\rXd\ne"));
+    const int x = int(f.documentText().indexOf(u'X'));
+    f.select(x, x + 2); // "Xd": the next lone CR meets the LF after it
+    QTest::keyClick(f.view(), Qt::Key_Delete);
+    EXPECT_EQ(EditorTextMapping::editorCopy(f.workspace.text()), f.documentText());
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("a\nb\r\rc\r\n\ne"));
+    EXPECT_EQ(f.documentText().count(u'\n'), 5);
+}
+
 TEST(EditorBridge, caretRestoreClampsAndIsClearedAfterTheUpdate)
 {
     EditorFixture f;

@@ -57,26 +57,26 @@ TEST(EditorTextMapping, editorEditsBecomeTheSmallestWorkspaceEdits)
     QString copy = mapping.reset(workspace);
 
     // Typing at the end of a line goes before its CR.
-    auto edit = mapping.mirrorEditorEdit(3, QString(), QStringLiteral("!"));
+    auto edit = mapping.mirrorEditorEdit(3, QString(), QStringLiteral("!"), u'\n');
     EXPECT_EQ(edit, (EditorTextMapping::Edit {3, 0, QStringLiteral("!")}));
     applyEdits(workspace, edit);
     copy.insert(3, u'!');
     EXPECT_EQ(workspace, QStringLiteral("one!\r\ntwo\r\nthree"));
 
     // A new line feed takes the document's line break.
-    edit = mapping.mirrorEditorEdit(6, QString(), QStringLiteral("\n"));
+    edit = mapping.mirrorEditorEdit(6, QString(), QStringLiteral("\n"), u'w');
     applyEdits(workspace, edit);
     copy.insert(6, u'\n');
     EXPECT_EQ(workspace, QStringLiteral("one!\r\nt\r\nwo\r\nthree"));
 
     // Deleting a line feed removes the whole pair.
-    edit = mapping.mirrorEditorEdit(4, QStringLiteral("\n"), QString());
+    edit = mapping.mirrorEditorEdit(4, QStringLiteral("\n"), QString(), u't');
     applyEdits(workspace, edit);
     copy.remove(4, 1);
     EXPECT_EQ(workspace, QStringLiteral("one!t\r\nwo\r\nthree"));
 
     // A reported replacement of text by itself changes nothing.
-    edit = mapping.mirrorEditorEdit(0, copy, copy);
+    edit = mapping.mirrorEditorEdit(0, copy, copy, QChar());
     EXPECT_TRUE(edit.isEmpty());
     EXPECT_EQ(mapping.workspaceTextFor(copy), workspace);
 }
@@ -90,14 +90,14 @@ TEST(EditorTextMapping, replacedLineBreaksKeepTheirFormWhenTheCountStays)
     ASSERT_EQ(copy, QStringLiteral("x\na\nb\ny"));
     const QString removed = copy.mid(1, 5); // "\na\nb\n"
     const QString inserted = QStringLiteral("\n**a\nb**\n");
-    auto edit = mapping.mirrorEditorEdit(1, removed, inserted);
+    auto edit = mapping.mirrorEditorEdit(1, removed, inserted, u'y');
     applyEdits(workspace, edit);
     copy.replace(1, 5, inserted);
     EXPECT_EQ(workspace, QStringLiteral("x\r**a\u2029b**\ny"));
     EXPECT_EQ(mapping.workspaceTextFor(copy), workspace);
 
     // A paste that adds line feeds writes the document's line break for them.
-    edit = mapping.mirrorEditorEdit(0, QStringLiteral("x"), QStringLiteral("1\n2"));
+    edit = mapping.mirrorEditorEdit(0, QStringLiteral("x"), QStringLiteral("1\n2"), u'\n');
     applyEdits(workspace, edit);
     copy.replace(0, 1, QStringLiteral("1\n2"));
     EXPECT_EQ(workspace, QStringLiteral("1\r2\r**a\u2029b**\ny"));
@@ -180,7 +180,10 @@ TEST(EditorTextMapping, randomEditsFromBothSidesKeepTheTextsInStep)
                 const qsizetype at = random.bounded(copy.size() + 1);
                 const qsizetype gone = random.bounded(std::min<qsizetype>(copy.size() - at, 4) + 1);
                 QString inserted = EditorTextMapping::editorCopy(randomText(random.bounded(3)));
-                const auto edit = mapping.mirrorEditorEdit(at, copy.mid(at, gone), inserted);
+                const qsizetype after = at + gone;
+                const auto edit
+                    = mapping.mirrorEditorEdit(at, copy.mid(at, gone), inserted,
+                                               after < copy.size() ? copy.at(after) : QChar());
                 trace += QStringLiteral("user %1 %2 [%3]").arg(at).arg(gone).arg(esc(inserted));
                 copy.replace(at, gone, inserted);
                 applyEdits(workspace, edit);
@@ -198,6 +201,9 @@ TEST(EditorTextMapping, randomEditsFromBothSidesKeepTheTextsInStep)
                 workspace = next;
             }
             ASSERT_EQ(mapping.workspaceTextFor(copy), workspace)
+                << "round " << round << " step " << step << " trace " << trace.toStdString();
+            // The copy is what the workspace text shows: no two breaks became one CR LF.
+            ASSERT_EQ(EditorTextMapping::editorCopy(workspace), copy)
                 << "round " << round << " step " << step << " trace " << trace.toStdString();
             for (qsizetype e = 0; e <= copy.size(); ++e)
                 ASSERT_EQ(mapping.toEditor(mapping.toWorkspace(e)), e);

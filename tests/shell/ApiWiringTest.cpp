@@ -1,8 +1,19 @@
 #include "ShellFixture.h"
 
+#include "Velto/api/WindowEndpoints.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewView.h"
+#include "Velto/shell/MainWindow.h"
+#include "Velto/shell/VeltoApp.h"
+#include "platform/L10n.h"
+#include "support/Ports.h"
 #include "support/TestSupport.h"
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,3 +39,57 @@ TEST_F(ShellTest, theWindowsLivePreviewIsTheOneTheApiInspects)
 }
 
 } // namespace
+
+namespace {
+
+// One request on a fresh connection to the in-process server, served while this waits.
+QJsonObject call(quint16 port, const QByteArray &method, const QByteArray &target)
+{
+    QTcpSocket socket;
+    QByteArray received;
+    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+    bool closed = false;
+    QObject::connect(&socket, &QTcpSocket::disconnected, [&] { closed = true; });
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(method + ' ' + target + " HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+    testsupport::waitUntil([&] { return closed; }, std::chrono::seconds(20));
+    return QJsonDocument::fromJson(received.mid(received.indexOf("\r\n\r\n") + 4)).object();
+}
+
+} // namespace
+
+// Through the application's own windows: the main window is captured as a PNG of its size, and
+// the app-settings route opens the settings window the menu opens.
+TEST_F(ShellTest, theApiCapturesTheRealWindowsAndOpensTheSettingsWindow)
+{
+    ShellServices s = services();
+    VeltoApp app(s);
+    app.setLegalAcceptancePresenter({});
+    QTemporaryDir runtime;
+    settings->setApiToken(QString());
+    windowendpoints::registerWith(*api, {runtime.path()});
+    const quint16 port = testsupport::listenOnFreePort([&](quint16 candidate) {
+        api->startListener(candidate);
+        return api->activePort() == candidate;
+    });
+    MainWindow *window = app.openMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return window->isVisible(); }));
+
+    const QJsonObject shots = call(port, "GET", "/api/screenshot");
+    ASSERT_EQ(shots.value("count").toInt(), 1) << QJsonDocument(shots).toJson().constData();
+    const QString file = shots.value("screenshots").toArray().first().toString();
+    EXPECT_TRUE(file.endsWith("/velto-screenshots/Velto.png")) << qPrintable(file);
+    EXPECT_EQ(QImage(file).size(), window->size() * window->devicePixelRatio());
+
+    const QJsonObject listed = call(port, "GET", "/api/screenshot/windows");
+    EXPECT_TRUE(listed["windows"][0]["isMain"].toBool());
+
+    const QJsonObject opened = call(port, "POST", "/api/app/settings");
+    QStringList titles;
+    for (const QJsonValue &w : opened.value("windows").toArray())
+        titles << w["title"].toString();
+    EXPECT_EQ(titles, (QStringList {"Velto", L10n::text("settings.title")}));
+
+    window->setClosesForReal(true);
+    delete window;
+}

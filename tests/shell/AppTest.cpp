@@ -5,17 +5,22 @@
 #include "Velto/editor/MarkdownTextView.h"
 #include "Velto/shell/ContentView.h"
 #include "Velto/shell/EditorView.h"
+#include "Velto/shell/LegalDialogs.h"
 #include "Velto/shell/MainWindow.h"
+#include "Velto/shell/SettingsWindow.h"
 #include "Velto/shell/VeltoApp.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 
 using namespace shelltest;
@@ -28,6 +33,8 @@ protected:
     void SetUp() override
     {
         ShellTest::SetUp();
+        // The legal question has its own tests below.
+        defaults->set(LegalAcceptanceDialog::hasAcceptedLegalKey, true);
         app = std::make_unique<VeltoApp>(services());
         app->setTerminate([this] { ++terminated; });
     }
@@ -54,6 +61,17 @@ protected:
     {
         std::optional<bool> result;
         QCoro::connect(app->requestQuit(), app.get(), [&](bool r) { result = r; });
+        answer(window, button);
+        if (answerPanel) {
+            testsupport::waitUntil([&] { return panels.savePending(); });
+            answerPanel();
+        }
+        testsupport::waitUntil([&] { return result.has_value(); });
+        return result;
+    }
+    // Clicks the named button of the question about unsaved changes shown over the window.
+    void answer(MainWindow *window, const QString &button)
+    {
         QMessageBox *box = nullptr;
         testsupport::waitUntil([&] {
             for (auto *candidate : window->findChildren<QMessageBox *>())
@@ -64,12 +82,6 @@ protected:
             if (b->text() == button)
                 b->click();
         }
-        if (answerPanel) {
-            testsupport::waitUntil([&] { return panels.savePending(); });
-            answerPanel();
-        }
-        testsupport::waitUntil([&] { return result.has_value(); });
-        return result;
     }
 
     std::unique_ptr<VeltoApp> app;
@@ -239,6 +251,14 @@ TEST_F(App, settingsOpenOnTheRequestedTabEachAboutIsANewWindowAndLegalTextsAreSh
 {
     app->openSettings(SettingsTab::api);
     EXPECT_EQ(SettingsNavigation::shared().selectedTab(), SettingsTab::api);
+    SettingsWindow *settingsWindow = app->settingsWindow();
+    EXPECT_TRUE(settingsWindow->isVisible());
+    settingsWindow->hide();
+    // What the chat's "open settings" does.
+    SettingsNavigation::shared().open(SettingsTab::ai);
+    EXPECT_TRUE(settingsWindow->isVisible());
+    EXPECT_EQ(settingsWindow->tabs()->currentWidget(), settingsWindow->tab(SettingsTab::ai));
+    EXPECT_EQ(app->settingsWindow(), settingsWindow) << "one settings window";
     SettingsNavigation::shared().setSelectedTab(SettingsTab::editor);
     const auto abouts = [] {
         int n = 0;
@@ -250,8 +270,71 @@ TEST_F(App, settingsOpenOnTheRequestedTabEachAboutIsANewWindowAndLegalTextsAreSh
     action("menu.about")->trigger();
     action("menu.about")->trigger();
     EXPECT_EQ(abouts(), before + 2);
+    MainWindow *window = app->openMainWindow();
+    ASSERT_TRUE(activate(window));
     action("menu.privacy")->trigger();
     EXPECT_EQ(app->activeLegalInfo(), LegalInfoType::privacy);
+    auto *info = window->findChild<LegalInfoDialog *>();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->type(), LegalInfoType::privacy);
+    action("menu.impressum")->trigger();
+    EXPECT_EQ(app->activeLegalInfo(), LegalInfoType::impressum);
+    testsupport::waitUntil([&] { return window->findChildren<LegalInfoDialog *>().size() == 1; });
+    info = window->findChild<LegalInfoDialog *>();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->type(), LegalInfoType::impressum);
+    QTest::keyClick(info, Qt::Key_Escape);
+    EXPECT_EQ(app->activeLegalInfo(), std::nullopt);
+}
+
+TEST_F(App, theLegalQuestionComesOverEveryWindowAndDeclineQuitsAfterTheUnsavedCheckWritingNothing)
+{
+    defaults->remove(LegalAcceptanceDialog::hasAcceptedLegalKey);
+    MainWindow *first = app->openMainWindow();
+    MainWindow *second = app->openMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app->legalAcceptanceDialogs().size() == 2; }));
+    LegalAcceptanceDialog *dialog = app->legalAcceptanceDialogs().constFirst();
+    EXPECT_EQ(dialog->parentWidget(), first);
+    EXPECT_EQ(app->legalAcceptanceDialogs().constLast()->parentWidget(), second);
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+
+    first->workspace().setText(QStringLiteral("Entwurf"));
+    dialog->declineButton()->click();
+    answer(first, QStringLiteral("Abbrechen"));
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return first->findChildren<QMessageBox *>().isEmpty(); }));
+    EXPECT_EQ(terminated, 0);
+    EXPECT_TRUE(dialog->isVisible()) << "still to be answered";
+
+    dialog->declineButton()->click();
+    answer(first, QStringLiteral("Verwerfen"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return terminated == 1; }));
+    const Defaults stored(defaults->filePath());
+    EXPECT_FALSE(stored.contains(LegalAcceptanceDialog::hasAcceptedLegalKey));
+    EXPECT_FALSE(stored.contains(LegalAcceptanceDialog::acceptanceDateKey));
+}
+
+TEST_F(App, acceptingInOneWindowClosesTheQuestionEverywhereAndForLaterStarts)
+{
+    defaults->remove(LegalAcceptanceDialog::hasAcceptedLegalKey);
+    app->openMainWindow();
+    app->openMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app->legalAcceptanceDialogs().size() == 2; }));
+    LegalAcceptanceDialog *dialog = app->legalAcceptanceDialogs().constLast();
+    dialog->termsCheckBox()->click();
+    dialog->privacyCheckBox()->click();
+    dialog->acceptButton()->click();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return app->legalAcceptanceDialogs().isEmpty(); }));
+    EXPECT_TRUE(app->hasAcceptedLegal());
+    EXPECT_EQ(terminated, 0);
+
+    VeltoApp later(services());
+    MainWindow *window = later.openMainWindow();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(later.legalAcceptanceDialogs().isEmpty());
+    EXPECT_EQ(window->findChild<LegalAcceptanceDialog *>(), nullptr);
+    window->setClosesForReal(true);
+    delete window;
 }
 
 } // namespace

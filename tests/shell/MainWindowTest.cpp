@@ -45,6 +45,13 @@ TEST_F(Window, startUpResolvesRestoresServesAndAttachesInThatOrderOncePerWindow)
     window.start();
     EXPECT_EQ(steps, (QStringList {"resolveAll", "restoreSession", "attach+api"}));
     EXPECT_EQ(workspace.selectedFileURL(), docURL(QStringLiteral("a.md")));
+    // Typing goes to the document straight away, and again after another file opened.
+    auto *editor = window.content()->editorView()->editor();
+    EXPECT_TRUE(editor->isAncestorOf(window.focusWidget()));
+    window.content()->sidebar()->setFocus();
+    workspace.openFile(docURL(QStringLiteral("sub/b.md")));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(editor->isAncestorOf(window.focusWidget()));
 
     // Neither a second start, a restore from minimised nor a focus-mode toggle runs it again.
     window.start();

@@ -38,6 +38,7 @@ void ShellTest::SetUp()
 {
     ModelTest::SetUp();
     settings = std::make_unique<AppSettings>(*defaults);
+    ai = std::make_unique<AISettings>(*defaults);
     api = std::make_unique<DebugServer>(*settings);
     sync = std::make_unique<RecordingSyncAdapter>(*defaults);
 }
@@ -47,6 +48,7 @@ void ShellTest::TearDown()
     ws.reset();
     sync.reset();
     api.reset();
+    ai.reset();
     settings.reset();
     ModelTest::TearDown();
 }
@@ -54,6 +56,7 @@ void ShellTest::TearDown()
 ShellServices ShellTest::services()
 {
     ShellServices s {settings.get(), history.get(), api.get(), sync.get(), defaults.get(), &panels};
+    s.aiSettings = ai.get();
     s.makePreview = [this](WorkspaceState &, QWidget *parent) {
         return PreviewPane {new QWidget(parent), [this](int line) { previewLines.append(line); }};
     };

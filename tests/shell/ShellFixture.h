@@ -6,6 +6,7 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/shell/ShellServices.h"
 #include "Velto/sync/MacSyncAdapter.h"
+#include "core/ai/AISettings.h"
 
 #include <QStringList>
 
@@ -42,6 +43,7 @@ protected:
     void makeFolder();
 
     std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<AISettings> ai;
     std::unique_ptr<DebugServer> api;
     std::unique_ptr<RecordingSyncAdapter> sync;
     QList<int> previewLines;

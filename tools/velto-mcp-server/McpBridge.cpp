@@ -2,10 +2,11 @@
 
 #include "platform/JsonFields.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -202,10 +203,18 @@ QByteArray compact(const QJsonValue &value)
 
 } // namespace
 
-McpBridge::McpBridge(Config config, Transport transport)
+McpBridge::McpBridge(Config config, Output output, Transport transport)
     : m_config(std::move(config))
+    , m_output(std::move(output))
     , m_transport(std::move(transport))
 {
+}
+
+McpBridge::~McpBridge()
+{
+    *m_alive = false;
+    for (const auto &abandon : std::as_const(m_pending))
+        abandon();
 }
 
 const QStringList &McpBridge::supportedProtocolVersions()
@@ -253,52 +262,99 @@ std::optional<quint16> McpBridge::port(QString *problem) const
     return quint16(value);
 }
 
-QByteArray McpBridge::handleLine(const QByteArray &line)
+std::optional<QString> McpBridge::tokenProblem() const
+{
+    if (m_config.token.contains(u'\r') || m_config.token.contains(u'\n')
+        || m_config.token.contains(QChar(0)))
+        return u"VELTO_API_TOKEN contains a line break or NUL character, which cannot be sent in "
+               u"a request header. Set it to the token alone, as shown in Velto's settings (API "
+               u"tab)."_s;
+    return std::nullopt;
+}
+
+// The answers of one batch, written together once the last of them is in.
+struct McpBridge::Batch
+{
+    QJsonArray answers;
+    int waiting = 0;
+    bool sealed = false; // every message of the batch has been handed on
+};
+
+void McpBridge::handleLine(const QByteArray &line)
 {
     const QByteArray trimmed = line.trimmed();
     if (trimmed.isEmpty())
-        return {};
+        return;
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(trimmed, &error);
-    if (error.error != QJsonParseError::NoError)
-        return compact(errorResponse(QJsonValue::Null, ParseError, u"Parse error"_s));
-    if (doc.isArray()) {
-        QJsonArray answers;
-        for (const QJsonValue &message : doc.array())
-            if (const auto answer = handleMessage(message))
-                answers.append(*answer);
-        if (doc.array().isEmpty())
-            return compact(errorResponse(QJsonValue::Null, InvalidRequest, u"Empty batch"_s));
-        return answers.isEmpty() ? QByteArray() : compact(answers);
+    if (error.error != QJsonParseError::NoError) {
+        m_output(compact(errorResponse(QJsonValue::Null, ParseError, u"Parse error"_s)));
+        return;
     }
-    const auto answer = handleMessage(doc.object());
-    return answer ? compact(*answer) : QByteArray();
+    if (!doc.isArray()) {
+        handleMessage(doc.object(), [this, alive = std::weak_ptr(m_alive)](auto answer) {
+            if (!alive.expired() && answer)
+                m_output(compact(*answer));
+        });
+        return;
+    }
+    if (doc.array().isEmpty()) {
+        m_output(compact(errorResponse(QJsonValue::Null, InvalidRequest, u"Empty batch"_s)));
+        return;
+    }
+    auto batch = std::make_shared<Batch>();
+    const auto flush = [this, batch] {
+        if (batch->sealed && batch->waiting == 0 && !batch->answers.isEmpty())
+            m_output(compact(std::exchange(batch->answers, {})));
+    };
+    for (const QJsonValue &message : doc.array()) {
+        ++batch->waiting;
+        handleMessage(message, [batch, flush, alive = std::weak_ptr(m_alive)](auto answer) {
+            if (alive.expired())
+                return;
+            if (answer)
+                batch->answers.append(*answer);
+            --batch->waiting;
+            flush();
+        });
+    }
+    batch->sealed = true;
+    flush();
 }
 
-std::optional<QJsonObject> McpBridge::handleMessage(const QJsonValue &value)
+void McpBridge::handleMessage(const QJsonValue &value, Answer answer)
 {
     if (!value.isObject())
-        return errorResponse(QJsonValue::Null, InvalidRequest, u"Invalid request"_s);
+        return answer(errorResponse(QJsonValue::Null, InvalidRequest, u"Invalid request"_s));
     const QJsonObject message = value.toObject();
-    const QJsonValue id = message.value(u"id"_s);
-    const bool isRequest = id.isString() || id.isDouble();
     if (!message.contains(u"method"_s))
-        return std::nullopt; // an answer to a request of ours; we send none
+        return answer(std::nullopt); // an answer to a request of ours; we send none
+    const QJsonValue id = message.value(u"id"_s);
+    const bool isRequest = message.contains(u"id"_s);
+    // Ids are strings or numbers; a null or structured id cannot be answered by it, so the
+    // error carries a null id (a silent drop would leave the client waiting).
+    if (isRequest && !id.isString() && !id.isDouble())
+        return answer(errorResponse(QJsonValue::Null, InvalidRequest,
+                                    u"Invalid request: the id must be a string or a number"_s));
     if (message.value(u"jsonrpc"_s).toString() != u"2.0"_s
         || !message.value(u"method"_s).isString())
-        return isRequest ? std::optional(errorResponse(id, InvalidRequest, u"Invalid request"_s))
-                         : std::nullopt;
+        return answer(isRequest
+                          ? std::optional(errorResponse(id, InvalidRequest, u"Invalid request"_s))
+                          : std::nullopt);
     const QString method = message.value(u"method"_s).toString();
     const QJsonObject params = message.value(u"params"_s).toObject();
-    if (!isRequest)
-        return std::nullopt; // notifications (initialized, cancelled, …) need no answer
+    if (!isRequest) {
+        if (method == u"notifications/cancelled"_s)
+            cancel(params.value(u"requestId"_s));
+        return answer(std::nullopt); // other notifications (initialized, …) need nothing
+    }
 
     if (method == u"initialize"_s) {
         const QString requested = params.value(u"protocolVersion"_s).toString();
         const QString version = supportedProtocolVersions().contains(requested)
             ? requested
             : supportedProtocolVersions().first();
-        return response(
+        return answer(response(
             id,
             QJsonObject {{u"protocolVersion"_s, version},
                          {u"capabilities"_s,
@@ -309,40 +365,46 @@ std::optional<QJsonObject> McpBridge::handleMessage(const QJsonValue &value)
                                        {u"version"_s, QStringLiteral(VELTO_VERSION)}}},
                          {u"instructions"_s,
                           u"Reads and edits the document open in the Velto Markdown editor on this "
-                          u"computer. Velto must be running with its local API enabled."_s}});
+                          u"computer. Velto must be running with its local API enabled."_s}}));
     }
     if (method == u"ping"_s)
-        return response(id, QJsonObject {});
+        return answer(response(id, QJsonObject {}));
     if (method == u"tools/list"_s)
-        return response(id, QJsonObject {{u"tools"_s, toolList()}});
+        return answer(response(id, QJsonObject {{u"tools"_s, toolList()}}));
     if (method == u"tools/call"_s) {
         const QJsonValue name = params.value(u"name"_s);
         const QJsonValue arguments = params.value(u"arguments"_s);
         if (!name.isString() || (!arguments.isUndefined() && !arguments.isObject()))
-            return errorResponse(id, InvalidParams,
-                                 u"tools/call needs a name and an arguments object"_s);
-        bool known = false;
-        const QJsonObject result = callTool(name.toString(), arguments.toObject(), &known);
-        if (!known)
-            return errorResponse(id, InvalidParams, u"Unknown tool: %1"_s.arg(name.toString()));
-        return response(id, result);
+            return answer(errorResponse(id, InvalidParams,
+                                        u"tools/call needs a name and an arguments object"_s));
+        return callTool(id, name.toString(), arguments.toObject(), std::move(answer));
     }
-    return errorResponse(id, MethodNotFound, u"Method not found: %1"_s.arg(method));
+    answer(errorResponse(id, MethodNotFound, u"Method not found: %1"_s.arg(method)));
 }
 
-QJsonObject McpBridge::callTool(const QString &name, const QJsonObject &arguments, bool *known)
+void McpBridge::cancel(const QJsonValue &requestId)
+{
+    // The cancelled request gets no answer at all.
+    if (const auto abandon = m_pending.take(compact(QJsonArray {requestId})))
+        abandon();
+}
+
+void McpBridge::callTool(const QJsonValue &id, const QString &name, const QJsonObject &arguments,
+                         Answer answer)
 {
     const Tool *tool = nullptr;
     for (const Tool &t : tools())
         if (t.name == name)
             tool = &t;
-    *known = tool != nullptr;
     if (!tool)
-        return {};
+        return answer(errorResponse(id, InvalidParams, u"Unknown tool: %1"_s.arg(name)));
+    const auto reply = [&](const QString &text, bool isError) {
+        answer(response(id, toolResult(text, isError)));
+    };
 
     for (const QString &key : tool->required)
         if (arguments.value(key).isNull() || arguments.value(key).isUndefined())
-            return toolResult(u"Missing argument \"%1\"."_s.arg(key), true);
+            return reply(u"Missing argument \"%1\"."_s.arg(key), true);
     // The API takes a value of the wrong type as absent and falls back to its default (a line
     // "3" would insert at the start), so a mistyped argument is refused here instead.
     // A null optional argument counts as left out, as the API treats it.
@@ -352,9 +414,9 @@ QJsonObject McpBridge::callTool(const QString &name, const QJsonObject &argument
             continue;
         const QString type = it.value().toObject().value(u"type"_s).toString();
         if (!hasType(value, type))
-            return toolResult(u"Argument \"%1\" must be %2 %3."_s.arg(
-                                  it.key(), type == u"integer"_s ? u"an"_s : u"a"_s, type),
-                              true);
+            return reply(u"Argument \"%1\" must be %2 %3."_s.arg(
+                             it.key(), type == u"integer"_s ? u"an"_s : u"a"_s, type),
+                         true);
     }
 
     QByteArray target = tool->path;
@@ -386,46 +448,178 @@ QJsonObject McpBridge::callTool(const QString &name, const QJsonObject &argument
     QString problem;
     const std::optional<quint16> apiPort = port(&problem);
     if (!apiPort)
-        return toolResult(problem, true);
-    QString failure;
-    const auto answer = m_transport(*apiPort, m_config.token, tool->method, target, body, &failure);
-    if (!answer)
-        return toolResult(failure, true);
-    const QString text = QString::fromUtf8(answer->body);
-    if (answer->status == 401)
-        return toolResult(u"Velto refused the API token. Set VELTO_API_TOKEN to the token shown "
+        return reply(problem, true);
+    if (const auto tokenError = tokenProblem())
+        return reply(*tokenError, true);
+
+    const QByteArray key = compact(QJsonArray {id});
+    // A second call under an id still in use replaces nothing: the first keeps its answer.
+    if (m_pending.contains(key))
+        return answer(errorResponse(id, InvalidRequest, u"Request id already in use"_s));
+    auto finished = [this, id, key, answer, alive = std::weak_ptr(m_alive)](
+                        std::optional<HttpAnswer> http, QString failure) {
+        if (alive.expired() || !m_pending.remove(key))
+            return; // cancelled meanwhile
+        const auto result = [&](const QString &text, bool isError) {
+            answer(response(id, toolResult(text, isError)));
+        };
+        if (!http)
+            return result(failure, true);
+        const QString text = QString::fromUtf8(http->body);
+        if (http->status == 401)
+            return result(u"Velto refused the API token. Set VELTO_API_TOKEN to the token shown "
                           u"in Velto's settings (API tab)."_s,
                           true);
-    if (answer->status != 200)
-        return toolResult(
-            text.isEmpty() ? u"Velto answered with status %1."_s.arg(answer->status) : text, true);
-    // The API reports a failed file operation as "ok": false with status 200. Only JSON answers
-    // say so: the document text itself may well look like such an object.
-    const QJsonDocument json = answer->contentType.startsWith("application/json")
-        ? QJsonDocument::fromJson(answer->body)
-        : QJsonDocument();
-    const bool failed = json.isObject()
-        && (json.object().value(u"ok"_s) == QJsonValue(false)
-            || json.object().contains(u"error"_s));
-    return toolResult(text, failed);
+        if (http->status != 200)
+            return result(text.isEmpty() ? u"Velto answered with status %1."_s.arg(http->status)
+                                         : text,
+                          true);
+        // The API reports a failed file operation as "ok": false with status 200. Only JSON
+        // answers say so: the document text itself may well look like such an object.
+        const QJsonDocument json = http->contentType.startsWith("application/json")
+            ? QJsonDocument::fromJson(http->body)
+            : QJsonDocument();
+        const bool failed = json.isObject()
+            && (json.object().value(u"ok"_s) == QJsonValue(false)
+                || json.object().contains(u"error"_s));
+        result(text, failed);
+    };
+    // Registered before the request starts: a transport may finish at once.
+    m_pending.insert(key, [] {});
+    auto abandon
+        = m_transport(*apiPort, m_config.token, tool->method, target, body, std::move(finished));
+    if (const auto it = m_pending.find(key); it != m_pending.end())
+        *it = std::move(abandon);
 }
 
-std::optional<McpBridge::HttpAnswer>
-McpBridge::httpOverLoopback(quint16 port, const QString &token, const QByteArray &method,
-                            const QByteArray &target, const QByteArray &body, QString *failure)
-{
-    const auto unreachable = [&](const QString &detail) {
-        *failure = u"Velto is not reachable on 127.0.0.1:%1 (%2). Start Velto and switch on its "
-                   u"local API in the settings (API tab); VELTO_API_PORT must name the port "
-                   u"shown there."_s.arg(port)
-                       .arg(detail);
-        return std::nullopt;
-    };
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(3000))
-        return unreachable(socket.errorString());
+namespace {
 
+// One request over loopback; deletes itself when it is done or abandoned.
+class LoopbackRequest : public QObject
+{
+public:
+    LoopbackRequest(quint16 port, QByteArray request, McpBridge::Done done)
+        : m_port(port)
+        , m_request(std::move(request))
+        , m_done(std::move(done))
+    {
+        connect(&m_socket, &QTcpSocket::connected, this, [this] {
+            m_connected = true;
+            m_socket.write(m_request);
+        });
+        connect(&m_socket, &QTcpSocket::readyRead, this, &LoopbackRequest::read);
+        connect(&m_socket, &QTcpSocket::disconnected, this, [this] { finish(); });
+        connect(&m_socket, &QTcpSocket::errorOccurred, this, [this] {
+            if (!m_connected)
+                fail(unreachable(m_socket.errorString()));
+            else if (m_socket.error() != QAbstractSocket::RemoteHostClosedError)
+                finish();
+        });
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            fail(m_connected ? u"Velto did not answer within 60 seconds."_s
+                             : unreachable(u"connection timed out"_s));
+        });
+        m_timer.start(60000);
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+
+private:
+    QString unreachable(const QString &detail) const
+    {
+        return u"Velto is not reachable on 127.0.0.1:%1 (%2). Start Velto and switch on its "
+               u"local API in the settings (API tab); VELTO_API_PORT must name the port "
+               u"shown there."_s.arg(m_port)
+                   .arg(detail);
+    }
+
+    void read()
+    {
+        m_received += m_socket.readAll();
+        // The answer is complete once its announced length is in; the server's close may come
+        // later (or, through a proxy, not at all).
+        const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        const qint64 length = contentLength(m_received.left(headEnd));
+        if (length >= 0 && m_received.size() - headEnd - 4 >= length)
+            finish();
+    }
+
+    static qint64 contentLength(const QByteArray &head)
+    {
+        for (const QByteArray &line : head.split('\n')) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length") {
+                bool ok = false;
+                const qint64 value = line.mid(colon + 1).trimmed().toLongLong(&ok);
+                return ok && value >= 0 ? value : -1;
+            }
+        }
+        return -1;
+    }
+
+    void finish()
+    {
+        if (!m_done)
+            return;
+        m_received += m_socket.readAll();
+        const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
+        if (!m_received.startsWith("HTTP/1.1 ") || headEnd < 0)
+            return fail(m_received.isEmpty() ? u"Velto closed the connection without an answer."_s
+                                             : u"Velto sent an answer that is not HTTP."_s);
+        McpBridge::HttpAnswer answer;
+        answer.status = m_received.mid(9, 3).toInt();
+        for (const QByteArray &line : m_received.left(headEnd).split('\n')) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0 && line.left(colon).trimmed().toLower() == "content-type")
+                answer.contentType = line.mid(colon + 1).trimmed();
+        }
+        answer.body = m_received.mid(headEnd + 4);
+        const qint64 length = contentLength(m_received.left(headEnd));
+        if (length >= 0 && answer.body.size() > length)
+            answer.body.truncate(length);
+        complete(std::move(answer), {});
+    }
+
+    void fail(const QString &failure) { complete(std::nullopt, failure); }
+
+    void complete(std::optional<McpBridge::HttpAnswer> answer, const QString &failure)
+    {
+        if (!m_done)
+            return;
+        const auto done = std::exchange(m_done, {});
+        m_timer.stop();
+        m_socket.abort();
+        deleteLater();
+        done(std::move(answer), failure);
+    }
+
+public:
+    void abandon()
+    {
+        m_done = {};
+        m_socket.abort();
+        deleteLater();
+    }
+
+private:
+    quint16 m_port;
+    QByteArray m_request;
+    McpBridge::Done m_done;
+    QTcpSocket m_socket;
+    QTimer m_timer;
+    QByteArray m_received;
+    bool m_connected = false;
+};
+
+} // namespace
+
+std::function<void()> McpBridge::httpOverLoopback(quint16 port, const QString &token,
+                                                  const QByteArray &method,
+                                                  const QByteArray &target, const QByteArray &body,
+                                                  Done done)
+{
     QByteArray request = method + ' ' + target
         + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
     if (!token.isEmpty())
@@ -434,45 +628,9 @@ McpBridge::httpOverLoopback(quint16 port, const QString &token, const QByteArray
         request += "Content-Type: application/json\r\nContent-Length: "
             + QByteArray::number(body.size()) + "\r\n";
     request += "Connection: close\r\n\r\n" + body;
-    socket.write(request);
-
-    // The API answers once and closes the connection.
-    QByteArray received;
-    QElapsedTimer clock;
-    clock.start();
-    constexpr int timeoutMs = 60000;
-    while (clock.elapsed() < timeoutMs) {
-        if (!socket.waitForReadyRead(int(timeoutMs - clock.elapsed())))
-            break;
-        received += socket.readAll();
-    }
-    received += socket.readAll();
-    if (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() >= timeoutMs) {
-        *failure = u"Velto did not answer within 60 seconds."_s;
-        return std::nullopt;
-    }
-    const qsizetype headEnd = received.indexOf("\r\n\r\n");
-    if (!received.startsWith("HTTP/1.1 ") || headEnd < 0) {
-        *failure = received.isEmpty() ? u"Velto closed the connection without an answer."_s
-                                      : u"Velto sent an answer that is not HTTP."_s;
-        return std::nullopt;
-    }
-    HttpAnswer answer;
-    answer.status = received.mid(9, 3).toInt();
-    const QList<QByteArray> lines = received.left(headEnd).split('\n');
-    qsizetype length = -1;
-    for (const QByteArray &line : lines) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon < 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        if (name == "content-type")
-            answer.contentType = line.mid(colon + 1).trimmed();
-        else if (name == "content-length")
-            length = line.mid(colon + 1).trimmed().toLongLong();
-    }
-    answer.body = received.mid(headEnd + 4);
-    if (length >= 0 && answer.body.size() > length)
-        answer.body.truncate(length);
-    return answer;
+    QPointer<LoopbackRequest> call = new LoopbackRequest(port, request, std::move(done));
+    return [call] {
+        if (call)
+            call->abandon();
+    };
 }

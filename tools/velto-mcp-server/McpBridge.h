@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -8,10 +9,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The MCP side of the bridge: JSON-RPC 2.0 messages in, answers out. Each tool call becomes one
-// request to Velto's local HTTP API through the injected transport.
+// request to Velto's local HTTP API through the injected transport. Calls run asynchronously, so
+// a ping or a cancellation is answered while a call waits for Velto. Main thread only.
 class McpBridge
 {
 public:
@@ -21,10 +24,15 @@ public:
         QByteArray contentType;
         QByteArray body;
     };
-    // Sends one request to the API; nothing when Velto could not be reached (the text says why).
-    using Transport = std::function<std::optional<HttpAnswer>(
+    // The outcome of one request: the answer, or nothing and why Velto could not be reached.
+    using Done = std::function<void(std::optional<HttpAnswer> answer, QString failure)>;
+    // Starts one request to the API and calls `done` once, later. Returns a function that
+    // abandons the request; `done` is then never called.
+    using Transport = std::function<std::function<void()>(
         quint16 port, const QString &token, const QByteArray &method, const QByteArray &target,
-        const QByteArray &body, QString *failure)>;
+        const QByteArray &body, Done done)>;
+    // Writes one line of output (a message or a batch).
+    using Output = std::function<void(const QByteArray &line)>;
 
     struct Config
     {
@@ -32,13 +40,19 @@ public:
         QString token; // VELTO_API_TOKEN
     };
 
-    explicit McpBridge(Config config, Transport transport = &McpBridge::httpOverLoopback);
+    McpBridge(Config config, Output output, Transport transport = &McpBridge::httpOverLoopback);
+    ~McpBridge();
 
-    // One line of input (a message or a batch); the line to write back, or empty for none.
-    QByteArray handleLine(const QByteArray &line);
+    // One line of input (a message or a batch); its answers go to the output, now or once the
+    // tool calls in it have finished.
+    void handleLine(const QByteArray &line);
+    // Tool calls still waiting for Velto.
+    int pendingCalls() const { return int(m_pending.size()); }
 
     // The port the bridge talks to, or nothing with the reason when VELTO_API_PORT is unusable.
     std::optional<quint16> port(QString *problem = nullptr) const;
+    // Why VELTO_API_TOKEN cannot be sent, if it cannot (a line break would end the header).
+    std::optional<QString> tokenProblem() const;
 
     static QJsonArray toolList();
 
@@ -54,16 +68,25 @@ public:
     static QList<ToolRoute> toolRoutes();
     static const QStringList &supportedProtocolVersions();
 
-    // The real transport: HTTP/1.1 over a TCP connection to 127.0.0.1.
-    static std::optional<HttpAnswer> httpOverLoopback(quint16 port, const QString &token,
-                                                      const QByteArray &method,
-                                                      const QByteArray &target,
-                                                      const QByteArray &body, QString *failure);
+    // The real transport: HTTP/1.1 over a TCP connection to 127.0.0.1, read until the answer's
+    // Content-Length is in (or the connection closes); 60 s at most.
+    static std::function<void()> httpOverLoopback(quint16 port, const QString &token,
+                                                  const QByteArray &method,
+                                                  const QByteArray &target, const QByteArray &body,
+                                                  Done done);
 
 private:
-    std::optional<QJsonObject> handleMessage(const QJsonValue &message);
-    QJsonObject callTool(const QString &name, const QJsonObject &arguments, bool *known);
+    struct Batch;
+    using Answer = std::function<void(std::optional<QJsonObject>)>;
+    void handleMessage(const QJsonValue &message, Answer answer);
+    void callTool(const QJsonValue &id, const QString &name, const QJsonObject &arguments,
+                  Answer answer);
+    void cancel(const QJsonValue &requestId);
 
     Config m_config;
+    Output m_output;
     Transport m_transport;
+    // Calls waiting for Velto, by request id (as compact JSON, so 1 and "1" differ).
+    QHash<QByteArray, std::function<void()>> m_pending;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Velto/shell/APISettingsTab.h"
+#include "Velto/shell/SettingsNavigation.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+class AISettings;
+class AppSettings;
+class DebugServer;
+class MacSyncAdapter;
+class QTabWidget;
+
+// Builds the sync tab's content for the adapter.
+using SyncSettingsFactory = std::function<QWidget *(MacSyncAdapter &, QWidget *parent)>;
+
+// The settings window: one fixed-size window with the editor, design, AI, API and sync tabs. The
+// tab shown follows the navigation object both ways, so any part of the program can open the
+// window on a tab, also while it is open on another.
+class SettingsWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    struct Services
+    {
+        AppSettings *settings = nullptr;
+        AISettings *aiSettings = nullptr;
+        DebugServer *server = nullptr;
+        MacSyncAdapter *syncAdapter = nullptr;
+        SyncSettingsFactory makeSyncSettings; // unset: syncSettingsPlaceholder
+        APISettingsTab::DelayedCall delay; // unset: a timer on the main loop
+        std::function<void(const QUrl &)> openURL; // unset: the default browser
+    };
+
+    // The fonts the editor tab offers, in this order.
+    static const QStringList &defaultFonts();
+    static constexpr QSize windowSize {520, 460};
+
+    SettingsWindow(const QStringList &fonts, SettingsNavigation &nav, const Services &services,
+                   QWidget *parent = nullptr);
+
+    QTabWidget *tabs() const { return m_tabs; }
+    QWidget *tab(SettingsTab tab) const;
+
+    // The sync tab's page until the sync settings view takes its place.
+    static QWidget *syncSettingsPlaceholder(MacSyncAdapter &adapter, QWidget *parent);
+
+private:
+    void showSelectedTab();
+
+    SettingsNavigation &m_nav;
+    QTabWidget *m_tabs;
+};

@@ -1,0 +1,537 @@
+#include "core/markdown/SourcePositionRepair.h"
+
+#include "core/markdown/MarkdownNode.h"
+#include "core/markdown/RangeCorrections.h"
+#include "core/markdown/SourceTextMap.h"
+
+#include <cmark-gfm.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+bool isTable(cmark_node *node)
+{
+    return MarkdownNode(node).kind() == MarkdownNodeKind::Table;
+}
+
+bool isTableRow(cmark_node *node)
+{
+    const MarkdownNodeKind kind = MarkdownNode(node).kind();
+    return kind == MarkdownNodeKind::TableHeaderRow || kind == MarkdownNodeKind::TableRow;
+}
+
+bool isLeaf(cmark_node_type type)
+{
+    return type == CMARK_NODE_TEXT || type == CMARK_NODE_CODE || type == CMARK_NODE_HTML_INLINE;
+}
+
+// The position as recorded, made half-open.
+SourceRange recorded(cmark_node *node)
+{
+    return {{cmark_node_get_start_line(node), cmark_node_get_start_column(node)},
+            {cmark_node_get_end_line(node), cmark_node_get_end_column(node) + 1}};
+}
+
+std::string_view literalOf(cmark_node *node)
+{
+    const char *literal = cmark_node_get_literal(node);
+    return literal ? std::string_view(literal) : std::string_view();
+}
+
+int leadingRun(std::string_view text, char c)
+{
+    int n = 0;
+    while (size_t(n) < text.size() && text[size_t(n)] == c)
+        ++n;
+    return n;
+}
+
+// An autolink ("<http://x>") is recorded exactly two characters wider than the address inside it;
+// so is a shortcut reference link ("[x]"). Both start one character before their only child and
+// end one after it, which places them right whatever the parser counted.
+bool isBracketedByOne(cmark_node *link)
+{
+    if (cmark_node_get_type(link) != CMARK_NODE_LINK)
+        return false;
+    cmark_node *child = cmark_node_first_child(link);
+    if (!child || child != cmark_node_last_child(link)
+        || cmark_node_get_type(child) != CMARK_NODE_TEXT)
+        return false;
+    const SourceRange outer = recorded(link);
+    const SourceRange inner = recorded(child);
+    return outer.lower.line == outer.upper.line && inner.lower.line == inner.upper.line
+        && outer.upper.column - outer.lower.column == inner.upper.column - inner.lower.column + 2;
+}
+
+int quoteDepth(cmark_node *node)
+{
+    int depth = 0;
+    for (cmark_node *p = cmark_node_parent(node); p; p = cmark_node_parent(p)) {
+        if (cmark_node_get_type(p) == CMARK_NODE_BLOCK_QUOTE)
+            ++depth;
+    }
+    return depth;
+}
+
+// The last line of a heading's text: a setext heading ends with its underline.
+int lastTextLine(cmark_node *block)
+{
+    const int start = cmark_node_get_start_line(block);
+    const int end = cmark_node_get_end_line(block);
+    if (cmark_node_get_type(block) == CMARK_NODE_HEADING && end > start)
+        return end - 1;
+    return end;
+}
+
+// The position just after the character at `position`.
+SourcePosition after(SourcePosition position)
+{
+    return {position.line, position.column + 1};
+}
+
+} // namespace
+
+// ---- collecting
+
+void SourcePositionRepair::Collector::enter(cmark_node *node)
+{
+    switch (cmark_node_get_type(node)) {
+    case CMARK_NODE_PARAGRAPH:
+    case CMARK_NODE_HEADING:
+        m_block = node;
+        m_lineBreaks = 0;
+        m_suspect = false;
+        return;
+    case CMARK_NODE_SOFTBREAK:
+    case CMARK_NODE_LINEBREAK:
+        ++m_lineBreaks;
+        return;
+    case CMARK_NODE_CODE:
+    case CMARK_NODE_HTML_INLINE:
+        m_lineBreaks
+            += std::max(0, cmark_node_get_end_line(node) - cmark_node_get_start_line(node));
+        return;
+    case CMARK_NODE_TEXT: {
+        const std::string_view literal = literalOf(node);
+        if (!literal.empty() && (literal.front() == '`' || literal.back() == '`'))
+            m_suspect = true;
+        return;
+    }
+    case CMARK_NODE_LINK:
+        if (isBracketedByOne(node))
+            m_suspect = true;
+        return;
+    default:
+        break;
+    }
+    if (isTableRow(node)) {
+        m_block = node;
+        m_lineBreaks = 0;
+        m_suspect = false;
+    } else if (isTable(node)) {
+        m_candidates.push_back({node, 0}); // rows indented unlike the first, a text before it
+    }
+}
+
+void SourcePositionRepair::Collector::exit(cmark_node *node)
+{
+    if (node != m_block)
+        return;
+    m_block = nullptr;
+    const int start = cmark_node_get_start_line(node);
+    if (start < 1)
+        return; // a paragraph before a table: repaired with the table
+    if (m_suspect || (!isTableRow(node) && lastTextLine(node) > start))
+        m_candidates.push_back({node, m_lineBreaks});
+}
+
+// ---- repairing
+
+struct SourcePositionRepair::Walk
+{
+    int quotes = 0; // block quotes around the block: the ">" a line may start with
+    int base = 0; // the recorded column of a line's content origin after a counted line break
+    int lastLine = 0;
+    Frame frame;
+    int line = 0; // line of the last position placed
+    SourceRange lastLeafRange; // an autolink's address, which places it
+    // After a line break, until a node shows where the parser's counting of the new line stands.
+    bool pending = false;
+    int pendingLine = 0;
+    int pendingColumn = 0;
+    Frame provisional;
+};
+
+SourcePositionRepair::SourcePositionRepair(const QByteArray &utf8, const SourceTextMap &lines,
+                                           Store store)
+    : m_utf8(utf8)
+    , m_lines(lines)
+    , m_store(std::move(store))
+{
+}
+
+void SourcePositionRepair::repair(const Candidate &candidate)
+{
+    cmark_node *block = candidate.block;
+    if (isTable(block)) {
+        const bool split = followsText(block);
+        if (split)
+            repairSplitTable(cmark_node_previous(block), block);
+        for (cmark_node *row = cmark_node_first_child(block); row; row = cmark_node_next(row)) {
+            if (!(split && row == cmark_node_first_child(block)) && rowShift(row) != 0)
+                repairRow(row);
+        }
+    } else if (isTableRow(block)) {
+        cmark_node *table = cmark_node_parent(block);
+        if (!(followsText(table) && block == cmark_node_first_child(table)))
+            repairRow(block);
+    } else {
+        repairParagraph(candidate);
+    }
+}
+
+// A text before a table is read again without positions when the table is found.
+bool SourcePositionRepair::followsText(cmark_node *table)
+{
+    cmark_node *previous = cmark_node_previous(table);
+    return previous && cmark_node_get_type(previous) == CMARK_NODE_PARAGRAPH
+        && cmark_node_get_start_line(previous) < 1;
+}
+
+// Rows are counted as if indented like the table's first row.
+int SourcePositionRepair::rowShift(cmark_node *row) const
+{
+    cmark_node *table = cmark_node_parent(row);
+    return contentStart(cmark_node_get_start_line(row), quoteDepth(table))
+        - cmark_node_get_start_column(table);
+}
+
+void SourcePositionRepair::repairRow(cmark_node *row)
+{
+    Walk walk;
+    walk.quotes = quoteDepth(row);
+    walk.line = walk.lastLine = cmark_node_get_start_line(row);
+    walk.frame = {walk.line, 0, rowShift(row)};
+    const SourceRange was = recorded(row);
+    const SourceRange range {place(walk.frame, was.lower.column, walk),
+                             after(place(walk.frame, was.upper.column - 1, walk))};
+    if (range != was)
+        m_store(row, range);
+    walkInlines(row, walk);
+}
+
+void SourcePositionRepair::repairParagraph(const Candidate &candidate)
+{
+    cmark_node *block = candidate.block;
+    const SourcePosition start {cmark_node_get_start_line(block),
+                                cmark_node_get_start_column(block)};
+    Walk walk;
+    walk.quotes = quoteDepth(block);
+    walk.base = start.column;
+    walk.lastLine = std::min(lastTextLine(block), m_lines.lineCount());
+    walk.line = start.line;
+    walk.frame = {start.line, 0, 0};
+
+    // Link reference definitions at the start take lines of their own that the text never comes
+    // back to: the text starts as many lines before the end as it has line breaks.
+    const int firstTextLine = walk.lastLine - candidate.lineBreaks;
+    if (firstTextLine > start.line && looksLikeReferenceDefinitions(start, firstTextLine)) {
+        const int column = contentStart(firstTextLine, walk.quotes);
+        SourceRange range = recorded(block);
+        range.lower = {firstTextLine, column};
+        m_store(block, range);
+        walk.line = firstTextLine;
+        walk.pending = true;
+        walk.pendingLine = firstTextLine;
+        walk.pendingColumn = column;
+        walk.provisional = walk.frame = {firstTextLine, walk.base, column};
+    }
+    walkInlines(block, walk);
+}
+
+// The text before the table keeps no positions, and the table is recorded from the text's start
+// with its header row counted after the text. The rows after the header are placed right, and
+// the delimiter row lies between them and the header.
+void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *table)
+{
+    cmark_node *header = cmark_node_first_child(table);
+    if (!paragraph || !header)
+        return;
+    const SourcePosition start {cmark_node_get_start_line(table),
+                                cmark_node_get_start_column(table)};
+    cmark_node *firstRow = cmark_node_next(header);
+    const int headerLine
+        = (firstRow ? cmark_node_get_start_line(firstRow) : cmark_node_get_end_line(table) + 1) - 2;
+    if (start.line < 1 || headerLine <= start.line || headerLine > m_lines.lineCount())
+        return;
+    const int quotes = quoteDepth(table);
+
+    Walk text;
+    text.quotes = quotes;
+    text.base = 0; // the text is read again from column 0 of line 0
+    text.lastLine = headerLine - 1;
+    text.line = start.line;
+    text.pending = true;
+    text.pendingLine = start.line;
+    text.pendingColumn = start.column;
+    text.provisional = text.frame = {start.line, 0, start.column};
+    m_store(paragraph, {start, {text.lastLine, trimmedEnd(text.lastLine)}});
+    walkInlines(paragraph, text);
+
+    const int column = contentStart(headerLine, quotes);
+    SourceRange tableRange = recorded(table);
+    tableRange.lower = {headerLine, column};
+    m_store(table, tableRange);
+    m_store(header, {{headerLine, column}, {headerLine, trimmedEnd(headerLine)}});
+    if (cmark_node *cell = cmark_node_first_child(header)) {
+        Walk row;
+        row.quotes = quotes;
+        row.line = row.lastLine = headerLine;
+        // The first cell starts after the row's leading pipe.
+        const int cellColumn = column + (byteAt({headerLine, column}) == '|' ? 1 : 0);
+        row.frame = {headerLine, cmark_node_get_start_column(cell), cellColumn};
+        walkInlines(header, row);
+    }
+}
+
+void SourcePositionRepair::walkInlines(cmark_node *container, Walk &walk)
+{
+    std::vector<std::pair<cmark_node *, SourcePosition>> open;
+    cmark_iter *iter = cmark_iter_new(container);
+    cmark_iter_next(iter); // the container itself
+    for (cmark_event_type event; (event = cmark_iter_next(iter)) != CMARK_EVENT_DONE;) {
+        cmark_node *node = cmark_iter_get_node(iter);
+        if (node == container)
+            break;
+        if (event == CMARK_EVENT_ENTER) {
+            placeNode(node, walk, open);
+            continue;
+        }
+        if (open.empty())
+            continue;
+        const auto [opened, lower] = open.back();
+        open.pop_back();
+        // A line break was the last thing inside: the closing markup starts the new line.
+        if (walk.pending) {
+            walk.frame = walk.provisional;
+            walk.pending = false;
+        }
+        const SourceRange was = recorded(node);
+        SourceRange range;
+        if (lower.line == 0) { // placed by its only child
+            range = {{walk.lastLeafRange.lower.line, walk.lastLeafRange.lower.column - 1},
+                     {walk.lastLeafRange.upper.line, walk.lastLeafRange.upper.column + 1}};
+        } else {
+            range = {lower, after(place(walk.frame, was.upper.column - 1, walk))};
+        }
+        if (range != was)
+            m_store(node, range);
+        walk.line = range.upper.line;
+    }
+    cmark_iter_free(iter);
+}
+
+void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
+                                     std::vector<std::pair<cmark_node *, SourcePosition>> &open)
+{
+    const cmark_node_type type = cmark_node_get_type(node);
+    if (type == CMARK_NODE_SOFTBREAK || type == CMARK_NODE_LINEBREAK) {
+        const bool onLine = walk.line >= 1 && walk.line <= m_lines.lineCount();
+        const qsizetype end = onLine ? m_lines.lineContentEnd(walk.line) : 0;
+        const bool backslash = type == CMARK_NODE_LINEBREAK && end > 0 && m_utf8[end - 1] == '\\';
+        startLine(walk, backslash);
+        return;
+    }
+    if (isBracketedByOne(node)) {
+        if (walk.pending)
+            ++walk.pendingColumn; // its "<" or "[" comes first on the line
+        open.emplace_back(node, SourcePosition {});
+        return;
+    }
+
+    const SourceRange was = recorded(node);
+    if (walk.pending)
+        anchor(walk, node, was.lower.column);
+    const SourcePosition lower = place(walk.frame, was.lower.column, walk);
+    if (!isLeaf(type)) {
+        open.emplace_back(node, lower);
+        walk.line = lower.line;
+        return;
+    }
+
+    const int lines = was.upper.line - was.lower.line;
+    SourceRange raw {lower, {lower.line + lines, 1}};
+    SourceRange range;
+    bool changed = false;
+    if (type == CMARK_NODE_CODE) {
+        if (lines == 0)
+            raw.upper = after(place(walk.frame, was.upper.column - 1, walk));
+        changed = raw.lower != was.lower || raw.upper.line != was.upper.line
+            || (lines == 0 && raw.upper != was.upper);
+        range = finalCodeRange(raw);
+        if (lines > 0) {
+            // The parser counts on from where the closing run ends.
+            const int run = lower.column - range.lower.column;
+            walk.frame
+                = {range.upper.line, walk.base + was.upper.column - 1 + run, range.upper.column};
+        }
+    } else if (type == CMARK_NODE_HTML_INLINE && lines > 0) {
+        // The end is recorded from the last line's content start; the literal shows where.
+        std::string_view literal = literalOf(node);
+        literal.remove_prefix(literal.find_last_of("\r\n") + 1);
+        while (!literal.empty() && (literal.front() == ' ' || literal.front() == '\t'))
+            literal.remove_prefix(1);
+        raw.upper.column = contentStart(raw.upper.line, walk.quotes) + int(literal.size());
+        range = raw;
+        changed = true;
+        walk.frame = {range.upper.line, walk.base + was.upper.column, range.upper.column};
+    } else {
+        raw.upper = after(place(walk.frame, was.upper.column - 1, walk));
+        if (type == CMARK_NODE_TEXT) {
+            // An unmatched backtick run is recorded after itself; merged into text before it, it
+            // only moves the text's end, merged into text after it only the start.
+            const std::string_view literal = literalOf(node);
+            const int run = leadingRun(literal, '`');
+            const SourcePosition at = raw.lower;
+            const bool escaped = (byteAt(at) == '\\' && byteAt({at.line, at.column + 1}) == '`')
+                || byteAt(at) == '&';
+            if (run > 0 && !escaped && at.column > run
+                && backtickRun({at.line, at.column - run}) >= run)
+                raw.lower.column -= run;
+            const SourcePosition end = raw.upper;
+            if (!literal.empty() && literal.back() == '`'
+                && byteAt({end.line, end.column - 1}) != '`'
+                && byteAt({end.line, end.column - 2}) == '`')
+                raw.upper.column -= 1;
+        }
+        range = raw;
+        changed = raw != was;
+    }
+    if (changed)
+        m_store(node, range);
+    walk.lastLeafRange = range;
+    walk.line = range.upper.line;
+}
+
+void SourcePositionRepair::startLine(Walk &walk, bool backslashBreak) const
+{
+    walk.pending = true;
+    walk.pendingLine = std::min(walk.line + 1, walk.lastLine);
+    walk.pendingColumn = contentStart(walk.pendingLine, walk.quotes);
+    // After a counted break the parser starts the line at its content origin; a backslash break
+    // is not counted, and the line before goes on.
+    if (!backslashBreak)
+        walk.provisional = {walk.pendingLine, walk.base, walk.pendingColumn};
+    else
+        walk.provisional = walk.frame;
+}
+
+// The first node after a line break starts at the line's first content character (the parser
+// skips the blanks after a line break it counts), which ties its recorded column to a real one.
+void SourcePositionRepair::anchor(Walk &walk, cmark_node *node, int recordedColumn) const
+{
+    int column = walk.pendingColumn;
+    const SourcePosition at {walk.pendingLine, column};
+    switch (cmark_node_get_type(node)) {
+    case CMARK_NODE_TEXT: {
+        const std::string_view literal = literalOf(node);
+        // After a backslash break a lazy line's blanks stay in the text.
+        size_t blanks = 0;
+        while (blanks < literal.size() && (literal[blanks] == ' ' || literal[blanks] == '\t'))
+            ++blanks;
+        const int n = int(blanks);
+        bool blanksBefore
+            = n > 0 && column > n && (blanks == literal.size() || byteAt(at) == literal[blanks]);
+        for (int i = 1; blanksBefore && i <= n; ++i) {
+            const char c = byteAt({at.line, column - i});
+            blanksBefore = c == ' ' || c == '\t';
+        }
+        if (blanksBefore)
+            column -= n;
+        const int run = leadingRun(literal, '`');
+        if (run > 0 && byteAt({walk.pendingLine, column}) == '`')
+            recordedColumn -= run; // recorded after the run
+        break;
+    }
+    case CMARK_NODE_CODE:
+        recordedColumn -= backtickRun(at); // recorded without its opening run
+        break;
+    default:
+        break;
+    }
+    walk.frame = {walk.pendingLine, recordedColumn, column};
+    walk.pending = false;
+}
+
+// Where a recorded column of the frame's counting lies. Columns past the end of the line belong
+// to the lines after it: the parser counted on over a line break it did not notice.
+SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColumn,
+                                           const Walk &walk) const
+{
+    int line = frame.line;
+    qint64 column = qint64(frame.column) + recordedColumn - frame.recordedColumn;
+    while (line < walk.lastLine && line < m_lines.lineCount()) {
+        const qint64 content = m_lines.lineContentEnd(line) - m_lines.lineStart(line);
+        const qint64 terminator = m_lines.lineStart(line + 1) - m_lines.lineContentEnd(line);
+        if (column <= content + terminator)
+            break;
+        column = contentStart(line + 1, walk.quotes) + (column - content - terminator - 1);
+        ++line;
+    }
+    return {line, int(std::max<qint64>(column, 1))};
+}
+
+SourceRange SourcePositionRepair::finalCodeRange(const SourceRange &range) const
+{
+    const auto start = m_lines.byteOffset(range.lower);
+    const auto end = m_lines.byteOffset(range.upper);
+    if (!start || !end)
+        return range;
+    return RangeCorrections::widenInlineCode(
+        range, m_utf8.constData(), *start, *end,
+        [this](int line) { return m_lines.lineStart(line); },
+        [this](int line) { return m_lines.lineContentEnd(line); });
+}
+
+int SourcePositionRepair::contentStart(int line, int quotes) const
+{
+    return m_lines.contentStartColumn(line, quotes);
+}
+
+int SourcePositionRepair::trimmedEnd(int line) const
+{
+    return m_lines.trimmedEndColumn(line);
+}
+
+char SourcePositionRepair::byteAt(SourcePosition position) const
+{
+    if (position.line < 1 || position.line > m_lines.lineCount() || position.column < 1)
+        return 0;
+    const qsizetype offset = m_lines.lineStart(position.line) + position.column - 1;
+    return offset < m_lines.lineContentEnd(position.line) ? m_utf8[offset] : char(0);
+}
+
+int SourcePositionRepair::backtickRun(SourcePosition position) const
+{
+    int n = 0;
+    while (byteAt({position.line, position.column + n}) == '`')
+        ++n;
+    return n;
+}
+
+// A definition starts with a bracketed label followed by a colon.
+bool SourcePositionRepair::looksLikeReferenceDefinitions(SourcePosition start,
+                                                         int firstTextLine) const
+{
+    if (byteAt(start) != '[')
+        return false;
+    const auto from = m_lines.byteOffset(start);
+    if (!from)
+        return false;
+    const QByteArrayView between(m_utf8.constData() + *from,
+                                 m_lines.lineStart(firstTextLine) - *from);
+    return between.contains("]:");
+}

@@ -1,0 +1,217 @@
+#include "DocumentNodes.h"
+
+#include "core/markdown/MarkdownParser.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The text each node of a kind covers, in document order.
+QStringList coveredAll(const MarkdownDocument &document, MarkdownNodeKind kind)
+{
+    QStringList all;
+    for (const MarkdownNode node : nodesOf(document, kind))
+        all << covered(document, node);
+    return all;
+}
+
+// Whether a node's range starts and ends on its own markup: delimiters for delimited inline
+// constructs, the literal itself for plain text.
+bool coversItsMarkup(const MarkdownDocument &document, MarkdownNode node)
+{
+    const QString part = covered(document, node);
+    auto delimitedBy = [&part](QStringView open, QStringView close) {
+        return part.size() >= open.size() + close.size() && part.startsWith(open)
+            && part.endsWith(close);
+    };
+    switch (node.kind()) {
+    case MarkdownNodeKind::Emphasis:
+        return delimitedBy(u"*", u"*");
+    case MarkdownNodeKind::Strong:
+        return delimitedBy(u"**", u"**");
+    case MarkdownNodeKind::Strikethrough:
+        return delimitedBy(u"~", u"~");
+    case MarkdownNodeKind::Code:
+        return delimitedBy(u"`", u"`");
+    case MarkdownNodeKind::HtmlInline:
+        return delimitedBy(u"<", u">");
+    case MarkdownNodeKind::Link:
+        return (part.startsWith(u'[') && (part.endsWith(u')') || part.endsWith(u']')))
+            || delimitedBy(u"<", u">");
+    case MarkdownNodeKind::Image:
+        return part.startsWith(u"![") && (part.endsWith(u')') || part.endsWith(u']'));
+    case MarkdownNodeKind::Text: {
+        // Text the parser delivers as written (no escapes, entities or typographic quotes) is
+        // covered exactly, less the blanks a line break takes away.
+        const QString literal = node.literal();
+        for (const QChar c : literal) {
+            if (!c.isLetterOrNumber() && c != u' ')
+                return true;
+        }
+        return part == literal
+            || (part.startsWith(literal) && part.mid(literal.size()).trimmed().isEmpty());
+    }
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+TEST(SourceRangeRepair, backslashHardBreakStartsTheNextLine)
+{
+    const MarkdownDocument doc(QStringLiteral("a\\\nb *c*\nd `e`"));
+    EXPECT_EQ(coveredAll(doc, MarkdownNodeKind::Text), (QStringList {"a", "b ", "c", "d "}));
+    EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*c*"));
+    EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Code)), QStringLiteral("`e`"));
+
+    const MarkdownDocument quoted(QStringLiteral("> a\\\n> b\\\nc **d**"));
+    EXPECT_EQ(covered(quoted, firstOf(quoted, MarkdownNodeKind::Strong)), QStringLiteral("**d**"));
+}
+
+TEST(SourceRangeRepair, autolinksSitOnTheirAngleBrackets)
+{
+    const MarkdownDocument doc(QStringLiteral("<http://x>\nb <http://y> *z*"));
+    EXPECT_EQ(coveredAll(doc, MarkdownNodeKind::Link), (QStringList {"<http://x>", "<http://y>"}));
+    EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*z*"));
+
+    const MarkdownDocument item(QStringLiteral("- <a@b.c> and\n  <http://y>"));
+    EXPECT_EQ(coveredAll(item, MarkdownNodeKind::Link), (QStringList {"<a@b.c>", "<http://y>"}));
+    const MarkdownDocument cell(QStringLiteral("| x | <http://x> |\n|---|---|"));
+    EXPECT_EQ(covered(cell, firstOf(cell, MarkdownNodeKind::Link)), QStringLiteral("<http://x>"));
+}
+
+TEST(SourceRangeRepair, paragraphLineBeforeATableKeepsItsPlaceAndTheTableStartsBelow)
+{
+    const QString text
+        = QStringLiteral("> intro *x*\n> more\n> | a | b |\n> |---|---|\n> | 1 | 2 |");
+    const MarkdownDocument doc(text);
+    const MarkdownNode paragraph = firstOf(doc, MarkdownNodeKind::Paragraph);
+    EXPECT_EQ(covered(doc, paragraph), QStringLiteral("intro *x*\n> more"));
+    EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*x*"));
+    const MarkdownNode table = firstOf(doc, MarkdownNodeKind::Table);
+    EXPECT_EQ(doc.startLine(table), 3);
+    EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::TableHeaderRow)),
+              QStringLiteral("| a | b |"));
+    EXPECT_EQ(coveredAll(doc, MarkdownNodeKind::TableCell),
+              (QStringList {" a ", " b ", " 1 ", " 2 "}));
+
+    EXPECT_EQ(
+        MarkdownParser::renderBody(QStringLiteral("para\n| a |\n|---|")),
+        QStringLiteral("<p data-line=\"1\">para</p><table data-line=\"2\"><thead><tr><th>a</th>"
+                       "</tr></thead><tbody></tbody></table>"));
+}
+
+TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
+{
+    const MarkdownDocument doc(QStringLiteral("[r]:\n/u \"t\"\n[a](b) *c*\nd [e][r]"));
+    EXPECT_EQ(coveredAll(doc, MarkdownNodeKind::Link), (QStringList {"[a](b)", "[e][r]"}));
+    EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*c*"));
+    EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Paragraph)),
+              QStringLiteral("[a](b) *c*\nd [e][r]"));
+
+    // The preview and the outline take the lines from the same repair.
+    EXPECT_EQ(MarkdownParser::renderBody(QStringLiteral("- [r]: /u\n  [a](b)")),
+              QStringLiteral("<ul data-line=\"1\"><li data-line=\"1\"><p data-line=\"2\"><a "
+                             "href=\"b\">a</a></p></li></ul>"));
+    const MarkdownDocument heading(QStringLiteral("[r]: /u\nTitle [x][r]\n====="));
+    EXPECT_EQ(heading.startLine(firstOf(heading, MarkdownNodeKind::Heading)), 2);
+    EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Link)), QStringLiteral("[x][r]"));
+    // A link whose destination follows on the next line is no definition.
+    const MarkdownDocument split(QStringLiteral("[a](\n/u) *x*"));
+    EXPECT_EQ(covered(split, firstOf(split, MarkdownNodeKind::Link)), QStringLiteral("[a](\n/u)"));
+    EXPECT_EQ(covered(split, firstOf(split, MarkdownNodeKind::Emphasis)), QStringLiteral("*x*"));
+}
+
+TEST(SourceRangeRepair, unmatchedBackticksAndLinksClosingOnANewLine)
+{
+    const MarkdownDocument tick(QStringLiteral("a\n`*x*\n\n`` b `c`"));
+    EXPECT_EQ(coveredAll(tick, MarkdownNodeKind::Text), (QStringList {"a", "`", "x", "`` b "}));
+    EXPECT_EQ(covered(tick, firstOf(tick, MarkdownNodeKind::Emphasis)), QStringLiteral("*x*"));
+    EXPECT_EQ(covered(tick, firstOf(tick, MarkdownNodeKind::Code)), QStringLiteral("`c`"));
+    const MarkdownDocument tail(QStringLiteral("x `\ny"));
+    EXPECT_EQ(covered(tail, firstOf(tail, MarkdownNodeKind::Text)), QStringLiteral("x `"));
+
+    const MarkdownDocument link(QStringLiteral("**[\n]()]**"));
+    EXPECT_EQ(covered(link, firstOf(link, MarkdownNodeKind::Link)), QStringLiteral("[\n]()"));
+    EXPECT_EQ(covered(link, firstOf(link, MarkdownNodeKind::Text)), QStringLiteral("]"));
+    EXPECT_EQ(covered(link, firstOf(link, MarkdownNodeKind::Strong)),
+              QStringLiteral("**[\n]()]**"));
+}
+
+// Random documents of containers, lazy and indented continuation lines, hard breaks of both kinds,
+// tables after text, reference definitions, autolinks, unmatched backticks and inline markup
+// over line ends: every delimited construct's range starts and ends on its delimiters, and plain
+// text covers exactly itself.
+TEST(SourceRangeRepair, everyRangeStartsAndEndsOnItsOwnMarkupInRandomDocuments)
+{
+    const QStringList prefixes {"",    "",    "",     "  ", "> ",   "- ",
+                                "1. ", "   ", "> > ", "\t", "  - ", ">"};
+    const QStringList words {"word",
+                             "\u00e4\u00f6",
+                             "\u6f22\u5b57",
+                             "\U0001F600",
+                             "*em*",
+                             "**strong**",
+                             "`code`",
+                             "``co`de``",
+                             "[link](u)",
+                             "![img](p.png)",
+                             "~s~",
+                             "<span>",
+                             "[a *b*](u)",
+                             "*a `c` b*",
+                             "<http://a.b>",
+                             "<x@y.z>",
+                             "`",
+                             "``",
+                             "[r]",
+                             "[e][r]",
+                             "[open",
+                             "close](u)",
+                             "*open",
+                             "close*",
+                             "x",
+                             "y"};
+    const QStringList lineEnds {"\n", "\n", "\n", "\r\n", "\n\n", "\\\n", "  \n"};
+    QRandomGenerator random(2211);
+    auto pick = [&random](const QStringList &list) {
+        return list[random.bounded(qsizetype(list.size()))];
+    };
+    int checked = 0;
+    for (int round = 0; round < 60; ++round) {
+        QString text;
+        for (int line = 0; line < 30; ++line) {
+            const QString prefix = pick(prefixes);
+            switch (random.bounded(12)) {
+            case 0:
+                text += prefix + QStringLiteral("[r]: /u \"t\"\n");
+                continue;
+            case 1:
+                text += prefix + QStringLiteral("| a | *b* |\n") + prefix
+                    + QStringLiteral("|---|---|\n");
+                continue;
+            default:
+                break;
+            }
+            text += prefix;
+            for (int w = random.bounded(1, 6); w > 0; --w)
+                text += pick(words) + (w > 1 ? QStringLiteral(" ") : QString());
+            text += pick(lineEnds);
+        }
+        const MarkdownDocument doc(text);
+        MarkdownWalker walker(doc.root());
+        while (walker.next()) {
+            if (!walker.entering() || !doc.sourceRange(walker.node()))
+                continue;
+            ASSERT_TRUE(coversItsMarkup(doc, walker.node()))
+                << "round " << round << ": \"" << covered(doc, walker.node()).toStdString()
+                << "\" for \"" << walker.node().literal().toStdString() << "\" in\n"
+                << text.toStdString();
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 8000);
+}

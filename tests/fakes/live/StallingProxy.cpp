@@ -10,6 +10,18 @@ StallingProxy::StallingProxy(quint16 targetPort, QObject *parent)
     connect(&m_server, &QTcpServer::newConnection, this, &StallingProxy::accept);
 }
 
+StallingProxy::~StallingProxy()
+{
+    for (Pair *pair : std::as_const(m_pairs)) {
+        if (pair->client) {
+            pair->client->disconnect(this);
+            delete pair->client;
+        }
+        delete pair;
+    }
+    m_pairs.clear();
+}
+
 bool StallingProxy::listen()
 {
     return m_server.listen(QHostAddress::LocalHost, 0);

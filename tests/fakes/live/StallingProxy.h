@@ -17,6 +17,7 @@ class StallingProxy : public QObject
     Q_OBJECT
 public:
     explicit StallingProxy(quint16 targetPort, QObject *parent = nullptr);
+    ~StallingProxy() override;
 
     bool listen();
     quint16 port() const { return m_server.serverPort(); }

@@ -326,3 +326,21 @@ TEST(LiveBridge, aSecondWindowEndsTheFirstWindowsSession)
     p.advance(100ms);
     EXPECT_EQ(p.b->ws->text(), u"# Notes\n"_s);
 }
+
+TEST(LiveBridge, openingAnotherFileAnnouncesItAndEditsNothingElse)
+{
+    Pair p;
+    p.b->write(u"other.md"_s, "Other text\n");
+    // The new file's text arrives before the new file name: it is no edit of the file before.
+    ASSERT_TRUE(p.a->open(u"other.md"_s, "Other text\n"));
+    p.advance(100ms);
+    const int fromA = p.connectionOf(*p.a);
+    EXPECT_EQ(p.editFrames(*p.a), 0);
+    const auto syncs = p.relay.framesOfType(fromA, u"sync"_s);
+    ASSERT_FALSE(syncs.isEmpty());
+    EXPECT_TRUE(syncs.back().text.contains(u"\"file\":\"other.md\""_s));
+    EXPECT_EQ(p.relay.framesOfType(fromA, u"select"_s).size(), 1);
+    // B followed A into the file; its own copy of the first file is untouched.
+    ASSERT_TRUE(waitUntil([&] { return p.b->ws->text() == u"Other text\n"_s; }));
+    EXPECT_EQ(p.b->read(file), "# Notes\n");
+}

@@ -94,6 +94,17 @@ public:
         m_state->items.push_back(std::move(item));
         m_state->wake(m_state);
     }
+    // Like push(), but first offers the item to fold(std::deque<T> &queued, T &item) together
+    // with the items not yet taken (oldest first): when fold merges it into them and answers
+    // true, nothing is added. For producers that coalesce floods of equivalent items.
+    template<typename Fold> void pushOrFold(T item, Fold &&fold)
+    {
+        if (m_state->finished)
+            return;
+        if (!m_state->items.empty() && fold(m_state->items, item))
+            return;
+        push(std::move(item));
+    }
     // No more items; what is queued can still be taken.
     void finish()
     {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test (headless).
+# Sets up, builds and runs every test (headless), then runs each fuzz target for 20 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-cd "${VELTO_BUILD_DIR:-build}"
-ctest --output-on-failure --parallel "${VELTO_JOBS:-$(nproc)}" "$@"
+(cd "${VELTO_BUILD_DIR:-build}" && ctest --output-on-failure --parallel "${VELTO_JOBS:-$(nproc)}" "$@")
+scripts/fuzz.sh 20

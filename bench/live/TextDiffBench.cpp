@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <random>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -176,6 +178,45 @@ void BM_ApplyMixedCold(benchmark::State &state)
     report(state, doc);
 }
 
+// A hostile peer's edit: 20,000 operations at random places, inserts and deletes mixed. The
+// receiver must stay responsive whatever a frame holds.
+QList<EditOp> scatteredOperations(const QString &doc, int count)
+{
+    std::mt19937 rng(11);
+    const qint64 characters = TextDiff::characterCount(doc);
+    std::uniform_int_distribution<qint64> at(0, characters - 100);
+    QList<EditOp> ops;
+    for (int i = 0; i < count; ++i) {
+        if (i % 2)
+            ops.append(EditOp::deletion(at(rng), 3));
+        else
+            ops.append(EditOp::insert(at(rng), u"wört"_s));
+    }
+    return ops;
+}
+
+void applyScattered(benchmark::State &state, const QString &doc)
+{
+    const QList<EditOp> ops = scatteredOperations(doc, 20000);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString fresh(doc.constData(), doc.size());
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(TextDiff::apply(ops, fresh));
+    }
+    state.counters["ops"] = double(ops.size());
+    report(state, doc);
+}
+
+void BM_Apply20000ScatteredOpsAscii(benchmark::State &s)
+{
+    applyScattered(s, asciiDocument());
+}
+void BM_Apply20000ScatteredOpsMixed(benchmark::State &s)
+{
+    applyScattered(s, mixedDocument());
+}
+
 // 10,000 characters typed into the middle of a 128 KiB mixed document, each diffed on the
 // sender and applied on the receiver; the receiver must end with the sender's text.
 void BM_Replay10000Keystrokes(benchmark::State &state)
@@ -212,4 +253,6 @@ BENCHMARK(BM_DiffMixedFullRewrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ApplyAsciiDeleteInsert)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ApplyMixedDeleteInsert)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ApplyMixedCold)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Apply20000ScatteredOpsAscii)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Apply20000ScatteredOpsMixed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Replay10000Keystrokes)->Unit(benchmark::kMillisecond)->Iterations(1);

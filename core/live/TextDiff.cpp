@@ -2,10 +2,12 @@
 
 #include "core/live/GraphemeIndex.h"
 #include "core/live/LiveLog.h"
+#include "core/live/PieceSequence.h"
 #include "platform/Graphemes.h"
 
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 namespace {
@@ -142,74 +144,161 @@ std::optional<QString> refuse()
     return std::nullopt;
 }
 
+std::optional<QString> refuseTooLarge(qsizetype limit)
+{
+    qCWarning(lcLiveSync).noquote()
+        << QStringLiteral("LiveSync: edit dropped, the document would exceed %1 code units")
+               .arg(limit);
+    return std::nullopt;
+}
+
+// Where Characters of a source start. Queries come sorted by Character index, so one walk over
+// the source answers them all; stretches of plain ASCII (one code unit per Character) are
+// answered by arithmetic.
+struct OffsetQuery
+{
+    qint64 index;
+    std::size_t slot;
+};
+
+bool oneUnitPerCharacter(QStringView text, qsizetype from, qsizetype to)
+{
+    char16_t any = 0;
+    bool cr = false;
+    for (qsizetype i = from; i < to; ++i) {
+        any |= text[i].unicode();
+        cr |= text[i] == u'\r';
+    }
+    return any < 0x80 && !cr;
+}
+
+void resolveOffsets(QStringView source, std::span<const OffsetQuery> queries,
+                    std::vector<qsizetype> &offsets)
+{
+    constexpr qsizetype stretch = 4096;
+    auto next = queries.begin();
+    while (next != queries.end() && next->index == 0)
+        offsets[(next++)->slot] = 0;
+    qsizetype at = 0;
+    qint64 count = 0;
+    while (next != queries.end() && at < source.size()) {
+        const qsizetype end = graphemes::nextSafeBoundary(source, at + stretch);
+        if (oneUnitPerCharacter(source, at, end)) {
+            const qint64 last = count + (end - at);
+            for (; next != queries.end() && next->index <= last; ++next)
+                offsets[next->slot] = at + qsizetype(next->index - count);
+            count = last;
+        } else {
+            graphemes::forEachBoundary(source, at, end, [&](qsizetype boundary) {
+                ++count;
+                for (; next != queries.end() && next->index == count; ++next)
+                    offsets[next->slot] = boundary;
+            });
+        }
+        at = end;
+    }
+}
+
 // Any list of operations, with the array semantics of the protocol: every operation counts the
 // Characters left by the ones before it, inserted text is segmented on its own, and Characters
-// that meet at a seam are never merged between operations.
-std::optional<QString> applyGeneral(const QList<EditOp> &ops, const QString &text, bool strict)
+// that meet at a seam are never merged between operations. The operations move pieces of the
+// texts around; Characters are only counted once per text and located in one walk at the end.
+std::optional<QString> applyGeneral(const QList<EditOp> &ops, const QString &text,
+                                    const EditLimits *limits)
 {
-    struct Piece
-    {
-        qsizetype source; // -1: the text, else the index of the inserting operation
-        qsizetype from;
-        qsizetype to;
-    };
-    std::vector<Piece> pieces;
-    {
-        std::vector<qsizetype> bounds;
-        graphemes::appendBoundaries(text, 0, text.size(), bounds);
-        pieces.reserve(bounds.size());
-        qsizetype from = 0;
-        for (qsizetype to : bounds) {
-            pieces.push_back({-1, from, to});
-            from = to;
-        }
-    }
+    const bool strict = limits != nullptr;
+    // Source 0 is the text, source k + 1 the text of operation k.
+    auto source = [&](qsizetype s) -> QStringView { return s == 0 ? text : *ops[s - 1].text; };
+    PieceSequence sequence(1 + 2 * std::size_t(ops.size()));
+    sequence.insert(0, {0, 0, graphemes::countClusters(text)});
     for (qsizetype k = 0; k < ops.size(); ++k) {
         const EditOp &op = ops[k];
-        const qint64 size = qint64(pieces.size());
+        const qint64 size = sequence.size();
         if (op.op == EditOpKind::Delete) {
             const qint64 n = op.len.value_or(0);
-            if (op.pos >= 0 && n > 0 && op.pos <= size && n <= size - op.pos) {
-                pieces.erase(pieces.begin() + op.pos, pieces.begin() + op.pos + n);
-            } else if (strict) {
+            if (op.pos >= 0 && n > 0 && op.pos <= size && n <= size - op.pos)
+                sequence.erase(op.pos, n);
+            else if (strict)
                 return refuse();
-            }
             continue;
         }
         if (!op.text || op.text->isEmpty())
             continue;
         if (strict && (op.pos < 0 || op.pos > size))
             return refuse();
-        const qint64 at = std::clamp<qint64>(op.pos, 0, size);
-        std::vector<qsizetype> bounds;
-        graphemes::appendBoundaries(*op.text, 0, op.text->size(), bounds);
-        std::vector<Piece> inserted;
-        qsizetype from = 0;
-        for (qsizetype to : bounds) {
-            inserted.push_back({k, from, to});
-            from = to;
+        sequence.insert(std::clamp<qint64>(op.pos, 0, size),
+                        {k + 1, 0, graphemes::countClusters(*op.text)});
+    }
+
+    // Deletes and inserts never reorder what stays of a text, so each source's piece ends come
+    // in ascending order already: grouping them by source keeps them sorted.
+    const std::vector<PieceSequence::Piece> pieces = sequence.pieces();
+    const std::size_t sources = std::size_t(ops.size()) + 1;
+    std::vector<std::size_t> groupStart(sources + 1, 0);
+    for (const PieceSequence::Piece &p : pieces)
+        groupStart[std::size_t(p.source) + 1] += 2;
+    for (std::size_t s = 0; s < sources; ++s)
+        groupStart[s + 1] += groupStart[s];
+    std::vector<OffsetQuery> queries(2 * pieces.size());
+    {
+        std::vector<std::size_t> fill(groupStart.begin(), groupStart.end() - 1);
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            std::size_t &at = fill[std::size_t(pieces[i].source)];
+            queries[at++] = {pieces[i].from, 2 * i};
+            queries[at++] = {pieces[i].to, 2 * i + 1};
         }
-        pieces.insert(pieces.begin() + at, inserted.begin(), inserted.end());
     }
+    std::vector<qsizetype> offsets(queries.size());
+    for (std::size_t s = 0; s < sources; ++s) {
+        if (groupStart[s] != groupStart[s + 1])
+            resolveOffsets(source(qsizetype(s)),
+                           std::span<const OffsetQuery>(queries).subspan(
+                               groupStart[s], groupStart[s + 1] - groupStart[s]),
+                           offsets);
+    }
+
+    qsizetype length = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        length += offsets[2 * i + 1] - offsets[2 * i];
+    if (strict && length > limits->maxTextLength)
+        return refuseTooLarge(limits->maxTextLength);
     QString result;
-    result.reserve(text.size());
-    for (const Piece &p : pieces) {
-        const QString &source = p.source < 0 ? text : *ops[p.source].text;
-        result.append(QStringView(source).sliced(p.from, p.to - p.from));
-    }
+    result.reserve(length);
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        result.append(
+            source(pieces[i].source).sliced(offsets[2 * i], offsets[2 * i + 1] - offsets[2 * i]));
     return result;
 }
 
 // The shapes that diff produces (one delete, one insert, or a delete followed by an insert) map
 // straight onto UTF-16 ranges of the original text, without building the array of Characters.
-std::optional<QString> applyOps(const QList<EditOp> &ops, const QString &text, bool strict)
+std::optional<QString> applyOps(const QList<EditOp> &ops, const QString &text,
+                                const EditLimits *limits)
 {
+    const bool strict = limits != nullptr;
+    if (strict && ops.size() > limits->maxOperations) {
+        qCWarning(lcLiveSync).noquote()
+            << QStringLiteral("LiveSync: edit dropped, %1 operations are more than %2")
+                   .arg(ops.size())
+                   .arg(limits->maxOperations);
+        return std::nullopt;
+    }
+    if (strict) {
+        // Before anything is segmented: text that no document may hold.
+        qsizetype inserted = 0;
+        for (const EditOp &op : ops) {
+            if (op.text)
+                inserted += op.text->size();
+            if (inserted > limits->maxTextLength)
+                return refuseTooLarge(limits->maxTextLength);
+        }
+    }
     if (ops.isEmpty())
         return text;
     const bool simpleShape = ops.size() == 1
         || (ops.size() == 2 && ops[0].op == EditOpKind::Delete && ops[1].op == EditOpKind::Insert);
     if (!simpleShape)
-        return applyGeneral(ops, text, strict);
+        return applyGeneral(ops, text, limits);
 
     auto index = GraphemeIndex::forText(text);
     std::optional<std::pair<qsizetype, qsizetype>> removed;
@@ -256,9 +345,13 @@ std::optional<QString> applyOps(const QList<EditOp> &ops, const QString &text, b
     }
     if (!removed && !insertAt)
         return text;
+    const qsizetype length
+        = text.size() + inserted.size() - (removed ? removed->second - removed->first : 0);
+    if (strict && length > limits->maxTextLength)
+        return refuseTooLarge(limits->maxTextLength);
 
     QString result;
-    result.reserve(text.size() + inserted.size());
+    result.reserve(length);
     const QStringView view(text);
     qsizetype changeFrom = 0;
     qsizetype changeTo = 0;
@@ -333,12 +426,13 @@ QList<EditOp> TextDiff::diff(const QString &oldText, const QString &newText)
 
 QString TextDiff::apply(const QList<EditOp> &ops, const QString &text)
 {
-    return *applyOps(ops, text, false);
+    return *applyOps(ops, text, nullptr);
 }
 
-std::optional<QString> TextDiff::applyChecked(const QList<EditOp> &ops, const QString &text)
+std::optional<QString> TextDiff::applyChecked(const QList<EditOp> &ops, const QString &text,
+                                              const EditLimits &limits)
 {
-    return applyOps(ops, text, true);
+    return applyOps(ops, text, &limits);
 }
 
 qint64 TextDiff::characterCount(const QString &text)

@@ -99,6 +99,33 @@ QNetworkReply *dispatch(QNetworkAccessManager *nam, const SyncHttpRequest &r,
     return nam->sendCustomRequest(r.request, m);
 }
 
+// Fails the reply as soon as its head announces more than the cap, instead of waiting for a body
+// that would be refused anyway (or for the transfer timeout, when none comes).
+void refuseAnnouncedOverCap(QNetworkReply *reply, QObject *context, qint64 cap, bool &overLimit)
+{
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, context, [reply, cap, &overLimit] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (!overLimit && length.isValid() && length.toLongLong() > cap) {
+            overLimit = true;
+            reply->abort();
+        }
+    });
+}
+
+// A header value with a line break or another control character would end the head early or add
+// fields of its own on the wire: such a request is not sent.
+void refuseControlCharactersInHeaders(const QNetworkRequest &request)
+{
+    for (const QByteArray &name : request.rawHeaderList()) {
+        for (const char c : request.rawHeader(name)) {
+            const uchar u = uchar(c);
+            if ((u < 0x20 && u != '\t') || u == 0x7F)
+                throw SyncFailure::localLimit(L10n::format(QStringLiteral("sync.error.headerValue"),
+                                                           {QString::fromLatin1(name)}));
+        }
+    }
+}
+
 struct DownloadAttempt
 {
     bool isHTTP = false;
@@ -177,6 +204,7 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
     const FileSyncClient self = *this;
     if (self.m_cancel.isCancelled())
         throw SyncFailure::cancelled();
+    refuseControlCharactersInHeaders(request.request);
 
     std::unique_ptr<QNetworkReply, DeleteLater> reply(dispatch(self.m_nam, request, body));
     // Ends the handlers below with this frame (they refer to its locals).
@@ -185,6 +213,7 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
     bool overLimit = false;
     const qint64 cap = self.m_limits.maxResponseBytes;
     QNetworkReply *r = reply.get();
+    refuseAnnouncedOverCap(r, &context, cap, overLimit);
     QObject::connect(r, &QNetworkReply::downloadProgress, &context,
                      [&, r](qint64 received, qint64 total) {
                          if (!overLimit && (received > cap || total > cap)) {
@@ -545,6 +574,7 @@ QCoro::AsyncGenerator<SSEChangeNotification> runEventStream(FileSyncClient clien
     r.request.setRawHeader("Accept", "text/event-stream");
     if (lastEventId)
         r.request.setRawHeader("Last-Event-ID", lastEventId->toUtf8());
+    refuseControlCharactersInHeaders(r.request);
 
     std::unique_ptr<SyncEventStream, DeleteLater> stream(
         new SyncEventStream(r.request, folderId, client.timing(), client.limits()));
@@ -614,13 +644,7 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
         }
         written += chunk.size();
     };
-    QObject::connect(r, &QNetworkReply::metaDataChanged, &context, [&] {
-        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > cap) {
-            overLimit = true;
-            r->abort();
-        }
-    });
+    refuseAnnouncedOverCap(r, &context, cap, overLimit);
     QObject::connect(r, &QNetworkReply::readyRead, &context, drain);
     cancel.onCancel(&context, [&] {
         cancelled = true;

@@ -17,7 +17,9 @@ class QNetworkReply;
 
 // One open event-stream request on its own network access manager (own connections, no cache,
 // so an old stream and a new one never share anything). Parsed notifications queue up until they
-// are taken; the queue finishes when the stream ends (failure() then says why, if it failed).
+// are taken, folded together where that changes nothing for the consumer (a flood of empty
+// events or keep-alives waits as one); the queue finishes when the stream ends (failure() then
+// says why, if it failed).
 class SyncEventStream : public QObject
 {
     Q_OBJECT

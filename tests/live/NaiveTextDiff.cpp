@@ -42,4 +42,29 @@ QList<EditOp> diff(const QString &oldText, const QString &newText)
     return ops;
 }
 
+QString apply(const QList<EditOp> &ops, const QString &text, bool *fits)
+{
+    QStringList c = characters(text);
+    bool allFit = true;
+    for (const EditOp &op : ops) {
+        const qint64 size = c.size();
+        if (op.op == EditOpKind::Delete) {
+            const qint64 n = op.len.value_or(0);
+            if (op.pos >= 0 && n > 0 && op.pos <= size && n <= size - op.pos)
+                c.remove(op.pos, n);
+            else
+                allFit = false;
+        } else if (op.text && !op.text->isEmpty()) {
+            allFit = allFit && op.pos >= 0 && op.pos <= size;
+            const qint64 at = std::clamp<qint64>(op.pos, 0, size);
+            const QStringList inserted = characters(*op.text);
+            for (qsizetype k = 0; k < inserted.size(); ++k)
+                c.insert(at + k, inserted[k]);
+        }
+    }
+    if (fits)
+        *fits = allFit;
+    return c.join(QString());
+}
+
 } // namespace naive

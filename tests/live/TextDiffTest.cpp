@@ -43,24 +43,14 @@ QString randomEdit(std::mt19937 &rng, const QString &text, int maxPieces)
     return text.left(from) + randomText(rng, 3) + text.mid(to);
 }
 
-// Applies with the array semantics spelled out on the whole list of Characters.
-QString naiveApply(const Ops &ops, const QString &text)
+// The reference apply; `strict` refuses the whole list when one operation does not fit.
+std::optional<QString> naiveApply(const Ops &ops, const QString &text, bool strict = false)
 {
-    QStringList c = naive::characters(text);
-    for (const EditOp &op : ops) {
-        const qint64 size = c.size();
-        if (op.op == EditOpKind::Delete) {
-            const qint64 n = op.len.value_or(0);
-            if (op.pos >= 0 && n > 0 && op.pos <= size && n <= size - op.pos)
-                c.remove(op.pos, n);
-        } else if (op.text && !op.text->isEmpty()) {
-            const qint64 at = std::clamp<qint64>(op.pos, 0, size);
-            const QStringList inserted = naive::characters(*op.text);
-            for (qsizetype k = 0; k < inserted.size(); ++k)
-                c.insert(at + k, inserted[k]);
-        }
-    }
-    return c.join(QString());
+    bool fits = true;
+    QString result = naive::apply(ops, text, &fits);
+    if (strict && !fits)
+        return std::nullopt;
+    return result;
 }
 
 void expectRoundTrip(const QString &a, const QString &b)
@@ -215,7 +205,75 @@ TEST(TextDiff, randomOperationListsApplyLikeTheArrayOfCharacters)
                 ops.append(EditOp::deletion(position(rng), position(rng)));
         }
         ASSERT_EQ(TextDiff::apply(ops, text), naiveApply(ops, text)) << text.toStdString();
+        ASSERT_EQ(TextDiff::applyChecked(ops, text), naiveApply(ops, text, true));
     }
+}
+
+TEST(TextDiff, longOperationListsApplyLikeTheArrayOfCharacters)
+{
+    // Many operations that fit, on one text: pieces of the text and of earlier inserts are cut,
+    // removed and put together again, at seams between Characters of several code points. One
+    // operation that does not fit, put in somewhere, refuses the checked edit.
+    std::mt19937 rng(31);
+    const QString plain = u"plain ASCII prose\n"_s.repeated(300);
+    for (int n = 0; n < 300; ++n) {
+        // Some texts long enough to be located in several stretches, plain and mixed.
+        const QString text = n % 10 ? randomText(rng, 60) : plain + randomText(rng, 60) + plain;
+        Ops ops;
+        qint64 size = naive::characters(text).size();
+        for (int k = 0; k < 150; ++k) {
+            if (size == 0 || rng() % 2) {
+                const QString piece = randomText(rng, 3) + u"x"_s;
+                ops.append(EditOp::insert(qint64(rng() % quint64(size + 1)), piece));
+                size += naive::characters(piece).size();
+            } else {
+                const qint64 at = qint64(rng() % quint64(size));
+                const qint64 len = 1 + qint64(rng() % quint64(std::min<qint64>(size - at, 4)));
+                ops.append(EditOp::deletion(at, len));
+                size -= len;
+            }
+        }
+        ASSERT_EQ(TextDiff::apply(ops, text), naiveApply(ops, text)) << text.toStdString();
+        ASSERT_EQ(TextDiff::applyChecked(ops, text), naiveApply(ops, text));
+        ops.insert(qsizetype(rng() % 150),
+                   n % 2 ? EditOp::deletion(-1, 1) : EditOp::insert(-1, u"!"_s));
+        ASSERT_EQ(TextDiff::apply(ops, text), naiveApply(ops, text)) << text.toStdString();
+        ASSERT_FALSE(TextDiff::applyChecked(ops, text));
+    }
+}
+
+TEST(TextDiff, checkedApplyRefusesEditsBeyondTheLimits)
+{
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
+    const QString text = u"abcdef"_s;
+    const EditLimits limits {.maxOperations = 3, .maxTextLength = 8};
+
+    Ops three(3, EditOp::insert(0, u"x"_s));
+    EXPECT_EQ(TextDiff::applyChecked(three, u"ab"_s, limits), u"xxxab"_s);
+    three.append(EditOp::insert(0, QString()));
+    EXPECT_FALSE(TextDiff::applyChecked(three, u"ab"_s, limits));
+    EXPECT_TRUE(log.contains(u"LiveSync: edit dropped, 4 operations are more than 3"_s));
+
+    // Growing past the size: whether the text or one insert alone is too large.
+    EXPECT_EQ(TextDiff::applyChecked({EditOp::insert(6, u"gh"_s)}, text, limits), u"abcdefgh"_s);
+    EXPECT_FALSE(TextDiff::applyChecked({EditOp::insert(6, u"ghi"_s)}, text, limits));
+    EXPECT_FALSE(TextDiff::applyChecked({EditOp::deletion(0, 6), EditOp::insert(0, u"123456789"_s)},
+                                        text, limits));
+    EXPECT_FALSE(TextDiff::applyChecked(
+        {EditOp::insert(0, u"12"_s), EditOp::deletion(0, 1), EditOp::insert(0, u"34"_s)}, text,
+        limits));
+    EXPECT_EQ(log.count(u"LiveSync: edit dropped, the document would exceed 8 code units"_s), 3);
+    // Room made by a delete can be filled again.
+    EXPECT_EQ(TextDiff::applyChecked({EditOp::deletion(0, 4), EditOp::insert(0, u"1234"_s)}, text,
+                                     limits),
+              u"1234ef"_s);
+    EXPECT_EQ(TextDiff::applyChecked(
+                  {EditOp::deletion(0, 3), EditOp::insert(3, u"12345"_s), EditOp::deletion(0, 1)},
+                  text, limits),
+              u"ef12345"_s);
+    // The defaults: ten thousand operations are an edit, one more is not.
+    EXPECT_TRUE(TextDiff::applyChecked(Ops(10000, EditOp::insert(0, u"y"_s)), text));
+    EXPECT_FALSE(TextDiff::applyChecked(Ops(10001, EditOp::insert(0, u"y"_s)), text));
 }
 
 TEST(TextDiff, largeDocumentsStayExactAcrossManyKeystrokes)

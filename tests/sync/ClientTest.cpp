@@ -179,6 +179,32 @@ TEST(FileSyncClient, tokenOnlyOnFolderRoutes)
     }
 }
 
+TEST(FileSyncClient, tokensWithControlCharactersAreNeverSent)
+{
+    Fixture f;
+    const FileSyncClient c = f.client();
+    const QString expected = QStringLiteral(
+        "Die Anfrage wurde nicht gesendet: Der Wert für „X-Folder-Token“ enthält Steuerzeichen.");
+    for (const QString &token :
+         {QStringLiteral("abc\r\nX-Injected: yes"), QStringLiteral("abc\r\n"),
+          QStringLiteral("a\u0000b"), QStringLiteral("a\u007Fb")}) {
+        const SyncFailure failure = synctest::failure(c.getStructure(f.folderId, token));
+        EXPECT_EQ(failure.kind(), SyncFailure::Kind::LocalLimit);
+        EXPECT_EQ(failure.description(), expected);
+        auto stream = c.events(f.folderId, token, std::nullopt);
+        try {
+            synctest::run([](auto &s) -> QCoro::Task<> { co_await s.begin(); }(stream));
+            ADD_FAILURE() << "the stream opened";
+        } catch (const SyncFailure &streamFailure) {
+            EXPECT_EQ(streamFailure.description(), expected);
+        }
+    }
+    EXPECT_TRUE(f.backend.requests().isEmpty());
+    // A tab is part of a valid header value (and then simply a wrong token).
+    EXPECT_TRUE(isFileSync(synctest::failure(c.getStructure(f.folderId, QStringLiteral("a\tb"))),
+                           FileSyncError(FileSyncError::Case::unauthorized)));
+}
+
 TEST(FileSyncClient, queryValuesAndFolderIdAreEncoded)
 {
     Fixture f;
@@ -379,6 +405,18 @@ TEST(FileSyncClient, transportFailuresTimeoutsCapsAndCancellation)
     f.backend.failNext("GET", "/structure$", 200, QByteArray(5000, ' '));
     EXPECT_EQ(synctest::failure(f.client(limits).getStructure(f.folderId, f.folder.token)).kind(),
               SyncFailure::Kind::LocalLimit);
+
+    // A head that announces more than the cap fails before any body, not at the idle timeout.
+    f.timing.requestTimeout = std::chrono::seconds(300);
+    FakeSyncFault huge;
+    huge.path = QRegularExpression(QStringLiteral("/structure$"));
+    huge.action = FakeSyncFault::Action::Stall;
+    huge.body = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                "Content-Length: 1000000000000\r\n\r\n";
+    f.backend.addFault(huge);
+    EXPECT_EQ(synctest::failure(f.client().getStructure(f.folderId, f.folder.token)).kind(),
+              SyncFailure::Kind::LocalLimit);
+    f.timing.requestTimeout = std::chrono::seconds(5);
 
     CancelToken cancel;
     f.backend.hangNext("GET", "/structure$");

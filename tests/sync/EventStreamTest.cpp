@@ -1,9 +1,15 @@
 #include "SyncTestSupport.h"
 
+#include "core/sync/SyncEventStream.h"
+
+#include <QFile>
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <cstdio>
+
 using namespace synctest;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -171,4 +177,97 @@ TEST(EventStream, overlongLineIsDroppedAndTheStreamGoesOn)
               SSEChangeNotification(QStringLiteral("2"), f.folderId, SSEEventType::fileRequest));
     f.backend.closeStreams();
     ASSERT_TRUE(testsupport::waitUntil([&] { return r->ended; }));
+}
+
+namespace {
+
+// The folder's stream, opened directly so that nothing is taken from it while the test looks.
+std::unique_ptr<SyncEventStream> openUntakenStream(Fixture &f)
+{
+    SyncHttpRequest r
+        = f.client().makeRequest(QStringLiteral("/sync/folders/%1/events").arg(f.folderId), "GET");
+    FileSyncClient::setFolderToken(r.request, f.folder.token);
+    auto stream = std::make_unique<SyncEventStream>(r.request, f.folderId, f.timing, SyncLimits {});
+    stream->start();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return f.backend.openStreamCount() == 1; }));
+    return stream;
+}
+
+// A "VmRSS:"-style field of /proc/self/status, in KiB.
+qint64 memoryKiB(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+SSEChangeNotification note(std::optional<QString> id, const QString &folder, SSEEventType type)
+{
+    return SSEChangeNotification(std::move(id), folder, type);
+}
+
+} // namespace
+
+TEST(EventStream, waitingNotificationsAbsorbEmptyEventsAndKeepalives)
+{
+    Fixture f;
+    auto stream = openUntakenStream(f);
+    f.backend.pushSse(QByteArray(1000, '\n')
+                      + ": keepalive 5\n: keepalive 7\n: keepalive x\n: keepalive 6\n\n\n"
+                        "id: 8\n\nevent: device_changed\nid: 9\n\n");
+    f.backend.closeStreams();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return stream->notifications().isFinished(); }));
+    const QString &id = f.folderId;
+    EXPECT_EQ(stream->notifications().takeAll(),
+              (QList<SSEChangeNotification> {
+                  note(std::nullopt, id, SSEEventType::change),
+                  note(u"7"_s, id, SSEEventType::keepalive), // the largest id
+                  note(u"8"_s, id, SSEEventType::change),
+                  note(u"9"_s, id, SSEEventType::deviceChanged),
+              }));
+
+    // Events with ids of two types in turn: a flood, still bounded, the last ids kept.
+    stream = openUntakenStream(f);
+    QByteArray flood;
+    for (int i = 1; i <= 5000; ++i)
+        flood += "id: " + QByteArray::number(i) + "\n\n: keepalive " + QByteArray::number(i) + "\n";
+    f.backend.pushSse(flood);
+    f.backend.closeStreams();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return stream->notifications().isFinished(); }));
+    const QList<SSEChangeNotification> items = stream->notifications().takeAll();
+    EXPECT_LE(items.size(), 300);
+    EXPECT_TRUE(items.contains(note(u"5000"_s, id, SSEEventType::change)));
+    EXPECT_TRUE(items.contains(note(u"5000"_s, id, SSEEventType::keepalive)));
+}
+
+TEST(EventStream, thirtyMebibytesOfNewlinesKeepMemoryBounded)
+{
+    Fixture f;
+    auto stream = openUntakenStream(f);
+    // Forget the peak so far, where the kernel allows it.
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    clear.close();
+    const qint64 before = memoryKiB("VmRSS:");
+    ASSERT_GT(before, 0);
+
+    // Paced, so that our own side of the connection never holds much.
+    const QByteArray slice(256 * 1024, '\n');
+    for (int i = 0; i < 120; ++i) {
+        f.backend.pushSse(slice);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.backend.unsentSseBytes() < 64 * 1024; }));
+    }
+    f.backend.closeStreams();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return stream->notifications().isFinished(); },
+                                       std::chrono::seconds(60)));
+    const qint64 growth = memoryKiB("VmHWM:") - before;
+    std::printf("RSS growth for 30 MiB of newlines: %lld KiB\n", static_cast<long long>(growth));
+    EXPECT_LE(growth, 50 * 1024);
+    EXPECT_EQ(stream->notifications().size(), 1);
 }

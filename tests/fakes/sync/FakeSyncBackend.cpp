@@ -428,6 +428,16 @@ int FakeSyncBackend::openStreamCount() const
     return n;
 }
 
+qint64 FakeSyncBackend::unsentSseBytes() const
+{
+    qint64 n = 0;
+    for (const Stream &s : m_streams) {
+        if (s.socket)
+            n += s.socket->bytesToWrite();
+    }
+    return n;
+}
+
 void FakeSyncBackend::pushSse(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
@@ -523,6 +533,10 @@ void FakeSyncBackend::dispatch(QTcpSocket *connection, const FakeSyncRequest &re
             return;
         case FakeSyncFault::Action::Close:
             socket->abort();
+            return;
+        case FakeSyncFault::Action::Stall:
+            socket->write(f.body);
+            socket->flush();
             return;
         case FakeSyncFault::Action::Garbage:
             socket->write(f.body.isEmpty() ? QByteArray("THIS IS NOT HTTP AT ALL\r\n\r\n")

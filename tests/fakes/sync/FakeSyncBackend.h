@@ -39,7 +39,7 @@ struct FakeSyncRequest
 };
 
 // A hazard for the next matching requests: an answer of our choosing, no answer at all, a closed
-// connection, bytes that are not HTTP, a redirect; optionally after a delay.
+// connection, bytes that are not HTTP, a redirect, an answer that stops; optionally after a delay.
 struct FakeSyncFault
 {
     enum class Action {
@@ -48,6 +48,7 @@ struct FakeSyncFault
         Close, // close the connection without answering
         Garbage, // answer with bytes that are not HTTP, then close
         Redirect, // status (302 by default) with Location
+        Stall, // write the body bytes as they are (a head, say) and then nothing more
     };
 
     QByteArray method; // empty: any
@@ -209,6 +210,8 @@ public:
     // The status for the next stream connections (0: a normal stream).
     void setSseStatus(int status) { m_sseStatus = status; }
     int openStreamCount() const;
+    // Stream bytes still in our sockets' buffers, for tests that pace what they send.
+    qint64 unsentSseBytes() const;
     int totalStreamCount() const { return m_totalStreams; }
     QList<std::optional<QByteArray>> streamLastEventIds() const { return m_streamLastEventIds; }
 

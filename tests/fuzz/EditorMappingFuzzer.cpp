@@ -1,0 +1,79 @@
+// Edits from both sides of the editor's text mapping, as the input dictates: after each one the
+// editor copy must still give the workspace text back, and offsets must map back and forth.
+#include "FuzzInput.h"
+
+#include "Velto/editor/EditorTextMapping.h"
+
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The line breaks the mapping exists for, and the characters next to them that it must leave.
+const QStringList &pieces()
+{
+    static const QStringList all {u"a"_s,      u"bc"_s,     u"\n"_s,        u"\r\n"_s,
+                                  u"\r"_s,     u"\u2029"_s, u"\uFDD0"_s,    u"\uFDD1"_s,
+                                  u"\u00A0"_s, u"\u2028"_s, u"\U0001F600"_s};
+    return all;
+}
+
+QString piecesText(fuzz::Reader &in)
+{
+    QString text;
+    for (int n = in.byte() % 4; n > 0; --n)
+        text += pieces()[in.byte() % pieces().size()];
+    return text;
+}
+
+void apply(QString &text, const EditorTextMapping::Edit &edit)
+{
+    fuzz::check(edit.position >= 0 && edit.removed >= 0
+                    && edit.position + edit.removed <= text.size(),
+                "edits lie inside their text");
+    text.replace(edit.position, edit.removed, edit.text);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzz::Reader in(data, size);
+    EditorTextMapping mapping;
+    QString workspace;
+    for (int n = in.byte() % 32; n > 0; --n)
+        workspace += pieces()[in.byte() % pieces().size()];
+    QString copy = mapping.reset(workspace);
+
+    while (!in.atEnd()) {
+        const uint8_t kind = in.byte();
+        if (kind % 2 == 0) {
+            // Typed into the editor, which holds only LF line breaks.
+            const qsizetype at = in.byte() % (copy.size() + 1);
+            const qsizetype gone = std::min<qsizetype>(in.byte() % 5, copy.size() - at);
+            const QString inserted = EditorTextMapping::editorCopy(piecesText(in));
+            const qsizetype after = at + gone;
+            const auto edit = mapping.mirrorEditorEdit(
+                at, copy.mid(at, gone), inserted, after < copy.size() ? copy.at(after) : QChar());
+            copy.replace(at, gone, inserted);
+            apply(workspace, edit);
+        } else {
+            // Another device changed the workspace text in a few places.
+            QString next = workspace;
+            for (int edits = 1 + kind % 3; edits > 0; --edits) {
+                const qsizetype at = in.byte() % (next.size() + 1);
+                const qsizetype gone = std::min<qsizetype>(in.byte() % 5, next.size() - at);
+                next.replace(at, gone, piecesText(in));
+            }
+            for (const auto &edit : mapping.applyWorkspaceChange(workspace, next))
+                apply(copy, edit);
+            workspace = next;
+        }
+        fuzz::check(mapping.workspaceTextFor(copy) == workspace, "the copy maps to the workspace");
+        for (qsizetype e = 0; e <= copy.size(); ++e)
+            fuzz::check(mapping.toEditor(mapping.toWorkspace(e)) == e, "offsets map back");
+        fuzz::check(mapping.toEditor(workspace.size()) == copy.size(), "the ends meet");
+    }
+    return 0;
+}

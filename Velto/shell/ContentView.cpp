@@ -1,16 +1,17 @@
 #include "Velto/shell/ContentView.h"
 
 #include "Velto/api/DebugServer.h"
+#include "Velto/editor/MarkdownTextView.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/PreviewView.h"
-#include "Velto/editor/MarkdownTextView.h"
 #include "Velto/shell/EditorView.h"
 #include "Velto/shell/ShellDialogs.h"
 #include "Velto/shell/SidebarView.h"
 #include "Velto/sync/MacSyncAdapter.h"
+#include "Velto/sync/SyncSettingsView.h"
 #include "core/ai/AISettings.h"
 #include "core/sync/SyncState.h"
 #include "platform/Defaults.h"
@@ -36,6 +37,11 @@ ShellServices ShellServices::resolved() const
         s.defaults = &Defaults::standard();
     if (!s.aiSettings)
         s.aiSettings = &AISettings::shared();
+    if (!s.makeSyncSettings) {
+        s.makeSyncSettings = [](MacSyncAdapter &adapter, QWidget *parent) {
+            return new SyncSettingsView(adapter, parent);
+        };
+    }
     if (!s.makePreview) {
         // The one place where a window's preview meets the local API: the API inspects the
         // preview of the window created last.

@@ -24,7 +24,7 @@ struct ShellServices
     PreviewFactory makePreview; // unset: the live preview, registered with the API
     ChatPanelFactory makeChatPanel;
     AISettings *aiSettings = nullptr;
-    SyncSettingsFactory makeSyncSettings; // unset: an empty page
+    SyncSettingsFactory makeSyncSettings; // unset: the sync settings view
 
     // The same with every unset service filled in by the process-wide one.
     ShellServices resolved() const;

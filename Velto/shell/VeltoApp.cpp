@@ -13,6 +13,7 @@
 #include "Velto/shell/MainWindow.h"
 #include "Velto/shell/SettingsWindow.h"
 #include "Velto/shell/ShellDialogs.h"
+#include "Velto/sync/SyncApiRoutes.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
 #include "platform/L10n.h"
@@ -92,6 +93,7 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     connect(&SettingsNavigation::shared(), &SettingsNavigation::openRequested, this,
             qOverload<>(&VeltoApp::openSettings));
     createActions();
+    syncapi::install(*m_services.debugServer, *m_services.syncAdapter);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &VeltoApp::commitData);

@@ -30,15 +30,17 @@ LiveSyncClient::LiveSyncClient(const QString &baseURL, const QString &folderId,
     , m_reconnectDelay(timings.reconnect)
 {
     Clock &timers = clock ? *clock : Clock::system();
-    m_pingTimer = timers.createTimer([this] {
-        send(LiveSyncMessage::ping());
-        if (m_open)
-            m_pingTimer->start(m_timings.ping);
-    });
+    m_pingTimer = timers.createTimer([this] { sendPing(); });
     m_debounceTimer = timers.createTimer([this] { flushPendingEdits(); });
     m_reconnectTimer = timers.createTimer([this] { open(); });
     m_handshakeTimer = timers.createTimer([this] {
         if (m_open && !m_handshakeDone)
+            handleDisconnect();
+    });
+    m_silenceTimer = timers.createTimer([this] {
+        // A peer that stopped reading leaves the socket open and quiet: nothing else would ever
+        // notice, and every edit sent into it would be lost.
+        if (m_open)
             handleDisconnect();
     });
 }
@@ -74,6 +76,7 @@ void LiveSyncClient::close()
     m_reconnectTimer->stop();
     m_debounceTimer->stop();
     m_handshakeTimer->stop();
+    m_silenceTimer->stop();
     releaseSocket(true);
     m_handshakeDone = false;
     m_outbox.clear();
@@ -155,7 +158,10 @@ void LiveSyncClient::open()
     QObject::connect(socket, &QWebSocket::textMessageReceived, this, &LiveSyncClient::receiveText);
     QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
                      &LiveSyncClient::receiveBinary);
+    QObject::connect(socket, &QWebSocket::pong, this, &LiveSyncClient::heardFromPeer);
     m_socket = socket;
+    m_framesSent = 0;
+    m_framesReceived = 0;
     m_handshakeDone = false;
     m_outbox.clear();
     setOpen(true);
@@ -177,6 +183,7 @@ void LiveSyncClient::handleDisconnect()
     m_outbox.clear();
     m_pingTimer->stop();
     m_handshakeTimer->stop();
+    m_silenceTimer->stop();
     releaseSocket(false);
     scheduleReconnect();
 }
@@ -195,10 +202,32 @@ void LiveSyncClient::handshakeDone()
     const QList<QString> outbox = std::exchange(m_outbox, {});
     for (const QString &frame : outbox)
         write(frame);
+    Q_EMIT connected();
+}
+
+void LiveSyncClient::sendPing()
+{
+    send(LiveSyncMessage::ping());
+    // The JSON ping reaches only the other devices; a protocol-level ping is answered by the
+    // server itself, so a healthy connection hears something even when it is alone.
+    if (m_socket && m_handshakeDone)
+        m_socket->ping();
+    if (!m_open)
+        return;
+    if (!m_silenceTimer->isActive())
+        m_silenceTimer->start(2 * m_timings.ping);
+    m_pingTimer->start(m_timings.ping);
+}
+
+void LiveSyncClient::heardFromPeer()
+{
+    m_silenceTimer->stop();
 }
 
 void LiveSyncClient::receiveText(const QString &frame)
 {
+    ++m_framesReceived;
+    heardFromPeer();
     const auto message = LiveSyncMessage::decode(frame.toUtf8());
     if (!message)
         return;
@@ -212,6 +241,8 @@ void LiveSyncClient::receiveText(const QString &frame)
 
 void LiveSyncClient::receiveBinary(const QByteArray &frame)
 {
+    ++m_framesReceived;
+    heardFromPeer();
     const auto message = LiveSyncMessage::decode(frame);
     if (message && m_stream)
         m_stream->push(*message);
@@ -220,8 +251,10 @@ void LiveSyncClient::receiveBinary(const QByteArray &frame)
 void LiveSyncClient::write(const QString &frame)
 {
     QPointer<QWebSocket> socket = m_socket;
-    if (socket->sendTextMessage(frame) > 0)
+    if (socket->sendTextMessage(frame) > 0) {
+        ++m_framesSent;
         return;
+    }
     // Not from inside the caller's send: the loss is handled on the next turn of the loop.
     QMetaObject::invokeMethod(
         this,

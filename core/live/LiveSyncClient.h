@@ -20,8 +20,9 @@ class QWebSocket;
 
 // The WebSocket of one sync folder's live channel. Frames sent before the handshake wait in an
 // outbox; edits wait behind a short debounce and leave together; a ping keeps the connection
-// alive; a lost connection is retried until close() (see LiveSyncTimings). Lives on the thread
-// that created it (the GUI thread).
+// alive, and a connection on which nothing at all arrives for two ping intervals after a ping
+// counts as lost; a lost connection is retried until close() (see LiveSyncTimings). Lives on the
+// thread that created it (the GUI thread).
 class LiveSyncClient : public QObject
 {
     Q_OBJECT
@@ -58,11 +59,17 @@ public:
     bool isConnected() const { return m_open; }
     bool isHandshakeDone() const { return m_handshakeDone; }
     qsizetype pendingEditCount() const { return m_pendingEdits.size(); }
+    // Frames written to and read from the current socket (both start at 0 with every socket).
+    qint64 framesSent() const { return m_framesSent; }
+    qint64 framesReceived() const { return m_framesReceived; }
     // The wait before the next reconnect attempt.
     std::chrono::milliseconds reconnectDelay() const { return m_reconnectDelay; }
 
 Q_SIGNALS:
     void isConnectedChanged(bool isConnected);
+    // The handshake of a (new) socket completed: the peers may have missed what happened while
+    // there was none.
+    void connected();
 
 private:
     void open();
@@ -73,6 +80,8 @@ private:
     void receiveText(const QString &frame);
     void receiveBinary(const QByteArray &frame);
     void write(const QString &frame);
+    void sendPing();
+    void heardFromPeer();
     void setOpen(bool open);
     void releaseSocket(bool goingAway);
 
@@ -94,4 +103,8 @@ private:
     std::unique_ptr<ClockTimer> m_debounceTimer;
     std::unique_ptr<ClockTimer> m_reconnectTimer;
     std::unique_ptr<ClockTimer> m_handshakeTimer;
+    // Runs from a ping until anything arrives; when it expires the connection is dead.
+    std::unique_ptr<ClockTimer> m_silenceTimer;
+    qint64 m_framesSent = 0;
+    qint64 m_framesReceived = 0;
 };

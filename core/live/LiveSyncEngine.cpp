@@ -38,6 +38,7 @@ void LiveSyncEngine::open(MessageHandler onMessage)
     qCInfo(lcLiveSync).noquote() << u"LiveSync: connecting folder=%1"_s.arg(m_folderId);
     m_client
         = new LiveSyncClient(m_backendURL, m_folderId, m_folderToken, m_timings, m_clock, this);
+    connect(m_client, &LiveSyncClient::connected, this, &LiveSyncEngine::connected);
     m_session.cancel();
     m_session = CancelToken();
     Q_EMIT isConnectedChanged(true);
@@ -71,6 +72,14 @@ void LiveSyncEngine::sendSync(const QString &file, const QString &text)
         m_client->send(message);
 }
 
+void LiveSyncEngine::sendCurrentText(const QString &file, const QString &text)
+{
+    const auto message
+        = LiveSyncMessage::sync(file, text, fileVersion(file).value_or(0), m_deviceName);
+    if (m_client)
+        m_client->send(message);
+}
+
 void LiveSyncEngine::sendCursor(const QString &file, qint64 pos)
 {
     if (m_client)
@@ -91,10 +100,11 @@ void LiveSyncEngine::sendScroll(const QString &file, double offset)
 
 std::optional<qint64> LiveSyncEngine::nextVersion(const QString &file)
 {
-    qint64 &version = m_fileVersions[file];
-    if (version == std::numeric_limits<qint64>::max())
+    FileVersion &entry = m_fileVersions[file];
+    entry.own = true;
+    if (entry.version == std::numeric_limits<qint64>::max())
         return std::nullopt;
-    return ++version;
+    return ++entry.version;
 }
 
 std::optional<qint64> LiveSyncEngine::fileVersion(const QString &file) const
@@ -102,31 +112,47 @@ std::optional<qint64> LiveSyncEngine::fileVersion(const QString &file) const
     const auto it = m_fileVersions.constFind(file);
     if (it == m_fileVersions.cend())
         return std::nullopt;
-    return *it;
+    return it->version;
 }
 
-bool LiveSyncEngine::accept(const LiveSyncMessage &message)
+bool LiveSyncEngine::isOwnVersion(const QString &file) const
+{
+    const auto it = m_fileVersions.constFind(file);
+    return it != m_fileVersions.cend() && it->own;
+}
+
+void LiveSyncEngine::adopt(const QString &file, qint64 version)
+{
+    if (version <= 0)
+        return;
+    const auto it = m_fileVersions.find(file);
+    if (it == m_fileVersions.end())
+        m_fileVersions.insert(file, {version, false});
+    else if (version > it->version)
+        *it = {version, false};
+}
+
+std::optional<LiveOrder> LiveSyncEngine::accept(const LiveSyncMessage &message) const
 {
     // The path comes from another device; whatever acts on it later must be able to rely on it
     // naming a file inside the sync folder.
     if (message.file && !isSafeRelativePath(*message.file)) {
         qCWarning(lcLiveSync) << "LiveSync: dropped a message with an unsafe file path";
-        return false;
+        return std::nullopt;
     }
     if (!message.file || !message.v)
-        return true;
+        return LiveOrder::Unversioned;
     const qint64 v = *message.v;
-    const auto it = m_fileVersions.find(*message.file);
-    const qint64 known = it == m_fileVersions.end() ? 0 : *it;
-    if (message.type == LiveMessageType::Edit && v <= known)
-        return false;
-    if (it != m_fileVersions.end()) {
-        if (v > *it)
-            *it = v;
-    } else if (v > 0) {
-        m_fileVersions.insert(*message.file, v);
-    }
-    return true;
+    const qint64 known = fileVersion(*message.file).value_or(0);
+    // A server that hands frames back to their sender: our own change, already in our text.
+    if (v <= known && message.device == m_deviceName
+        && (message.type == LiveMessageType::Edit || message.type == LiveMessageType::Sync))
+        return std::nullopt;
+    if (v == known)
+        return LiveOrder::Same;
+    if (v < known)
+        return LiveOrder::Behind;
+    return v - known == 1 ? LiveOrder::Next : LiveOrder::Ahead;
 }
 
 QCoro::Task<> LiveSyncEngine::forward(QPointer<LiveSyncEngine> engine, CancelToken session,
@@ -138,8 +164,8 @@ QCoro::Task<> LiveSyncEngine::forward(QPointer<LiveSyncEngine> engine, CancelTok
         if (!engine || session.isCancelled())
             co_return;
         const LiveSyncMessage message = *it;
-        if (engine->accept(message)) {
-            co_await onMessage(message);
+        if (const std::optional<LiveOrder> order = engine->accept(message)) {
+            co_await onMessage(message, *order);
             if (!engine || session.isCancelled())
                 co_return;
         }

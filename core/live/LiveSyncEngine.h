@@ -14,18 +14,33 @@
 #include <functional>
 #include <optional>
 
+// Where a received message's version stands against the version of the text this device holds
+// for its file.
+enum class LiveOrder {
+    Unversioned, // no file or no version
+    Next, // one above: it builds on the text held here
+    Ahead, // further above: something in between never arrived
+    Same,
+    Behind,
+};
+
 // The live editing session of one paired sync folder: owns the client while open, stamps
 // outgoing edits and full texts with a per-file version and every message with this device's
-// name, and hands received messages on one at a time after dropping stale edits and messages
-// that name an unsafe path.
+// name, and hands received messages on one at a time with their order against the file's
+// version. Messages that name an unsafe path and this device's own messages coming back are
+// dropped.
+//
+// A file's version is the version of the text held here: taken by every local change and sync
+// sent, raised by adopt() when a received change has been applied. Nothing received raises it
+// by itself, so a change that could not be applied leaves it where the text is.
 class LiveSyncEngine : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
 
 public:
-    // Awaited for each accepted message before the next one is taken.
-    using MessageHandler = std::function<QCoro::Task<>(LiveSyncMessage)>;
+    // Awaited for each message before the next one is taken.
+    using MessageHandler = std::function<QCoro::Task<>(LiveSyncMessage, LiveOrder)>;
 
     LiveSyncEngine(const QString &folderId, const QString &folderToken, const QString &backendURL,
                    const QString &deviceName, LiveSyncTimings timings = {}, Clock *clock = nullptr,
@@ -42,8 +57,12 @@ public:
 
     // Versioned, through the client's debounce. Versions are taken even while not connected.
     void sendEdit(const QString &file, const QList<EditOp> &ops);
-    // Versioned full text, sent at once.
+    // Full text under the next version, sent at once: this text is to replace what the peers
+    // hold.
     void sendSync(const QString &file, const QString &text);
+    // Full text under the version it has (0 when none was taken or adopted yet), sent at once:
+    // peers holding a newer text keep theirs.
+    void sendCurrentText(const QString &file, const QString &text);
     void sendCursor(const QString &file, qint64 pos);
     void sendSelect(const QString &file);
     void sendScroll(const QString &file, double offset);
@@ -51,17 +70,31 @@ public:
     // The file's next version, stored. Nothing once the counter holds the largest value: the
     // message then goes out unversioned instead of wrapping into versions peers take as old.
     std::optional<qint64> nextVersion(const QString &file);
-    // The highest version sent or accepted for the file.
+    // The version of the file's text held here; nothing before any was taken or adopted.
     std::optional<qint64> fileVersion(const QString &file) const;
+    // Whether that version was taken here (a local change or a sync sent) rather than adopted.
+    bool isOwnVersion(const QString &file) const;
+    // A received change of this version has been applied: the file's version rises to it (never
+    // falls). Versions of 0 and below are not recorded.
+    void adopt(const QString &file, qint64 version);
 
     QString deviceName() const { return m_deviceName; }
     LiveSyncClient *client() const { return m_client; }
 
 Q_SIGNALS:
     void isConnectedChanged(bool isConnected);
+    // Every completed handshake, the first and each one after a reconnect.
+    void connected();
 
 private:
-    bool accept(const LiveSyncMessage &message);
+    struct FileVersion
+    {
+        qint64 version = 0;
+        bool own = false;
+    };
+
+    // Nothing when the message is to be dropped.
+    std::optional<LiveOrder> accept(const LiveSyncMessage &message) const;
     static QCoro::Task<> forward(QPointer<LiveSyncEngine> engine, CancelToken session,
                                  QCoro::AsyncGenerator<LiveSyncMessage> stream,
                                  MessageHandler onMessage);
@@ -75,5 +108,5 @@ private:
     QPointer<LiveSyncClient> m_client;
     // Cancelled when the session ends: its forwarding task stops at its next step.
     CancelToken m_session;
-    QHash<QString, qint64> m_fileVersions;
+    QHash<QString, FileVersion> m_fileVersions;
 };

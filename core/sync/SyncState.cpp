@@ -16,6 +16,8 @@ const QString kOwnerID = QStringLiteral("sync.ownerID");
 const QString kLastServerID = QStringLiteral("sync.lastServerID");
 const QString kStructureHash = QStringLiteral("sync.structureHash");
 const QString kLastSyncDate = QStringLiteral("sync.lastSyncDate");
+// Written by the application's remote-change handling; a new pairing starts without it.
+const QString kKnownFiles = QStringLiteral("sync.knownFiles");
 
 QString escapeLiteral(const QString &text)
 {
@@ -210,6 +212,6 @@ void SyncState::clear()
     setConnectionStatus(ConnectionStatus::disconnected());
     const Defaults::Batch batch(m_defaults);
     for (const QString &key : {kFolderId, kFolderToken, kBackendURL, kDeviceId, kOwnerID,
-                               kLastServerID, kStructureHash, kLastSyncDate})
+                               kLastServerID, kStructureHash, kLastSyncDate, kKnownFiles})
         m_defaults.remove(key);
 }

@@ -3,6 +3,7 @@
 #include "core/live/LiveSyncClient.h"
 #include "fakes/live/FakeLiveRelay.h"
 #include "fakes/live/ManualLiveClock.h"
+#include "fakes/live/StallingProxy.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
@@ -337,4 +338,43 @@ TEST(LiveSyncClient, aLossAfterDisconnectStartsNoReconnect)
     ASSERT_TRUE(waitUntil([&] { return f.relay.openConnectionCount() == 0; }));
     EXPECT_EQ(f.clock.runningTimers(), 0);
     EXPECT_FALSE(log.contains(u"connection lost"_s));
+}
+
+TEST(LiveSyncClient, aConnectionThatFallsSilentAfterAPingIsGivenUp)
+{
+    testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
+    FakeLiveRelay relay;
+    ASSERT_TRUE(relay.listen());
+    StallingProxy proxy(relay.port());
+    ASSERT_TRUE(proxy.listen());
+    ManualLiveClock clock;
+    LiveSyncClient client(proxy.baseUrl(), u"42"_s, u"secret"_s, LiveSyncTimings {}, &clock);
+    int handshakes = 0;
+    QObject::connect(&client, &LiveSyncClient::connected, [&] { ++handshakes; });
+    const auto received = livetest::startCollecting(client.messages());
+    ASSERT_TRUE(waitUntil([&] { return handshakes == 1; }));
+
+    // A healthy connection answers at least the protocol ping, even with no other device there:
+    // once the answer is in, only the ping timer runs.
+    for (int ping = 1; ping <= 3; ++ping) {
+        clock.advance(30s);
+        ASSERT_TRUE(relay.waitForFrames(ping));
+        ASSERT_TRUE(waitUntil([&] { return clock.runningTimers() == 1; }));
+    }
+    EXPECT_TRUE(client.isConnected());
+
+    // Now the peer stops reading: nothing comes back after the next ping.
+    proxy.stall();
+    clock.advance(30s); // ping
+    clock.advance(30s); // ping
+    EXPECT_TRUE(client.isConnected());
+    clock.advance(29999ms);
+    EXPECT_TRUE(client.isConnected());
+    clock.advance(1ms); // two intervals after the first unanswered ping
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(log.contains(u"LiveSync: connection lost, will reconnect"_s));
+    clock.advance(1s);
+    ASSERT_TRUE(waitUntil([&] { return handshakes == 2; }));
+    EXPECT_EQ(proxy.connectionCount(), 2);
+    EXPECT_FALSE(received->ended);
 }

@@ -28,6 +28,7 @@ struct Fixture
     ManualLiveClock clock;
     std::unique_ptr<LiveSyncEngine> engine;
     QList<LiveSyncMessage> handled;
+    QList<LiveOrder> orders;
 
     Fixture()
     {
@@ -36,10 +37,15 @@ struct Fixture
                                                   LiveSyncTimings {}, &clock);
     }
 
+    // Like the editing bridge, takes every edit that builds on the text held here, or that
+    // claims a newer one, as applied.
     void open()
     {
-        engine->open([this](LiveSyncMessage m) -> QCoro::Task<> {
+        engine->open([this](LiveSyncMessage m, LiveOrder order) -> QCoro::Task<> {
+            if (m.file && m.v && (order == LiveOrder::Next || order == LiveOrder::Ahead))
+                engine->adopt(*m.file, *m.v);
             handled.append(std::move(m));
+            orders.append(order);
             co_return;
         });
         ASSERT_TRUE(
@@ -57,6 +63,7 @@ struct Fixture
         ASSERT_TRUE(
             waitUntil([&] { return !handled.isEmpty() && handled.back().file == u"marker"_s; }));
         handled.removeLast();
+        orders.removeLast();
     }
 
     QList<qint64> handledVersions() const
@@ -91,18 +98,25 @@ QString sync(const QString &file, qint64 v)
 
 } // namespace
 
-TEST(LiveSyncEngine, dropsEditsThatAreNotNewerThanTheFileVersion)
+TEST(LiveSyncEngine, ordersReceivedVersionsAgainstTheVersionOfTheTextHeld)
 {
     Fixture f;
     f.open();
     f.receive({edit(u"a.md"_s, 1), edit(u"a.md"_s, 2), edit(u"a.md"_s, 2), edit(u"a.md"_s, 1),
-               edit(u"a.md"_s, 3)});
-    EXPECT_EQ(f.handledVersions(), (QList<qint64> {1, 2, 3}));
-    EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 3);
-    // Other files count on their own.
-    f.handled.clear();
-    f.receive({edit(u"b.md"_s, 1)});
-    EXPECT_EQ(f.handledVersions(), (QList<qint64> {1}));
+               edit(u"a.md"_s, 5), edit(u"a.md"_s, 6)});
+    EXPECT_EQ(f.handledVersions(), (QList<qint64> {1, 2, 2, 1, 5, 6}));
+    EXPECT_EQ(f.orders,
+              (QList<LiveOrder> {LiveOrder::Next, LiveOrder::Next, LiveOrder::Same,
+                                 LiveOrder::Behind, LiveOrder::Ahead, LiveOrder::Next}));
+    EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 6);
+    EXPECT_FALSE(f.engine->isOwnVersion(u"a.md"_s));
+    // Other files count on their own; nothing received raises a version without adopt().
+    f.engine->open([](LiveSyncMessage, LiveOrder) -> QCoro::Task<> { co_return; });
+    ASSERT_TRUE(waitUntil([&] { return f.engine->client()->isHandshakeDone(); }));
+    f.relay.sendText(f.relay.lastOpenConnection(), edit(u"b.md"_s, 4));
+    f.relay.sendText(f.relay.lastOpenConnection(), u"{\"type\":\"ping\"}"_s);
+    ASSERT_TRUE(waitUntil([&] { return !f.relay.allFramesOfType(u"pong"_s).isEmpty(); }));
+    EXPECT_FALSE(f.engine->fileVersion(u"b.md"_s));
 }
 
 TEST(LiveSyncEngine, localEditsContinueFromTheHighestVersionSeen)
@@ -118,12 +132,13 @@ TEST(LiveSyncEngine, localEditsContinueFromTheHighestVersionSeen)
     EXPECT_EQ(sent.value("device"_L1).toString(), u"devA"_s);
     EXPECT_EQ(sent.value("file"_L1).toString(), u"a.md"_s);
 
-    // An edit of the same version from a peer crossed ours: it is dropped (and ours by them).
+    EXPECT_TRUE(f.engine->isOwnVersion(u"a.md"_s));
+    // An edit of the same version from a peer crossed ours.
     f.receive({edit(u"a.md"_s, 8)});
-    EXPECT_EQ(f.handledVersions(), (QList<qint64> {7}));
+    EXPECT_EQ(f.orders.back(), LiveOrder::Same);
 }
 
-TEST(LiveSyncEngine, fullTextsAndUnversionedMessagesAlwaysPass)
+TEST(LiveSyncEngine, fullTextsAndUnversionedMessagesPassWithTheirOrder)
 {
     Fixture f;
     f.open();
@@ -134,12 +149,50 @@ TEST(LiveSyncEngine, fullTextsAndUnversionedMessagesAlwaysPass)
                u"{\"type\":\"edit\",\"file\":\"a.md\",\"ops\":[]}"_s, u"{\"type\":\"pong\"}"_s});
     ASSERT_EQ(f.handled.size(), 7);
     EXPECT_EQ(f.handled[1].type, LiveMessageType::Sync);
+    EXPECT_EQ(f.orders[1], LiveOrder::Behind);
+    for (int i = 2; i < 7; ++i)
+        EXPECT_EQ(f.orders[i], LiveOrder::Unversioned);
     EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 9); // a stale full text never lowers it
 
     f.handled.clear();
+    f.orders.clear();
     f.receive({sync(u"n.md"_s, 0), sync(u"n.md"_s, -3), edit(u"n.md"_s, 0), edit(u"n.md"_s, -1)});
-    EXPECT_EQ(f.handledVersions(), (QList<qint64> {0, -3}));
+    EXPECT_EQ(f.handledVersions(), (QList<qint64> {0, -3, 0, -1}));
+    EXPECT_EQ(f.orders,
+              (QList<LiveOrder> {LiveOrder::Same, LiveOrder::Behind, LiveOrder::Same,
+                                 LiveOrder::Behind}));
+    f.engine->adopt(u"n.md"_s, 0);
     EXPECT_FALSE(f.engine->fileVersion(u"n.md"_s));
+}
+
+TEST(LiveSyncEngine, ownMessagesHandedBackByTheServerAreDropped)
+{
+    Fixture f;
+    f.relay.setEchoToSender(true);
+    f.open();
+    f.engine->sendEdit(u"a.md"_s, {EditOp::insert(0, u"x"_s)});
+    f.clock.advance(50ms);
+    f.engine->sendSync(u"a.md"_s, u"x"_s);
+    ASSERT_TRUE(f.relay.waitForFrames(2)); // echoed before the marker below
+    f.receive({});
+    EXPECT_TRUE(f.handled.isEmpty());
+    // A peer's change of the same version is not ours.
+    f.receive({edit(u"a.md"_s, 2)});
+    EXPECT_EQ(f.orders, (QList<LiveOrder> {LiveOrder::Same}));
+}
+
+TEST(LiveSyncEngine, theCurrentTextGoesOutUnderTheVersionItHas)
+{
+    Fixture f;
+    f.open();
+    f.engine->sendCurrentText(u"a.md"_s, u"disk"_s);
+    f.receive({edit(u"a.md"_s, 1)});
+    f.engine->sendCurrentText(u"a.md"_s, u"disk+x"_s);
+    ASSERT_TRUE(waitUntil([&] { return f.relay.allFramesOfType(u"sync"_s).size() == 2; }));
+    const auto syncs = f.relay.allFramesOfType(u"sync"_s);
+    EXPECT_TRUE(syncs[0].text.contains(u"\"v\":0"_s));
+    EXPECT_TRUE(syncs[1].text.contains(u"\"v\":1"_s));
+    EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 1);
 }
 
 TEST(LiveSyncEngine, messagesNamingUnsafePathsAreDropped)
@@ -217,7 +270,7 @@ TEST(LiveSyncEngine, withoutCredentialsNothingConnectsButVersionsAreStillTaken)
     testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
     ManualLiveClock clock;
     LiveSyncEngine engine(u"42"_s, QString(), u"http://127.0.0.1:1"_s, u"devA"_s, {}, &clock);
-    engine.open([](LiveSyncMessage) -> QCoro::Task<> { co_return; });
+    engine.open([](LiveSyncMessage, LiveOrder) -> QCoro::Task<> { co_return; });
     EXPECT_TRUE(log.contains(u"LiveSync: no folder credentials"_s));
     EXPECT_FALSE(engine.isConnected());
     EXPECT_FALSE(engine.client());
@@ -233,7 +286,7 @@ TEST(LiveSyncEngine, handsMessagesOnOneAtATimeInArrivalOrder)
     AsyncQueue<bool> gate; // the handler waits there until the test opens it
     QList<qint64> started;
     QList<qint64> finished;
-    f.engine->open([&](LiveSyncMessage m) -> QCoro::Task<> {
+    f.engine->open([&](LiveSyncMessage m, LiveOrder) -> QCoro::Task<> {
         started.append(*m.v);
         if (*m.v == 1)
             co_await gate.next();
@@ -249,7 +302,6 @@ TEST(LiveSyncEngine, handsMessagesOnOneAtATimeInArrivalOrder)
     ASSERT_TRUE(waitUntil([&] { return f.relay.framesOfType(0, u"pong"_s).size() == 1; }));
     ASSERT_TRUE(waitUntil([&] { return !started.isEmpty(); }));
     EXPECT_EQ(started, (QList<qint64> {1}));
-    EXPECT_EQ(f.engine->fileVersion(u"a.md"_s), 1);
     gate.push(true);
     ASSERT_TRUE(waitUntil([&] { return finished.size() == 3; }));
     EXPECT_EQ(started, (QList<qint64> {1, 2, 3}));
@@ -260,7 +312,7 @@ TEST(LiveSyncEngine, aHandlerMayEndTheSessionWhileHandlingAMessage)
 {
     Fixture f;
     int calls = 0;
-    f.engine->open([&](LiveSyncMessage) -> QCoro::Task<> {
+    f.engine->open([&](LiveSyncMessage, LiveOrder) -> QCoro::Task<> {
         ++calls;
         f.engine->close();
         co_return;

@@ -139,6 +139,8 @@ void EditorController::onContentsChange(int position, int removed, int added)
         return;
     m_highlighter->setRuns(computeRuns(), position, removed, added);
     ++m_highlightCount;
+    m_highlightCurrent = true;
+    emit highlightApplied();
 }
 
 HighlightRuns EditorController::computeRuns()

@@ -79,9 +79,13 @@ public:
     qint64 lastReportedLine() const { return m_lastReportedLine; }
     // Full restyles from a fresh parse so far (one per change of the text).
     int highlightCount() const { return m_highlightCount; }
+    // True when the styles shown come from a parse of the view's current text.
+    bool isHighlightCurrent() const { return m_highlightCurrent; }
 
 signals:
     void scrollToLineChanged();
+    // The styles of a parse of the current text were applied.
+    void highlightApplied();
 
 private:
     void onContentsChange(int position, int removed, int added);
@@ -124,4 +128,5 @@ private:
     bool m_pushing = false; // the controller itself is writing the workspace text
     bool m_externalPending = false; // the workspace text changed and sync() has not run yet
     int m_highlightCount = 0;
+    bool m_highlightCurrent = false;
 };

@@ -216,9 +216,10 @@ HighlightRuns EditorController::computeRuns()
 void EditorController::requestHighlight()
 {
     const quint64 revision = m_revision;
-    const QString editorText = m_editorText;
-    const QString workspaceText = m_workspaceText;
     const bool identity = m_mapping.isIdentity();
+    // Sharing the editor's copy would make the next keystroke copy all of it.
+    const QString editorText = identity ? QString() : m_editorText;
+    const QString workspaceText = m_workspaceText;
     LatestWorker *worker = m_worker.get();
     worker->submit([this, worker, revision, editorText, workspaceText,
                     identity]() -> LatestWorker::Finish {

@@ -208,9 +208,7 @@ HighlightRuns EditorController::computeRuns()
     std::shared_ptr<const MarkdownDocument> document = m_mapping.isIdentity()
         ? MarkdownDocumentCache::shared().document(m_workspaceText)
         : MarkdownDocument::parse(m_editorText);
-    HighlightRuns runs = SyntaxHighlighter::highlight(*document);
-    m_document = std::move(document); // a long text's old tree is freed on another thread
-    return runs;
+    return SyntaxHighlighter::highlight(*document);
 }
 
 void EditorController::requestHighlight()
@@ -230,21 +228,17 @@ void EditorController::requestHighlight()
         if (worker->hasWaitingJob())
             return {};
         auto runs = std::make_shared<HighlightRuns>(SyntaxHighlighter::highlight(*document));
-        return [this, revision, runs, document] {
-            highlightLanded(revision, std::move(*runs), document);
-        };
+        return [this, revision, runs] { highlightLanded(revision, std::move(*runs)); };
     });
 }
 
-void EditorController::highlightLanded(quint64 revision, HighlightRuns runs,
-                                       std::shared_ptr<const MarkdownDocument> document)
+void EditorController::highlightLanded(quint64 revision, HighlightRuns runs)
 {
     // Only the parse of the text the view holds now may style it; an older one is on its way
     // out, since the newest text has been handed to the worker after it.
     if (revision != m_revision || !m_view)
         return;
     m_highlighter->setRuns(std::move(runs));
-    m_document = std::move(document);
     m_highlightCurrent = true;
     ++m_highlightCount;
     emit highlightApplied();

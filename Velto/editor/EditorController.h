@@ -16,7 +16,6 @@
 
 class AppSettings;
 class LatestWorker;
-class MarkdownDocument;
 class MarkdownHighlighter;
 class VeltoTextView;
 class WorkspaceState;
@@ -105,8 +104,7 @@ private:
     TextEditSpan editSpan(qsizetype from, QStringView removed, QStringView inserted) const;
     TextEditSpan appliedSpan(int position, int added, int length) const;
     void requestHighlight();
-    void highlightLanded(quint64 revision, HighlightRuns runs,
-                         std::shared_ptr<const MarkdownDocument> document);
+    void highlightLanded(quint64 revision, HighlightRuns runs);
     QString documentText(int from, int to) const;
     void reportCursor();
     void reportVisibleLine();
@@ -119,7 +117,6 @@ private:
     EditorTextMapping m_mapping;
     QString m_workspaceText; // what the view stands for
     QString m_editorText; // the view's document text, block breaks as LF
-    std::shared_ptr<const MarkdownDocument> m_document; // the parse the view is styled from
 
     PositionHandler m_onCursorChange;
     PositionHandler m_onVisibleLineChange;

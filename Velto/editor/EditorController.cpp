@@ -4,10 +4,12 @@
 #include "Velto/editor/VeltoTextView.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
+#include "core/highlight/RunShift.h"
 #include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownDocumentCache.h"
 #include "platform/Graphemes.h"
+#include "platform/LatestWorker.h"
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -20,6 +22,7 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     , m_workspace(&workspace)
     , m_settings(settings)
     , m_view(view)
+    , m_worker(std::make_unique<LatestWorker>(this))
 {
     QTextDocument *doc = view->document();
     view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -100,6 +103,7 @@ void EditorController::onContentsChange(int position, int removed, int added)
         return;
     QTextDocument *doc = m_view->document();
     const int length = doc->characterCount() - 1;
+    std::optional<TextEditSpan> span;
 
     if (!m_applying) {
         // The reported counts can reach past the text (the document's final block break); the
@@ -116,6 +120,7 @@ void EditorController::onContentsChange(int position, int removed, int added)
         }
         const QString removedText = m_editorText.mid(from, gone);
         const QString insertedText = documentText(int(from), int(from + come));
+        span = editSpan(from, removedText, insertedText);
         m_editorText.replace(from, gone, insertedText);
         const qsizetype after = from + insertedText.size();
         const EditorTextMapping::Edit edit = m_mapping.mirrorEditorEdit(
@@ -137,10 +142,63 @@ void EditorController::onContentsChange(int position, int removed, int added)
     // A replacement first empties the document; restyle once it holds the new text.
     if (length != m_editorText.size())
         return;
-    m_highlighter->setRuns(computeRuns(), position, removed, added);
-    ++m_highlightCount;
-    m_highlightCurrent = true;
-    emit highlightApplied();
+    ++m_revision;
+    if (m_replacing || length < backgroundParseSize) {
+        m_highlighter->setRuns(computeRuns(), position, removed, added);
+        m_highlightCurrent = true;
+    } else {
+        // The edited lines keep the styles they had until this revision's parse lands.
+        m_highlighter->setRuns(
+            shiftRuns(m_highlighter->runs(), span ? *span : appliedSpan(position, added, length)),
+            position, removed, added);
+        m_highlightCurrent = false;
+        requestHighlight();
+    }
+    m_styledBlocks = doc->blockCount();
+    m_styledLength = length;
+    if (m_highlightCurrent) {
+        ++m_highlightCount;
+        emit highlightApplied();
+    }
+}
+
+TextEditSpan EditorController::editSpan(qsizetype from, QStringView removed,
+                                        QStringView inserted) const
+{
+    TextEditSpan span;
+    const QTextBlock block = m_view->document()->findBlock(int(from));
+    span.firstLine = block.blockNumber();
+    span.column = from - block.position();
+    auto end = [&span](QStringView part, qsizetype &line, qsizetype &column) {
+        const qsizetype breaks = part.count(u'\n');
+        line = span.firstLine + breaks;
+        column = breaks == 0 ? span.column + part.size() : part.size() - part.lastIndexOf(u'\n') - 1;
+    };
+    end(removed, span.removedEndLine, span.removedEndColumn);
+    end(inserted, span.insertedEndLine, span.insertedEndColumn);
+    return span;
+}
+
+TextEditSpan EditorController::appliedSpan(int position, int added, int length) const
+{
+    // An edit the controller made itself (a change from another device): what it removed is no
+    // longer at hand, so the span follows from where the inserted text ends and how the line
+    // count and length changed.
+    const QTextDocument *doc = m_view->document();
+    TextEditSpan span;
+    const QTextBlock block = doc->findBlock(position);
+    span.firstLine = block.blockNumber();
+    span.column = position - block.position();
+    const int end = std::min(position + added, length);
+    const QTextBlock endBlock = doc->findBlock(end);
+    span.insertedEndLine = endBlock.blockNumber();
+    span.insertedEndColumn = end - endBlock.position();
+    const int lineShift = doc->blockCount() - m_styledBlocks;
+    span.removedEndLine = std::max<qsizetype>(span.firstLine, span.insertedEndLine - lineShift);
+    span.removedEndColumn = lineShift == 0
+        ? std::max<qsizetype>(span.column, span.insertedEndColumn - (length - m_styledLength))
+        : span.insertedEndColumn;
+    return span;
 }
 
 HighlightRuns EditorController::computeRuns()
@@ -150,13 +208,40 @@ HighlightRuns EditorController::computeRuns()
     std::shared_ptr<const MarkdownDocument> document = m_mapping.isIdentity()
         ? MarkdownDocumentCache::shared().document(m_workspaceText)
         : MarkdownDocument::parse(m_editorText);
-    HighlightRuns runs = SyntaxHighlighter::highlight(*document);
-    // Taking the previous tree apart costs a sixth of parsing a large text; it waits until the
-    // keystroke is shown. (On a worker thread it would contend with the next parse for malloc.)
-    if (std::shared_ptr<const MarkdownDocument> previous = std::exchange(m_document, document))
-        QMetaObject::invokeMethod(
-            this, [previous] { Q_UNUSED(previous) }, Qt::QueuedConnection);
-    return runs;
+    return SyntaxHighlighter::highlight(*document);
+}
+
+void EditorController::requestHighlight()
+{
+    const quint64 revision = m_revision;
+    const bool identity = m_mapping.isIdentity();
+    // Sharing the editor's copy would make the next keystroke copy all of it.
+    const QString editorText = identity ? QString() : m_editorText;
+    const QString workspaceText = m_workspaceText;
+    LatestWorker *worker = m_worker.get();
+    worker->submit([this, worker, revision, editorText, workspaceText,
+                    identity]() -> LatestWorker::Finish {
+        std::shared_ptr<const MarkdownDocument> document = identity
+            ? MarkdownDocumentCache::shared().document(workspaceText)
+            : MarkdownDocument::parse(editorText);
+        // A newer text waits: these styles could never be shown.
+        if (worker->hasWaitingJob())
+            return {};
+        auto runs = std::make_shared<HighlightRuns>(SyntaxHighlighter::highlight(*document));
+        return [this, revision, runs] { highlightLanded(revision, std::move(*runs)); };
+    });
+}
+
+void EditorController::highlightLanded(quint64 revision, HighlightRuns runs)
+{
+    // Only the parse of the text the view holds now may style it; an older one is on its way
+    // out, since the newest text has been handed to the worker after it.
+    if (revision != m_revision || !m_view)
+        return;
+    m_highlighter->setRuns(std::move(runs));
+    m_highlightCurrent = true;
+    ++m_highlightCount;
+    emit highlightApplied();
 }
 
 // ---- changes from outside
@@ -262,7 +347,9 @@ void EditorController::replaceText(const QString &text)
     m_editorText = m_mapping.reset(text);
     m_cachedStringLength = -1;
     m_applying = true;
+    m_replacing = true;
     m_view->setPlainText(m_editorText);
+    m_replacing = false;
     m_applying = false;
 }
 

@@ -2,6 +2,8 @@
 
 #include "Velto/editor/EditorTextMapping.h"
 #include "core/highlight/HighlightStyle.h"
+#include "core/highlight/RunShift.h"
+#include "core/markdown/MarkdownDocumentCache.h"
 
 #include <QColor>
 #include <QFont>
@@ -13,7 +15,7 @@
 #include <optional>
 
 class AppSettings;
-class MarkdownDocument;
+class LatestWorker;
 class MarkdownHighlighter;
 class VeltoTextView;
 class WorkspaceState;
@@ -22,7 +24,10 @@ class WorkspaceState;
 //
 // The workspace text is authoritative. The view shows the copy made by EditorTextMapping; every
 // change of the view's document is mirrored into the workspace text by range, at once, and the
-// whole text is restyled from one parse. Changes from outside (a file opened, an AI answer, the
+// whole text is restyled from one parse. Up to backgroundParseSize that parse is made at once,
+// so a keystroke shows its styles before the next event is handled; in a longer text the styles
+// move with the edits and a worker thread parses the newest text, whose styles apply when they
+// land (only ever those of the text the view holds by then). Changes from outside (a file opened, an AI answer, the
 // API, another device), theme and font changes and the one-shot requests are applied by sync(),
 // which runs queued after them, so a caller's writes that belong together (a new text, then its
 // caret) arrive together.
@@ -96,6 +101,10 @@ private:
     void applyTheme(const QColor &text, const QColor &background);
     void placeCaret(int position);
     HighlightRuns computeRuns();
+    TextEditSpan editSpan(qsizetype from, QStringView removed, QStringView inserted) const;
+    TextEditSpan appliedSpan(int position, int added, int length) const;
+    void requestHighlight();
+    void highlightLanded(quint64 revision, HighlightRuns runs);
     QString documentText(int from, int to) const;
     void reportCursor();
     void reportVisibleLine();
@@ -108,7 +117,6 @@ private:
     EditorTextMapping m_mapping;
     QString m_workspaceText; // what the view stands for
     QString m_editorText; // the view's document text, block breaks as LF
-    std::shared_ptr<const MarkdownDocument> m_document; // the parse the view is styled from
 
     PositionHandler m_onCursorChange;
     PositionHandler m_onVisibleLineChange;
@@ -129,4 +137,9 @@ private:
     bool m_externalPending = false; // the workspace text changed and sync() has not run yet
     int m_highlightCount = 0;
     bool m_highlightCurrent = false;
+    bool m_replacing = false; // the whole text is being replaced: styled at once
+    quint64 m_revision = 0; // of the view's text, raised by every change
+    int m_styledBlocks = 0; // the document's blocks when it was last restyled
+    int m_styledLength = 0;
+    std::unique_ptr<LatestWorker> m_worker;
 };

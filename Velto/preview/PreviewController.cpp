@@ -176,7 +176,24 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
                    false);
         return;
     }
-    PreviewBody body = m_sources.renderBlocks(markdown);
+    if (m_sources.renderBlocksLater) {
+        // The update counts as in flight while its blocks are rendered; a page forgotten
+        // meanwhile drops them.
+        const quint64 ticket = m_nextTicket++;
+        m_inFlight = ticket;
+        QPointer<PreviewController> guard(this);
+        m_sources.renderBlocksLater(markdown, [guard, ticket, scrollLine](PreviewBody body) {
+            if (guard && guard->m_inFlight == ticket)
+                guard->sendBody(std::move(body), scrollLine);
+        });
+        return;
+    }
+    sendBody(m_sources.renderBlocks(markdown), scrollLine);
+}
+
+void PreviewController::sendBody(PreviewBody body, std::optional<int> scrollLine)
+{
+    const Style style = m_sources.style ? m_sources.style() : Style();
     const bool patch = m_incremental && body.patchable && m_shownValid;
     QString script;
     if (patch) {

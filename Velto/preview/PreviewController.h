@@ -40,6 +40,10 @@ public:
         std::function<QString(const QString &markdown)> renderBody;
         // The body as blocks; without it every update swaps the whole body.
         std::function<PreviewBody(const QString &markdown)> renderBlocks;
+        // Renders the blocks elsewhere and hands them to `done` on this thread, at once or later;
+        // when set it takes the place of renderBlocks.
+        std::function<void(const QString &markdown, std::function<void(PreviewBody)> done)>
+            renderBlocksLater;
         std::function<QStringList()> previewScripts;
         std::function<Style()> style;
     };
@@ -92,6 +96,7 @@ private:
     void loadNextScript();
     void finishSetUp();
     void sendSwap(const QString &markdown, std::optional<int> scrollLine);
+    void sendBody(PreviewBody body, std::optional<int> scrollLine);
     void sendScript(const QString &script, bool patch);
     void swapCompleted(quint64 ticket, bool patch, const QVariant &result);
     void forgetPage();

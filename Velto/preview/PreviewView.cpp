@@ -4,6 +4,7 @@
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewPage.h"
 #include "core/markdown/MarkdownParser.h"
+#include "platform/LatestWorker.h"
 
 #include <QChildEvent>
 #include <QKeyEvent>

@@ -6,7 +6,10 @@
 #include <QUrl>
 #include <QWebEngineView>
 
+#include <memory>
+
 class AppSettings;
+class LatestWorker;
 class PreviewPage;
 struct EditorTheme;
 class WorkspaceState;
@@ -65,4 +68,5 @@ private:
     QString m_markdown;
     int m_visibleSourceLine = 0;
     QUrl m_publishedUrl;
+    std::unique_ptr<LatestWorker> m_renderWorker; // renders the blocks of long texts
 };

@@ -4,13 +4,30 @@
 #include "Velto/model/WorkspaceState.h"
 #include "core/markdown/MarkdownDocumentCache.h"
 #include "core/markdown/MarkdownParser.h"
+#include "platform/LatestWorker.h"
 
 #include <QPointer>
 
 PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidget *parent)
     : QWebEngineView(parent)
 {
-    m_controller = new PreviewController(*this, standardSources(settings), this);
+    PreviewController::Sources sources = standardSources(settings);
+    // A long text's blocks are rendered on a worker thread, so typing never waits for them.
+    m_renderWorker = std::make_unique<LatestWorker>(this);
+    sources.renderBlocksLater = [worker = m_renderWorker.get()](
+                                    const QString &markdown,
+                                    std::function<void(PreviewBody)> done) {
+        if (markdown.size() < backgroundParseSize) {
+            done(PreviewBody::render(*MarkdownDocumentCache::shared().document(markdown)));
+            return;
+        }
+        worker->submit([markdown, done = std::move(done)]() -> LatestWorker::Finish {
+            auto body = std::make_shared<PreviewBody>(
+                PreviewBody::render(*MarkdownDocumentCache::shared().document(markdown)));
+            return [done, body] { done(std::move(*body)); };
+        });
+    };
+    m_controller = new PreviewController(*this, std::move(sources), this);
     setUp(workspace.text());
     QPointer<WorkspaceState> ws(&workspace);
     connect(&workspace, &WorkspaceState::textChanged, this, [this, ws] {

@@ -6,6 +6,7 @@
 #include "Velto/shell/ChatViewState.h"
 #include "Velto/shell/StatusBarView.h"
 #include "core/markdown/MarkdownDocumentCache.h"
+#include "platform/LatestWorker.h"
 #include "core/markdown/OutlineParser.h"
 #include "core/model/SessionRestore.h"
 #include "platform/Icons.h"
@@ -189,8 +190,19 @@ void EditorView::setFocusMode(bool on)
 
 void EditorView::refreshOutline()
 {
-    m_outline->setItems(
-        OutlineParser::parse(*MarkdownDocumentCache::shared().document(m_workspace.text())));
+    const QString text = m_workspace.text();
+    if (text.size() < backgroundParseSize) {
+        m_outline->setItems(OutlineParser::parse(*MarkdownDocumentCache::shared().document(text)));
+        return;
+    }
+    // The items of a long text come from a worker thread, the newest text first.
+    if (!m_outlineWorker)
+        m_outlineWorker = std::make_unique<LatestWorker>(this);
+    m_outlineWorker->submit([this, text]() -> LatestWorker::Finish {
+        auto items = std::make_shared<QList<OutlineItem>>(
+            OutlineParser::parse(*MarkdownDocumentCache::shared().document(text)));
+        return [this, items] { m_outline->setItems(*items); };
+    });
 }
 
 void EditorView::applyLayout()

@@ -4,10 +4,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class AppSettings;
 class ChatViewState;
+class LatestWorker;
 class Defaults;
 class MacSyncAdapter;
 class MarkdownTextView;
@@ -102,6 +104,7 @@ private:
     QAction *m_scrollSyncAction;
     QAction *m_chatAction;
     OutlinePanelView *m_outline;
+    std::unique_ptr<LatestWorker> m_outlineWorker; // reads the outline of long texts
     QFrame *m_outlineDivider;
     QSplitter *m_splitter;
     MarkdownTextView *m_editor;

@@ -4,6 +4,7 @@
 
 #include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/SourceTextMap.h"
+#include "platform/LatestWorker.h"
 
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm.h>
@@ -102,7 +103,15 @@ MarkdownDocument::~MarkdownDocument()
 
 std::shared_ptr<const MarkdownDocument> MarkdownDocument::parse(const QString &text)
 {
-    return std::make_shared<const MarkdownDocument>(text);
+    // Taking the tree of a long text apart costs a sixth of parsing it, and the last one to let
+    // go of a parse is often the UI thread: such trees are freed on a thread of their own.
+    constexpr qsizetype freedInBackground = 64 * 1024;
+    if (text.size() < freedInBackground)
+        return std::make_shared<const MarkdownDocument>(text);
+    return std::shared_ptr<const MarkdownDocument>(
+        new MarkdownDocument(text), [](const MarkdownDocument *document) {
+            destroyInBackground([document] { delete document; });
+        });
 }
 
 bool MarkdownDocument::isParseOf(const QString &text) const

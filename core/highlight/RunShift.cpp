@@ -1,0 +1,60 @@
+#include "core/highlight/RunShift.h"
+
+#include <algorithm>
+
+HighlightRuns shiftRuns(const HighlightRuns &runs, const TextEditSpan &edit)
+{
+    HighlightRuns result;
+    const qsizetype oldLines = runs.lineCount();
+    const qsizetype first = std::clamp<qsizetype>(edit.firstLine, 0, oldLines);
+    for (qsizetype line = 0; line < first; ++line) {
+        for (const HighlightRun &run : runs.line(line))
+            result.addRun(run.start, run.length, run.style);
+        result.endLine();
+    }
+
+    // The first edited line: what lies before the edit, and on a single-line edit what follows
+    // it, moved by the change in length. A run reaching over the edit point covers what was typed
+    // into it, as typing inside a word keeps the word's look.
+    const bool singleLine
+        = edit.removedEndLine == edit.firstLine && edit.insertedEndLine == edit.firstLine;
+    const qint64 column = edit.column;
+    const qint64 removedEnd = singleLine ? edit.removedEndColumn : column;
+    const qint64 delta = singleLine ? edit.insertedEndColumn - edit.removedEndColumn : 0;
+    for (const HighlightRun &run : runs.line(first)) {
+        const qint64 start = run.start;
+        const qint64 end = start + run.length;
+        if (end <= column) {
+            result.addRun(run.start, run.length, run.style);
+        } else if (start < column) {
+            const qint64 newEnd = singleLine && end >= removedEnd ? end + delta : column;
+            result.addRun(run.start, std::uint32_t(newEnd - start), run.style);
+        } else if (singleLine && start >= removedEnd) {
+            result.addRun(std::uint32_t(start + delta), run.length, run.style);
+        }
+    }
+    result.endLine();
+
+    // Lines inserted by the edit have no runs; the last edited line keeps what followed the
+    // removed stretch, moved to where the inserted text ends.
+    const qsizetype lastNew = std::max(edit.insertedEndLine, edit.firstLine);
+    for (qsizetype line = first + 1; line < lastNew; ++line)
+        result.endLine();
+    if (lastNew > first) {
+        const qint64 move = edit.insertedEndColumn - edit.removedEndColumn;
+        for (const HighlightRun &run : runs.line(edit.removedEndLine)) {
+            const qint64 start = run.start;
+            if (start >= edit.removedEndColumn)
+                result.addRun(std::uint32_t(start + move), run.length, run.style);
+        }
+        result.endLine();
+    }
+
+    for (qsizetype line = std::max(edit.removedEndLine, edit.firstLine) + 1; line < oldLines;
+         ++line) {
+        for (const HighlightRun &run : runs.line(line))
+            result.addRun(run.start, run.length, run.style);
+        result.endLine();
+    }
+    return result;
+}

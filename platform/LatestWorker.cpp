@@ -1,0 +1,117 @@
+#include "platform/LatestWorker.h"
+
+#include <deque>
+
+LatestWorker::LatestWorker(QObject *receiver)
+    : m_receiver(receiver)
+    , m_thread([this] { run(); })
+{
+}
+
+LatestWorker::~LatestWorker()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_waiting.reset();
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void LatestWorker::submit(Job job)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_waiting = std::move(job);
+    }
+    m_wake.notify_all();
+}
+
+bool LatestWorker::isBusy() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_running || m_waiting.has_value();
+}
+
+bool LatestWorker::hasWaitingJob() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_waiting.has_value();
+}
+
+void LatestWorker::run()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || m_waiting.has_value(); });
+            if (m_stopping)
+                return;
+            job = std::move(*m_waiting);
+            m_waiting.reset();
+            m_running = true;
+        }
+        Finish finish = job();
+        job = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            m_running = false;
+            if (m_stopping)
+                return;
+            // The receiver outlives this thread; calls still pending when it goes are dropped
+            // with it.
+            if (finish)
+                QMetaObject::invokeMethod(m_receiver, std::move(finish), Qt::QueuedConnection);
+        }
+    }
+}
+
+namespace {
+class Reaper
+{
+public:
+    Reaper()
+        : m_thread([this] { run(); })
+    {
+        m_thread.detach();
+    }
+
+    void add(std::function<void()> destroy)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(std::move(destroy));
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            std::function<void()> destroy;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return !m_queue.empty(); });
+                destroy = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            destroy();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_queue;
+    std::thread m_thread;
+};
+} // namespace
+
+void destroyInBackground(std::function<void()> destroy)
+{
+    // Never destroyed: the process may end while a tree is still being freed.
+    static auto *reaper = new Reaper;
+    reaper->add(std::move(destroy));
+}

@@ -1,0 +1,123 @@
+#include "EditorFixture.h"
+
+#include "Velto/editor/MarkdownHighlighter.h"
+#include "core/highlight/SyntaxHighlighter.h"
+#include "core/markdown/MarkdownDocumentCache.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString longDocument()
+{
+    QString text;
+    for (int i = 0; text.size() < backgroundParseSize + 20000; ++i)
+        text += QStringLiteral("## Part %1\n\nSome *emphasis*, **strong** and `code` in %1.\n\n"
+                               "- item [link](http://x/%1)\n- ~~gone~~ item\n\n"
+                               "```\nint x = %1;\n```\n\n")
+                    .arg(i);
+    return text;
+}
+
+bool runsEqual(const HighlightRuns &a, const HighlightRuns &b)
+{
+    if (a.lineCount() != b.lineCount())
+        return false;
+    for (qsizetype i = 0; i < a.lineCount(); ++i) {
+        if (!HighlightRuns::sameRuns(a.line(i), b.line(i)))
+            return false;
+    }
+    return true;
+}
+
+// Whether every block shows exactly the runs of its line.
+bool blocksShow(const VeltoTextView *view, const HighlightRuns &runs)
+{
+    for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+        const QList<QTextLayout::FormatRange> formats = block.layout()->formats();
+        const auto line = runs.line(block.blockNumber());
+        if (qsizetype(formats.size()) != qsizetype(line.size()))
+            return false;
+        for (qsizetype i = 0; i < formats.size(); ++i) {
+            if (formats[i].start != int(line[size_t(i)].start)
+                || formats[i].length != int(line[size_t(i)].length))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(BackgroundHighlight, aShortTextIsStyledFromAFreshParseBeforeTheNextEvent)
+{
+    EditorFixture f(QStringLiteral("plain\n\nmore"));
+    f.select(5, 5);
+    QTest::keyClicks(f.view(), QStringLiteral(" *a*"));
+    EXPECT_TRUE(f.controller()->isHighlightCurrent());
+    EXPECT_TRUE(runsEqual(f.controller()->highlighter()->runs(),
+                          SyntaxHighlighter::highlight(f.documentText())));
+}
+
+// Random bursts of edits in a long text, with the event loop running now and then so that some
+// parses land in the middle of a burst and others arrive too late. Whenever styles are applied
+// they must be those of the text the view holds at that moment, and after the burst the view
+// ends styled exactly as a fresh parse of the final text.
+TEST(BackgroundHighlight, stylesThatLandAreAlwaysThoseOfTheCurrentTextAndEndAsAFreshParse)
+{
+    const QStringList pieces {QStringLiteral("a"),   QStringLiteral("*"),
+                              QStringLiteral("`"),   QStringLiteral("\n"),
+                              QStringLiteral("# "),  QStringLiteral("```\n"),
+                              QStringLiteral("**b"), QStringLiteral("- "),
+                              QStringLiteral("~~"),  QStringLiteral("word ")};
+    for (const quint32 seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        MarkdownDocumentCache::shared().clear();
+        EditorFixture f(longDocument());
+        EditorController *controller = f.controller();
+        ASSERT_TRUE(controller->isHighlightCurrent());
+
+        int landed = 0;
+        int stale = 0;
+        QObject::connect(controller, &EditorController::highlightApplied, [&] {
+            ++landed;
+            if (!runsEqual(controller->highlighter()->runs(),
+                           SyntaxHighlighter::highlight(f.documentText())))
+                ++stale;
+        });
+
+        QRandomGenerator random(seed);
+        QString expected = f.workspace.text();
+        for (int edit = 0; edit < 120; ++edit) {
+            QTextCursor cursor(f.view()->document());
+            const int length = int(expected.size());
+            const int at = int(random.bounded(length + 1));
+            cursor.setPosition(at);
+            if (random.bounded(3) == 0) {
+                const int gone = std::min<int>(int(random.bounded(6)) + 1, length - at);
+                cursor.setPosition(at + gone, QTextCursor::KeepAnchor);
+                cursor.removeSelectedText();
+                expected.remove(at, gone);
+            } else {
+                const QString piece = pieces[int(random.bounded(pieces.size()))];
+                cursor.insertText(piece);
+                expected.insert(at, piece);
+            }
+            ASSERT_FALSE(controller->isHighlightCurrent());
+            if (random.bounded(8) == 0)
+                QTest::qWait(int(random.bounded(40)));
+        }
+        EXPECT_EQ(f.workspace.text(), expected);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isHighlightCurrent(); }, 20000));
+        const HighlightRuns fresh = SyntaxHighlighter::highlight(expected);
+        EXPECT_TRUE(runsEqual(controller->highlighter()->runs(), fresh));
+        EXPECT_TRUE(blocksShow(f.view(), fresh));
+        EXPECT_GE(landed, 1);
+        EXPECT_EQ(stale, 0);
+    }
+}

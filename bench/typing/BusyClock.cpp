@@ -49,8 +49,7 @@ qint64 threadCpuNs()
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-template<typename F>
-F glibFunction(const char *name)
+template<typename F> F glibFunction(const char *name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_DEFAULT, name));
 }
@@ -88,8 +87,9 @@ void install()
         }
     }
     if (dispatcher) {
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
-                         [] { noteIdle(nowNs()); }, Qt::DirectConnection);
+        QObject::connect(
+            dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
+            [] { noteIdle(nowNs()); }, Qt::DirectConnection);
     }
 }
 

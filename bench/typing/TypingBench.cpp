@@ -41,7 +41,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 
 #include <qcoro/qcorotask.h>
@@ -76,7 +75,6 @@ struct Document
 {
     QString name;
     QString path;
-    qint64 bytes = 0;
     qsizetype caret = 0; // where typing starts, in UTF-16 units of the text
 };
 
@@ -133,7 +131,8 @@ QString mixedChunk(int i)
     };
     QString chunk;
     if (i % 8 == 0)
-        chunk = (i % 32 == 0 ? QStringLiteral("# Kapitel %1\n\n") : QStringLiteral("## Abschnitt %1\n\n"));
+        chunk = (i % 32 == 0 ? QStringLiteral("# Kapitel %1\n\n")
+                             : QStringLiteral("## Abschnitt %1\n\n"));
     chunk += parts[i % parts.size()];
     return chunk.arg(i);
 }
@@ -169,7 +168,8 @@ std::optional<Document> writeDocument(const QString &folder, const QString &name
         Sequence random(7);
         for (char &c : run)
             c = alphabet[random.next(64)];
-        const QString before = QStringLiteral("# Bild\n\nVorher ein Satz.\n\n![x](data:image/png;base64,");
+        const QString before
+            = QStringLiteral("# Bild\n\nVorher ein Satz.\n\n![x](data:image/png;base64,");
         text = before + QString::fromLatin1(run) + QStringLiteral(")\n\nNachher ein Satz.\n");
         doc.caret = before.size() + run.size() / 2;
     }
@@ -177,7 +177,6 @@ std::optional<Document> writeDocument(const QString &folder, const QString &name
     const QByteArray utf8 = text.toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(utf8) != utf8.size())
         return std::nullopt;
-    doc.bytes = utf8.size();
     return doc;
 }
 
@@ -187,8 +186,7 @@ std::optional<Document> writeDocument(const QString &folder, const QString &name
 class NoAdvertising : public ServiceRegistrar
 {
 public:
-    std::unique_ptr<Registration> registerService(const Service &, StateHandler,
-                                                  QString *) override
+    std::unique_ptr<Registration> registerService(const Service &, StateHandler, QString *) override
     {
         return std::make_unique<Registration>();
     }
@@ -241,8 +239,7 @@ public:
     {
     }
 
-    template<typename Sender, typename Signal>
-    Waiter &on(Sender *sender, Signal signal)
+    template<typename Sender, typename Signal> Waiter &on(Sender *sender, Signal signal)
     {
         if (sender)
             connect(sender, signal, this, [this] { check(); });
@@ -481,7 +478,8 @@ public:
         m_poster = std::thread([this] {
             for (int i = 0; i < int(m_keys.size()) && !m_cancel; ++i) {
                 const qint64 due = m_t0 + i * m_intervalNs;
-                std::this_thread::sleep_for(std::chrono::nanoseconds(std::max<qint64>(0, due - nowNs())));
+                std::this_thread::sleep_for(
+                    std::chrono::nanoseconds(std::max<qint64>(0, due - nowNs())));
                 QCoreApplication::postEvent(this, new Due(i));
             }
         });
@@ -674,15 +672,16 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     cursor.setPosition(int(doc.caret));
     w.view()->setTextCursor(cursor);
     w.view()->setFocus(Qt::OtherFocusReason);
-    Waiter([&] { return w.controller()->isHighlightCurrent() && w.previewCurrent(); })
-        .run(nowNs() + timeoutNs);
+    Waiter([&] {
+        return w.controller()->isHighlightCurrent() && w.previewCurrent();
+    }).run(nowNs() + timeoutNs);
     idleFor(300);
 
     QString expected = w.workspace().text();
     const double rssBefore = statusMiB("VmRSS:");
     resetPeakRss();
-    Typist typist(w.view(), expected, w.view()->textCursor().position(),
-                  plannedKeys(options.keys), qint64(options.intervalMs) * msNs, timeoutNs, memory);
+    Typist typist(w.view(), expected, w.view()->textCursor().position(), plannedKeys(options.keys),
+                  qint64(options.intervalMs) * msNs, timeoutNs, memory);
 
     // After the last key: until the workspace has the typed text, the styles are of it and the
     // preview shows it, each on its own.
@@ -734,22 +733,20 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     if (w.preview() && w.preview()->controller().showsNotice())
         textNote += QStringLiteral(" (the preview shows its notice)");
 
-    const QString line = QStringLiteral(
-                             "open %1 ms (settled %2) | %3 busy p50 %4 p99 %5 max %6 ms | "
-                             "backlog max %7 ms, last key %8 ms | current after last key: "
-                             "text %9, highlight %10, preview %11%12 | RSS +%13 MB peak "
-                             "(after open %14 MB, after settling %15 MB)")
-                             .arg(openNs / msNs)
-                             .arg(ms(settledNs), keys, ms1(percentile(r.busyNs, 0.5)),
-                                  ms1(percentile(r.busyNs, 0.99)),
-                                  ms1(percentile(r.busyNs, 1.0)))
-                             .arg(r.maxLatenessNs / msNs)
-                             .arg(r.lastLatenessNs / msNs)
-                             .arg(ms(current.text), ms(current.highlight), ms(current.preview),
-                                  textNote)
-                             .arg(peak - rssBefore, 0, 'f', 0)
-                             .arg(rssAfterOpen, 0, 'f', 0)
-                             .arg(rssAfter, 0, 'f', 0);
+    const QString line
+        = QStringLiteral("open %1 ms (settled %2) | %3 busy p50 %4 p99 %5 max %6 ms | "
+                         "backlog max %7 ms, last key %8 ms | current after last key: "
+                         "text %9, highlight %10, preview %11%12 | RSS +%13 MB peak "
+                         "(after open %14 MB, after settling %15 MB)")
+              .arg(openNs / msNs)
+              .arg(ms(settledNs), keys, ms1(percentile(r.busyNs, 0.5)),
+                   ms1(percentile(r.busyNs, 0.99)), ms1(percentile(r.busyNs, 1.0)))
+              .arg(r.maxLatenessNs / msNs)
+              .arg(r.lastLatenessNs / msNs)
+              .arg(ms(current.text), ms(current.highlight), ms(current.preview), textNote)
+              .arg(peak - rssBefore, 0, 'f', 0)
+              .arg(rssAfterOpen, 0, 'f', 0)
+              .arg(rssAfter, 0, 'f', 0);
     w.window->setClosesForReal(true);
     w.window.reset();
     idleFor(200);
@@ -809,10 +806,26 @@ int main(int argc, char *argv[])
     // The application's log lines go to standard error; standard output keeps the figures.
     setLogSink([](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
 
+    const std::vector<std::pair<QString, qint64>> documents = {
+        {QStringLiteral("mixed-100K"), 100 * 1024},
+        {QStringLiteral("mixed-1M"), 1024 * 1024},
+        {QStringLiteral("mixed-5M"), 5 * 1024 * 1024},
+        {QStringLiteral("headings-5M"), 5 * 1024 * 1024},
+        {QStringLiteral("line-1M"), 1024 * 1024},
+    };
+    QStringList names;
+    for (const auto &document : documents)
+        names << document.first;
     const std::optional<Options> options = parse(QCoreApplication::arguments());
-    if (!options) {
-        std::fprintf(stderr, "usage: bench_typing [--keys N] [--interval ms] [--only name,name] "
-                             "[--timeout s] [--max-rss MB]\n");
+    const bool namesKnown = options
+        && std::all_of(options->only.begin(), options->only.end(),
+                       [&](const QString &name) { return names.contains(name); });
+    if (!options || !namesKnown) {
+        std::fprintf(stderr,
+                     "usage: bench_typing [--keys N] [--interval ms] [--only name,name] "
+                     "[--timeout s] [--max-rss MB]\n"
+                     "documents: %s\n",
+                     qPrintable(names.join(u',')));
         return 2;
     }
     QTemporaryDir folder;
@@ -825,13 +838,6 @@ int main(int argc, char *argv[])
                 qPrintable(BusyClock::method()), qPrintable(loadAverage()));
     std::fflush(stdout);
 
-    const std::vector<std::pair<QString, qint64>> documents = {
-        {QStringLiteral("mixed-100K"), 100 * 1024},
-        {QStringLiteral("mixed-1M"), 1024 * 1024},
-        {QStringLiteral("mixed-5M"), 5 * 1024 * 1024},
-        {QStringLiteral("headings-5M"), 5 * 1024 * 1024},
-        {QStringLiteral("line-1M"), 1024 * 1024},
-    };
     const MemoryGuard memory(options->maxRssMiB);
     bool failed = false;
     for (const auto &[name, bytes] : documents) {
@@ -841,8 +847,9 @@ int main(int argc, char *argv[])
             continue;
         }
         const std::optional<Document> doc = writeDocument(folder.path(), name, bytes);
-        const Outcome outcome = doc ? runDocument(*doc, *options, memory)
-                                    : Outcome {QStringLiteral("could not write the document"), true};
+        const Outcome outcome = doc
+            ? runDocument(*doc, *options, memory)
+            : Outcome {QStringLiteral("could not write the document"), true};
         failed = failed || outcome.windowFailed;
         // What the document left behind goes back to the system, so the next one starts afresh.
         malloc_trim(0);

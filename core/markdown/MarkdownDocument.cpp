@@ -93,7 +93,14 @@ MarkdownDocument::MarkdownDocument(const QString &text)
             cmark_parser_attach_syntax_extension(parser.get(), extension);
     }
     cmark_parser_feed(parser.get(), m_utf8.constData(), size_t(m_utf8.size()));
-    m_root = cmark_parser_finish(parser.get());
+    {
+        // Finishing parses the inlines, around which the library switches the extensions'
+        // characters (the "~" of strikethrough) on and off in a table shared by the whole
+        // process: two finishing at once would take them away from each other.
+        static std::mutex finishing;
+        std::lock_guard lock(finishing);
+        m_root = cmark_parser_finish(parser.get());
+    }
     m_repairCandidates = settleStrings(m_root);
 }
 

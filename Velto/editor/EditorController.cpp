@@ -22,8 +22,9 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     , m_workspace(&workspace)
     , m_settings(settings)
     , m_view(view)
-    // Two threads: the newest text starts parsing at once, while an older parse may still run.
-    , m_worker(std::make_unique<LatestWorker>(this, 2))
+    // One thread: two parses at once slow each other down more than waiting for the one
+    // running costs.
+    , m_worker(std::make_unique<LatestWorker>(this))
 {
     QTextDocument *doc = view->document();
     view->setLineWrapMode(QPlainTextEdit::WidgetWidth);

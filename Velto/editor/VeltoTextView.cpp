@@ -1,6 +1,7 @@
 #include "Velto/editor/VeltoTextView.h"
 
 #include "Velto/editor/FindBar.h"
+#include "Velto/editor/LongBlockLayout.h"
 #include "core/ai/AISettings.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
@@ -40,6 +41,7 @@ VeltoTextView::VeltoTextView(QWidget *parent)
     : QPlainTextEdit(parent)
 {
     setAcceptDrops(true);
+    new LongBlockLayout(this);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
             &VeltoTextView::placeInlinePrompt);
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, this,

@@ -197,17 +197,24 @@ void PreviewController::sendBody(PreviewBody body, std::optional<int> scrollLine
     const bool patch = m_incremental && body.patchable && m_shownValid;
     QString script;
     if (patch) {
-        QString ops = QStringLiteral("[");
+        const std::vector<PreviewPatchOp> diff = diffBlocks(m_shown, body.blocks);
+        // Reserved at once: a new long document sends megabytes of blocks here.
+        qsizetype size = 2;
+        for (const PreviewPatchOp &op : diff)
+            size += op.keep ? 32 : qsizetype(body.blocks[size_t(op.block)].html.size()) + 8;
+        QString ops;
+        ops.reserve(size + size / 16);
+        ops += u'[';
         int drawn = 0;
-        for (const PreviewPatchOp &op : diffBlocks(m_shown, body.blocks)) {
+        for (const PreviewPatchOp &op : diff) {
             if (ops.size() > 1)
                 ops += u',';
             if (op.keep) {
                 ops += QStringLiteral("[%1,%2,%3]").arg(op.from).arg(op.count).arg(op.delta);
             } else {
                 const std::string &html = body.blocks[size_t(op.block)].html;
-                ops += PreviewScripts::jsonStringLiteral(
-                    QString::fromUtf8(html.data(), qsizetype(html.size())));
+                PreviewScripts::appendJsonStringLiteral(
+                    ops, QString::fromUtf8(html.data(), qsizetype(html.size())));
                 ++drawn;
             }
         }

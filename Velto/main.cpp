@@ -41,7 +41,13 @@ void restartWithHugePageHeap(char *argv[])
     }
     ::setenv(marker, tunables ? "1" : "0", 1);
     ::setenv("GLIBC_TUNABLES", value.c_str(), 1);
-    ::execv("/proc/self/exe", argv);
+    // By its real path: the process takes its name from it.
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length > 0) {
+        path[length] = '\0';
+        ::execv(path, argv);
+    }
     // Not restarted: run as it is.
     ::unsetenv(marker);
     ::unsetenv("VELTO_PREVIOUS_TUNABLES");

@@ -26,6 +26,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <utility>
+
 namespace {
 
 // X11 reports Caps Lock in the native modifiers (LockMask); other platforms do not report it.
@@ -129,8 +131,66 @@ void VeltoTextView::perform(Command command)
     }
 }
 
+bool VeltoTextView::joinsTypeAhead(const QKeyEvent *event) const
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((modifiers & ~Qt::ShiftModifier) != 0 || event->text().isEmpty() || isReadOnly()
+        || overwriteMode())
+        return false;
+    for (const QChar c : event->text()) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
+            return false;
+    }
+    if (!m_typeAhead.isEmpty())
+        return true;
+    const QTextCursor cursor = textCursor();
+    return !cursor.hasSelection() && cursor.block().length() > LongBlockLayout::cachedBlockLength;
+}
+
+void VeltoTextView::flushTypeAhead()
+{
+    m_typeAheadScheduled = false;
+    if (m_typeAhead.isEmpty())
+        return;
+    const QString text = std::exchange(m_typeAhead, QString());
+    QTextCursor cursor = textCursor();
+    cursor.insertText(text);
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+void VeltoTextView::flushTypeAheadBefore(const QEvent *event)
+{
+    if (m_typeAhead.isEmpty())
+        return;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:
+        if (joinsTypeAhead(static_cast<const QKeyEvent *>(event)))
+            return;
+        break;
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::FocusOut:
+    case QEvent::Drop:
+    case QEvent::ContextMenu:
+        break;
+    default:
+        return;
+    }
+    flushTypeAhead();
+}
+
+bool VeltoTextView::viewportEvent(QEvent *event)
+{
+    flushTypeAheadBefore(event);
+    return QPlainTextEdit::viewportEvent(event);
+}
+
 bool VeltoTextView::event(QEvent *event)
 {
+    flushTypeAheadBefore(event);
     // Claim our keys before window and menu shortcuts see them.
     if (event->type() == QEvent::ShortcutOverride) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -152,6 +212,15 @@ void VeltoTextView::keyPressEvent(QKeyEvent *event)
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier
         && m_promptContainer) {
         dismissInlinePrompt();
+        event->accept();
+        return;
+    }
+    if (joinsTypeAhead(event)) {
+        m_typeAhead += event->text();
+        if (!m_typeAheadScheduled) {
+            m_typeAheadScheduled = true;
+            QMetaObject::invokeMethod(this, &VeltoTextView::flushTypeAhead, Qt::QueuedConnection);
+        }
         event->accept();
         return;
     }

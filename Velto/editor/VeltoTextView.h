@@ -93,6 +93,7 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -116,6 +117,13 @@ private:
     void placeInlinePrompt();
     static QList<QUrl> droppedFileUrls(const QMimeData *mime);
 
+    // Typing into a very long line: Qt lays the whole line out again after every insertion
+    // (a tenth of a second for a megabyte), so keys that arrive meanwhile are inserted
+    // together, once the events waiting now are handled. Any other input inserts them first.
+    bool joinsTypeAhead(const QKeyEvent *event) const;
+    void flushTypeAhead();
+    void flushTypeAheadBefore(const QEvent *event);
+
     AIActionHandler m_onAIAction;
     std::function<QString(int, int)> m_selectionText;
     std::function<bool()> m_aiConfigured;
@@ -125,4 +133,6 @@ private:
     // The selection the prompt was opened for, to keep it placed below it while scrolling.
     int m_promptAnchorStart = 0;
     int m_promptAnchorEnd = 0;
+    QString m_typeAhead;
+    bool m_typeAheadScheduled = false;
 };

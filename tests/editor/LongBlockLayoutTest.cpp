@@ -2,6 +2,7 @@
 
 #include "Velto/editor/LongBlockLayout.h"
 
+#include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -46,4 +47,29 @@ TEST(LongBlockLayout, longStretchesWrapAnywhereUntilAnotherTextReplacesThem)
     EXPECT_EQ(f.view()->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
     EXPECT_TRUE(f.view()->document()->firstBlock().layout()->cacheEnabled());
     EXPECT_EQ(f.workspace.text(), words);
+}
+
+// Keys typed into a long line wait for the events already queued and go in together; any other
+// key first puts them in, so the order of the text is the order of the keys.
+TEST(LongBlockLayout, keysIntoALongLineGoInTogetherAndInOrder)
+{
+    const QString line(2 * LongBlockLayout::cachedBlockLength, u'x');
+    EditorFixture f(QStringLiteral("short\n") + line);
+    QTextCursor cursor(f.view()->document());
+    cursor.setPosition(6);
+    f.view()->setTextCursor(cursor);
+
+    QTest::keyClicks(f.view(), QStringLiteral("ab"));
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("short\n") + line); // not yet
+    QTest::keyClick(f.view(), Qt::Key_Left);
+    QTest::keyClicks(f.view(), QStringLiteral("C"));
+    f.settle();
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("short\naCb") + line);
+    EXPECT_EQ(f.view()->textCursor().position(), 8);
+
+    // A short line takes each key at once.
+    cursor.setPosition(5);
+    f.view()->setTextCursor(cursor);
+    QTest::keyClicks(f.view(), QStringLiteral("!"));
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("short!\naCb") + line);
 }

@@ -2,10 +2,16 @@
 
 #include <deque>
 
-LatestWorker::LatestWorker(QObject *receiver)
+namespace {
+// The number of the job the current thread runs, for isSuperseded().
+thread_local quint64 currentJob = 0;
+} // namespace
+
+LatestWorker::LatestWorker(QObject *receiver, int threads)
     : m_receiver(receiver)
-    , m_thread([this] { run(); })
 {
+    for (int i = 0; i < std::max(threads, 1); ++i)
+        m_threads.emplace_back([this] { run(); });
 }
 
 LatestWorker::~LatestWorker()
@@ -16,7 +22,8 @@ LatestWorker::~LatestWorker()
         m_waiting.reset();
     }
     m_wake.notify_all();
-    m_thread.join();
+    for (std::thread &thread : m_threads)
+        thread.join();
 }
 
 void LatestWorker::submit(Job job)
@@ -24,20 +31,21 @@ void LatestWorker::submit(Job job)
     {
         std::lock_guard lock(m_mutex);
         m_waiting = std::move(job);
+        ++m_submitted;
     }
-    m_wake.notify_all();
+    m_wake.notify_one();
 }
 
 bool LatestWorker::isBusy() const
 {
     std::lock_guard lock(m_mutex);
-    return m_running || m_waiting.has_value();
+    return m_running > 0 || m_waiting.has_value();
 }
 
-bool LatestWorker::hasWaitingJob() const
+bool LatestWorker::isSuperseded() const
 {
     std::lock_guard lock(m_mutex);
-    return m_waiting.has_value();
+    return m_submitted > currentJob;
 }
 
 void LatestWorker::run()
@@ -51,16 +59,17 @@ void LatestWorker::run()
                 return;
             job = std::move(*m_waiting);
             m_waiting.reset();
-            m_running = true;
+            currentJob = m_submitted;
+            ++m_running;
         }
         Finish finish = job();
         job = nullptr;
         {
             std::lock_guard lock(m_mutex);
-            m_running = false;
+            --m_running;
             if (m_stopping)
                 return;
-            // The receiver outlives this thread; calls still pending when it goes are dropped
+            // The receiver outlives these threads; calls still pending when it goes are dropped
             // with it.
             if (finish)
                 QMetaObject::invokeMethod(m_receiver, std::move(finish), Qt::QueuedConnection);

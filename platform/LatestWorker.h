@@ -7,11 +7,14 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
-// A thread of its own that works on the newest request only. A job handed in while another one
-// waits replaces it, so a burst of requests costs at most the job running and the last one. A job
-// returns what is to be done with its result on the receiver's thread; that is posted there and
-// dropped when the receiver is gone by then.
+// Threads of its own that work on the newest request only. A job handed in while all threads are
+// busy waits, replacing any job that waited before it, so a burst of requests costs at most the
+// jobs running and the last one. With more than one thread the newest request starts at once
+// instead of waiting for an older one to finish; results may then land out of order, so the
+// receiver keeps only the newest. A job returns what is to be done with its result on the
+// receiver's thread; that is posted there and dropped when the receiver is gone by then.
 //
 //     worker.submit([text] {
 //         auto result = std::make_shared<Result>(compute(text));
@@ -24,8 +27,8 @@ public:
     using Job = std::function<Finish()>;
 
     // `receiver` lives on the thread that takes the results and outlives the worker (owns it).
-    explicit LatestWorker(QObject *receiver);
-    // Waits for the running job (its result is dropped); a waiting job never runs.
+    explicit LatestWorker(QObject *receiver, int threads = 1);
+    // Waits for the running jobs (their results are dropped); a waiting job never runs.
     ~LatestWorker();
     LatestWorker(const LatestWorker &) = delete;
     LatestWorker &operator=(const LatestWorker &) = delete;
@@ -33,9 +36,9 @@ public:
     void submit(Job job);
     // True while a job is waiting or running; their results may still be on the way.
     bool isBusy() const;
-    // Whether a job is waiting behind the running one: a running job may check it between its
-    // stages and give up, since its result would only be replaced.
-    bool hasWaitingJob() const;
+    // Whether a job was handed in after the one that asks (a running job may check it between its
+    // stages and give up, since its result would only be replaced).
+    bool isSuperseded() const;
 
 private:
     void run();
@@ -44,9 +47,10 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<Job> m_waiting;
-    bool m_running = false;
+    int m_running = 0;
     bool m_stopping = false;
-    std::thread m_thread;
+    quint64 m_submitted = 0; // jobs handed in so far
+    std::vector<std::thread> m_threads;
 };
 
 // Runs `destroy` on a thread that only ever frees things, so taking apart a large structure (a

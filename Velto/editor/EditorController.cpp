@@ -22,7 +22,8 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     , m_workspace(&workspace)
     , m_settings(settings)
     , m_view(view)
-    , m_worker(std::make_unique<LatestWorker>(this))
+    // Two threads: the newest text starts parsing at once, while an older parse may still run.
+    , m_worker(std::make_unique<LatestWorker>(this, 2))
 {
     QTextDocument *doc = view->document();
     view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -224,8 +225,8 @@ void EditorController::requestHighlight()
         std::shared_ptr<const MarkdownDocument> document = identity
             ? MarkdownDocumentCache::shared().document(workspaceText)
             : MarkdownDocument::parse(editorText);
-        // A newer text waits: these styles could never be shown.
-        if (worker->hasWaitingJob())
+        // A newer text has been handed in: these styles could never be shown.
+        if (worker->isSuperseded())
             return {};
         auto runs = std::make_shared<HighlightRuns>(SyntaxHighlighter::highlight(*document));
         return [this, revision, runs] { highlightLanded(revision, std::move(*runs)); };

@@ -6,6 +6,9 @@
 #include "core/markdown/SourceTextMap.h"
 #include "platform/LatestWorker.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm.h>
 
@@ -90,7 +93,14 @@ MarkdownDocument::MarkdownDocument(const QString &text)
             cmark_parser_attach_syntax_extension(parser.get(), extension);
     }
     cmark_parser_feed(parser.get(), m_utf8.constData(), size_t(m_utf8.size()));
-    m_root = cmark_parser_finish(parser.get());
+    {
+        // Finishing parses the inlines, around which the library switches the extensions'
+        // characters (the "~" of strikethrough) on and off in a table shared by the whole
+        // process: two finishing at once would take them away from each other.
+        static std::mutex finishing;
+        std::lock_guard lock(finishing);
+        m_root = cmark_parser_finish(parser.get());
+    }
     m_repairCandidates = settleStrings(m_root);
 }
 
@@ -103,14 +113,20 @@ MarkdownDocument::~MarkdownDocument()
 
 std::shared_ptr<const MarkdownDocument> MarkdownDocument::parse(const QString &text)
 {
-    // Taking the tree of a long text apart costs a sixth of parsing it, and the last one to let
-    // go of a parse is often the UI thread: such trees are freed on a thread of their own.
+    // Taking the tree of a long text apart costs a sixth of parsing it. The UI thread leaves that
+    // to a thread of its own; worker threads free their trees at once, since a tree freed by one
+    // thread while another parses slows the parse several times over (they share the allocator's
+    // arena) and lets freed memory pile up.
     constexpr qsizetype freedInBackground = 64 * 1024;
     if (text.size() < freedInBackground)
         return std::make_shared<const MarkdownDocument>(text);
     return std::shared_ptr<const MarkdownDocument>(
         new MarkdownDocument(text), [](const MarkdownDocument *document) {
-            destroyInBackground([document] { delete document; });
+            const QCoreApplication *app = QCoreApplication::instance();
+            if (app && QThread::currentThread() == app->thread())
+                destroyInBackground([document] { delete document; });
+            else
+                delete document;
         });
 }
 

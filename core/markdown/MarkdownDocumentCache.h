@@ -9,7 +9,7 @@
 
 // From this length on (UTF-16 units) a text that is being edited is parsed, and what is derived
 // from its parse is made, on worker threads; a shorter text parses in a few milliseconds.
-inline constexpr qsizetype backgroundParseSize = 128 * 1024;
+inline constexpr qsizetype backgroundParseSize = 32 * 1024;
 
 // Hands out the most recent parses while their texts are unchanged, so the consumers of one
 // revision (highlighter, preview, outline, status bar) parse the text once between them, on
@@ -33,12 +33,12 @@ private:
     std::shared_ptr<const MarkdownDocument> findLocked(const QString &text) const;
     void addLocked(std::shared_ptr<const MarkdownDocument> document);
 
-    // Two parses: while one revision's parse is being made on a worker, the previous one is
-    // still what the preview or outline may ask for.
-    static constexpr size_t kept = 2;
+    // The tree of a long text takes many times the text's size; askers of an older text than the
+    // newest parsed one are rare, since a parse being made is waited for.
+    static constexpr size_t kept = 1;
 
     std::mutex m_mutex;
     std::condition_variable m_parsed;
-    std::vector<std::shared_ptr<const MarkdownDocument>> m_recent; // newest last
+    std::vector<std::shared_ptr<const MarkdownDocument>> m_recent;
     std::vector<QString> m_parsing; // texts being parsed right now
 };

@@ -1,6 +1,7 @@
 #include "core/markdown/MarkdownDocument.h"
 #include "DocumentNodes.h"
 #include "core/markdown/MarkdownDocumentCache.h"
+#include "core/markdown/MarkdownParser.h"
 #include "core/markdown/MarkdownWalker.h"
 
 #include <QtConcurrent>
@@ -430,4 +431,31 @@ TEST(MarkdownDocument, sharedParseCanBeReadFromSeveralThreads)
     auto b = QtConcurrent::run(collect);
     EXPECT_EQ(a.result(), b.result());
     EXPECT_EQ(a.result(), collect());
+}
+
+// The parser library switches the extensions' inline characters (~ for strikethrough) on and off
+// in one process-wide table around every parse; parses on several threads must still each see
+// them, as the highlighter, preview and outline workers parse at the same time.
+TEST(MarkdownDocument, parsesOnSeveralThreadsAtOnceEqualParsesOneAtATime)
+{
+    QString text;
+    for (int i = 0; i < 400; ++i)
+        text += QStringLiteral("Some ~~struck~~ and *em* words %1, more ~~gone~~ text.\n\n").arg(i);
+    auto html = [](const QString &markdown) {
+        return MarkdownParser::renderBody(*MarkdownDocument::parse(markdown));
+    };
+    const QString expected = html(text);
+    ASSERT_EQ(expected.count(QStringLiteral("<del>")), 800);
+    QList<QFuture<QString>> runs;
+    for (int i = 0; i < 8; ++i)
+        runs << QtConcurrent::run([&] {
+            QString mismatch;
+            for (int k = 0; k < 10 && mismatch.isEmpty(); ++k) {
+                if (const QString got = html(text); got != expected)
+                    mismatch = got;
+            }
+            return mismatch;
+        });
+    for (QFuture<QString> &run : runs)
+        EXPECT_TRUE(run.result().isEmpty());
 }

@@ -131,42 +131,75 @@ void VeltoTextView::perform(Command command)
     }
 }
 
-bool VeltoTextView::joinsTypeAhead(const QKeyEvent *event) const
+std::optional<VeltoTextView::TypedKey> VeltoTextView::typeAheadKey(const QKeyEvent *event) const
 {
+    if (isReadOnly() || overwriteMode())
+        return std::nullopt;
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    if ((modifiers & ~Qt::ShiftModifier) != 0 || event->text().isEmpty() || isReadOnly()
-        || overwriteMode())
-        return false;
-    for (const QChar c : event->text()) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
-            return false;
+    TypedKey key;
+    if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Backspace) {
+        key.kind = TypedKey::deleteBefore;
+    } else if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Delete) {
+        key.kind = TypedKey::deleteAfter;
+    } else if (modifiers == Qt::NoModifier
+               && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        key.kind = TypedKey::lineBreak;
+    } else {
+        if ((modifiers & ~Qt::ShiftModifier) != 0 || event->text().isEmpty())
+            return std::nullopt;
+        for (const QChar c : event->text()) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
+                return std::nullopt;
+        }
+        key.text = event->text();
     }
-    if (!m_typeAhead.isEmpty())
-        return true;
+    if (!m_typeAhead.empty())
+        return key;
     const QTextCursor cursor = textCursor();
-    return !cursor.hasSelection() && cursor.block().length() > LongBlockLayout::cachedBlockLength;
+    if (cursor.hasSelection() || cursor.block().length() <= LongBlockLayout::cachedBlockLength)
+        return std::nullopt;
+    return key;
 }
 
 void VeltoTextView::flushTypeAhead()
 {
     m_typeAheadScheduled = false;
-    if (m_typeAhead.isEmpty())
+    if (m_typeAhead.empty())
         return;
-    const QString text = std::exchange(m_typeAhead, QString());
+    const std::vector<TypedKey> keys = std::exchange(m_typeAhead, {});
+    // The keys do to the cursor what the editor would have done with each; one edit block makes
+    // them one change, laid out once.
     QTextCursor cursor = textCursor();
-    cursor.insertText(text);
+    cursor.beginEditBlock();
+    for (const TypedKey &key : keys) {
+        switch (key.kind) {
+        case TypedKey::characters:
+            cursor.insertText(key.text);
+            break;
+        case TypedKey::deleteBefore:
+            cursor.deletePreviousChar();
+            break;
+        case TypedKey::deleteAfter:
+            cursor.deleteChar();
+            break;
+        case TypedKey::lineBreak:
+            cursor.insertBlock();
+            break;
+        }
+    }
+    cursor.endEditBlock();
     setTextCursor(cursor);
     ensureCursorVisible();
 }
 
 void VeltoTextView::flushTypeAheadBefore(const QEvent *event)
 {
-    if (m_typeAhead.isEmpty())
+    if (m_typeAhead.empty())
         return;
     switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::ShortcutOverride:
-        if (joinsTypeAhead(static_cast<const QKeyEvent *>(event)))
+        if (typeAheadKey(static_cast<const QKeyEvent *>(event)))
             return;
         break;
     case QEvent::InputMethod:
@@ -215,8 +248,8 @@ void VeltoTextView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    if (joinsTypeAhead(event)) {
-        m_typeAhead += event->text();
+    if (auto key = typeAheadKey(event)) {
+        m_typeAhead.push_back(std::move(*key));
         if (!m_typeAheadScheduled) {
             m_typeAheadScheduled = true;
             QMetaObject::invokeMethod(this, &VeltoTextView::flushTypeAhead, Qt::QueuedConnection);

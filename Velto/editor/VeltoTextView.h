@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QMenu;
 
@@ -117,10 +118,16 @@ private:
     void placeInlinePrompt();
     static QList<QUrl> droppedFileUrls(const QMimeData *mime);
 
-    // Typing into a very long line: Qt lays the whole line out again after every insertion
-    // (a tenth of a second for a megabyte), so keys that arrive meanwhile are inserted
-    // together, once the events waiting now are handled. Any other input inserts them first.
-    bool joinsTypeAhead(const QKeyEvent *event) const;
+    // Typing into a very long line: Qt lays the whole line out again after every change (a tenth
+    // of a second for a megabyte), so keys that arrive meanwhile (characters, Backspace, Delete,
+    // Return) are applied together, once the events waiting now are handled. Any other input
+    // applies them first.
+    struct TypedKey
+    {
+        enum Kind { characters, deleteBefore, deleteAfter, lineBreak } kind = characters;
+        QString text;
+    };
+    std::optional<TypedKey> typeAheadKey(const QKeyEvent *event) const;
     void flushTypeAhead();
     void flushTypeAheadBefore(const QEvent *event);
 
@@ -133,6 +140,6 @@ private:
     // The selection the prompt was opened for, to keep it placed below it while scrolling.
     int m_promptAnchorStart = 0;
     int m_promptAnchorEnd = 0;
-    QString m_typeAhead;
+    std::vector<TypedKey> m_typeAhead;
     bool m_typeAheadScheduled = false;
 };

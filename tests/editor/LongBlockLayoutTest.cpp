@@ -67,6 +67,18 @@ TEST(LongBlockLayout, keysIntoALongLineGoInTogetherAndInOrder)
     EXPECT_EQ(f.workspace.text(), QStringLiteral("short\naCb") + line);
     EXPECT_EQ(f.view()->textCursor().position(), 8);
 
+    // Deleting keys and line breaks join them, each as the editor would do it.
+    QTest::keyClicks(f.view(), QStringLiteral("xy"));
+    QTest::keyClick(f.view(), Qt::Key_Backspace);
+    QTest::keyClick(f.view(), Qt::Key_Delete);
+    QTest::keyClick(f.view(), Qt::Key_Return);
+    QTest::keyClicks(f.view(), QStringLiteral("z"));
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("short\naCb") + line);
+    f.settle();
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("short\naCx\nz") + line);
+    f.view()->undo();
+    EXPECT_EQ(f.workspace.text(), QStringLiteral("short\naCb") + line);
+
     // A short line takes each key at once.
     cursor.setPosition(5);
     f.view()->setTextCursor(cursor);

@@ -149,9 +149,8 @@ void EditorController::onContentsChange(int position, int removed, int added)
         m_highlightCurrent = true;
     } else {
         // The edited lines keep the styles they had until this revision's parse lands.
-        m_highlighter->setRuns(
-            shiftRuns(m_highlighter->runs(), span ? *span : appliedSpan(position, added, length)),
-            position, removed, added);
+        m_highlighter->moveRuns(span ? *span : appliedSpan(position, added, length), position,
+                                removed, added);
         m_highlightCurrent = false;
         requestHighlight();
     }

@@ -68,6 +68,22 @@ void MarkdownHighlighter::setRuns(HighlightRuns runs, int position, int charsRem
     m_lastRestyled = m_editedBlocks + int(m_pending.size());
 }
 
+void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int charsRemoved,
+                                   int charsAdded)
+{
+    shiftRunsInPlace(m_runs, edit);
+    m_pending.clear();
+    // Qt restyles the edited blocks (see setRuns above); no other line's runs changed.
+    QTextDocument *doc = document();
+    if (!doc)
+        return;
+    const int first = doc->findBlock(position).blockNumber();
+    const QTextBlock lastBlock = doc->findBlock(position + charsAdded + (charsRemoved > 0 ? 1 : 0));
+    const int last = lastBlock.isValid() ? lastBlock.blockNumber() : int(m_runs.lineCount()) - 1;
+    m_editedBlocks = first < 0 ? 0 : last - first + 1;
+    m_lastRestyled = m_editedBlocks;
+}
+
 void MarkdownHighlighter::setRuns(HighlightRuns runs)
 {
     const HighlightRuns old = std::move(m_runs);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/highlight/HighlightStyle.h"
+#include "core/highlight/RunShift.h"
 
 #include <QColor>
 #include <QSyntaxHighlighter>
@@ -47,6 +48,9 @@ public:
     // New runs after the document changed at `position` (removed and added as reported by
     // QTextDocument::contentsChange).
     void setRuns(HighlightRuns runs, int position, int charsRemoved, int charsAdded);
+    // After the document changed at `position`, the runs of the edited lines as TextEditSpan
+    // describes them (shiftRunsInPlace), with every other line keeping its runs.
+    void moveRuns(const TextEditSpan &edit, int position, int charsRemoved, int charsAdded);
     // New runs for the unchanged document (a theme change, tests): every differing line is
     // restyled at once.
     void setRuns(HighlightRuns runs);

@@ -2,6 +2,7 @@
 
 #include "Velto/preview/PreviewHost.h"
 #include "Velto/preview/PreviewScripts.h"
+#include "core/markdown/MarkdownDocumentCache.h"
 #include "platform/L10n.h"
 #include "platform/Log.h"
 
@@ -67,7 +68,7 @@ void PreviewController::pageLoaded(bool ok)
     m_isLoaded = true;
     // A new document drops the completions still owed by the old one, and holds no blocks.
     m_inFlight.reset();
-    m_shownValid = false;
+    m_shown.reset();
     if (m_chainRunning)
         return; // the running chain finishes the set-up on the new document
     loadNextScript();
@@ -155,7 +156,7 @@ void PreviewController::forgetPage()
     m_jsLoadIndex = 0;
     m_chainRunning = false;
     m_inFlight.reset();
-    m_shownValid = false;
+    m_shown.reset();
     m_pendingMarkdown.reset();
 }
 
@@ -176,28 +177,37 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
                    false);
         return;
     }
-    if (m_sources.renderBlocksLater) {
-        // The update counts as in flight while its blocks are rendered; a page forgotten
-        // meanwhile drops them.
-        const quint64 ticket = m_nextTicket++;
-        m_inFlight = ticket;
-        QPointer<PreviewController> guard(this);
-        m_sources.renderBlocksLater(markdown, [guard, ticket, scrollLine](PreviewBody body) {
-            if (guard && guard->m_inFlight == ticket)
-                guard->sendBody(std::move(body), scrollLine);
-        });
+    std::shared_ptr<const std::vector<ShownBlock>> shown = m_incremental ? m_shown : nullptr;
+    if (!m_sources.runElsewhere || markdown.size() < backgroundParseSize) {
+        sendPrepared(prepareSwap(m_sources.renderBlocks(markdown), std::move(shown), style,
+                                 scrollLine));
         return;
     }
-    sendBody(m_sources.renderBlocks(markdown), scrollLine);
+    // A long text's update is prepared on another thread and counts as in flight meanwhile; a
+    // page forgotten in the meantime drops it.
+    const quint64 ticket = m_nextTicket++;
+    m_inFlight = ticket;
+    QPointer<PreviewController> guard(this);
+    m_sources.runElsewhere([render = m_sources.renderBlocks, markdown, shown, style, scrollLine,
+                            guard, ticket]() -> std::function<void()> {
+        auto prepared = std::make_shared<PreparedSwap>(
+            prepareSwap(render(markdown), shown, style, scrollLine));
+        return [guard, ticket, prepared] {
+            if (guard && guard->m_inFlight == ticket)
+                guard->sendPrepared(std::move(*prepared));
+        };
+    });
 }
 
-void PreviewController::sendBody(PreviewBody body, std::optional<int> scrollLine)
+PreviewController::PreparedSwap
+PreviewController::prepareSwap(PreviewBody body,
+                               std::shared_ptr<const std::vector<ShownBlock>> shown,
+                               const Style &style, std::optional<int> scrollLine)
 {
-    const Style style = m_sources.style ? m_sources.style() : Style();
-    const bool patch = m_incremental && body.patchable && m_shownValid;
-    QString script;
-    if (patch) {
-        const std::vector<PreviewPatchOp> diff = diffBlocks(m_shown, body.blocks);
+    PreparedSwap prepared;
+    prepared.patch = shown && body.patchable;
+    if (prepared.patch) {
+        const std::vector<PreviewPatchOp> diff = diffBlocks(*shown, body.blocks);
         // Reserved at once: a new long document sends megabytes of blocks here.
         qsizetype size = 2;
         for (const PreviewPatchOp &op : diff)
@@ -205,7 +215,6 @@ void PreviewController::sendBody(PreviewBody body, std::optional<int> scrollLine
         QString ops;
         ops.reserve(size + size / 16);
         ops += u'[';
-        int drawn = 0;
         for (const PreviewPatchOp &op : diff) {
             if (ops.size() > 1)
                 ops += u',';
@@ -215,28 +224,35 @@ void PreviewController::sendBody(PreviewBody body, std::optional<int> scrollLine
                 const std::string &html = body.blocks[size_t(op.block)].html;
                 PreviewScripts::appendJsonStringLiteral(
                     ops, QString::fromUtf8(html.data(), qsizetype(html.size())));
-                ++drawn;
+                ++prepared.drawnBlocks;
             }
         }
         ops += u']';
-        m_lastDrawnBlocks = drawn;
-        script = PreviewScripts::patchScript(ops, style.wideMode, style.extraCSS, scrollLine);
+        prepared.script
+            = PreviewScripts::patchScript(ops, style.wideMode, style.extraCSS, scrollLine);
     } else {
-        m_lastDrawnBlocks = int(body.blocks.size());
+        prepared.drawnBlocks = int(body.blocks.size());
         const std::optional<int> tracked
             = body.patchable ? std::optional<int>(int(body.blocks.size())) : std::nullopt;
-        script = PreviewScripts::updateScript(body.html(), style.wideMode, style.extraCSS,
-                                              scrollLine, tracked);
+        prepared.script = PreviewScripts::updateScript(body.html(), style.wideMode, style.extraCSS,
+                                                       scrollLine, tracked);
     }
-    m_drawnBlocks += m_lastDrawnBlocks;
-    m_shownValid = body.patchable;
-    m_shown.clear();
-    if (m_shownValid) {
-        m_shown.reserve(body.blocks.size());
+    if (body.patchable) {
+        auto blocks = std::make_shared<std::vector<ShownBlock>>();
+        blocks->reserve(body.blocks.size());
         for (PreviewBlock &block : body.blocks)
-            m_shown.push_back({std::move(block.key), block.line});
+            blocks->push_back({std::move(block.key), block.line});
+        prepared.shown = std::move(blocks);
     }
-    sendScript(script, patch);
+    return prepared;
+}
+
+void PreviewController::sendPrepared(PreparedSwap swap)
+{
+    m_lastDrawnBlocks = swap.drawnBlocks;
+    m_drawnBlocks += m_lastDrawnBlocks;
+    m_shown = std::move(swap.shown);
+    sendScript(swap.script, swap.patch);
 }
 
 void PreviewController::sendScript(const QString &script, bool patch)
@@ -259,7 +275,7 @@ void PreviewController::swapCompleted(quint64 ticket, bool patch, const QVariant
     if (patch && !result.toString().startsWith(QLatin1String("ok:"))) {
         // The page did not hold the blocks the patch was made for (or the patch failed): the
         // newest text goes out whole.
-        m_shownValid = false;
+        m_shown.reset();
         m_lastScrolledLine = m_line;
         sendSwap(m_markdown, m_line);
         return;

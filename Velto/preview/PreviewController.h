@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class PreviewHost;
@@ -40,10 +41,10 @@ public:
         std::function<QString(const QString &markdown)> renderBody;
         // The body as blocks; without it every update swaps the whole body.
         std::function<PreviewBody(const QString &markdown)> renderBlocks;
-        // Renders the blocks elsewhere and hands them to `done` on this thread, at once or later;
-        // when set it takes the place of renderBlocks.
-        std::function<void(const QString &markdown, std::function<void(PreviewBody)> done)>
-            renderBlocksLater;
+        // Runs a job on another thread, then on this one what the job returned. When set, the
+        // updates of long texts (rendering their blocks, comparing them with the page's, writing
+        // the script) are prepared there, renderBlocks being called on that thread.
+        std::function<void(std::function<std::function<void()>()> job)> runElsewhere;
         std::function<QStringList()> previewScripts;
         std::function<Style()> style;
     };
@@ -95,8 +96,22 @@ signals:
 private:
     void loadNextScript();
     void finishSetUp();
+    // An update ready to send: its script and what the page shows once it ran.
+    struct PreparedSwap
+    {
+        QString script;
+        bool patch = false;
+        int drawnBlocks = 0;
+        std::shared_ptr<const std::vector<ShownBlock>> shown; // null: the page cannot be patched
+    };
+    // `shown` is what the page holds, or null to swap the whole body. Reads no member: it runs on
+    // whichever thread prepares the update.
+    static PreparedSwap prepareSwap(PreviewBody body,
+                                    std::shared_ptr<const std::vector<ShownBlock>> shown,
+                                    const Style &style, std::optional<int> scrollLine);
+
     void sendSwap(const QString &markdown, std::optional<int> scrollLine);
-    void sendBody(PreviewBody body, std::optional<int> scrollLine);
+    void sendPrepared(PreparedSwap swap);
     void sendScript(const QString &script, bool patch);
     void swapCompleted(quint64 ticket, bool patch, const QVariant &result);
     void forgetPage();
@@ -128,8 +143,7 @@ private:
 
     // The blocks the page holds after the last update sent; only valid when it can be patched.
     bool m_incremental = true;
-    bool m_shownValid = false;
-    std::vector<ShownBlock> m_shown;
+    std::shared_ptr<const std::vector<ShownBlock>> m_shown; // null: not patchable
     int m_lastDrawnBlocks = 0;
     qint64 m_drawnBlocks = 0;
 

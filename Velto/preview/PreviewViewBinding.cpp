@@ -12,20 +12,10 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidg
     : QWebEngineView(parent)
 {
     PreviewController::Sources sources = standardSources(settings);
-    // A long text's blocks are rendered on a worker thread, so typing never waits for them.
+    // A long text's update is prepared on a worker thread, so typing never waits for it.
     m_renderWorker = std::make_unique<LatestWorker>(this);
-    sources.renderBlocksLater = [worker = m_renderWorker.get()](
-                                    const QString &markdown,
-                                    std::function<void(PreviewBody)> done) {
-        if (markdown.size() < backgroundParseSize) {
-            done(PreviewBody::render(*MarkdownDocumentCache::shared().document(markdown)));
-            return;
-        }
-        worker->submit([markdown, done = std::move(done)]() -> LatestWorker::Finish {
-            auto body = std::make_shared<PreviewBody>(
-                PreviewBody::render(*MarkdownDocumentCache::shared().document(markdown)));
-            return [done, body] { done(std::move(*body)); };
-        });
+    sources.runElsewhere = [worker = m_renderWorker.get()](LatestWorker::Job job) {
+        worker->submit(std::move(job));
     };
     m_controller = new PreviewController(*this, std::move(sources), this);
     setUp(workspace.text());

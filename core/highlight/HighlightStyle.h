@@ -89,6 +89,26 @@ public:
     }
     void endLine() { m_lineFirstRun.push_back(std::uint32_t(m_runs.size())); }
 
+    // Puts `lines` in the place of `count` lines from `first` on; the lines after them keep their
+    // runs and move up or down.
+    void replaceLines(qsizetype first, qsizetype count, const HighlightRuns &lines)
+    {
+        const auto runsFrom = m_runs.begin() + m_lineFirstRun[size_t(first)];
+        const auto runsTo = m_runs.begin() + m_lineFirstRun[size_t(first + count)];
+        const std::int64_t runDelta = std::int64_t(lines.m_runs.size()) - (runsTo - runsFrom);
+        const std::uint32_t base = m_lineFirstRun[size_t(first)];
+        m_runs.insert(m_runs.erase(runsFrom, runsTo), lines.m_runs.begin(), lines.m_runs.end());
+        for (auto it = m_lineFirstRun.begin() + first + count + 1; it != m_lineFirstRun.end(); ++it)
+            *it = std::uint32_t(std::int64_t(*it) + runDelta);
+        const auto endsFrom = m_lineFirstRun.begin() + first + 1;
+        const auto at = m_lineFirstRun.erase(endsFrom, endsFrom + count);
+        std::vector<std::uint32_t> ends;
+        ends.reserve(size_t(lines.lineCount()));
+        for (qsizetype i = 1; i <= lines.lineCount(); ++i)
+            ends.push_back(base + lines.m_lineFirstRun[size_t(i)]);
+        m_lineFirstRun.insert(at, ends.begin(), ends.end());
+    }
+
     static bool sameRuns(std::span<const HighlightRun> a, std::span<const HighlightRun> b)
     {
         return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());

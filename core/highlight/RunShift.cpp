@@ -2,16 +2,12 @@
 
 #include <algorithm>
 
-HighlightRuns shiftRuns(const HighlightRuns &runs, const TextEditSpan &edit)
+namespace {
+
+// The new runs of the edited lines, from the first edited line to the last inserted one.
+HighlightRuns editedLines(const HighlightRuns &runs, const TextEditSpan &edit, qsizetype first)
 {
     HighlightRuns result;
-    const qsizetype oldLines = runs.lineCount();
-    const qsizetype first = std::clamp<qsizetype>(edit.firstLine, 0, oldLines);
-    for (qsizetype line = 0; line < first; ++line) {
-        for (const HighlightRun &run : runs.line(line))
-            result.addRun(run.start, run.length, run.style);
-        result.endLine();
-    }
 
     // The first edited line: what lies before the edit, and on a single-line edit what follows
     // it, moved by the change in length. A run reaching over the edit point covers what was typed
@@ -33,28 +29,42 @@ HighlightRuns shiftRuns(const HighlightRuns &runs, const TextEditSpan &edit)
             result.addRun(std::uint32_t(start + delta), run.length, run.style);
         }
     }
-    result.endLine();
 
     // Lines inserted by the edit have no runs; the last edited line keeps what followed the
-    // removed stretch, moved to where the inserted text ends.
+    // removed stretch, moved to where the inserted text ends (on the first line again when the
+    // edit joined lines).
     const qsizetype lastNew = std::max(edit.insertedEndLine, edit.firstLine);
-    for (qsizetype line = first + 1; line < lastNew; ++line)
-        result.endLine();
     if (lastNew > first) {
+        result.endLine();
+        for (qsizetype line = first + 1; line < lastNew; ++line)
+            result.endLine();
+    }
+    if (!singleLine) {
         const qint64 move = edit.insertedEndColumn - edit.removedEndColumn;
         for (const HighlightRun &run : runs.line(edit.removedEndLine)) {
             const qint64 start = run.start;
             if (start >= edit.removedEndColumn)
                 result.addRun(std::uint32_t(start + move), run.length, run.style);
         }
-        result.endLine();
     }
+    result.endLine();
+    return result;
+}
 
-    for (qsizetype line = std::max(edit.removedEndLine, edit.firstLine) + 1; line < oldLines;
-         ++line) {
-        for (const HighlightRun &run : runs.line(line))
-            result.addRun(run.start, run.length, run.style);
-        result.endLine();
-    }
+} // namespace
+
+void shiftRunsInPlace(HighlightRuns &runs, const TextEditSpan &edit)
+{
+    const qsizetype oldLines = runs.lineCount();
+    const qsizetype first = std::clamp<qsizetype>(edit.firstLine, 0, oldLines);
+    const qsizetype oldEnd
+        = std::clamp<qsizetype>(std::max(edit.removedEndLine, edit.firstLine) + 1, first, oldLines);
+    runs.replaceLines(first, oldEnd - first, editedLines(runs, edit, first));
+}
+
+HighlightRuns shiftRuns(const HighlightRuns &runs, const TextEditSpan &edit)
+{
+    HighlightRuns result = runs;
+    shiftRunsInPlace(result, edit);
     return result;
 }

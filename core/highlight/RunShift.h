@@ -23,3 +23,5 @@ struct TextEditSpan
 // before the edit stay, those after it move along with the text, and a run the edit falls inside
 // grows or shrinks with it. Inserted text is otherwise unstyled.
 HighlightRuns shiftRuns(const HighlightRuns &runs, const TextEditSpan &edit);
+// The same in place: only the edited lines are rebuilt, the others move.
+void shiftRunsInPlace(HighlightRuns &runs, const TextEditSpan &edit);

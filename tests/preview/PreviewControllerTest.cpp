@@ -3,6 +3,7 @@
 
 #include "Velto/preview/PreviewScripts.h"
 #include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownDocumentCache.h"
 #include "core/markdown/MarkdownParser.h"
 #include "support/LogCapture.h"
 
@@ -341,3 +342,40 @@ TEST_F(PatchingControllerTest, aDeadRendererReloadsOnceAndThenRestsWithANoticeUn
 }
 
 } // namespace
+
+// A long text's update is prepared elsewhere: it counts as in flight until it is sent, ends as
+// the same patch, and one prepared for a page that has been replaced meanwhile is dropped.
+TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWithItsPage)
+{
+    std::vector<std::function<std::function<void()>()>> jobs;
+    PreviewController::Sources s = blockSources();
+    s.runElsewhere = [&jobs](std::function<std::function<void()>()> job) {
+        jobs.push_back(std::move(job));
+    };
+    PreviewController later {host, s};
+    const QString filler = QString(backgroundParseSize, u'x');
+    later.start(filler + QStringLiteral("\n\none"));
+    ready(later);
+    ASSERT_EQ(jobs.size(), 1u); // the first swap
+    EXPECT_TRUE(later.swapInFlight());
+    EXPECT_TRUE(swaps().isEmpty());
+    jobs[0]()();
+    ASSERT_EQ(swaps().size(), 1);
+    host.completeNext();
+
+    later.update(filler + QStringLiteral("\n\ntwo"), 0);
+    ASSERT_EQ(jobs.size(), 2u);
+    jobs[1]()();
+    ASSERT_EQ(patches().size(), 1);
+    EXPECT_TRUE(patches()[0].contains(QStringLiteral("[[0,1,0],\"<p data-line=\\\"3\\\">two</p>\"]")));
+    EXPECT_EQ(later.lastDrawnBlocks(), 1);
+    host.completeNext(QStringLiteral("ok:1"));
+
+    later.update(filler + QStringLiteral("\n\nthree"), 0);
+    ASSERT_EQ(jobs.size(), 3u);
+    const std::function<void()> finish = jobs[2]();
+    later.rendererTerminated(QStringLiteral("crashed, exit code 9"));
+    const size_t calls = host.calls.size();
+    finish();
+    EXPECT_EQ(host.calls.size(), calls);
+}

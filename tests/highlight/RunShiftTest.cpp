@@ -1,0 +1,57 @@
+#include "core/highlight/RunShift.h"
+#include "core/highlight/SyntaxHighlighter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<HighlightRun> lineOf(const HighlightRuns &runs, qsizetype line)
+{
+    const auto span = runs.line(line);
+    return {span.begin(), span.end()};
+}
+
+} // namespace
+
+// Until the parse of an edited text lands, its runs are those of the old text moved along.
+TEST(RunShift, runsMoveWithTypingLineBreaksAndJoinedLines)
+{
+    const HighlightRuns before = SyntaxHighlighter::highlight(QStringLiteral("a **bc** d\nx *y*\nz"));
+    ASSERT_EQ(before.lineCount(), 3);
+
+    // "q" typed between b and c: the strong run grows, the runs after it move one on.
+    const HighlightRuns typed = shiftRuns(before, {0, 5, 0, 5, 0, 6});
+    EXPECT_EQ(typed.lineCount(), 3);
+    for (const HighlightRun &run : lineOf(typed, 0)) {
+        const HighlightRun *old = nullptr;
+        for (const HighlightRun &o : before.line(0))
+            if (o.style == run.style && (o.start == run.start || o.start + 1 == run.start))
+                old = &o;
+        ASSERT_NE(old, nullptr);
+        if (run.start <= 5 && run.start + run.length > 5)
+            EXPECT_EQ(run.length, old->length + 1);
+        else
+            EXPECT_EQ(run.start, old->start < 5 ? old->start : old->start + 1);
+    }
+    EXPECT_EQ(lineOf(typed, 1), lineOf(before, 1));
+
+    // A line break after "a ": the first line keeps nothing past it, the new second line holds
+    // the rest moved to its start, the old second line moves down untouched.
+    const HighlightRuns broken = shiftRuns(before, {0, 2, 0, 2, 1, 0});
+    ASSERT_EQ(broken.lineCount(), 4);
+    EXPECT_TRUE(lineOf(broken, 0).empty());
+    ASSERT_FALSE(lineOf(broken, 1).empty());
+    EXPECT_EQ(lineOf(broken, 1).front().start, lineOf(before, 0).front().start - 2);
+    EXPECT_EQ(lineOf(broken, 2), lineOf(before, 1));
+    EXPECT_EQ(lineOf(broken, 3), lineOf(before, 2));
+
+    // Joining the first two lines (the line break removed): the second line's runs follow the
+    // first line's end, and what was below moves up.
+    const HighlightRuns joined = shiftRuns(before, {0, 10, 1, 0, 0, 10});
+    ASSERT_EQ(joined.lineCount(), 2);
+    const std::vector<HighlightRun> second = lineOf(before, 1);
+    const std::vector<HighlightRun> now = lineOf(joined, 0);
+    ASSERT_GE(now.size(), second.size());
+    EXPECT_EQ(now.back().start, second.back().start + 10);
+    EXPECT_EQ(lineOf(joined, 1), lineOf(before, 2));
+}

@@ -1,6 +1,7 @@
 #include "Velto/editor/VeltoTextView.h"
 
 #include "Velto/editor/FindBar.h"
+#include "Velto/editor/LongBlockLayout.h"
 #include "core/ai/AISettings.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
@@ -25,6 +26,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <utility>
+
 namespace {
 
 // X11 reports Caps Lock in the native modifiers (LockMask); other platforms do not report it.
@@ -40,6 +43,7 @@ VeltoTextView::VeltoTextView(QWidget *parent)
     : QPlainTextEdit(parent)
 {
     setAcceptDrops(true);
+    new LongBlockLayout(this);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
             &VeltoTextView::placeInlinePrompt);
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, this,
@@ -127,8 +131,99 @@ void VeltoTextView::perform(Command command)
     }
 }
 
+std::optional<VeltoTextView::TypedKey> VeltoTextView::typeAheadKey(const QKeyEvent *event) const
+{
+    if (isReadOnly() || overwriteMode())
+        return std::nullopt;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    TypedKey key;
+    if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Backspace) {
+        key.kind = TypedKey::deleteBefore;
+    } else if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Delete) {
+        key.kind = TypedKey::deleteAfter;
+    } else if (modifiers == Qt::NoModifier
+               && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        key.kind = TypedKey::lineBreak;
+    } else {
+        if ((modifiers & ~Qt::ShiftModifier) != 0 || event->text().isEmpty())
+            return std::nullopt;
+        for (const QChar c : event->text()) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
+                return std::nullopt;
+        }
+        key.text = event->text();
+    }
+    if (!m_typeAhead.empty())
+        return key;
+    const QTextCursor cursor = textCursor();
+    if (cursor.hasSelection() || cursor.block().length() <= LongBlockLayout::cachedBlockLength)
+        return std::nullopt;
+    return key;
+}
+
+void VeltoTextView::flushTypeAhead()
+{
+    m_typeAheadScheduled = false;
+    if (m_typeAhead.empty())
+        return;
+    const std::vector<TypedKey> keys = std::exchange(m_typeAhead, {});
+    // The keys do to the cursor what the editor would have done with each; one edit block makes
+    // them one change, laid out once.
+    QTextCursor cursor = textCursor();
+    cursor.beginEditBlock();
+    for (const TypedKey &key : keys) {
+        switch (key.kind) {
+        case TypedKey::characters:
+            cursor.insertText(key.text);
+            break;
+        case TypedKey::deleteBefore:
+            cursor.deletePreviousChar();
+            break;
+        case TypedKey::deleteAfter:
+            cursor.deleteChar();
+            break;
+        case TypedKey::lineBreak:
+            cursor.insertBlock();
+            break;
+        }
+    }
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+void VeltoTextView::flushTypeAheadBefore(const QEvent *event)
+{
+    if (m_typeAhead.empty())
+        return;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:
+        if (typeAheadKey(static_cast<const QKeyEvent *>(event)))
+            return;
+        break;
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::FocusOut:
+    case QEvent::Drop:
+    case QEvent::ContextMenu:
+        break;
+    default:
+        return;
+    }
+    flushTypeAhead();
+}
+
+bool VeltoTextView::viewportEvent(QEvent *event)
+{
+    flushTypeAheadBefore(event);
+    return QPlainTextEdit::viewportEvent(event);
+}
+
 bool VeltoTextView::event(QEvent *event)
 {
+    flushTypeAheadBefore(event);
     // Claim our keys before window and menu shortcuts see them.
     if (event->type() == QEvent::ShortcutOverride) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -150,6 +245,15 @@ void VeltoTextView::keyPressEvent(QKeyEvent *event)
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier
         && m_promptContainer) {
         dismissInlinePrompt();
+        event->accept();
+        return;
+    }
+    if (auto key = typeAheadKey(event)) {
+        m_typeAhead.push_back(std::move(*key));
+        if (!m_typeAheadScheduled) {
+            m_typeAheadScheduled = true;
+            QMetaObject::invokeMethod(this, &VeltoTextView::flushTypeAhead, Qt::QueuedConnection);
+        }
         event->accept();
         return;
     }

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QMenu;
 
@@ -93,6 +94,7 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -116,6 +118,19 @@ private:
     void placeInlinePrompt();
     static QList<QUrl> droppedFileUrls(const QMimeData *mime);
 
+    // Typing into a very long line: Qt lays the whole line out again after every change (a tenth
+    // of a second for a megabyte), so keys that arrive meanwhile (characters, Backspace, Delete,
+    // Return) are applied together, once the events waiting now are handled. Any other input
+    // applies them first.
+    struct TypedKey
+    {
+        enum Kind { characters, deleteBefore, deleteAfter, lineBreak } kind = characters;
+        QString text;
+    };
+    std::optional<TypedKey> typeAheadKey(const QKeyEvent *event) const;
+    void flushTypeAhead();
+    void flushTypeAheadBefore(const QEvent *event);
+
     AIActionHandler m_onAIAction;
     std::function<QString(int, int)> m_selectionText;
     std::function<bool()> m_aiConfigured;
@@ -125,4 +140,6 @@ private:
     // The selection the prompt was opened for, to keep it placed below it while scrolling.
     int m_promptAnchorStart = 0;
     int m_promptAnchorEnd = 0;
+    std::vector<TypedKey> m_typeAhead;
+    bool m_typeAheadScheduled = false;
 };

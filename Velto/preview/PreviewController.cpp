@@ -207,16 +207,23 @@ PreviewController::prepareSwap(PreviewBody body,
     PreparedSwap prepared;
     prepared.patch = shown && body.patchable;
     if (prepared.patch) {
-        QString ops = QStringLiteral("[");
-        for (const PreviewPatchOp &op : diffBlocks(*shown, body.blocks)) {
+        const std::vector<PreviewPatchOp> diff = diffBlocks(*shown, body.blocks);
+        // Reserved at once: a new long document sends megabytes of blocks here.
+        qsizetype size = 2;
+        for (const PreviewPatchOp &op : diff)
+            size += op.keep ? 32 : qsizetype(body.blocks[size_t(op.block)].html.size()) + 8;
+        QString ops;
+        ops.reserve(size + size / 16);
+        ops += u'[';
+        for (const PreviewPatchOp &op : diff) {
             if (ops.size() > 1)
                 ops += u',';
             if (op.keep) {
                 ops += QStringLiteral("[%1,%2,%3]").arg(op.from).arg(op.count).arg(op.delta);
             } else {
                 const std::string &html = body.blocks[size_t(op.block)].html;
-                ops += PreviewScripts::jsonStringLiteral(
-                    QString::fromUtf8(html.data(), qsizetype(html.size())));
+                PreviewScripts::appendJsonStringLiteral(
+                    ops, QString::fromUtf8(html.data(), qsizetype(html.size())));
                 ++prepared.drawnBlocks;
             }
         }
@@ -227,8 +234,8 @@ PreviewController::prepareSwap(PreviewBody body,
         prepared.drawnBlocks = int(body.blocks.size());
         const std::optional<int> tracked
             = body.patchable ? std::optional<int>(int(body.blocks.size())) : std::nullopt;
-        prepared.script = PreviewScripts::updateScript(body.html(), style.wideMode,
-                                                       style.extraCSS, scrollLine, tracked);
+        prepared.script = PreviewScripts::updateScript(body.html(), style.wideMode, style.extraCSS,
+                                                       scrollLine, tracked);
     }
     if (body.patchable) {
         auto blocks = std::make_shared<std::vector<ShownBlock>>();

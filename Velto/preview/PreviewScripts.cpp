@@ -16,12 +16,10 @@ const char *const mermaidContainers
 
 } // namespace
 
-QString jsonStringLiteral(const QString &text)
+void appendJsonStringLiteral(QString &out, QStringView text)
 {
-    QString out;
-    out.reserve(text.size() + text.size() / 16 + 2);
     out += u'"';
-    const char16_t *data = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t *data = text.utf16();
     const qsizetype n = text.size();
     qsizetype runStart = 0; // characters that pass unchanged are copied in runs
     auto flush = [&](qsizetype end) {
@@ -63,6 +61,13 @@ QString jsonStringLiteral(const QString &text)
     }
     flush(n);
     out += u'"';
+}
+
+QString jsonStringLiteral(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 16 + 2);
+    appendJsonStringLiteral(out, text);
     return out;
 }
 

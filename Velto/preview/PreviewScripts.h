@@ -11,6 +11,8 @@ namespace PreviewScripts {
 // A JavaScript string literal that reads back as exactly the given text (also lone surrogates,
 // U+2028 and U+2029). Never fails.
 QString jsonStringLiteral(const QString &text);
+// The same literal appended to `out`.
+void appendJsonStringLiteral(QString &out, QStringView text);
 
 // Sets the theme style text and re-runs highlighting, mathematics and diagrams on the body.
 QString redrawPiece();

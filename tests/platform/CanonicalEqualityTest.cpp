@@ -27,3 +27,48 @@ TEST(CanonicalEquality, largeTextsAreComparedAroundTheChangeOnly)
     EXPECT_FALSE(canonicallyEqual(with(QStringLiteral("x")), with(QStringLiteral("xx"))));
     EXPECT_FALSE(canonicallyEqual(head, head + QStringLiteral("\u0301")));
 }
+
+TEST(CanonicalEquality, emptyAndWholeTextsAreDecidedExactly)
+{
+    EXPECT_TRUE(canonicallyEqual(QString(), QString()));
+    EXPECT_TRUE(canonicallyEqual(QString(), QStringLiteral("")));
+    // Marks alone still make a text: they never normalize away.
+    EXPECT_FALSE(canonicallyEqual(QString(), QStringLiteral("\u0301\u0323")));
+    EXPECT_FALSE(canonicallyEquivalent(QStringLiteral("\u0301"), QString()));
+
+    // Long texts that differ in each line's form, so that the two sides' pieces never line up.
+    QString precomposed;
+    QString decomposed;
+    for (int i = 0; i < 3000; ++i) {
+        precomposed += QStringLiteral("# Kopf \u00F1\n\u00E4\u00F6\u00FC \u20AC ")
+            + QString::fromUtf8("😀\n");
+        decomposed += QStringLiteral("# Kopf n\u0303\na\u0308o\u0308u\u0308 \u20AC ")
+            + QString::fromUtf8("😀\n");
+    }
+    EXPECT_TRUE(canonicallyEqual(precomposed, decomposed));
+    EXPECT_FALSE(canonicallyEqual(precomposed, decomposed + QStringLiteral("\u0301")));
+    EXPECT_FALSE(canonicallyEqual(QStringLiteral("x") + precomposed, decomposed));
+    EXPECT_TRUE(
+        canonicallyEqual(QStringLiteral("e\u0301") + precomposed + QStringLiteral("\u00E9"),
+                         QStringLiteral("\u00E9") + decomposed + QStringLiteral("e\u0301")));
+}
+
+// Text without a single ASCII character, changed in the middle: the cut around the change must
+// still keep marks with their base and reorder them as in the whole text.
+TEST(CanonicalEquality, changesInNonAsciiTextKeepMarksWithTheirBase)
+{
+    const QString cjk = QString(20000, QChar(0x4E2D));
+    EXPECT_TRUE(canonicallyEqual(cjk + QStringLiteral("\u00C5\u0323") + cjk,
+                                 cjk + QStringLiteral("A\u0323\u030A") + cjk));
+    EXPECT_FALSE(canonicallyEqual(cjk + QStringLiteral("\u00C5") + cjk,
+                                  cjk + QStringLiteral("A\u0323") + cjk));
+    // Only a mark after a supplementary character differs.
+    const QString emoji = QString::fromUtf8("😀");
+    EXPECT_TRUE(canonicallyEqual(cjk + emoji + QStringLiteral("\u0323\u0301") + cjk,
+                                 cjk + emoji + QStringLiteral("\u0301\u0323") + cjk));
+    EXPECT_FALSE(canonicallyEqual(cjk + emoji + QStringLiteral("\u0301") + cjk,
+                                  cjk + emoji + QStringLiteral("\u0300") + cjk));
+    // Surrogate pairs that share only their high half.
+    EXPECT_FALSE(
+        canonicallyEqual(cjk + QString::fromUtf8("😀") + cjk, cjk + QString::fromUtf8("😃") + cjk));
+}

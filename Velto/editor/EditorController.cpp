@@ -129,6 +129,10 @@ void EditorController::onContentsChange(int position, int removed, int added)
             from, removedText, insertedText,
             after < m_editorText.size() ? m_editorText.at(after) : QChar());
         if (!edit.isEmpty()) {
+            if (m_lineCount) {
+                const QStringView gone = QStringView(m_workspaceText).mid(edit.position, edit.removed);
+                *m_lineCount += edit.text.count(u'\n') - gone.count(u'\n');
+            }
             m_workspaceText.replace(edit.position, edit.removed, edit.text);
             // While an outside change waits for sync() the workspace keeps it; sync() then
             // brings the view back in step with it.
@@ -138,7 +142,6 @@ void EditorController::onContentsChange(int position, int removed, int added)
                 m_pushing = false;
             }
         }
-        m_cachedStringLength = -1;
     }
 
     // A replacement first empties the document; restyle once it holds the new text.
@@ -346,7 +349,7 @@ void EditorController::replaceText(const QString &text)
 {
     m_workspaceText = text;
     m_editorText = m_mapping.reset(text);
-    m_cachedStringLength = -1;
+    m_lineCount.reset();
     m_applying = true;
     m_replacing = true;
     m_view->setPlainText(m_editorText);
@@ -359,7 +362,7 @@ void EditorController::applyRemoteEdit(const QString &text)
     const std::vector<EditorTextMapping::Edit> edits
         = m_mapping.applyWorkspaceChange(m_workspaceText, text);
     m_workspaceText = text;
-    m_cachedStringLength = -1;
+    m_lineCount.reset();
     if (edits.empty())
         return;
     for (const EditorTextMapping::Edit &edit : edits)
@@ -463,11 +466,9 @@ void EditorController::reportVisibleLine()
     if (!m_view)
         return;
     const QScrollBar *bar = m_view->verticalScrollBar();
-    if (m_workspaceText.size() != m_cachedStringLength) {
-        m_cachedStringLength = m_workspaceText.size();
-        m_cachedLineCount = 1 + m_workspaceText.count(u'\n');
-    }
-    const std::optional<qint64> line = visibleLine(bar->value(), bar->maximum(), m_cachedLineCount);
+    if (!m_lineCount)
+        m_lineCount = 1 + m_workspaceText.count(u'\n');
+    const std::optional<qint64> line = visibleLine(bar->value(), bar->maximum(), *m_lineCount);
     if (!line || *line == m_lastReportedLine)
         return;
     m_lastReportedLine = *line;

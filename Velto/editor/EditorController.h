@@ -128,8 +128,7 @@ private:
     QColor m_lastBackground;
     qint64 m_lastRemoteGeneration = 0;
     qint64 m_lastReportedLine = 0;
-    qint64 m_cachedLineCount = 1;
-    qint64 m_cachedStringLength = -1;
+    std::optional<qint64> m_lineCount; // of the workspace text; kept up by typing
 
     bool m_syncScheduled = false;
     bool m_applying = false; // the controller itself is changing the document

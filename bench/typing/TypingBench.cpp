@@ -32,6 +32,7 @@
 #include "platform/BonjourAdvertiser.h"
 #include "platform/Bookmarks.h"
 #include "platform/Defaults.h"
+#include "platform/HugePageHeap.h"
 #include "platform/Log.h"
 
 #include <QApplication>
@@ -791,6 +792,7 @@ QString loadAverage()
 
 int main(int argc, char *argv[])
 {
+    restartWithHugePageHeap(argv); // as the application runs
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -4,6 +4,7 @@
 #include "Velto/preview/PreviewScripts.h"
 #include "core/markdown/MarkdownDocumentCache.h"
 #include "platform/L10n.h"
+#include "platform/LatestWorker.h"
 #include "platform/Log.h"
 
 #include <QPointer>
@@ -251,6 +252,10 @@ void PreviewController::sendPrepared(PreparedSwap swap)
 {
     m_lastDrawnBlocks = swap.drawnBlocks;
     m_drawnBlocks += m_lastDrawnBlocks;
+    // The blocks the page held before: a long document's are many thousands of strings, freed
+    // off this thread.
+    if (m_shown && m_shown->size() > 1000)
+        destroyInBackground([old = std::move(m_shown)] {});
     m_shown = std::move(swap.shown);
     sendScript(swap.script, swap.patch);
 }

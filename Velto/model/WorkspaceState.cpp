@@ -86,27 +86,31 @@ void WorkspaceState::setSelectedFileURL(const std::optional<QUrl> &url)
     emit selectedFileURLChanged();
 }
 
+namespace {
+// Stores `text` in `field` and raises `revision` unless the code units are the same; true when the
+// text changed under canonical equivalence (a canonically equal text is stored without notice).
+// One pass over a long text while it is being typed into: the code units are compared on their
+// own only when the texts are canonically equal.
+bool storeText(QString &field, quint64 &revision, const QString &text)
+{
+    const bool changed = !canonicallyEqual(field, text);
+    if (!changed && field == text)
+        return false;
+    ++revision;
+    field = text;
+    return changed;
+}
+} // namespace
+
 void WorkspaceState::setText(const QString &text)
 {
-    if (m_text == text)
-        return;
-    // A canonically equal text is stored without notice, but its code units differ.
-    const bool changed = !canonicallyEqual(m_text, text);
-    ++m_textRevision;
-    m_text = text;
-    if (changed)
+    if (storeText(m_text, m_textRevision, text))
         emit textChanged();
 }
 
 void WorkspaceState::setSavedText(const QString &text)
 {
-    if (m_savedText == text)
-        return;
-    // A canonically equal text is stored without notice, but its code units differ.
-    const bool changed = !canonicallyEqual(m_savedText, text);
-    ++m_savedTextRevision;
-    m_savedText = text;
-    if (changed)
+    if (storeText(m_savedText, m_savedTextRevision, text))
         emit savedTextChanged();
 }
 

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTextBlock>
 
+#include "BenchEditor.h"
+
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -46,21 +48,11 @@ QString generatedDocument(qsizetype bytes, const QString &lineBreak)
     return text;
 }
 
-struct Editor
+struct Editor : BenchEditor
 {
-    QTemporaryDir dir;
-    Defaults defaults {dir.filePath(QStringLiteral("defaults.json"))};
-    AppSettings settings {defaults};
-    WorkspaceState workspace;
-    std::unique_ptr<MarkdownTextView> view;
-
     Editor(qsizetype size, const QString &lineBreak)
+        : BenchEditor(generatedDocument(size, lineBreak))
     {
-        workspace.setText(generatedDocument(size, lineBreak));
-        view = std::make_unique<MarkdownTextView>(workspace, settings);
-        view->resize(1000, 700);
-        view->show();
-        QCoreApplication::processEvents();
         // The caret into the middle of a paragraph.
         QTextDocument *doc = view->textView()->document();
         QTextBlock block = doc->findBlock(doc->characterCount() / 2);

@@ -12,28 +12,16 @@
 #include <QTest>
 #include <QTextCursor>
 
+#include "BenchEditor.h"
+
 #include <benchmark/benchmark.h>
 
 #include <memory>
 
 namespace {
 
-struct Editor
+struct Editor : BenchEditor
 {
-    QTemporaryDir dir;
-    Defaults defaults {dir.filePath(QStringLiteral("defaults.json"))};
-    AppSettings settings {defaults};
-    WorkspaceState workspace;
-    std::unique_ptr<MarkdownTextView> view;
-
-    Editor()
-    {
-        view = std::make_unique<MarkdownTextView>(workspace, settings);
-        view->resize(1000, 700);
-        view->show();
-        QCoreApplication::processEvents();
-    }
-
     // Applies the workspace text to the view and paints it.
     void settle() const
     {

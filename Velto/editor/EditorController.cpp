@@ -349,6 +349,10 @@ void EditorController::replaceText(const QString &text)
 {
     m_workspaceText = text;
     m_editorText = m_mapping.reset(text);
+    // The view's copy is edited in place from the first keystroke on: a long text's own copy,
+    // with room to grow, is made here rather than by that keystroke.
+    if (m_editorText.size() >= backgroundParseSize)
+        m_editorText.reserve(m_editorText.size() + 64 * 1024);
     m_lineCount.reset();
     m_applying = true;
     m_replacing = true;

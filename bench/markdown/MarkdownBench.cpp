@@ -17,6 +17,20 @@
 
 namespace {
 
+// The lengths of every node's text range summed: what mapping all ranges costs.
+qsizetype sumOfTextRanges(const MarkdownDocument &document)
+{
+    qsizetype sum = 0;
+    MarkdownWalker walker(document.root());
+    while (walker.next()) {
+        if (!walker.entering())
+            continue;
+        if (const auto range = document.textRange(walker.node()))
+            sum += range->length();
+    }
+    return sum;
+}
+
 // A document of roughly `bytes` UTF-8 bytes mixing what real notes hold: headings, prose with
 // inline markup and math, lists and tasks, code, tables, quotes and display math.
 QString mixedDocument(qsizetype bytes)
@@ -154,15 +168,7 @@ void BM_ParseAndAllTextRanges(benchmark::State &state)
     const QString &text = textFor(state);
     for (auto _ : state) {
         const MarkdownDocument document(text);
-        qsizetype sum = 0;
-        MarkdownWalker walker(document.root());
-        while (walker.next()) {
-            if (!walker.entering())
-                continue;
-            if (const auto range = document.textRange(walker.node()))
-                sum += range->length();
-        }
-        benchmark::DoNotOptimize(sum);
+        benchmark::DoNotOptimize(sumOfTextRanges(document));
     }
     setSize(state, text);
 }
@@ -259,14 +265,7 @@ QString pathological(Pathological kind, qsizetype bytes)
 void parseMapAndRender(const QString &text)
 {
     const MarkdownDocument document(text);
-    qsizetype sum = 0;
-    MarkdownWalker walker(document.root());
-    while (walker.next()) {
-        if (!walker.entering())
-            continue;
-        if (const auto range = document.textRange(walker.node()))
-            sum += range->length();
-    }
+    const qsizetype sum = sumOfTextRanges(document);
     const QString html = MarkdownParser::renderBody(document);
     benchmark::DoNotOptimize(sum);
     benchmark::DoNotOptimize(html.constData());

@@ -1,6 +1,7 @@
 #include "core/highlight/SyntaxHighlighter.h"
 
 #include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownWalker.h"
 
 #include <cmark-gfm.h>
 
@@ -42,18 +43,7 @@ public:
     // thousands of levels deep) and without exit events, which the styling does not need.
     void walk()
     {
-        cmark_node *root = m_document.root().raw();
-        cmark_node *node = root ? cmark_node_first_child(root) : nullptr;
-        while (node) {
-            cmark_node *child = visit(MarkdownNode(node)) ? nullptr : cmark_node_first_child(node);
-            if (child) {
-                node = child;
-                continue;
-            }
-            while (node != root && !cmark_node_next(node))
-                node = cmark_node_parent(node);
-            node = node == root ? nullptr : cmark_node_next(node);
-        }
+        visitDescendants(m_document.root(), [this](MarkdownNode node) { return !visit(node); });
     }
 
     std::vector<HighlightStyle> paint() const;

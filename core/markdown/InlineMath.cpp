@@ -2,6 +2,7 @@
 
 #include "core/markdown/HTMLRenderer.h"
 #include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/SourceTextMap.h"
 
 #include <algorithm>
@@ -150,37 +151,26 @@ std::vector<Interval> barriers(const MarkdownDocument &document, MarkdownNode bl
             out.push_back({*a, *b});
     };
     // In document order, without recursion: the children of code, HTML and images are skipped.
-    cmark_node *root = block.raw();
-    cmark_node *node = cmark_node_first_child(root);
-    while (node) {
-        const cmark_node_type type = cmark_node_get_type(node);
-        bool descend = true;
-        if (type == CMARK_NODE_CODE || type == CMARK_NODE_HTML_INLINE || type == CMARK_NODE_IMAGE
-            || type == CMARK_NODE_LINK) {
-            const MarkdownNode n(node);
-            if (const auto range = document.sourceRange(n)) {
-                const auto first = firstRange(document, n.firstChild());
-                const auto last = lastRange(document, n.lastChild());
-                const auto lower = document.byteOffset(range->lower);
-                const bool autolink = lower && document.utf8().at(*lower) == '<';
-                if (type == CMARK_NODE_LINK && first && last && !autolink) {
-                    add(range->lower, first->lower); // the link text is a run of its own
-                    add(last->upper, range->upper);
-                } else {
-                    add(range->lower, range->upper);
-                    descend = false;
-                }
-            }
+    visitDescendants(block, [&](MarkdownNode n) {
+        const cmark_node_type type = cmark_node_get_type(n.raw());
+        if (type != CMARK_NODE_CODE && type != CMARK_NODE_HTML_INLINE && type != CMARK_NODE_IMAGE
+            && type != CMARK_NODE_LINK)
+            return true;
+        const auto range = document.sourceRange(n);
+        if (!range)
+            return true;
+        const auto first = firstRange(document, n.firstChild());
+        const auto last = lastRange(document, n.lastChild());
+        const auto lower = document.byteOffset(range->lower);
+        const bool autolink = lower && document.utf8().at(*lower) == '<';
+        if (type == CMARK_NODE_LINK && first && last && !autolink) {
+            add(range->lower, first->lower); // the link text is a run of its own
+            add(last->upper, range->upper);
+            return true;
         }
-        cmark_node *child = descend ? cmark_node_first_child(node) : nullptr;
-        if (child) {
-            node = child;
-            continue;
-        }
-        while (node != root && !cmark_node_next(node))
-            node = cmark_node_parent(node);
-        node = node == root ? nullptr : cmark_node_next(node);
-    }
+        add(range->lower, range->upper);
+        return false;
+    });
     std::sort(out.begin(), out.end(),
               [](const Interval &a, const Interval &b) { return a.start < b.start; });
     return out;

@@ -34,3 +34,21 @@ private:
     MarkdownNode m_node;
     Event m_event = Event::Enter;
 };
+
+// Visits the descendants of `root` in document order, on entry only and without recursion: a
+// lighter walk where exits are not needed. `visit(node)` returns whether to go into the node's
+// children.
+template<typename Visit> void visitDescendants(MarkdownNode root, Visit &&visit)
+{
+    MarkdownNode node = root.firstChild();
+    while (node) {
+        MarkdownNode child = visit(node) ? node.firstChild() : MarkdownNode();
+        if (child) {
+            node = child;
+            continue;
+        }
+        while (node != root && !node.next())
+            node = node.parent();
+        node = node == root ? MarkdownNode() : node.next();
+    }
+}

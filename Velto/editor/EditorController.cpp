@@ -133,7 +133,7 @@ void EditorController::onContentsChange(int position, int removed, int added)
                 const QStringView gone = QStringView(m_workspaceText).mid(edit.position, edit.removed);
                 *m_lineCount += edit.text.count(u'\n') - gone.count(u'\n');
             }
-            m_workspaceText.replace(edit.position, edit.removed, edit.text);
+            m_textBuffers.replace(m_workspaceText, edit.position, edit.removed, edit.text);
             // While an outside change waits for sync() the workspace keeps it; sync() then
             // brings the view back in step with it.
             if (!m_externalPending && m_workspace) {
@@ -348,6 +348,7 @@ void EditorController::sync()
 void EditorController::replaceText(const QString &text)
 {
     m_workspaceText = text;
+    m_textBuffers.prepare(text.size());
     m_editorText = m_mapping.reset(text);
     // The view's copy is edited in place from the first keystroke on: a long text's own copy,
     // with room to grow, is made here rather than by that keystroke.

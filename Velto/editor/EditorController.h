@@ -4,6 +4,7 @@
 #include "core/highlight/HighlightStyle.h"
 #include "core/highlight/RunShift.h"
 #include "core/markdown/MarkdownDocumentCache.h"
+#include "platform/TextBuffers.h"
 
 #include <QColor>
 #include <QFont>
@@ -116,6 +117,7 @@ private:
 
     EditorTextMapping m_mapping;
     QString m_workspaceText; // what the view stands for
+    TextBuffers m_textBuffers; // where a shared m_workspaceText is copied to when it changes
     QString m_editorText; // the view's document text, block breaks as LF
 
     PositionHandler m_onCursorChange;

@@ -97,13 +97,30 @@ void PreviewView::setVisibleSourceLine(int line)
     m_controller->update(m_markdown, m_visibleSourceLine);
 }
 
+QString PreviewView::withImagePolicy(const QString &html)
+{
+    // A relative image source resolves against the page's own address, where nothing but the
+    // page is served: every such image would cost the GUI thread a request that can only fail
+    // (thousands in a long document). The policy refuses them inside the renderer; images from
+    // the web and inline data load as before.
+    static const QString head = QStringLiteral("<head>");
+    const qsizetype at = html.indexOf(head);
+    if (at < 0)
+        return html;
+    QString out = html;
+    out.insert(at + head.size(),
+               QStringLiteral("\n<meta http-equiv=\"Content-Security-Policy\" "
+                              "content=\"img-src http: https: data: blob:\">"));
+    return out;
+}
+
 void PreviewView::loadPage(const QString &html)
 {
     auto &handler = PageSchemeHandler::shared();
     if (!m_publishedUrl.isEmpty())
         handler.withdraw(m_publishedUrl);
     // Kept until the view goes, so any later request of the page by the engine still succeeds.
-    m_publishedUrl = handler.publish(html.toUtf8());
+    m_publishedUrl = handler.publish(withImagePolicy(html).toUtf8());
     m_page->loadPublished(m_publishedUrl);
 }
 

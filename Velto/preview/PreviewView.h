@@ -50,6 +50,9 @@ public:
     PreviewController &controller() { return *m_controller; }
     PreviewPage &previewPage() { return *m_page; }
 
+    // The page as the preview publishes it: images only from the web or inline data.
+    static QString withImagePolicy(const QString &html);
+
 protected:
     void childEvent(QChildEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -8,7 +8,8 @@
 //     bench_typing [--keys N] [--interval ms] [--only name,name] [--timeout s] [--max-rss MB]
 //
 // --timeout bounds every wait (and how far typing may fall behind); --max-rss stops typing when
-// the process gets that large.
+// the process gets that large. With VELTO_TYPING_TRACE set, each key's busy time is printed with
+// the events that took it, summed by kind and receiver, to tell where a slow key's time went.
 
 #include "BusyClock.h"
 
@@ -38,6 +39,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QMap>
 #include <QGuiApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -58,6 +60,7 @@
 #include <unistd.h>
 
 namespace {
+void printEventSums();
 
 constexpr qint64 msNs = 1000000;
 
@@ -543,6 +546,12 @@ private:
         if (m_intervalStart) {
             m_result.busyNs.push_back(BusyClock::busyNs() - *m_intervalStart);
             m_intervalStart.reset();
+            static const bool trace = qEnvironmentVariableIsSet("VELTO_TYPING_TRACE");
+            if (trace) {
+                std::printf("key %zu busy %.1f ms\n", m_result.busyNs.size(),
+                            double(m_result.busyNs.back()) / 1e6);
+                printEventSums();
+            }
         }
     }
 
@@ -788,6 +797,53 @@ QString loadAverage()
                                           : QStringLiteral("unknown");
 }
 
+// With VELTO_TYPING_TRACE set, every top-level event that keeps the GUI thread busy for more
+// than 5 ms is printed with its receiver, to tell where a slow key's time went.
+class TracingApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        static const bool trace = qEnvironmentVariableIsSet("VELTO_TYPING_TRACE");
+        if (!trace || m_depth > 0)
+            return QApplication::notify(receiver, event);
+        ++m_depth;
+        const int type = event->type();
+        const char *name = receiver->metaObject()->className();
+        const qint64 start = nowNs();
+        const bool result = QApplication::notify(receiver, event);
+        const double ms = double(nowNs() - start) / 1e6;
+        --m_depth;
+        if (ms > 5)
+            std::printf("  event %d to %s: %.1f ms\n", type, name, ms);
+        auto &entry = m_sums[QStringLiteral("%1/%2").arg(type).arg(QLatin1String(name))];
+        entry.first += ms;
+        ++entry.second;
+        return result;
+    }
+
+    // Prints and clears the sums since the last call.
+    void printSums()
+    {
+        for (auto it = m_sums.cbegin(); it != m_sums.cend(); ++it)
+            if (it.value().first > 1)
+                std::printf("    %s x%d %.1f ms\n", qPrintable(it.key()), it.value().second,
+                            it.value().first);
+        m_sums.clear();
+    }
+
+private:
+    int m_depth = 0;
+    QMap<QString, std::pair<double, int>> m_sums;
+};
+
+void printEventSums()
+{
+    static_cast<TracingApplication *>(QCoreApplication::instance())->printSums();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -801,7 +857,7 @@ int main(int argc, char *argv[])
     // Nothing of the user's: settings, caches and the web profile go to the test locations.
     QStandardPaths::setTestModeEnabled(true);
     PageSchemeHandler::registerScheme();
-    QApplication app(argc, argv);
+    TracingApplication app(argc, argv);
     VeltoApp::prepare(app);
     MarkdownDocument::registerExtensions();
     BusyClock::install();

@@ -55,6 +55,11 @@ TEST_F(StatusBar, countsAndFileNameFollowTheDocumentAndLongTextsAreCountedAside)
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     EXPECT_EQ(counts(), QStringLiteral("Wörter: 2|Zeichen: 9|1 min"));
+    // A count label keeps the width of its longest text, so new counts never lay the window
+    // out again, and always has room for the text it shows.
+    QLabel *label = bar->wordsLabel();
+    EXPECT_EQ(label->minimumSize(), label->maximumSize());
+    EXPECT_LT(label->fontMetrics().horizontalAdvance(label->text()), label->maximumWidth());
 }
 
 TEST_F(StatusBar, syncIndicatorAppearsOnlyWhilePairedWithTheStatusColour)

@@ -1,5 +1,6 @@
 #include "Velto/editor/VeltoTextView.h"
 
+#include "Velto/editor/EditorDocumentLayout.h"
 #include "Velto/editor/FindBar.h"
 #include "Velto/editor/LongBlockLayout.h"
 #include "core/ai/AISettings.h"
@@ -42,6 +43,13 @@ bool capsLockOn(const QKeyEvent *event)
 VeltoTextView::VeltoTextView(QWidget *parent)
     : QPlainTextEdit(parent)
 {
+    // As the view sets up a document of its own, with the editor's layout.
+    auto *doc = new QTextDocument(this);
+    doc->setDocumentLayout(new EditorDocumentLayout(doc));
+    doc->setTextWidth(-1);
+    doc->documentLayout()->setPaintDevice(viewport());
+    doc->setDefaultFont(font());
+    setDocument(doc);
     setAcceptDrops(true);
     new LongBlockLayout(this);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,

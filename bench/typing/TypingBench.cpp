@@ -548,8 +548,10 @@ private:
             m_intervalStart.reset();
             static const bool trace = qEnvironmentVariableIsSet("VELTO_TYPING_TRACE");
             if (trace) {
-                std::printf("key %zu busy %.1f ms\n", m_result.busyNs.size(),
-                            double(m_result.busyNs.back()) / 1e6);
+                const char key = m_keys[m_result.busyNs.size() - 1];
+                std::printf("key %zu busy %.1f ms (%s)\n", m_result.busyNs.size(),
+                            double(m_result.busyNs.back()) / 1e6,
+                            key == '\n' ? "return" : key == '\b' ? "backspace" : "character");
                 printEventSums();
             }
         }

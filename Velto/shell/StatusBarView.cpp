@@ -6,13 +6,12 @@
 #include "core/model/TextMetrics.h"
 #include "core/sync/SyncState.h"
 #include "platform/L10n.h"
+#include "platform/LatestWorker.h"
 
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QtConcurrent/QtConcurrentRun>
 
 using namespace ShellStyle;
 
@@ -85,28 +84,28 @@ StatusBarView::~StatusBarView() = default;
 
 void StatusBarView::recount()
 {
-    ++m_countGeneration;
+    const quint64 generation = ++m_countGeneration;
     const QString &text = m_workspace.text();
     if (text.size() <= synchronousCountLimit) {
         showCounts(countText(text));
         return;
     }
-    // One count at a time: a text that changes while one runs is counted once it is done, so
-    // fast typing in a long document never piles up counts.
-    if (m_countRunning)
-        return;
-    m_countRunning = true;
-    const quint64 generation = m_countGeneration;
-    auto *watcher = new QFutureWatcher<Counts>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
-        m_countRunning = false;
-        if (generation == m_countGeneration)
-            showCounts(watcher->result());
-        else
-            recount();
+    // A thread of its own that takes the newest text when it is free, so fast typing in a long
+    // document never piles up counts; a count of an older text is not shown.
+    if (!m_counter)
+        m_counter = std::make_unique<LatestWorker>(this);
+    m_counter->submit([this, text, generation]() -> LatestWorker::Finish {
+        const Counts counts = countText(text);
+        return [this, counts, generation] {
+            if (generation == m_countGeneration)
+                showCounts(counts);
+        };
     });
-    watcher->setFuture(QtConcurrent::run([text] { return countText(text); }));
+}
+
+bool StatusBarView::isCounting() const
+{
+    return m_counter && m_counter->isBusy();
 }
 
 namespace {

@@ -3,6 +3,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
+class LatestWorker;
 class MacSyncAdapter;
 class QLabel;
 class StatusDot;
@@ -29,6 +32,8 @@ public:
     QLabel *readingTimeLabel() const { return m_readingTime; }
     QWidget *syncIndicator() const { return m_syncIndicator; }
     QLabel *fileNameLabel() const { return m_fileName; }
+    // True while a long text is being counted.
+    bool isCounting() const;
     // The colour of the sync dot for the current connection status.
     QColor syncDotColor() const;
 
@@ -52,5 +57,6 @@ private:
     StatusDot *m_syncDot;
     QLabel *m_fileName;
     quint64 m_countGeneration = 0;
-    bool m_countRunning = false;
+    std::unique_ptr<LatestWorker> m_counter; // counts long texts, the newest one first
+
 };

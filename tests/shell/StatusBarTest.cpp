@@ -5,7 +5,6 @@
 #include "support/TestSupport.h"
 
 #include <QLabel>
-#include <QThreadPool>
 
 using namespace shelltest;
 
@@ -52,8 +51,8 @@ TEST_F(StatusBar, countsAndFileNameFollowTheDocumentAndLongTextsAreCountedAside)
     EXPECT_EQ(bar->wordsLabel()->text(), QStringLiteral("Wörter: %1").arg(words.size() / 5));
     ws->setText(words + u'x');
     ws->setText(QStringLiteral("eins zwei"));
-    QThreadPool::globalInstance()->waitForDone();
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !bar->isCounting(); }));
+    QCoreApplication::processEvents(); // a count of an earlier text lands, and is not shown
     EXPECT_EQ(counts(), QStringLiteral("Wörter: 2|Zeichen: 9|1 min"));
     // A count label keeps the width of its longest text, so new counts never lay the window
     // out again, and always has room for the text it shows.

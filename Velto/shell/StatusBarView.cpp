@@ -110,9 +110,9 @@ bool StatusBarView::isCounting() const
 
 namespace {
 
-// A label whose size follows its text asks the whole window to lay itself out again, which with
-// the editor and the preview in it costs up to 15 ms: while typing, counts change with nearly
-// every keystroke. So a count label is held at a fixed size that only ever grows.
+// A label whose size follows its text makes every layout above it, up to the window with the
+// editor and the preview, lay itself out again; while typing in a long text the counts change
+// with nearly every keystroke. So a count label is held at a fixed size that only ever grows.
 void setCountText(QLabel *label, const QString &text)
 {
     label->setText(text);

@@ -1,6 +1,7 @@
 #include "Velto/editor/EditorController.h"
 
 #include "Velto/editor/MarkdownHighlighter.h"
+#include "Velto/editor/SoftBreaks.h"
 #include "Velto/editor/VeltoTextView.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
@@ -12,6 +13,8 @@
 #include "platform/LatestWorker.h"
 
 #include <QScrollBar>
+
+#include <limits>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -44,6 +47,12 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     view->setFont(font);
     m_lastFont = font;
     m_highlighter->attach(doc);
+    m_highlighter->setVisibleBlocks([this] {
+        return m_view ? m_view->visibleBlocks() : std::pair {0, std::numeric_limits<int>::max()};
+    });
+    view->setBeforePaint([this](int first, int last) {
+        m_highlighter->restyleDeferred(first, last);
+    });
 
     m_lastRemoteGeneration = workspace.remoteEditGeneration();
     replaceText(workspace.text());
@@ -81,8 +90,11 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
 
 EditorController::~EditorController()
 {
-    if (m_view)
+    m_highlighter->setVisibleBlocks({});
+    if (m_view) {
         m_view->setSelectionTextSource({});
+        m_view->setBeforePaint({});
+    }
 }
 
 // ---- edits in the view
@@ -101,7 +113,7 @@ QString EditorController::documentText(int from, int to) const
 
 void EditorController::onContentsChange(int position, int removed, int added)
 {
-    if (!m_view)
+    if (!m_view || m_marking)
         return;
     QTextDocument *doc = m_view->document();
     const int length = doc->characterCount() - 1;
@@ -127,7 +139,8 @@ void EditorController::onContentsChange(int position, int removed, int added)
         const qsizetype after = from + insertedText.size();
         const EditorTextMapping::Edit edit = m_mapping.mirrorEditorEdit(
             from, removedText, insertedText,
-            after < m_editorText.size() ? m_editorText.at(after) : QChar());
+            after < m_editorText.size() ? m_editorText.at(after) : QChar(),
+            softBreaksIn(from, insertedText));
         if (!edit.isEmpty()) {
             if (m_lineCount) {
                 const QStringView gone = QStringView(m_workspaceText).mid(edit.position, edit.removed);
@@ -205,14 +218,27 @@ TextEditSpan EditorController::appliedSpan(int position, int added, int length) 
     return span;
 }
 
-HighlightRuns EditorController::computeRuns()
+HighlightRuns EditorController::runsFor(const QString &workspaceText, const QString &editorText,
+                                        const std::vector<qint64> &softBreaks, bool identity)
 {
     // Without mapped line breaks the view shows exactly the workspace text, whose parse the
     // preview, outline and status bar share.
-    std::shared_ptr<const MarkdownDocument> document = m_mapping.isIdentity()
-        ? MarkdownDocumentCache::shared().document(m_workspaceText)
-        : MarkdownDocument::parse(m_editorText);
-    return SyntaxHighlighter::highlight(*document);
+    if (identity)
+        return SyntaxHighlighter::highlight(
+            *MarkdownDocumentCache::shared().document(workspaceText));
+    if (softBreaks.empty())
+        return SyntaxHighlighter::highlight(*MarkdownDocument::parse(editorText));
+    // Split lines are parsed whole and their styles split as the view shows them.
+    const EditorTextMapping::Joined joined
+        = EditorTextMapping::joinSoftBreaks(editorText, softBreaks);
+    return splitLines(SyntaxHighlighter::highlight(*MarkdownDocument::parse(joined.text)),
+                      joined.splits);
+}
+
+HighlightRuns EditorController::computeRuns()
+{
+    return runsFor(m_workspaceText, m_editorText, m_mapping.softBreaks(),
+                   m_mapping.isIdentity());
 }
 
 void EditorController::requestHighlight()
@@ -222,18 +248,54 @@ void EditorController::requestHighlight()
     // Sharing the editor's copy would make the next keystroke copy all of it.
     const QString editorText = identity ? QString() : m_editorText;
     const QString workspaceText = m_workspaceText;
+    const std::vector<qint64> softBreaks = m_mapping.softBreaks();
     LatestWorker *worker = m_worker.get();
-    worker->submit([this, worker, revision, editorText, workspaceText,
+    worker->submit([this, worker, revision, editorText, workspaceText, softBreaks,
                     identity]() -> LatestWorker::Finish {
-        std::shared_ptr<const MarkdownDocument> document = identity
-            ? MarkdownDocumentCache::shared().document(workspaceText)
-            : MarkdownDocument::parse(editorText);
+        auto runs = std::make_shared<HighlightRuns>(
+            runsFor(workspaceText, editorText, softBreaks, identity));
         // A newer text has been handed in: these styles could never be shown.
         if (worker->isSuperseded())
             return {};
-        auto runs = std::make_shared<HighlightRuns>(SyntaxHighlighter::highlight(*document));
         return [this, revision, runs] { highlightLanded(revision, std::move(*runs)); };
     });
+}
+
+std::vector<qsizetype> EditorController::softBreaksIn(qsizetype from, QStringView inserted) const
+{
+    std::vector<qsizetype> soft;
+    qsizetype feed = inserted.indexOf(u'\n');
+    if (feed < 0)
+        return soft;
+    QTextBlock block = m_view->document()->findBlock(int(from + feed + 1));
+    for (; feed >= 0 && block.isValid(); feed = inserted.indexOf(u'\n', feed + 1)) {
+        // The block that starts after this break.
+        while (block.isValid() && block.position() < from + feed + 1)
+            block = block.next();
+        if (softbreaks::continuesLine(block))
+            soft.push_back(feed);
+    }
+    return soft;
+}
+
+void EditorController::markSoftBreaks(qint64 from, qint64 to)
+{
+    const std::vector<qint64> soft = m_mapping.softBreaks();
+    auto it = std::lower_bound(soft.begin(), soft.end(), from);
+    if (it == soft.end() || *it >= to)
+        return;
+    QTextDocument *doc = m_view->document();
+    const QTextCharFormat mark = softbreaks::markFormat();
+    QTextCursor cursor(doc);
+    m_marking = true;
+    cursor.beginEditBlock();
+    for (; it != soft.end() && *it < to; ++it) {
+        cursor.setPosition(int(*it));
+        cursor.setPosition(int(*it + 1), QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(mark);
+    }
+    cursor.endEditBlock();
+    m_marking = false;
 }
 
 void EditorController::highlightLanded(quint64 revision, HighlightRuns runs)
@@ -358,6 +420,13 @@ void EditorController::replaceText(const QString &text)
     m_applying = true;
     m_replacing = true;
     m_view->setPlainText(m_editorText);
+    if (m_mapping.hasSoftBreaks()) {
+        // Not an edit of the user's: it goes into no undo step.
+        QTextDocument *doc = m_view->document();
+        doc->setUndoRedoEnabled(false);
+        markSoftBreaks(0, m_editorText.size());
+        doc->setUndoRedoEnabled(true);
+    }
     m_replacing = false;
     m_applying = false;
 }
@@ -394,6 +463,11 @@ void EditorController::applyRemoteEdit(const QString &text)
             cursor.removeSelectedText();
         else
             cursor.insertText(edit.text);
+        for (const qsizetype at : edit.softBreaks) {
+            cursor.setPosition(int(edit.position + at));
+            cursor.setPosition(int(edit.position + at + 1), QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(softbreaks::markFormat());
+        }
     }
     cursor.endEditBlock();
     m_applying = false;

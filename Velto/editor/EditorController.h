@@ -102,6 +102,14 @@ private:
     void applyTheme(const QColor &text, const QColor &background);
     void placeCaret(int position);
     HighlightRuns computeRuns();
+    // The styles of the view's text (`softBreaks` its soft breaks): from the workspace text's
+    // shared parse when the view shows that text as it is, else from a parse of its own.
+    static HighlightRuns runsFor(const QString &workspaceText, const QString &editorText,
+                                 const std::vector<qint64> &softBreaks, bool identity);
+    // Marks the document's block breaks in [from, to) that are soft breaks of the mapping.
+    void markSoftBreaks(qint64 from, qint64 to);
+    // Offsets in the document's text [from, from + inserted) of block breaks that are soft.
+    std::vector<qsizetype> softBreaksIn(qsizetype from, QStringView inserted) const;
     TextEditSpan editSpan(qsizetype from, QStringView removed, QStringView inserted) const;
     TextEditSpan appliedSpan(int position, int added, int length) const;
     void requestHighlight();
@@ -139,6 +147,7 @@ private:
     int m_highlightCount = 0;
     bool m_highlightCurrent = false;
     bool m_replacing = false; // the whole text is being replaced: styled at once
+    bool m_marking = false; // soft breaks are being marked: the text stays as it is
     quint64 m_revision = 0; // of the view's text, raised by every change
     int m_styledBlocks = 0; // the document's blocks when it was last restyled
     int m_styledLength = 0;

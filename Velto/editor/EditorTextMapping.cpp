@@ -36,25 +36,81 @@ QString EditorTextMapping::Entry::workspaceForm() const
 {
     if (pair)
         return QStringLiteral("\r\n");
+    if (soft())
+        return {};
     return QString(QChar(form));
 }
 
-QString EditorTextMapping::scan(QStringView text, qint64 workspaceBase, qint64 editorBase,
-                                std::vector<Entry> *entries)
+void EditorTextMapping::splitPoints(QStringView text, qsizetype start, qsizetype end,
+                                    qsizetype pieceLength, std::vector<qsizetype> &points)
 {
-    QString out;
-    out.reserve(text.size());
+    const char16_t *data = text.utf16();
+    // Inside a character the pieces would show its parts apart.
+    auto joinsPrevious = [data](qsizetype at) {
+        const char16_t c = data[at];
+        return QChar::isLowSurrogate(c) || QChar::isMark(c) || c == 0x200D
+            || data[at - 1] == 0x200D || (c >= 0xFE00 && c <= 0xFE0F);
+    };
+    qsizetype piece = start;
+    while (end - piece > pieceLength) {
+        qsizetype at = piece + pieceLength;
+        // After a space in the second half, the piece ends where word wrapping could end it.
+        qsizetype space = at;
+        while (space > piece + pieceLength / 2 && data[space - 1] != u' ' && data[space - 1] != u'\t')
+            --space;
+        if (space > piece + pieceLength / 2) {
+            at = space;
+        } else {
+            while (at > piece + 1 && joinsPrevious(at))
+                --at;
+        }
+        points.push_back(at);
+        piece = at;
+    }
+}
+
+QString EditorTextMapping::scan(QStringView text, qint64 workspaceBase, qint64 editorBase,
+                                std::vector<Entry> *entries, qsizetype splitLength,
+                                qsizetype pieceLength)
+{
+    QString out; // built once the copy differs from the text
+    bool differs = false;
+    auto begin = [&] {
+        if (!differs) {
+            differs = true;
+            out.reserve(text.size() + text.size() / std::max<qsizetype>(pieceLength, 1) + 16);
+        }
+    };
     const char16_t *data = text.utf16();
     const qsizetype n = text.size();
-    qsizetype chunkStart = 0;
-    qsizetype i = 0;
-    while (i < n) {
-        const char16_t c = data[i];
-        if (!isMappedBreak(c)) {
-            ++i;
+    qsizetype copied = 0; // text before this offset is in `out`
+    qsizetype lineStart = 0;
+    std::vector<qsizetype> points;
+    for (qsizetype i = 0; i <= n; ++i) {
+        const char16_t c = i < n ? data[i] : u'\n';
+        const bool mapped = i < n && isMappedBreak(c);
+        if (c != u'\n' && !mapped)
             continue;
+        if (i - lineStart > splitLength) {
+            points.clear();
+            splitPoints(text, lineStart, i, pieceLength, points);
+            begin();
+            for (const qsizetype at : points) {
+                out.append(text.mid(copied, at - copied));
+                copied = at;
+                Entry entry;
+                entry.workspace = workspaceBase + at;
+                entry.editor = editorBase + out.size();
+                if (entries)
+                    entries->push_back(entry);
+                out.append(u'\n');
+            }
         }
-        out.append(text.mid(chunkStart, i - chunkStart));
+        lineStart = i + 1;
+        if (!mapped)
+            continue;
+        begin();
+        out.append(text.mid(copied, i - copied));
         Entry entry;
         entry.workspace = workspaceBase + i;
         entry.editor = editorBase + out.size();
@@ -63,24 +119,63 @@ QString EditorTextMapping::scan(QStringView text, qint64 workspaceBase, qint64 e
         if (entries)
             entries->push_back(entry);
         out.append(u'\n');
-        i += entry.pair ? 2 : 1;
-        chunkStart = i;
+        if (entry.pair)
+            ++i;
+        copied = lineStart = i + 1;
     }
-    if (chunkStart == 0)
+    if (!differs)
         return text.toString();
-    out.append(text.mid(chunkStart));
+    out.append(text.mid(copied));
     return out;
 }
 
 QString EditorTextMapping::editorCopy(const QString &workspaceText)
 {
-    return scan(workspaceText, 0, 0, nullptr);
+    return scan(workspaceText, 0, 0, nullptr, defaultSplitLength, defaultPieceLength);
+}
+
+std::vector<qint64> EditorTextMapping::softBreaks() const
+{
+    std::vector<qint64> offsets;
+    offsets.reserve(size_t(m_softCount));
+    for (const Entry &e : m_entries) {
+        if (e.soft())
+            offsets.push_back(e.editor);
+    }
+    return offsets;
+}
+
+EditorTextMapping::Joined EditorTextMapping::joinSoftBreaks(QStringView editorText,
+                                                           const std::vector<qint64> &softBreaks)
+{
+    Joined joined;
+    joined.text.reserve(editorText.size());
+    joined.splits.reserve(softBreaks.size());
+    qsizetype copied = 0;
+    qsizetype line = 0;
+    qsizetype lineStart = 0; // in the joined text
+    for (const qint64 at : softBreaks) {
+        const QStringView piece = editorText.mid(copied, at - copied);
+        const qsizetype lastFeed = piece.lastIndexOf(u'\n');
+        if (lastFeed >= 0) {
+            line += piece.count(u'\n');
+            lineStart = joined.text.size() + lastFeed + 1;
+        }
+        joined.text.append(piece);
+        joined.splits.push_back({line, joined.text.size() - lineStart});
+        copied = at + 1;
+    }
+    joined.text.append(editorText.mid(copied));
+    return joined;
 }
 
 QString EditorTextMapping::reset(const QString &workspaceText)
 {
-    m_entries.clear();
-    const QString copy = scan(workspaceText, 0, 0, &m_entries);
+    std::vector<Entry> entries;
+    const QString copy = scan(workspaceText, 0, 0, &entries);
+    m_entries = std::move(entries);
+    m_softCount = std::count_if(m_entries.begin(), m_entries.end(),
+                                [](const Entry &e) { return e.soft(); });
     replaceEntries(0, 0, 0, 0, {});
 
     m_lineBreak = QStringLiteral("\n");
@@ -114,19 +209,22 @@ std::size_t EditorTextMapping::lowerBoundEditor(qint64 offset) const
 qint64 EditorTextMapping::toWorkspace(qint64 editorOffset) const
 {
     const std::size_t i = lowerBoundEditor(editorOffset);
-    return editorOffset + (i == 0 ? 0 : m_entries[i - 1].pairsThrough);
+    return editorOffset + (i == 0 ? 0 : m_entries[i - 1].shiftThrough);
 }
 
 qint64 EditorTextMapping::toEditor(qint64 workspaceOffset) const
 {
     const std::size_t i = lowerBoundWorkspace(workspaceOffset);
-    return workspaceOffset - (i == 0 ? 0 : m_entries[i - 1].pairsThrough);
+    return workspaceOffset - (i == 0 ? 0 : m_entries[i - 1].shiftThrough);
 }
 
 void EditorTextMapping::replaceEntries(std::size_t first, std::size_t last, qint64 workspaceShift,
                                        qint64 editorShift, std::vector<Entry> inserted)
 {
     const auto at = [this](std::size_t i) { return m_entries.begin() + std::ptrdiff_t(i); };
+    const auto isSoft = [](const Entry &e) { return e.soft(); };
+    m_softCount += std::count_if(inserted.begin(), inserted.end(), isSoft)
+        - std::count_if(at(first), at(last), isSoft);
     m_entries.erase(at(first), at(last));
     if (workspaceShift != 0 || editorShift != 0) {
         for (std::size_t i = first; i < m_entries.size(); ++i) {
@@ -135,20 +233,37 @@ void EditorTextMapping::replaceEntries(std::size_t first, std::size_t last, qint
         }
     }
     m_entries.insert(at(first), inserted.begin(), inserted.end());
-    qint64 pairs = first == 0 ? 0 : m_entries[first - 1].pairsThrough;
+    qint64 shift = first == 0 ? 0 : m_entries[first - 1].shiftThrough;
     for (std::size_t i = first; i < m_entries.size(); ++i) {
-        if (m_entries[i].pair)
-            ++pairs;
-        m_entries[i].pairsThrough = pairs;
+        shift += m_entries[i].shift();
+        m_entries[i].shiftThrough = shift;
     }
 }
 
-EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
-                                                            const QString &removedText,
-                                                            const QString &insertedText,
-                                                            QChar following)
+EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
+    qint64 position, const QString &removedText, const QString &insertedText, QChar following,
+    const std::vector<qsizetype> &softInserted)
 {
-    const auto [prefix, suffix] = commonAffixes(removedText, insertedText);
+    const auto affixes = commonAffixes(removedText, insertedText);
+    qsizetype prefix = affixes.first;
+    qsizetype suffix = affixes.second;
+    // Text common to both sides is left alone, but never across a soft break: on the other side
+    // the same LF may be a real one.
+    if (m_softCount > 0 || !softInserted.empty()) {
+        const qint64 removedEnd = position + removedText.size();
+        for (std::size_t i = lowerBoundEditor(position);
+             i < m_entries.size() && m_entries[i].editor < removedEnd; ++i) {
+            if (!m_entries[i].soft())
+                continue;
+            const qsizetype at = m_entries[i].editor - position;
+            prefix = std::min(prefix, at);
+            suffix = std::min(suffix, removedText.size() - at - 1);
+        }
+        for (const qsizetype at : softInserted) {
+            prefix = std::min(prefix, at);
+            suffix = std::min(suffix, insertedText.size() - at - 1);
+        }
+    }
     const QStringView removed
         = QStringView(removedText).mid(prefix, removedText.size() - prefix - suffix);
     const QStringView inserted
@@ -158,24 +273,36 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
 
     const qint64 workspaceStart = toWorkspace(start);
     if (removed.isEmpty() && inserted.isEmpty())
-        return {workspaceStart, 0, {}};
+        return {workspaceStart, 0, {}, {}};
     const qint64 workspaceEnd = toWorkspace(end);
 
     const std::size_t first = lowerBoundEditor(start);
     const std::size_t last = lowerBoundEditor(end);
 
-    // The workspace form of every line break of the replaced text, in order.
+    // The workspace form of every real line break of the replaced text, in order.
     std::vector<QString> oldForms;
     std::size_t entry = first;
     for (qsizetype k = 0; k < removed.size(); ++k) {
         if (removed[k] != u'\n')
             continue;
-        if (entry < last && m_entries[entry].editor == start + k)
-            oldForms.push_back(m_entries[entry++].workspaceForm());
-        else
+        if (entry < last && m_entries[entry].editor == start + k) {
+            if (!m_entries[entry].soft())
+                oldForms.push_back(m_entries[entry].workspaceForm());
+            ++entry;
+        } else {
             oldForms.push_back(QStringLiteral("\n"));
+        }
     }
-    const bool keepForms = qsizetype(oldForms.size()) == inserted.count(u'\n');
+    auto isSoftInserted = [&softInserted, prefix](qsizetype k) {
+        return std::find(softInserted.begin(), softInserted.end(), k + prefix)
+            != softInserted.end();
+    };
+    const qsizetype softCount = std::count_if(softInserted.begin(), softInserted.end(),
+                                              [&](qsizetype at) {
+                                                  return at >= prefix
+                                                      && at < prefix + inserted.size();
+                                              });
+    const bool keepForms = qsizetype(oldForms.size()) == inserted.count(u'\n') - softCount;
 
     QString workspaceText;
     workspaceText.reserve(inserted.size());
@@ -187,6 +314,13 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
             continue;
         workspaceText.append(inserted.mid(chunkStart, k - chunkStart));
         chunkStart = k + 1;
+        if (softCount > 0 && isSoftInserted(k)) {
+            Entry e;
+            e.workspace = workspaceStart + workspaceText.size();
+            e.editor = start + k;
+            added.push_back(e);
+            continue;
+        }
         const QString form = keepForms ? oldForms[breakIndex++] : m_lineBreak;
         if (form != u"\n") {
             Entry e;
@@ -205,15 +339,23 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
     // pair with its neighbours; an edit that only brings the two together makes the CR a pair
     // and keeps the LF.
     std::size_t firstReplaced = first;
-    const bool loneCrBefore = first > 0 && m_entries[first - 1].workspace == workspaceStart - 1
-        && m_entries[first - 1].form == u'\r' && !m_entries[first - 1].pair;
+    // Soft breaks between it and the edit stand for nothing in the workspace text.
+    std::size_t crAfter = first;
+    while (crAfter > 0 && m_entries[crAfter - 1].soft()
+           && m_entries[crAfter - 1].workspace == workspaceStart)
+        --crAfter;
+    const bool loneCrBefore = crAfter > 0
+        && m_entries[crAfter - 1].workspace == workspaceStart - 1
+        && m_entries[crAfter - 1].form == u'\r' && !m_entries[crAfter - 1].pair;
     // Text common to both sides stays, so what follows the edit may be the first of it.
     const QChar next = suffix > 0 ? insertedText.at(insertedText.size() - suffix) : following;
     const bool lfAfter
         = next == u'\n' && !(last < m_entries.size() && m_entries[last].editor == end);
-    if (workspaceText.isEmpty() && loneCrBefore && lfAfter) {
+    if (workspaceText.isEmpty() && loneCrBefore && lfAfter && crAfter == first) {
         Entry pair = m_entries[first - 1];
         pair.pair = true;
+        for (Entry &e : added)
+            e.workspace += 1; // soft breaks typed between: after the pair's new LF
         added.insert(added.begin(), pair);
         firstReplaced = first - 1;
         workspaceText = QStringLiteral("\n");
@@ -227,14 +369,19 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
             // Written as a lone CR too, or as a CR LF pair when an LF follows it directly.
             const bool pair = size > 1 ? workspaceText.at(1) == u'\n' : lfAfter;
             workspaceText.replace(0, 1, pair ? QStringLiteral("\r\n") : QStringLiteral("\r"));
-            for (Entry &e : added)
-                e.workspace += pair ? 1 : 0;
+            // Soft breaks may come before that line break in the editor.
+            std::size_t leadingSoft = 0;
+            while (leadingSoft < added.size() && added[leadingSoft].soft()
+                   && added[leadingSoft].editor == start + qint64(leadingSoft))
+                ++leadingSoft;
+            for (std::size_t i = leadingSoft; i < added.size(); ++i)
+                added[i].workspace += pair ? 1 : 0;
             Entry e;
             e.workspace = workspaceStart;
-            e.editor = start;
+            e.editor = start + qint64(leadingSoft);
             e.form = u'\r';
             e.pair = pair;
-            added.insert(added.begin(), e);
+            added.insert(added.begin() + std::ptrdiff_t(leadingSoft), e);
         }
         if (crLast) {
             // Written as an LF, or as a CR LF pair when a lone CR precedes it directly.
@@ -252,7 +399,7 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(qint64 position,
 
     replaceEntries(firstReplaced, last, workspaceText.size() - (workspaceEnd - workspaceStart),
                    inserted.size() - removed.size(), std::move(added));
-    return {workspaceStart, workspaceEnd - workspaceStart, workspaceText};
+    return {workspaceStart, workspaceEnd - workspaceStart, workspaceText, {}};
 }
 
 namespace {
@@ -434,6 +581,11 @@ EditorTextMapping::Edit EditorTextMapping::replaceRegion(qint64 start, QStringVi
     oldSegment.reserve(editorEnd - editorStart);
     std::size_t entry = first;
     for (qint64 i = 0; i < oldRegion.size(); ++i) {
+        // A soft break stands before the character at its offset.
+        while (entry < last && m_entries[entry].soft() && m_entries[entry].workspace == start + i) {
+            oldSegment.append(u'\n');
+            ++entry;
+        }
         if (entry < last && m_entries[entry].workspace == start + i) {
             oldSegment.append(u'\n');
             if (m_entries[entry++].pair)
@@ -444,13 +596,41 @@ EditorTextMapping::Edit EditorTextMapping::replaceRegion(qint64 start, QStringVi
     }
     std::vector<Entry> added;
     const QString newSegment = scan(newRegion, start, editorStart, &added);
+    std::vector<qsizetype> softInSegment;
+    for (const Entry &e : added) {
+        if (e.soft())
+            softInSegment.push_back(e.editor - editorStart);
+    }
+    const bool softBefore = std::any_of(m_entries.begin() + std::ptrdiff_t(first),
+                                        m_entries.begin() + std::ptrdiff_t(last),
+                                        [](const Entry &e) { return e.soft(); });
     replaceEntries(first, last, newRegion.size() - oldRegion.size(),
                    newSegment.size() - (editorEnd - editorStart), std::move(added));
 
-    // Only the units that really differ are replaced, so carets next to the change stay put.
-    const auto [segPrefix, segSuffix] = commonAffixes(oldSegment, newSegment);
-    return {editorStart + segPrefix, oldSegment.size() - segPrefix - segSuffix,
-            newSegment.mid(segPrefix, newSegment.size() - segPrefix - segSuffix)};
+    // Only the units that really differ are replaced, so carets next to the change stay put;
+    // the soft breaks the region had are all replaced, so none of them is kept as common text.
+    auto [segPrefix, segSuffix] = commonAffixes(oldSegment, newSegment);
+    if (softBefore || !softInSegment.empty()) {
+        for (qsizetype k = 0; k < segPrefix; ++k) {
+            if (oldSegment[k] == u'\n') {
+                segPrefix = k;
+                break;
+            }
+        }
+        for (qsizetype k = 0; k < segSuffix; ++k) {
+            if (oldSegment[oldSegment.size() - 1 - k] == u'\n') {
+                segSuffix = k;
+                break;
+            }
+        }
+    }
+    Edit edit {editorStart + segPrefix, oldSegment.size() - segPrefix - segSuffix,
+               newSegment.mid(segPrefix, newSegment.size() - segPrefix - segSuffix), {}};
+    for (const qsizetype at : softInSegment) {
+        if (at >= segPrefix && at < newSegment.size() - segSuffix)
+            edit.softBreaks.push_back(at - segPrefix);
+    }
+    return edit;
 }
 
 QString EditorTextMapping::workspaceTextFor(QStringView editorText) const

@@ -3,6 +3,13 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+namespace {
+// Marks a block whose formats are not yet those of its runs.
+class DeferredStyle : public QTextBlockUserData
+{
+};
+} // namespace
+
 HighlightColors HighlightColors::forTheme(const QColor &text, const QColor &background)
 {
     const bool dark = background.lightnessF() < 0.5;
@@ -108,10 +115,45 @@ void MarkdownHighlighter::restylePending()
     m_pending.clear();
     if (!doc)
         return;
+    int visibleFirst = 0;
+    int visibleLast = doc->blockCount();
+    if (m_visibleBlocks) {
+        qint64 characters = 0;
+        for (const int number : pending) {
+            characters += doc->findBlockByNumber(number).length();
+            if (characters > deferAboveChars)
+                break;
+        }
+        if (characters > deferAboveChars)
+            std::tie(visibleFirst, visibleLast) = m_visibleBlocks();
+    }
     m_restyling = true;
     for (const int number : pending) {
-        const QTextBlock block = doc->findBlockByNumber(number);
-        if (block.isValid())
+        QTextBlock block = doc->findBlockByNumber(number);
+        if (!block.isValid())
+            continue;
+        if (number >= visibleFirst && number <= visibleLast)
+            rehighlightBlock(block);
+        else if (!isDeferred(block))
+            block.setUserData(new DeferredStyle);
+    }
+    m_restyling = false;
+}
+
+bool MarkdownHighlighter::isDeferred(const QTextBlock &block)
+{
+    return dynamic_cast<DeferredStyle *>(block.userData()) != nullptr;
+}
+
+void MarkdownHighlighter::restyleDeferred(int first, int last)
+{
+    QTextDocument *doc = document();
+    if (!doc || m_restyling)
+        return;
+    m_restyling = true;
+    for (QTextBlock block = doc->findBlockByNumber(std::max(first, 0));
+         block.isValid() && block.blockNumber() <= last; block = block.next()) {
+        if (isDeferred(block))
             rehighlightBlock(block);
     }
     m_restyling = false;
@@ -119,6 +161,8 @@ void MarkdownHighlighter::restylePending()
 
 void MarkdownHighlighter::highlightBlock(const QString &)
 {
+    if (currentBlockUserData())
+        setCurrentBlockUserData(nullptr); // shown as its runs from now on
     for (const HighlightRun &run : m_runs.line(currentBlock().blockNumber()))
         setFormat(int(run.start), int(run.length), m_formats[run.style]);
 }

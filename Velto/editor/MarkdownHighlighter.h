@@ -8,6 +8,7 @@
 #include <QTextCharFormat>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 class QTextDocument;
@@ -61,8 +62,21 @@ public:
     // The format shown for a style.
     QTextCharFormat format(HighlightStyle style) const;
 
-    // Blocks restyled because of the last change, the edited ones included.
+    // Blocks restyled because of the last change, the edited ones included (deferred ones too).
     int lastRestyledBlocks() const { return m_lastRestyled; }
+
+    // Restyling costs about a tenth of a millisecond per thousand characters, so when more than
+    // deferAboveChars characters change their styles at once (a fence opened at the top of a
+    // long text), only the blocks in visibleBlocks() are restyled then; the others are marked and
+    // restyled once they are about to be shown (restyleDeferred).
+    static constexpr int deferAboveChars = 32 * 1024;
+    void setVisibleBlocks(std::function<std::pair<int, int>()> visibleBlocks)
+    {
+        m_visibleBlocks = std::move(visibleBlocks);
+    }
+    // Restyles the marked blocks from number `first` through `last`.
+    void restyleDeferred(int first, int last);
+    static bool isDeferred(const QTextBlock &block);
 
 protected:
     void highlightBlock(const QString &text) override;
@@ -75,6 +89,7 @@ private:
     HighlightColors m_colors;
     std::array<QTextCharFormat, 256> m_formats;
     std::vector<int> m_pending; // block numbers to restyle after the document's change
+    std::function<std::pair<int, int>()> m_visibleBlocks;
     bool m_restyling = false;
     int m_lastRestyled = 0;
     int m_editedBlocks = 0;

@@ -3,6 +3,7 @@
 #include "Velto/editor/EditorDocumentLayout.h"
 #include "Velto/editor/FindBar.h"
 #include "Velto/editor/LongBlockLayout.h"
+#include "Velto/editor/SoftBreaks.h"
 #include "core/ai/AISettings.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
@@ -56,6 +57,14 @@ VeltoTextView::VeltoTextView(QWidget *parent)
             &VeltoTextView::placeInlinePrompt);
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, this,
             &VeltoTextView::placeInlinePrompt);
+    // In an empty block after a soft break, typed text would take that break's format, and a
+    // line break typed after it would count as a soft one.
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        const QTextCursor cursor = textCursor();
+        if (!cursor.hasSelection() && cursor.block().length() == 1
+            && softbreaks::continuesLine(cursor.block()))
+            setCurrentCharFormat(QTextCharFormat());
+    });
 }
 
 VeltoTextView::~VeltoTextView() = default;
@@ -185,9 +194,13 @@ void VeltoTextView::flushTypeAhead()
             cursor.insertText(key.text);
             break;
         case TypedKey::deleteBefore:
+            if (softbreaks::afterSoftBreak(document(), cursor.position()))
+                cursor.setPosition(cursor.position() - 1);
             cursor.deletePreviousChar();
             break;
         case TypedKey::deleteAfter:
+            if (softbreaks::beforeSoftBreak(document(), cursor.position()))
+                cursor.setPosition(cursor.position() + 1);
             cursor.deleteChar();
             break;
         case TypedKey::lineBreak:
@@ -256,6 +269,8 @@ void VeltoTextView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    if (m_typeAhead.empty())
+        stepOverSoftBreak(event);
     if (auto key = typeAheadKey(event)) {
         m_typeAhead.push_back(std::move(*key));
         if (!m_typeAheadScheduled) {
@@ -266,6 +281,72 @@ void VeltoTextView::keyPressEvent(QKeyEvent *event)
         return;
     }
     QPlainTextEdit::keyPressEvent(event);
+}
+
+std::pair<int, int> VeltoTextView::visibleBlocks() const
+{
+    const int first = firstVisibleBlock().blockNumber();
+    const int last = cursorForPosition(QPoint(0, viewport()->height())).blockNumber();
+    return {first, std::max(first, last)};
+}
+
+void VeltoTextView::paintEvent(QPaintEvent *event)
+{
+    if (m_beforePaint) {
+        const auto [first, last] = visibleBlocks();
+        m_beforePaint(first, last);
+    }
+    QPlainTextEdit::paintEvent(event);
+}
+
+void VeltoTextView::stepOverSoftBreak(const QKeyEvent *event)
+{
+    // A soft break is no character of the text: deleting or moving over one goes on to the
+    // character beyond it.
+    const int key = event->key();
+    const bool backwards = key == Qt::Key_Backspace || key == Qt::Key_Left;
+    const bool arrow = key == Qt::Key_Left || key == Qt::Key_Right;
+    if (!backwards && key != Qt::Key_Delete && key != Qt::Key_Right)
+        return;
+    const bool extend = arrow && event->modifiers().testFlag(Qt::ShiftModifier);
+    QTextCursor cursor = textCursor();
+    if (cursor.hasSelection() && !extend)
+        return;
+    const int position = cursor.position();
+    if (backwards ? !softbreaks::afterSoftBreak(document(), position)
+                  : !softbreaks::beforeSoftBreak(document(), position))
+        return;
+    cursor.setPosition(backwards ? position - 1 : position + 1,
+                       extend ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
+    setTextCursor(cursor);
+}
+
+QMimeData *VeltoTextView::createMimeDataFromSelection() const
+{
+    // Copied text has the lines of the text: soft breaks are left out.
+    const QTextCursor cursor = textCursor();
+    const QTextBlock first = document()->findBlock(cursor.selectionStart());
+    const QTextBlock last = document()->findBlock(cursor.selectionEnd());
+    bool soft = false;
+    for (QTextBlock block = first; block.isValid() && block != last && !soft;) {
+        block = block.next();
+        soft = softbreaks::continuesLine(block);
+    }
+    if (!soft)
+        return QPlainTextEdit::createMimeDataFromSelection();
+    QString text;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        if (block != first && !softbreaks::continuesLine(block))
+            text.append(u'\n');
+        const int from = std::max(0, cursor.selectionStart() - block.position());
+        const int to = std::min(block.length() - 1, cursor.selectionEnd() - block.position());
+        text.append(QStringView(block.text()).mid(from, to - from));
+        if (block == last)
+            break;
+    }
+    auto *mime = new QMimeData;
+    mime->setText(text);
+    return mime;
 }
 
 bool VeltoTextView::performTextFinderAction(TextFinderAction action)

@@ -89,6 +89,14 @@ public:
     bool insertFileLinks(const QList<QUrl> &fileUrls);
     bool performTextFinderAction(TextFinderAction action);
 
+    // The numbers of the first and the last block in view.
+    std::pair<int, int> visibleBlocks() const;
+    // Called before every paint with visibleBlocks(), to bring what is shown up to date.
+    void setBeforePaint(std::function<void(int first, int last)> beforePaint)
+    {
+        m_beforePaint = std::move(beforePaint);
+    }
+
     // Whether a paste source carries anything at all; a missing or empty one pastes nothing.
     static bool hasPastableData(const QMimeData *source);
 
@@ -101,10 +109,12 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     bool canInsertFromMimeData(const QMimeData *source) const override;
     void insertFromMimeData(const QMimeData *source) override;
+    QMimeData *createMimeDataFromSelection() const override;
 
 private:
     enum class Command { bold, italic, link, prompt, find, findNext, findPrevious, replace };
@@ -129,11 +139,14 @@ private:
     };
     std::optional<TypedKey> typeAheadKey(const QKeyEvent *event) const;
     void flushTypeAhead();
+    // Before a key deletes or moves over a soft break, moves the cursor past it.
+    void stepOverSoftBreak(const QKeyEvent *event);
     void flushTypeAheadBefore(const QEvent *event);
 
     AIActionHandler m_onAIAction;
     std::function<QString(int, int)> m_selectionText;
     std::function<bool()> m_aiConfigured;
+    std::function<void(int, int)> m_beforePaint;
     QPointer<FindBar> m_findBar;
     QPointer<QFrame> m_promptContainer;
     QPointer<QLineEdit> m_promptField;

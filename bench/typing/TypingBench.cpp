@@ -387,11 +387,13 @@ struct Window
         return shown && shown->size() == text.size() && *shown == text;
     }
 
-    // The view holds the workspace's text (the documents have no line breaks the view maps).
+    // The view holds the workspace's text (as long as it is; the view may show a long line in
+    // pieces).
     bool editorHoldsText() const
     {
         const qsizetype size = workspace().text().size();
-        return size > 0 && view()->document()->characterCount() - 1 == size;
+        return size > 0
+            && controller()->workspaceOffset(view()->document()->characterCount() - 1) == size;
     }
 };
 
@@ -692,7 +694,9 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     QString expected = w.workspace().text();
     const double rssBefore = statusMiB("VmRSS:");
     resetPeakRss();
-    Typist typist(w.view(), expected, w.view()->textCursor().position(), plannedKeys(options.keys),
+    Typist typist(w.view(), expected,
+                  w.controller()->workspaceOffset(w.view()->textCursor().position()),
+                  plannedKeys(options.keys),
                   qint64(options.intervalMs) * msNs, timeoutNs, memory);
 
     // After the last key: until the workspace has the typed text, the styles are of it and the

@@ -68,3 +68,37 @@ HighlightRuns shiftRuns(const HighlightRuns &runs, const TextEditSpan &edit)
     shiftRunsInPlace(result, edit);
     return result;
 }
+
+HighlightRuns splitLines(const HighlightRuns &runs, const std::vector<LineSplit> &splits)
+{
+    if (splits.empty())
+        return runs;
+    HighlightRuns result;
+    auto split = splits.begin();
+    for (qsizetype line = 0; line < runs.lineCount(); ++line) {
+        qint64 pieceStart = 0; // column of the line where the current piece starts
+        for (const HighlightRun &run : runs.line(line)) {
+            qint64 start = run.start;
+            const qint64 end = start + run.length;
+            // End the pieces that close before this run ends, handing on what reaches over.
+            while (split != splits.end() && split->line == line && split->column < end) {
+                if (split->column > start) {
+                    result.addRun(std::uint32_t(start - pieceStart),
+                                  std::uint32_t(split->column - start), run.style);
+                    start = split->column;
+                }
+                result.endLine();
+                pieceStart = split->column;
+                ++split;
+            }
+            result.addRun(std::uint32_t(start - pieceStart), std::uint32_t(end - start),
+                          run.style);
+        }
+        while (split != splits.end() && split->line == line) {
+            result.endLine();
+            ++split;
+        }
+        result.endLine();
+    }
+    return result;
+}

@@ -4,6 +4,8 @@
 
 #include <QtGlobal>
 
+#include <vector>
+
 // Where an edit of a text lies, in lines (ended by LF) and UTF-16 columns: the removed stretch
 // ran from (firstLine, column) to (removedEndLine, removedEndColumn) of the old text; the
 // inserted stretch runs from (firstLine, column) to (insertedEndLine, insertedEndColumn) of the
@@ -25,3 +27,14 @@ struct TextEditSpan
 HighlightRuns shiftRuns(const HighlightRuns &runs, const TextEditSpan &edit);
 // The same in place: only the edited lines are rebuilt, the others move.
 void shiftRunsInPlace(HighlightRuns &runs, const TextEditSpan &edit);
+
+// A place where one line of a text is shown as two: `column` units into line `line`.
+struct LineSplit
+{
+    qsizetype line = 0;
+    qsizetype column = 0;
+};
+
+// The runs of a text whose lines are split at the given places (in order of the text): each
+// split ends a line there, runs reaching over it go on at the start of the next line.
+HighlightRuns splitLines(const HighlightRuns &runs, const std::vector<LineSplit> &splits);

@@ -116,8 +116,38 @@ TEST(BackgroundHighlight, stylesThatLandAreAlwaysThoseOfTheCurrentTextAndEndAsAF
         ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isHighlightCurrent(); }, 20000));
         const HighlightRuns fresh = SyntaxHighlighter::highlight(expected);
         EXPECT_TRUE(runsEqual(controller->highlighter()->runs(), fresh));
+        // Blocks out of view take their styles when they are shown.
+        controller->highlighter()->restyleDeferred(0, f.view()->document()->blockCount());
         EXPECT_TRUE(blocksShow(f.view(), fresh));
         EXPECT_GE(landed, 1);
         EXPECT_EQ(stale, 0);
     }
+}
+
+// When most of a long text changes its look at once, the blocks in view are restyled at once and
+// the others as they come into view.
+TEST(BackgroundHighlight, blocksOutOfViewAreRestyledWhenShown)
+{
+    EditorFixture f(longDocument());
+    EditorController *controller = f.controller();
+    QTextCursor cursor(f.view()->document());
+    cursor.insertText(QStringLiteral("```\n")); // everything below becomes code
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isHighlightCurrent(); }, 20000));
+    const QTextDocument *doc = f.view()->document();
+    const auto [first, last] = f.view()->visibleBlocks();
+    for (int i = first; i <= last; ++i)
+        EXPECT_FALSE(MarkdownHighlighter::isDeferred(doc->findBlockByNumber(i))) << i;
+    int deferred = 0;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        deferred += MarkdownHighlighter::isDeferred(block) ? 1 : 0;
+    EXPECT_GT(deferred, 500);
+
+    f.view()->moveCursor(QTextCursor::End);
+    f.view()->repaint();
+    const auto [endFirst, endLast] = f.view()->visibleBlocks();
+    EXPECT_GT(endFirst, last);
+    for (int i = endFirst; i <= endLast; ++i)
+        EXPECT_FALSE(MarkdownHighlighter::isDeferred(doc->findBlockByNumber(i))) << i;
+    controller->highlighter()->restyleDeferred(0, doc->blockCount());
+    EXPECT_TRUE(blocksShow(f.view(), SyntaxHighlighter::highlight(f.documentText())));
 }

@@ -211,3 +211,87 @@ TEST(EditorTextMapping, randomEditsFromBothSidesKeepTheTextsInStep)
         }
     }
 }
+
+// With long lines shown in pieces, random edits from both sides (and undos bringing removed
+// pieces' breaks back) keep the texts in step: without its soft breaks the copy is what the
+// workspace text shows.
+TEST(EditorTextMapping, randomEditsOverSplitLinesKeepTheTextsInStep)
+{
+    QRandomGenerator random(20261209);
+    const QList<QString> pieces
+        = {QStringLiteral("a"),  QStringLiteral("bcd"), QStringLiteral(" "),
+           QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"),
+           QString::fromUtf8("😀"), QStringLiteral("efghij")};
+    auto randomText = [&](int count) {
+        QString s;
+        for (int i = 0; i < count; ++i)
+            s += pieces[random.bounded(qsizetype(pieces.size()))];
+        return s;
+    };
+    EditorTextMapping whole(1 << 30, 1 << 30);
+
+    for (int round = 0; round < 300; ++round) {
+        EditorTextMapping mapping(8, 4);
+        QString workspace = randomText(random.bounded(0, 40));
+        QString copy = mapping.reset(workspace);
+        // The last user edit, to be undone: where, what it removed and which of that was soft.
+        std::optional<std::tuple<qsizetype, QString, std::vector<qsizetype>, QString>> undo;
+        for (int step = 0; step < 40; ++step) {
+            const int kind = random.bounded(3);
+            if (kind == 2 && undo) {
+                const auto [at, removed, soft, inserted] = *undo;
+                const qsizetype after = at + removed.size();
+                copy.replace(at, inserted.size(), removed);
+                applyEdits(workspace,
+                           mapping.mirrorEditorEdit(at, inserted, removed,
+                                                    after < copy.size() ? copy.at(after) : QChar(),
+                                                    soft));
+                undo.reset();
+            } else if (kind != 1) {
+                const qsizetype at = random.bounded(copy.size() + 1);
+                const qsizetype gone = random.bounded(std::min<qsizetype>(copy.size() - at, 9) + 1);
+                const QString inserted = EditorTextMapping::editorCopy(randomText(random.bounded(3)));
+                const QString removed = copy.mid(at, gone);
+                std::vector<qsizetype> soft;
+                for (const qint64 s : mapping.softBreaks()) {
+                    if (s >= at && s < at + gone)
+                        soft.push_back(s - at);
+                }
+                const qsizetype after = at + gone;
+                const auto edit = mapping.mirrorEditorEdit(
+                    at, removed, inserted, after < copy.size() ? copy.at(after) : QChar());
+                copy.replace(at, gone, inserted);
+                applyEdits(workspace, edit);
+                undo = std::make_tuple(at, removed, soft, inserted);
+            } else {
+                QString next = workspace;
+                const qsizetype at = random.bounded(next.size() + 1);
+                next.replace(at, random.bounded(std::min<qsizetype>(next.size() - at, 4) + 1),
+                             randomText(random.bounded(4)));
+                const std::vector<EditorTextMapping::Edit> edits
+                    = mapping.applyWorkspaceChange(workspace, next);
+                for (const auto &edit : edits) {
+                    for (const qsizetype s : edit.softBreaks)
+                        ASSERT_EQ(edit.text.at(s), u'\n');
+                }
+                applyEdits(copy, edits);
+                workspace = next;
+                undo.reset();
+            }
+            ASSERT_EQ(mapping.workspaceTextFor(copy), workspace) << round << " " << step;
+            const auto joined = EditorTextMapping::joinSoftBreaks(copy, mapping.softBreaks());
+            ASSERT_EQ(joined.text, whole.reset(workspace)) << round << " " << step;
+            qint64 previous = 0;
+            for (qsizetype e = 0; e <= copy.size(); ++e) {
+                const qint64 w = mapping.toWorkspace(e);
+                ASSERT_GE(w, previous);
+                previous = w;
+                // Both sides of a soft break are one place of the workspace text.
+                const qint64 back = mapping.toEditor(w);
+                ASSERT_LE(back, e) << round << " " << step;
+                ASSERT_EQ(copy.mid(back, e - back), QString(e - back, u'\n'))
+                    << round << " " << step << " at " << e;
+            }
+        }
+    }
+}

@@ -18,32 +18,34 @@ TEST(LongBlockLayout, unbreakableRunsAreMeasuredByTheLineBreaker)
     EXPECT_EQ(LongBlockLayout::longestUnbreakableRun(u"\u4E2D\u4E2D\u4E2D"), 1);
 }
 
-// A long stretch without a break opportunity switches the editor to wrapping anywhere, from the
-// text it opens with or from an edit; only a whole new text without one switches back. The text
-// itself is never touched.
+// A long stretch without a break opportunity switches the editor to wrapping anywhere, from an
+// edit; only a whole new text without one switches back. An opened text shows long lines in
+// pieces short enough to need neither. The text itself is never touched.
 TEST(LongBlockLayout, longStretchesWrapAnywhereUntilAnotherTextReplacesThem)
 {
     const QString line(3 * LongBlockLayout::maxUnbreakableRun, u'x');
-    EditorFixture f(QStringLiteral("# Title\n\n") + line + QStringLiteral("\nend"));
-    EXPECT_EQ(f.view()->wordWrapMode(), QTextOption::WrapAnywhere);
-    const QTextBlock longBlock = f.view()->document()->findBlockByNumber(2);
-    EXPECT_TRUE(longBlock.layout()->cacheEnabled());
-    EXPECT_FALSE(f.view()->document()->firstBlock().layout()->cacheEnabled());
-
-    f.workspace.setText(QStringLiteral("plain words only"));
-    f.settle();
-    EXPECT_EQ(f.view()->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
-
+    EditorFixture f(QStringLiteral("plain words only"));
     QTextCursor cursor(f.view()->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(line);
     EXPECT_EQ(f.view()->wordWrapMode(), QTextOption::WrapAnywhere);
+    EXPECT_TRUE(f.view()->document()->firstBlock().layout()->cacheEnabled());
     EXPECT_EQ(f.workspace.text(), QStringLiteral("plain words only") + line);
 
-    // A long paragraph with spaces wraps at words, but keeps its layout between paints.
-    const QString words = QStringLiteral("word ").repeated(2 * LongBlockLayout::cachedBlockLength);
-    f.workspace.setText(words);
+    const QString opened = QStringLiteral("# Title\n\n") + line + QStringLiteral("\nend");
+    f.workspace.setText(opened);
     f.settle();
+    EXPECT_EQ(f.view()->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+    EXPECT_GT(f.view()->document()->blockCount(), 4);
+    EXPECT_FALSE(f.view()->document()->firstBlock().layout()->cacheEnabled());
+    EXPECT_EQ(f.workspace.text(), opened);
+
+    // A long paragraph with spaces wraps at words, but keeps its layout between paints.
+    f.workspace.setText(QString());
+    f.settle();
+    const QString words = QStringLiteral("word ").repeated(2 * LongBlockLayout::cachedBlockLength);
+    cursor = QTextCursor(f.view()->document());
+    cursor.insertText(words);
     EXPECT_EQ(f.view()->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
     EXPECT_TRUE(f.view()->document()->firstBlock().layout()->cacheEnabled());
     EXPECT_EQ(f.workspace.text(), words);
@@ -53,9 +55,12 @@ TEST(LongBlockLayout, longStretchesWrapAnywhereUntilAnotherTextReplacesThem)
 // key first puts them in, so the order of the text is the order of the keys.
 TEST(LongBlockLayout, keysIntoALongLineGoInTogetherAndInOrder)
 {
+    // A line pasted whole stays one block.
     const QString line(2 * LongBlockLayout::cachedBlockLength, u'x');
-    EditorFixture f(QStringLiteral("short\n") + line);
+    EditorFixture f(QStringLiteral("short\n"));
     QTextCursor cursor(f.view()->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(line);
     cursor.setPosition(6);
     f.view()->setTextCursor(cursor);
 

@@ -40,7 +40,8 @@ void apply(QString &text, const EditorTextMapping::Edit &edit)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::Reader in(data, size);
-    EditorTextMapping mapping;
+    // Now and then with lines split after a few characters, as long lines are.
+    EditorTextMapping mapping = in.byte() % 2 ? EditorTextMapping(6, 3) : EditorTextMapping();
     QString workspace;
     for (int n = in.byte() % 32; n > 0; --n)
         workspace += pieces()[in.byte() % pieces().size()];
@@ -54,10 +55,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const qsizetype gone = std::min<qsizetype>(in.byte() % 5, copy.size() - at);
             const QString inserted = EditorTextMapping::editorCopy(piecesText(in));
             const qsizetype after = at + gone;
+            const QString removed = copy.mid(at, gone);
+            std::vector<qsizetype> soft;
+            for (const qint64 s : mapping.softBreaks()) {
+                if (s >= at && s < after)
+                    soft.push_back(s - at);
+            }
             const auto edit = mapping.mirrorEditorEdit(
-                at, copy.mid(at, gone), inserted, after < copy.size() ? copy.at(after) : QChar());
+                at, removed, inserted, after < copy.size() ? copy.at(after) : QChar());
             copy.replace(at, gone, inserted);
             apply(workspace, edit);
+            if (kind % 4 == 0) {
+                // Undone: what was removed comes back, its soft breaks soft again.
+                const qsizetype end = at + removed.size();
+                const auto undo = mapping.mirrorEditorEdit(
+                    at, inserted, removed, end < copy.size() ? copy.at(end) : QChar(), soft);
+                copy.replace(at, inserted.size(), removed);
+                apply(workspace, undo);
+            }
         } else {
             // Another device changed the workspace text in a few places.
             QString next = workspace;
@@ -71,9 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             workspace = next;
         }
         fuzz::check(mapping.workspaceTextFor(copy) == workspace, "the copy maps to the workspace");
-        for (qsizetype e = 0; e <= copy.size(); ++e)
-            fuzz::check(mapping.toEditor(mapping.toWorkspace(e)) == e, "offsets map back");
-        fuzz::check(mapping.toEditor(workspace.size()) == copy.size(), "the ends meet");
+        for (qsizetype e = 0; e <= copy.size(); ++e) {
+            // Both sides of a soft break are one place of the workspace text.
+            qsizetype back = mapping.toEditor(mapping.toWorkspace(e));
+            fuzz::check(back <= e, "offsets map back");
+            while (back < e)
+                fuzz::check(copy.at(back++) == u'\n', "offsets map back over soft breaks only");
+        }
+        for (qsizetype e = mapping.toEditor(workspace.size()); e < copy.size(); ++e)
+            fuzz::check(copy.at(e) == u'\n', "the ends meet, but for soft breaks");
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "core/highlight/RunShift.h"
 #include "core/highlight/SyntaxHighlighter.h"
 
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -54,4 +56,38 @@ TEST(RunShift, runsMoveWithTypingLineBreaksAndJoinedLines)
     ASSERT_GE(now.size(), second.size());
     EXPECT_EQ(now.back().start, second.back().start + 10);
     EXPECT_EQ(lineOf(joined, 1), lineOf(before, 2));
+}
+
+// Split lines keep every character's style: runs reaching over a split go on in the next piece.
+TEST(RunShift, splitLinesKeepEachCharactersStyle)
+{
+    const QString text = QStringLiteral("a **bold words** and `code` c\n\n*x* [link](u)\nend");
+    const HighlightRuns runs = SyntaxHighlighter::highlight(text);
+    const std::vector<LineSplit> splits = {{0, 0}, {0, 5}, {0, 5}, {0, 18}, {2, 4}, {2, 13}};
+    const HighlightRuns split = splitLines(runs, splits);
+    ASSERT_EQ(split.lineCount(), runs.lineCount() + qsizetype(splits.size()));
+
+    // Style of each character of a line, from its runs.
+    auto styles = [](std::span<const HighlightRun> line, qsizetype length) {
+        std::vector<int> out(size_t(length), -1);
+        for (const HighlightRun &run : line)
+            for (std::uint32_t i = run.start; i < run.start + run.length; ++i)
+                out.at(i) = run.style;
+        return out;
+    };
+    const QStringList lines = text.split(u'\n');
+    qsizetype shown = 0;
+    for (qsizetype line = 0; line < lines.size(); ++line) {
+        const std::vector<int> whole = styles(runs.line(line), lines[line].size());
+        qsizetype from = 0;
+        for (const LineSplit &s : splits) {
+            if (s.line != line)
+                continue;
+            const std::vector<int> piece = styles(split.line(shown++), s.column - from);
+            EXPECT_EQ(piece, std::vector<int>(whole.begin() + from, whole.begin() + s.column));
+            from = s.column;
+        }
+        const std::vector<int> rest = styles(split.line(shown++), lines[line].size() - from);
+        EXPECT_EQ(rest, std::vector<int>(whole.begin() + from, whole.end())) << line;
+    }
 }

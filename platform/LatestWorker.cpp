@@ -1,5 +1,7 @@
 #include "platform/LatestWorker.h"
 
+#include "platform/ThreadPriority.h"
+
 #include <deque>
 
 namespace {
@@ -50,6 +52,7 @@ bool LatestWorker::isSuperseded() const
 
 void LatestWorker::run()
 {
+    lowerThreadPriority();
     for (;;) {
         Job job;
         {
@@ -99,6 +102,7 @@ public:
 private:
     void run()
     {
+        lowerThreadPriority();
         for (;;) {
             std::function<void()> destroy;
             {

@@ -1,5 +1,7 @@
 #include "platform/TextBuffers.h"
 
+#include "platform/ThreadPriority.h"
+
 #include <QThreadPool>
 
 #include <algorithm>
@@ -38,13 +40,22 @@ void TextBuffers::replace(QString &text, qsizetype position, qsizetype removed,
 
 void TextBuffers::prepare(qsizetype size)
 {
-    m_spares.clear();
+    // Buffers made or kept for the text before serve this one too when they fit it without
+    // holding much more memory than it needs (the same file reloaded, a text replaced by the API).
+    takeIncoming();
     m_incoming.reset(); // buffers still on their way for an earlier text go with it
-    if (size < pooledSize)
+    std::erase_if(m_spares, [size](const QString &buffer) {
+        return size < pooledSize || buffer.capacity() < size
+            || buffer.capacity() > 2 * capacityFor(size);
+    });
+    if (size < pooledSize || m_spares.size() >= preparedSpares)
         return;
     m_incoming = std::make_shared<Incoming>();
-    QThreadPool::globalInstance()->start([incoming = m_incoming, capacity = capacityFor(size)] {
-        for (size_t i = 0; i < preparedSpares; ++i) {
+    const size_t missing = preparedSpares - m_spares.size();
+    QThreadPool::globalInstance()->start([incoming = m_incoming, capacity = capacityFor(size),
+                                          missing] {
+        lowerThreadPriority();
+        for (size_t i = 0; i < missing; ++i) {
             if (incoming.use_count() == 1)
                 return; // no longer wanted
             QString buffer(capacity, Qt::Uninitialized);

@@ -21,8 +21,9 @@ public:
     // text.replace(position, removed, inserted), with the copy (if one is needed) made into a
     // kept buffer.
     void replace(QString &text, qsizetype position, qsizetype removed, QStringView inserted);
-    // Lets go of the kept buffers and, for a long text of `size` code units, has buffers for its
-    // first edits made on another thread, their memory mapped there.
+    // For a long text of `size` code units, keeps the buffers that fit it and has the others
+    // for its first edits made on another thread, their memory mapped there; lets go of all for
+    // a short text.
     void prepare(qsizetype size);
     qsizetype spareCount() const { return qsizetype(m_spares.size()); }
 

@@ -258,6 +258,9 @@ void PreviewController::sendPrepared(PreparedSwap swap)
         destroyInBackground([old = std::move(m_shown)] {});
     m_shown = std::move(swap.shown);
     sendScript(swap.script, swap.patch);
+    // A new long document's script is tens of megabytes, handed back to the system page by page.
+    if (swap.script.size() > 1024 * 1024)
+        destroyInBackground([script = std::move(swap.script)] {});
 }
 
 void PreviewController::sendScript(const QString &script, bool patch)

@@ -46,6 +46,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 #include <qcoro/qcorotask.h>
 
 #include <algorithm>
@@ -551,9 +553,20 @@ private:
             static const bool trace = qEnvironmentVariableIsSet("VELTO_TYPING_TRACE");
             if (trace) {
                 const char key = m_keys[m_result.busyNs.size() - 1];
-                std::printf("key %zu busy %.1f ms (%s)\n", m_result.busyNs.size(),
-                            double(m_result.busyNs.back()) / 1e6,
-                            key == '\n' ? "return" : key == '\b' ? "backspace" : "character");
+                // The GUI thread's own account: on the processor (user, system), page faults,
+                // and switches away (waiting, preempted).
+                rusage usage {};
+                getrusage(RUSAGE_THREAD, &usage);
+                auto msOf = [](const timeval &t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+                std::printf("key %zu busy %.1f ms (%s) | user %.1f sys %.1f ms, faults %ld, "
+                            "waits %ld, preempted %ld\n",
+                            m_result.busyNs.size(), double(m_result.busyNs.back()) / 1e6,
+                            key == '\n' ? "return" : key == '\b' ? "backspace" : "character",
+                            msOf(usage.ru_utime) - msOf(m_usage.ru_utime),
+                            msOf(usage.ru_stime) - msOf(m_usage.ru_stime),
+                            usage.ru_minflt - m_usage.ru_minflt, usage.ru_nvcsw - m_usage.ru_nvcsw,
+                            usage.ru_nivcsw - m_usage.ru_nivcsw);
+                m_usage = usage;
                 printEventSums();
             }
         }
@@ -584,6 +597,7 @@ private:
 
     VeltoTextView *m_view;
     QString &m_expected;
+    rusage m_usage {}; // the GUI thread's, at the end of the last key's interval
     qsizetype m_caret;
     std::vector<char> m_keys;
     qint64 m_intervalNs;

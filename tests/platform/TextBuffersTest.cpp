@@ -89,6 +89,17 @@ TEST(TextBuffers, shortTextsAreNotPooledAndPreparedBuffersArrive)
     holder = text;
     buffers.replace(text, 0, 0, u"+");
     EXPECT_GE(buffers.spareCount(), 2) << "prepared buffers plus the old version's";
+    // The same text again keeps those it fits into (all but the loaded text's own); a longer
+    // text has buffers of its own made.
+    const qsizetype kept = buffers.spareCount();
+    buffers.prepare(text.size());
+    EXPECT_EQ(buffers.spareCount(), kept - 1);
+    buffers.prepare(4 * text.size());
+    EXPECT_EQ(buffers.spareCount(), 0);
+    QThreadPool::globalInstance()->waitForDone();
+    holder = text;
+    buffers.replace(text, 0, 0, u"+");
+    EXPECT_GE(buffers.spareCount(), 6);
     buffers.prepare(10); // a short text lets go of them all
     EXPECT_EQ(buffers.spareCount(), 0);
 }

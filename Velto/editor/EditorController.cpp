@@ -278,24 +278,11 @@ std::vector<qsizetype> EditorController::softBreaksIn(qsizetype from, QStringVie
     return soft;
 }
 
-void EditorController::markSoftBreaks(qint64 from, qint64 to)
+void EditorController::markSoftBreak(QTextCursor &cursor, qint64 at)
 {
-    const std::vector<qint64> soft = m_mapping.softBreaks();
-    auto it = std::lower_bound(soft.begin(), soft.end(), from);
-    if (it == soft.end() || *it >= to)
-        return;
-    QTextDocument *doc = m_view->document();
-    const QTextCharFormat mark = softbreaks::markFormat();
-    QTextCursor cursor(doc);
-    m_marking = true;
-    cursor.beginEditBlock();
-    for (; it != soft.end() && *it < to; ++it) {
-        cursor.setPosition(int(*it));
-        cursor.setPosition(int(*it + 1), QTextCursor::KeepAnchor);
-        cursor.mergeCharFormat(mark);
-    }
-    cursor.endEditBlock();
-    m_marking = false;
+    cursor.setPosition(int(at));
+    cursor.setPosition(int(at + 1), QTextCursor::KeepAnchor);
+    cursor.mergeCharFormat(softbreaks::markFormat());
 }
 
 void EditorController::highlightLanded(quint64 revision, HighlightRuns runs)
@@ -421,10 +408,16 @@ void EditorController::replaceText(const QString &text)
     m_replacing = true;
     m_view->setPlainText(m_editorText);
     if (m_mapping.hasSoftBreaks()) {
-        // Not an edit of the user's: it goes into no undo step.
+        // Not an edit of the user's: it goes into no undo step, and the text stays as it is.
         QTextDocument *doc = m_view->document();
         doc->setUndoRedoEnabled(false);
-        markSoftBreaks(0, m_editorText.size());
+        m_marking = true;
+        QTextCursor cursor(doc);
+        cursor.beginEditBlock();
+        for (const qint64 at : m_mapping.softBreaks())
+            markSoftBreak(cursor, at);
+        cursor.endEditBlock();
+        m_marking = false;
         doc->setUndoRedoEnabled(true);
     }
     m_replacing = false;
@@ -463,11 +456,8 @@ void EditorController::applyRemoteEdit(const QString &text)
             cursor.removeSelectedText();
         else
             cursor.insertText(edit.text);
-        for (const qsizetype at : edit.softBreaks) {
-            cursor.setPosition(int(edit.position + at));
-            cursor.setPosition(int(edit.position + at + 1), QTextCursor::KeepAnchor);
-            cursor.mergeCharFormat(softbreaks::markFormat());
-        }
+        for (const qsizetype at : edit.softBreaks)
+            markSoftBreak(cursor, edit.position + at);
     }
     cursor.endEditBlock();
     m_applying = false;

@@ -18,6 +18,7 @@
 class AppSettings;
 class LatestWorker;
 class MarkdownHighlighter;
+class QTextCursor;
 class VeltoTextView;
 class WorkspaceState;
 
@@ -106,8 +107,8 @@ private:
     // shared parse when the view shows that text as it is, else from a parse of its own.
     static HighlightRuns runsFor(const QString &workspaceText, const QString &editorText,
                                  const std::vector<qint64> &softBreaks, bool identity);
-    // Marks the document's block breaks in [from, to) that are soft breaks of the mapping.
-    void markSoftBreaks(qint64 from, qint64 to);
+    // Marks the document's block break at `at` as a soft break (SoftBreaks.h).
+    static void markSoftBreak(QTextCursor &cursor, qint64 at);
     // Offsets in the document's text [from, from + inserted) of block breaks that are soft.
     std::vector<qsizetype> softBreaksIn(qsizetype from, QStringView inserted) const;
     TextEditSpan editSpan(qsizetype from, QStringView removed, QStringView inserted) const;

@@ -137,6 +137,8 @@ QString EditorTextMapping::editorCopy(const QString &workspaceText)
 std::vector<qint64> EditorTextMapping::softBreaks() const
 {
     std::vector<qint64> offsets;
+    if (m_softCount == 0)
+        return offsets; // asked on every keystroke: a long CR LF text has many entries
     offsets.reserve(size_t(m_softCount));
     for (const Entry &e : m_entries) {
         if (e.soft())

@@ -108,6 +108,9 @@ void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
             recoverIfHung(view, pid, timeout);
     });
     QObject::connect(view, &QObject::destroyed, call, [finish] { finish(std::nullopt); });
+    // A renderer that ends never completes the scripts it was given.
+    QObject::connect(view->page(), &QWebEnginePage::renderProcessTerminated, call,
+                     [finish] { finish(std::nullopt); });
     view->page()->runJavaScript(script, QWebEngineScript::MainWorld,
                                 [finish, call = QPointer<QObject>(call)](const QVariant &result) {
                                     if (!call)

@@ -7,6 +7,7 @@
 #include <QTimerEvent>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <limits>
 #include <sys/socket.h>
@@ -17,13 +18,24 @@ namespace {
 constexpr QByteArrayView continueLine = "HTTP/1.1 100 Continue\r\n\r\n";
 // Reads per readiness notification, so one flooding client cannot hold the main thread.
 constexpr int readsPerNotification = 16;
+// A body without a length ends when the client stops sending for this long (unless it ends its
+// side or closes a chunked body first).
+constexpr int unframedBodyPauseMs = 250;
 
-// Content-Length and Expect from a complete head. Content-Length: decimal digits only, else
-// absent (-1); a value too long to hold counts as larger than any cap.
-void readFraming(const QByteArray &head, qint64 &contentLength, bool &expectContinue)
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Content-Length, Expect and a chunked Transfer-Encoding from a complete head. Content-Length:
+// decimal digits only, else absent (-1); a value too long to hold counts as larger than any cap.
+void readFraming(const QByteArray &head, qint64 &contentLength, bool &expectContinue, bool &chunked)
 {
     contentLength = -1;
     expectContinue = false;
+    chunked = false;
     const QList<QByteArray> lines = head.split('\n');
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
@@ -43,6 +55,8 @@ void readFraming(const QByteArray &head, qint64 &contentLength, bool &expectCont
                 contentLength = value.toLongLong();
         } else if (name == "expect") {
             expectContinue = value.compare("100-continue", Qt::CaseInsensitive) == 0;
+        } else if (name == "transfer-encoding") {
+            chunked = value.toLower().contains("chunked");
         }
     }
 }
@@ -58,6 +72,27 @@ ApiConnection::ApiConnection(int descriptor, const ApiLimits &limits, QObject *p
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &ApiConnection::onReadable);
     m_timer.start(int(m_limits.readTimeout.count()), Qt::CoarseTimer, this);
+    noteProgress();
+}
+
+void ApiConnection::noteProgress()
+{
+    m_lastProgress = steadyMs();
+}
+
+int ApiConnection::evictionTier() const
+{
+    switch (m_state) {
+    case State::Waiting:
+        return 2;
+    case State::Writing:
+        return 1;
+    case State::Reading:
+    case State::Lingering:
+    case State::Closed:
+        break;
+    }
+    return 0;
 }
 
 ApiConnection::~ApiConnection()
@@ -89,6 +124,7 @@ void ApiConnection::onReadable()
 
 void ApiConnection::takeInput(const char *data, qsizetype size)
 {
+    noteProgress();
     if (m_state != State::Reading) {
         m_inputLeft = true; // more than the request said it carries; discarded
         return;
@@ -106,15 +142,36 @@ void ApiConnection::scanHead()
                 refuseTooLarge();
             return;
         }
-        readFraming(m_in.left(m_headEnd), m_contentLength, m_expectContinue);
+        readFraming(m_in.left(m_headEnd), m_contentLength, m_expectContinue, m_chunked);
+        emit headReceived(m_in.left(m_headEnd + 4));
+        if (m_state != State::Reading)
+            return; // answered on the head alone
         if (m_contentLength < 0) {
-            // Nothing announces how much follows: the body is what came with the head.
-            if (m_in.size() > m_limits.maxRequestBytes)
-                refuseTooLarge();
-            else
+            // Nothing announces a body and none came with the head: there is none.
+            if (m_in.size() == m_headEnd + 4 && !m_chunked && !m_expectContinue) {
                 complete(m_in, false);
+                return;
+            }
+            m_unframedBody = true;
+        }
+    }
+    if (m_unframedBody) {
+        if (m_in.size() > m_limits.maxRequestBytes) {
+            refuseTooLarge();
             return;
         }
+        const qsizetype bodySize = m_in.size() - m_headEnd - 4;
+        if (m_chunked
+            && (m_in.endsWith("\r\n0\r\n\r\n") || (bodySize == 5 && m_in.endsWith("0\r\n\r\n")))) {
+            complete(m_in, false);
+            return;
+        }
+        if (m_expectContinue && !m_sentContinue) {
+            m_sentContinue = true;
+            ::send(m_fd, continueLine.data(), size_t(continueLine.size()), MSG_NOSIGNAL);
+        }
+        m_quietTimer.start(unframedBodyPauseMs, this);
+        return;
     }
     const qint64 needed = m_headEnd + 4 + m_contentLength;
     if (needed > m_limits.maxRequestBytes) {
@@ -135,10 +192,24 @@ void ApiConnection::scanHead()
     }
 }
 
+void ApiConnection::respondToHead(const QByteArray &bytes)
+{
+    if (m_state != State::Reading || m_headEnd < 0 || m_fd < 0)
+        return;
+    // Body bytes still on their way are drained after the answer: closing with unread input
+    // would reset the connection before the client reads the answer.
+    m_inputLeft = m_in.size() > m_headEnd + 4 || m_contentLength > 0 || m_chunked;
+    m_state = State::Waiting;
+    m_timer.stop();
+    m_in.clear();
+    respond(bytes);
+}
+
 void ApiConnection::refuseTooLarge()
 {
     m_state = State::Waiting;
     m_timer.stop();
+    m_quietTimer.stop();
     m_inputLeft = true;
     m_in.clear();
     emit requestTooLarge();
@@ -163,6 +234,8 @@ void ApiConnection::complete(QByteArray text, bool cut)
 {
     m_state = State::Waiting;
     m_timer.stop();
+    m_quietTimer.stop();
+    noteProgress();
     m_inputLeft = m_inputLeft || cut;
     m_in.clear();
     if (!apihttp::isValidUtf8(text)) {
@@ -177,6 +250,7 @@ void ApiConnection::respond(const QByteArray &bytes)
     if (m_state != State::Waiting || m_fd < 0)
         return;
     m_state = State::Writing;
+    noteProgress();
     m_out = bytes;
     m_written = 0;
     flushOutput();
@@ -189,6 +263,7 @@ void ApiConnection::flushOutput()
                                  size_t(m_out.size() - m_written), MSG_NOSIGNAL);
         if (n > 0) {
             m_written += n;
+            noteProgress();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -236,6 +311,12 @@ void ApiConnection::afterWrite()
 
 void ApiConnection::timerEvent(QTimerEvent *event)
 {
+    if (event->timerId() == m_quietTimer.timerId()) {
+        m_quietTimer.stop();
+        if (m_state == State::Reading)
+            complete(m_in, true);
+        return;
+    }
     if (event->timerId() != m_timer.timerId())
         return QObject::timerEvent(event);
     m_timer.stop();
@@ -254,6 +335,7 @@ void ApiConnection::closeNow()
     if (m_fd < 0)
         return;
     m_timer.stop();
+    m_quietTimer.stop();
     delete m_readNotifier;
     m_readNotifier = nullptr;
     delete m_writeNotifier;

@@ -36,12 +36,22 @@ public:
     // Writes the answer and closes. Ignored after the first call or once the client is gone.
     void respond(const QByteArray &bytes);
     bool isOpen() const { return m_fd >= 0; }
-    // Whether the client has sent a whole request head (or the request is already complete).
-    bool hasCompleteHead() const { return m_state != State::Reading || m_headEnd >= 0; }
     // Closes without an answer.
     void drop() { closeNow(); }
+    // Answers before the body is read (a head that already settles the answer) and closes.
+    void respondToHead(const QByteArray &bytes);
+
+    // How much this connection stands to lose if it is closed to make room, lowest first: a
+    // client still sending its request (or one already answered) loses nothing it was promised,
+    // an answer being written comes next, and a complete request being answered last.
+    int evictionTier() const;
+    // When this connection last moved (bytes in or out, a phase change); steady-clock ms.
+    qint64 lastProgress() const { return m_lastProgress; }
 
 signals:
+    // The request head is complete; the body (if any) has not been read. A receiver may answer
+    // right away with respondToHead.
+    void headReceived(const QByteArray &head);
     // The request text: head, blank line and body up to Content-Length; valid UTF-8.
     void requestReceived(const QByteArray &text);
     // The request is larger than the cap allows; it is not read further.
@@ -64,6 +74,7 @@ private:
     void flushOutput();
     void afterWrite();
     void closeNow();
+    void noteProgress();
 
     int m_fd;
     ApiLimits m_limits;
@@ -77,6 +88,12 @@ private:
     qint64 m_contentLength = -1; // -1: not announced
     bool m_expectContinue = false;
     bool m_sentContinue = false;
+    // A body follows a head that does not say how long it is: read until the client ends its
+    // side, pauses, or closes a chunked body, and refuse it past the cap like any other.
+    bool m_unframedBody = false;
+    bool m_chunked = false;
+    QBasicTimer m_quietTimer;
+    qint64 m_lastProgress = 0;
 
     bool m_inputLeft = false; // the client may still be sending (cut request or input after it)
     bool m_peerClosed = false;

@@ -142,27 +142,43 @@ void DebugServer::setActivePort(quint16 port)
 
 void DebugServer::accept(qintptr descriptor)
 {
-    if (int(m_open.size()) >= m_limits.maxConnections) {
-        // Idle clients must not lock everybody out: make room by closing the oldest connection
-        // that has not even sent a whole request head. Connections whose request is complete
-        // (being answered, or waiting for a deferred answer) are kept.
-        const auto idle = std::find_if(m_open.cbegin(), m_open.cend(),
-                                       [](ApiConnection *c) { return !c->hasCompleteHead(); });
-        if (idle == m_open.cend()) {
-            ::close(int(descriptor));
-            return;
-        }
-        (*idle)->drop();
+    if (!m_open.isEmpty() && int(m_open.size()) >= m_limits.maxConnections) {
+        // Stalled clients must not lock everybody out, whatever phase they stall in: the newcomer
+        // always gets in, and the connection that has made the least progress for the longest
+        // time makes room. Requests already complete and being answered go last.
+        const auto stalest = std::min_element(m_open.cbegin(), m_open.cend(), [](auto *a, auto *b) {
+            return std::pair(a->evictionTier(), a->lastProgress())
+                < std::pair(b->evictionTier(), b->lastProgress());
+        });
+        (*stalest)->drop();
     }
     auto *connection = new ApiConnection(int(descriptor), m_limits, &m_connections);
     m_open.push_back(connection);
     connect(connection, &ApiConnection::closed, this,
             [this, connection] { m_open.removeOne(connection); });
+    connect(connection, &ApiConnection::headReceived, this,
+            [this, connection](const QByteArray &head) { checkHead(head, connection); });
     connect(connection, &ApiConnection::requestReceived, this,
             [this, connection](const QByteArray &text) { handleRequest(text, connection); });
     connect(connection, &ApiConnection::requestTooLarge, this, [connection] {
         sendResponse(connection, 413, R"({"error":"request too large"})", apihttp::jsonType);
     });
+}
+
+void DebugServer::checkHead(const QByteArray &head, ApiConnection *connection)
+{
+    // The head settles the token: a client without it is answered before its body is read, so
+    // a body it never finishes cannot hold the connection.
+    if (!apihttp::isValidUtf8(head)) {
+        connection->drop();
+        return;
+    }
+    const Request request = apihttp::parseRequest(head);
+    if (request.method == u"OPTIONS"_s || request.path == u"/favicon.ico"_s
+        || apiroutes::isTokenExempt(request.path) || isAuthorized(request))
+        return;
+    connection->respondToHead(
+        apihttp::responseBytes(401, apihttp::jsonType, R"({"error":"unauthorized"})"));
 }
 
 bool DebugServer::isAuthorized(const Request &request) const

@@ -74,6 +74,7 @@ signals:
 private:
     void setActivePort(quint16 port);
     void accept(qintptr descriptor);
+    void checkHead(const QByteArray &head, ApiConnection *connection);
     bool isAuthorized(const Request &request) const;
     void route(const Request &request, ApiConnection *connection);
 

@@ -244,14 +244,25 @@ QCoro::Task<ApiAnswer> DocumentEndpoints::open(QPointer<WorkspaceState> workspac
     const auto path = apihttp::textField(request.body, u"path"_s);
     if (!workspace || !path)
         co_return ApiAnswer::literal(400, R"({"error":"missing path"})");
+    const QFileInfo file(*path);
+    // A relative path would resolve against wherever the program was started, which the caller
+    // cannot know.
+    if (!file.isAbsolute()) {
+        ApiAnswer refused
+            = ApiAnswer::json({{u"error"_s, u"the path must be absolute: "_s + *path}});
+        refused.status = 400;
+        co_return refused;
+    }
     const bool wasModified = workspace->isModified();
     // Only regular files: a FIFO would block the main thread, a device could read forever.
     bool ok = false;
     QString error;
-    if (!QFileInfo(*path).isFile()) {
+    if (!file.isFile()) {
         error = u"not a readable file: "_s + *path;
     } else {
-        ok = co_await workspace->openFile(fileURL(*path));
+        // Opened under its canonical path ("..", "." and links resolved), which the answer and
+        // the window then show.
+        ok = co_await workspace->openFile(QUrl::fromLocalFile(file.canonicalFilePath()));
         if (!workspace)
             co_return ApiAnswer::literal(400, R"({"error":"missing path"})");
         if (!ok)

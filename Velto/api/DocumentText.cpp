@@ -51,13 +51,41 @@ QString replacePlain(const QString &text, const QString &pattern, const QString 
     return result;
 }
 
+namespace {
+
+QString icuTemplate(const QString &replacementTemplate)
+{
+    // In the API's templates only "$" + digits names a group and "\" escapes; every other "$"
+    // ("US$ 5", "$x", a final "$") is a dollar sign, which ICU would refuse or read as a name.
+    QString out;
+    out.reserve(replacementTemplate.size() + 8);
+    for (qsizetype i = 0; i < replacementTemplate.size(); ++i) {
+        const QChar c = replacementTemplate[i];
+        const bool hasNext = i + 1 < replacementTemplate.size();
+        const QChar next = hasNext ? replacementTemplate[i + 1] : QChar();
+        if (c == u'\\' && hasNext) {
+            out += c;
+            out += next;
+            ++i;
+        } else if (c == u'\\' || (c == u'$' && !(next >= u'0' && next <= u'9'))) {
+            out += u'\\';
+            out += c;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::optional<QString> replaceRegex(const QString &text, const QString &pattern,
                                     const QString &replacementTemplate)
 {
     const auto re = RegularExpression::compile(pattern);
     if (!re)
         return std::nullopt;
-    return re->replaceAll(text, replacementTemplate);
+    return re->replaceAll(text, icuTemplate(replacementTemplate));
 }
 
 QJsonArray search(const QString &text, const QString &query, bool regex)

@@ -18,9 +18,9 @@ qsizetype insertionOffset(const QString &text, int line, int column);
 // nothing.
 QString replacePlain(const QString &text, const QString &pattern, const QString &replacement);
 
-// Every match of the ICU pattern replaced by the template ("$n" and "${name}" insert a group,
-// "\" escapes the next character). Nothing when the pattern does not compile, the template names
-// a missing group or matching runs out of time.
+// Every match of the ICU pattern replaced by the template ("$" + digits inserts a group, "\"
+// escapes the next character, any other "$" is itself). Nothing when the pattern does not
+// compile, the template names a missing group or matching runs out of time.
 std::optional<QString> replaceRegex(const QString &text, const QString &pattern,
                                     const QString &replacementTemplate);
 

@@ -13,6 +13,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <memory>
 
 namespace previewendpoints {
@@ -59,10 +60,31 @@ void sendText(QPointer<ApiConnection> connection, const QString &text)
     DebugServer::send(connection, ApiAnswer::text(text));
 }
 
-} // namespace
+void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
+                 std::chrono::milliseconds timeout,
+                 std::function<void(std::optional<QVariant>)> done, bool recoverWhenHung);
 
-void runScript(QPointer<QWebEngineView> view, const QString &script,
-               std::chrono::milliseconds timeout, std::function<void(std::optional<QVariant>)> done)
+// A script that timed out leaves the renderer either slow or stuck for good (`while(true){}`),
+// and every later script, check and update would queue behind it. A trivial script tells the
+// two apart; when that does not come back either, the preview replaces the renderer and loads
+// its page again.
+void recoverIfHung(QPointer<QWebEngineView> view, qint64 pid, std::chrono::milliseconds timeout)
+{
+    if (!view || !view->page() || pid <= 0 || view->page()->renderProcessPid() != pid)
+        return;
+    runScriptIn(
+        view, u"0"_s,
+        std::clamp(timeout, std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)),
+        [view, pid](std::optional<QVariant> answer) {
+            if (!answer && view)
+                QMetaObject::invokeMethod(view.data(), "restartRenderer", Q_ARG(qint64, pid));
+        },
+        false);
+}
+
+void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
+                 std::chrono::milliseconds timeout,
+                 std::function<void(std::optional<QVariant>)> done, bool recoverWhenHung)
 {
     // Whichever comes first answers: the completion, the timeout, or the view going away. The
     // answer always comes from the event loop, never from inside this call.
@@ -75,12 +97,20 @@ void runScript(QPointer<QWebEngineView> view, const QString &script,
         call->deleteLater();
         done(std::move(result));
     };
-    QTimer::singleShot(timeout, call, [finish] { finish(std::nullopt); });
     if (!view || !view->page()) {
         QTimer::singleShot(0, call, [finish] { finish(std::nullopt); });
         return;
     }
+    const qint64 pid = view->page()->renderProcessPid();
+    QTimer::singleShot(timeout, call, [finish, view, pid, timeout, recoverWhenHung] {
+        finish(std::nullopt);
+        if (recoverWhenHung)
+            recoverIfHung(view, pid, timeout);
+    });
     QObject::connect(view, &QObject::destroyed, call, [finish] { finish(std::nullopt); });
+    // A renderer that ends never completes the scripts it was given.
+    QObject::connect(view->page(), &QWebEnginePage::renderProcessTerminated, call,
+                     [finish] { finish(std::nullopt); });
     view->page()->runJavaScript(script, QWebEngineScript::MainWorld,
                                 [finish, call = QPointer<QObject>(call)](const QVariant &result) {
                                     if (!call)
@@ -88,6 +118,14 @@ void runScript(QPointer<QWebEngineView> view, const QString &script,
                                     QTimer::singleShot(0, call,
                                                        [finish, result] { finish(result); });
                                 });
+}
+
+} // namespace
+
+void runScript(QPointer<QWebEngineView> view, const QString &script,
+               std::chrono::milliseconds timeout, std::function<void(std::optional<QVariant>)> done)
+{
+    runScriptIn(std::move(view), script, timeout, std::move(done), true);
 }
 
 QString evalWrapper(const QString &code)

@@ -3,6 +3,7 @@
 #include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
 #include "core/ai/AISettings.h"
+#include "platform/L10n.h"
 
 namespace settingsendpoints {
 
@@ -32,11 +33,20 @@ ApiAnswer viewMode(AppSettings &settings, const ApiRequest &request)
 
 ApiAnswer aiProvider(AISettings &ai, const ApiRequest &request)
 {
+    const auto key = apihttp::textField(request.body, u"apiKey"_s);
+    // Checked before anything is stored: a line break would end the key's header early when it
+    // is sent.
+    if (key && !AISettings::isValidAPIKey(*key)) {
+        ApiAnswer refused
+            = ApiAnswer::json({{u"error"_s, L10n::text(u"settings.apiKeyInvalid"_s)}});
+        refused.status = 400;
+        return refused;
+    }
     if (const auto name = apihttp::textField(request.body, u"provider"_s)) {
         if (const auto provider = AIProviderTypes::fromString(*name))
             ai.setProvider(*provider);
     }
-    if (const auto key = apihttp::textField(request.body, u"apiKey"_s))
+    if (key)
         ai.setApiKey(*key);
     if (const auto model = apihttp::textField(request.body, u"model"_s))
         ai.setModel(*model);

@@ -155,6 +155,8 @@ ApiAnswer screenshots(const std::optional<QString> &folder)
             QFile::remove(path);
         QSaveFile file(path);
         if (file.open(QIODevice::WriteOnly)) {
+            // Only the user reads images of their documents, whatever the umask says.
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             file.write(png);
             file.commit();
         }

@@ -127,6 +127,15 @@ void PreviewController::rendererTerminated(const QString &description)
 {
     logLine(QStringLiteral("[Preview] The renderer process ended (") + description
             + QStringLiteral(")"));
+    if (std::exchange(m_rendererEndExpected, false)) {
+        // Ended because it stopped answering, not because of the document.
+        forgetPage();
+        if (m_showsNotice)
+            m_host.showNotice(L10n::text(QStringLiteral("preview.tooLarge")));
+        else
+            reload();
+        return;
+    }
     if (m_showsNotice)
         return;
     forgetPage();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class PreviewHost;
 
@@ -65,6 +66,10 @@ public:
 
     // The page's renderer process ended (crashed, killed, out of memory).
     void rendererTerminated(const QString &description);
+
+    // The renderer is about to be ended on purpose (it stopped answering): its end reloads the
+    // page and does not count against the document. False while such an end is already due.
+    bool expectRendererEnd() { return !std::exchange(m_rendererEndExpected, true); }
 
     // Another document is now shown: a preview resting after repeated renderer deaths tries again.
     void documentChanged();
@@ -148,5 +153,6 @@ private:
     qint64 m_drawnBlocks = 0;
 
     int m_rendererDeaths = 0; // on the current document
+    bool m_rendererEndExpected = false;
     bool m_showsNotice = false;
 };

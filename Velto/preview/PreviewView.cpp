@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QWebEngineScript>
 
+#include <csignal>
+
 PreviewView::PreviewView(const QString &markdown, PreviewController::Sources sources,
                          QWidget *parent)
     : QWebEngineView(parent)
@@ -163,6 +165,15 @@ PreviewController::Style PreviewView::styleFor(const EditorTheme &theme, bool wi
     style.extraCSS += u'\n' + darkCode;
     style.darkPage = true;
     return style;
+}
+
+void PreviewView::restartRenderer(qint64 pid)
+{
+    if (pid <= 0 || pid != m_page->renderProcessPid() || !m_controller->expectRendererEnd())
+        return;
+    // The web engine offers no way to stop a running script; its end is reported through
+    // renderProcessTerminated, where the controller reloads the page.
+    ::kill(pid_t(pid), SIGKILL);
 }
 
 void PreviewView::runScript(const QString &script)

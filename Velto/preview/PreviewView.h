@@ -50,6 +50,10 @@ public:
     PreviewController &controller() { return *m_controller; }
     PreviewPage &previewPage() { return *m_page; }
 
+    // Ends the page's renderer process `pid` when it is still the page's (a script that never
+    // returns keeps it busy for good) and loads the page again in a new one.
+    Q_INVOKABLE void restartRenderer(qint64 pid);
+
     // The page as the preview publishes it: images only from the web or inline data.
     static QString withImagePolicy(const QString &html);
 

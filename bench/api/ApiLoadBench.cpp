@@ -270,6 +270,50 @@ BENCHMARK(BM_UnauthorizedLoad)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// Lock-out: the cap's worth of clients without the token send a complete head announcing a
+// large body, a few bytes of it, and then stall without reading or closing. Authorised status
+// calls made while they are held open must all be answered (`answered` of `calls`).
+void BM_LockOut(benchmark::State &state)
+{
+    Server s;
+    const int stalledCount = ApiLimits().maxConnections;
+    const QByteArray stalledHead = "POST /api/document/content HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                   "Content-Length: 900000\r\n\r\n{\"content\":\"";
+    for (auto _ : state) {
+        std::vector<int> stalled;
+        QEventLoop loop;
+        std::thread opener([&] {
+            for (int i = 0; i < stalledCount; ++i) {
+                const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in addr {};
+                addr.sin_family = AF_INET;
+                addr.sin_port = htons(s.port);
+                addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0)
+                    ::send(fd, stalledHead.constData(), size_t(stalledHead.size()), MSG_NOSIGNAL);
+                stalled.push_back(fd);
+            }
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        opener.join();
+        // Let the server take in every stalled head before the calls start.
+        QTimer::singleShot(200, &loop, &QEventLoop::quit);
+        loop.exec();
+        const int openBefore = s.server.openConnectionCount();
+        const LoadResult r
+            = runLoad(s, state.range(0), statusRequest(s.settings.apiToken().toUtf8()));
+        report(state, r);
+        state.counters["stalled"] = double(stalled.size());
+        state.counters["open_before_calls"] = openBefore;
+        state.counters["calls"] = double(r.latenciesMs.size());
+        state.counters["answered"] = double(r.latenciesMs.size()) - double(r.errors + r.unexpected);
+        for (int fd : stalled)
+            ::close(fd);
+    }
+}
+BENCHMARK(BM_LockOut)->Arg(100)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // Soak: 100,000 requests, then the descriptors and memory the server holds must be back where
 // they started (no connection object or socket leaked).
 void BM_StatusSoak(benchmark::State &state)

@@ -3,6 +3,7 @@
 #include "Velto/api/SettingsEndpoints.h"
 #include "Velto/api/WindowEndpoints.h"
 #include "core/ai/AISettings.h"
+#include "platform/L10n.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -68,18 +69,24 @@ protected:
     QWidget *settingsWindow = nullptr;
 };
 
-// Connected but silent clients, as a port scanner or a stuck tool leaves them.
+// Connected clients that stall, silent or after sending `text`, as a port scanner, a stuck
+// tool or a hostile process leaves them. They never read and never close.
 struct IdleClients
 {
-    explicit IdleClients(quint16 port, int count)
+    explicit IdleClients(quint16 port, int count, const QByteArray &text = {})
     {
         for (int i = 0; i < count; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            // Blocking only when there is something to send once connected.
+            const int fd = ::socket(AF_INET, SOCK_STREAM | (text.isEmpty() ? SOCK_NONBLOCK : 0), 0);
             sockaddr_in addr {};
             addr.sin_family = AF_INET;
             addr.sin_port = htons(port);
             addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+            if (!text.isEmpty()) {
+                ::send(fd, text.constData(), size_t(text.size()), MSG_NOSIGNAL);
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            }
             fds.push_back(fd);
             // Let the server take them off the listen queue as they come.
             if (i % 64 == 63)
@@ -99,6 +106,17 @@ struct IdleClients
             closed += ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0 ? 1 : 0;
         return closed;
     }
+    // Clients whose pending input starts with `prefix` (left unread).
+    int received(const QByteArray &prefix) const
+    {
+        int count = 0;
+        QByteArray buffer(int(prefix.size()), 0);
+        for (int fd : fds)
+            count += ::recv(fd, buffer.data(), size_t(buffer.size()), MSG_DONTWAIT | MSG_PEEK)
+                    == prefix.size()
+                && buffer == prefix;
+        return count;
+    }
     std::vector<int> fds;
 };
 
@@ -109,6 +127,18 @@ protected:
     {
         ApiLimits l;
         l.readTimeout = 120s; // only the cap may close the idle clients here
+        return l;
+    }
+};
+
+class SmallConnectionCap : public ConnectionCap
+{
+protected:
+    ApiLimits limits() const override
+    {
+        ApiLimits l = ConnectionCap::limits();
+        l.lingerTimeout = 120s;
+        l.maxConnections = 16;
         return l;
     }
 };
@@ -146,6 +176,15 @@ TEST_F(AppRoutes, aiProviderTakesOnlyExactProviderNamesAndReportsTheEffectiveMod
     EXPECT_EQ(r.value("isConfigured"), true);
     EXPECT_EQ(r.value("model"), "m-1");
     EXPECT_EQ(ai->apiKey(), "sk-1");
+
+    // A key with a line break is refused before anything is stored, as the settings tab does.
+    const Reply refused
+        = post("/api/ai/provider", {{"provider", "OpenAI"}, {"apiKey", "sk\r\nX: 1"}});
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(refused.json().value("error").toString(),
+              L10n::text(QStringLiteral("settings.apiKeyInvalid")));
+    EXPECT_EQ(ai->apiKey(), "sk-1");
+    EXPECT_EQ(ai->provider(), AIProviderType::claude);
 
     r = post("/api/ai/provider", {{"provider", "Ollama"}, {"model", ""}, {"apiKey", ""}}).json();
     EXPECT_EQ(
@@ -195,6 +234,8 @@ TEST_F(AppRoutes, screenshotsArePngFilesInAPrivateFolderNamedAfterTheWindows)
     };
     ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
+    ASSERT_EQ(::lstat(QFile::encodeName(folder + "/My-Doc.png").constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
 
     // A link planted under a screenshot's name is replaced, not written through.
     const QString victim = path("victim.txt");
@@ -245,6 +286,23 @@ TEST_F(ConnectionCap, idleConnectionsMakeRoomForCompleteRequests)
     for (int i = 0; i < 100; ++i)
         answered += get("/api/status").status == 200 ? 1 : 0;
     EXPECT_EQ(answered, 100);
+}
+
+TEST_F(SmallConnectionCap, stalledRequestsWithoutTheTokenCannotLockOutAuthorisedOnes)
+{
+    settings->setApiToken("tok");
+    // Complete heads announcing a large body, a few bytes of it, then nothing: each is refused
+    // on its head, and the cap's worth of them still cannot keep an authorised client out.
+    IdleClients stalled(port, 16,
+                        "POST /api/document/content HTTP/1.1\r\nContent-Length: 900000\r\n\r\n"
+                        "{\"content\":\"");
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return stalled.received("HTTP/1.1 401 OK\r\n") == 16; }, 30s));
+    EXPECT_EQ(workspace->text(), QString());
+    int answered = 0;
+    for (int i = 0; i < 40; ++i)
+        answered += request("GET", "/api/status", {}, {"Authorization: Bearer tok"}).status == 200;
+    EXPECT_EQ(answered, 40);
 }
 
 TEST_F(ApiFixture, preCheckAndIconNeedNoToken)

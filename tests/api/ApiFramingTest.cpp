@@ -151,9 +151,11 @@ TEST_F(ApiFraming, oversizedRequestsAreRefusedAsTooLargeWithoutActingOnThem)
     // Actually sent, and a head that never ends: the rest is drained so the answer is not lost
     // to a reset.
     const QByteArray body = "{\"content\": \"" + QByteArray(1'200'000, 'y') + "\"}";
+    // Also a body whose length nobody announced.
     for (const QByteArray &text :
          {postText("/api/document/content", body),
-          "GET /api/status HTTP/1.1\r\nX: " + QByteArray(1'100'000, 'h')}) {
+          "GET /api/status HTTP/1.1\r\nX: " + QByteArray(1'100'000, 'h'),
+          "POST /api/document/content HTTP/1.1\r\nHost: x\r\n\r\n" + body}) {
         const RawResult sent = runRaw(port, {text});
         const Reply r = parseReply(sent);
         EXPECT_EQ(r.status, 413);

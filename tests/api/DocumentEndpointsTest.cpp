@@ -215,11 +215,17 @@ TEST_F(DocumentRoutes, replacePlainAndRegex)
     EXPECT_EQ(workspace->text(), "-a-b-c-");
     workspace->setText("price 5");
     replace("(?<digit>\\d)", "\\$$1${digit}$10", true);
-    EXPECT_EQ(workspace->text(), "price $5550");
+    EXPECT_EQ(workspace->text(), "price $5${digit}50");
     // A template naming a group that does not exist changes nothing.
-    EXPECT_EQ(replace("(\\d)", "$x", true).value("replacements").toInt(), 0);
     EXPECT_EQ(replace("(\\d)", "$2", true).value("replacements").toInt(), 0);
-    EXPECT_EQ(workspace->text(), "price $5550");
+    EXPECT_EQ(workspace->text(), "price $5${digit}50");
+    // Only "$" + digits names a group: any other "$" is a dollar sign.
+    for (const auto &[replacement, expected] :
+         {std::pair {"$x", "a$xc"}, {"US$ 5", "aUS$ 5c"}, {"cost: $", "acost: $c"}}) {
+        workspace->setText("abc");
+        EXPECT_EQ(replace("(b)", replacement, true).value("replacements").toInt(), 1);
+        EXPECT_EQ(workspace->text(), expected);
+    }
     workspace->setText("ab");
     replace("(a)|(z)", "[$2]", true);
     EXPECT_EQ(workspace->text(), "[]b");
@@ -387,13 +393,18 @@ TEST_F(DocumentRoutes, openReadsRegularFilesOnlyAndReportsFailure)
     writeFile("bad.md", "\xFF\xFE not utf-8");
     EXPECT_EQ(post("/api/document/open", {{"path", path("bad.md")}}).json().value("ok"), false);
 
-    // A relative path resolves against the working directory.
+    // A relative path is refused, whatever the working directory holds; an absolute one is
+    // reported in its canonical form.
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
-    r = post("/api/document/open", {{"path", "doc.md"}}).json();
+    const Reply relative = post("/api/document/open", {{"path", "doc.md"}});
     QDir::setCurrent(previous);
-    EXPECT_EQ(r.value("ok"), true);
-    EXPECT_EQ(r.value("path").toString(), file);
+    EXPECT_EQ(relative.status, 400);
+    EXPECT_EQ(relative.json().value("error"), "the path must be absolute: doc.md");
+    writeFile("other.md", "other");
+    ASSERT_TRUE(QDir().mkpath(path("sub")));
+    r = post("/api/document/open", {{"path", path("sub/../other.md")}}).json();
+    EXPECT_EQ(r.value("path").toString(), QFileInfo(path("other.md")).canonicalFilePath());
 }
 
 TEST_F(DocumentRoutes, openSavesAModifiedDocumentFirstAndStopsWhenThatFails)

@@ -218,13 +218,14 @@ function rawBridge(env) {
   const queue = [];
   const waiting = [];
   lines.on('line', (line) => {
-    const message = JSON.parse(line);
     const next = waiting.shift();
-    if (next) next(message); else queue.push(message);
+    if (next) next(line); else queue.push(line);
   });
+  const nextLine = () => (queue.length ? Promise.resolve(queue.shift()) : new Promise((resolve) => waiting.push(resolve)));
   return {
     send: (message) => child.stdin.write(`${typeof message === 'string' ? message : JSON.stringify(message)}\n`),
-    next: () => (queue.length ? Promise.resolve(queue.shift()) : new Promise((resolve) => waiting.push(resolve))),
+    nextLine,
+    next: async () => JSON.parse(await nextLine()),
     close: () => new Promise((resolve) => { child.once('exit', resolve); child.stdin.end(); }),
   };
 }
@@ -295,6 +296,37 @@ describe('velto-mcp-server protocol edges', () => {
     assert.equal(answer.result.isError, false);
     assert.equal(answer.result.content[0].text, '{"running": true');
     second.socket.destroy();
+    await bridge.close();
+    await velto.close();
+  });
+});
+
+describe('velto-mcp-server ids and answer sizes', () => {
+  test('a numeric id comes back exactly as it was sent, however many digits it has', async () => {
+    const velto = await heldApi();
+    const bridge = rawBridge({ VELTO_API_PORT: String(velto.port), VELTO_API_TOKEN: 't' });
+    bridge.send('{"jsonrpc":"2.0","id":12345678901234567890,"method":"ping"}');
+    assert.equal(await bridge.nextLine(), '{"id":12345678901234567890,"jsonrpc":"2.0","result":{}}');
+    bridge.send('{"jsonrpc":"2.0","id":-98765432109876543210,"method":"tools/call","params":{"name":"get_status","arguments":{}}}');
+    const held = await velto.request();
+    held.socket.end('HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}');
+    assert.match(await bridge.nextLine(), /^\{"id":-98765432109876543210,"jsonrpc":"2\.0","result":/);
+    await bridge.close();
+    await velto.close();
+  });
+
+  test('an answer larger than the API takes is refused without being read', async () => {
+    const velto = await heldApi();
+    const bridge = rawBridge({ VELTO_API_PORT: String(velto.port), VELTO_API_TOKEN: 't' });
+    bridge.send(callStatus(7));
+    const held = await velto.request();
+    held.socket.write('HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 200000000\r\n\r\n');
+    held.socket.write('x'.repeat(65536));
+    const answer = await bridge.next();
+    assert.equal(answer.id, 7);
+    assert.equal(answer.result.isError, true);
+    assert.match(answer.result.content[0].text, /larger than 1000000 bytes/);
+    await held.closed;
     await bridge.close();
     await velto.close();
   });

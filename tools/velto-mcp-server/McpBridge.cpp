@@ -5,10 +5,13 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -16,6 +19,8 @@ namespace {
 using namespace Qt::Literals::StringLiterals;
 
 constexpr quint16 defaultPort = 42932;
+// A head longer than this is no answer of Velto's.
+constexpr qsizetype maxHeadBytes = 64 * 1024;
 
 enum ErrorCode {
     ParseError = -32700,
@@ -195,6 +200,89 @@ QJsonObject toolResult(const QString &text, bool isError)
         {u"isError"_s, isError}};
 }
 
+// JSON's number syntax, exactly.
+bool isJsonNumber(QByteArrayView text)
+{
+    qsizetype i = 0;
+    const auto digits = [&] {
+        const qsizetype from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - from;
+    };
+    if (i < text.size() && text[i] == '-')
+        ++i;
+    if (i < text.size() && text[i] == '0')
+        ++i;
+    else if (digits() == 0)
+        return false;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        if (digits() == 0)
+            return false;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == text.size();
+}
+
+// The line with the number of every "id" and "requestId" member turned into a string of the
+// prefix and the number's text, so the parser cannot round it. Strings are copied untouched.
+QByteArray markNumericIds(const QByteArray &line, const QByteArray &prefix)
+{
+    QByteArray out;
+    out.reserve(line.size() + 64);
+    QByteArrayView lastString;
+    bool afterString = false;
+    bool idValueNext = false;
+    qsizetype i = 0;
+    while (i < line.size()) {
+        const char c = line[i];
+        if (c == '"') {
+            qsizetype end = i + 1;
+            while (end < line.size() && line[end] != '"')
+                end += line[end] == '\\' ? 2 : 1;
+            end = std::min(end + 1, line.size());
+            lastString = QByteArrayView(line).sliced(i + 1, std::max<qsizetype>(end - i - 2, 0));
+            out.append(QByteArrayView(line).sliced(i, end - i));
+            i = end;
+            afterString = true;
+            idValueNext = false;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            out += c;
+            ++i;
+            continue;
+        }
+        if (c == ':') {
+            idValueNext = afterString && (lastString == "id" || lastString == "requestId");
+        } else if (idValueNext && (c == '-' || (c >= '0' && c <= '9'))) {
+            qsizetype end = i;
+            while (end < line.size() && line[end] != 0 && std::strchr("0123456789+-.eE", line[end]))
+                ++end;
+            const QByteArrayView number = QByteArrayView(line).sliced(i, end - i);
+            if (isJsonNumber(number)) {
+                out += '"' + prefix + number.toByteArray() + '"';
+                i = end;
+                afterString = idValueNext = false;
+                continue;
+            }
+        }
+        if (c != ':')
+            idValueNext = false;
+        afterString = false;
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
 QByteArray compact(const QJsonValue &value)
 {
     return value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
@@ -207,7 +295,44 @@ McpBridge::McpBridge(Config config, Output output, Transport transport)
     : m_config(std::move(config))
     , m_output(std::move(output))
     , m_transport(std::move(transport))
+    , m_rawIdPrefix(
+          "velto-raw-id:" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ':')
 {
+}
+
+void McpBridge::write(const QByteArray &line)
+{
+    m_output(withRawIds(line));
+}
+
+QByteArray McpBridge::withRawIds(const QByteArray &line) const
+{
+    const QByteArray marker = '"' + m_rawIdPrefix;
+    qsizetype at = line.indexOf(marker);
+    if (at < 0)
+        return line;
+    QByteArray out;
+    qsizetype copied = 0;
+    while (at >= 0) {
+        const qsizetype end = line.indexOf('"', at + marker.size());
+        if (end < 0)
+            break;
+        out += QByteArrayView(line).sliced(copied, at - copied);
+        out += QByteArrayView(line).sliced(at + marker.size(), end - at - marker.size());
+        copied = end + 1;
+        at = line.indexOf(marker, copied);
+    }
+    out += QByteArrayView(line).sliced(copied);
+    return out;
+}
+
+void McpBridge::handleOversizedLine()
+{
+    write(compact(errorResponse(
+        QJsonValue::Null, InvalidRequest,
+        u"Message too large: a message may hold at most %1 bytes, and Velto takes at most %2 "
+        u"bytes per request."_s.arg(maxLineBytes)
+            .arg(maxAnswerBytes))));
 }
 
 McpBridge::~McpBridge()
@@ -286,26 +411,27 @@ void McpBridge::handleLine(const QByteArray &line)
     if (trimmed.isEmpty())
         return;
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(trimmed, &error);
+    const QJsonDocument doc
+        = QJsonDocument::fromJson(markNumericIds(trimmed, m_rawIdPrefix), &error);
     if (error.error != QJsonParseError::NoError) {
-        m_output(compact(errorResponse(QJsonValue::Null, ParseError, u"Parse error"_s)));
+        write(compact(errorResponse(QJsonValue::Null, ParseError, u"Parse error"_s)));
         return;
     }
     if (!doc.isArray()) {
         handleMessage(doc.object(), [this, alive = std::weak_ptr(m_alive)](auto answer) {
             if (!alive.expired() && answer)
-                m_output(compact(*answer));
+                write(compact(*answer));
         });
         return;
     }
     if (doc.array().isEmpty()) {
-        m_output(compact(errorResponse(QJsonValue::Null, InvalidRequest, u"Empty batch"_s)));
+        write(compact(errorResponse(QJsonValue::Null, InvalidRequest, u"Empty batch"_s)));
         return;
     }
     auto batch = std::make_shared<Batch>();
     const auto flush = [this, batch] {
         if (batch->sealed && batch->waiting == 0 && !batch->answers.isEmpty())
-            m_output(compact(std::exchange(batch->answers, {})));
+            write(compact(std::exchange(batch->answers, {})));
     };
     for (const QJsonValue &message : doc.array()) {
         ++batch->waiting;
@@ -539,11 +665,25 @@ private:
         // The answer is complete once its announced length is in; the server's close may come
         // later (or, through a proxy, not at all).
         const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
-        if (headEnd < 0)
+        if (headEnd < 0) {
+            if (m_received.size() > maxHeadBytes)
+                fail(u"Velto sent an answer that is not HTTP."_s);
             return;
+        }
         const qint64 length = contentLength(m_received.left(headEnd));
+        // Refused as soon as it shows, before it is read: the bridge holds no more than Velto
+        // would take.
+        if (length > McpBridge::maxAnswerBytes
+            || m_received.size() - headEnd - 4 > McpBridge::maxAnswerBytes)
+            return fail(tooLarge());
         if (length >= 0 && m_received.size() - headEnd - 4 >= length)
             finish();
+    }
+
+    static QString tooLarge()
+    {
+        return u"Velto's answer is larger than %1 bytes, the most the bridge reads (the limit of "
+               u"Velto's API for one request); it was not read."_s.arg(McpBridge::maxAnswerBytes);
     }
 
     static qint64 contentLength(const QByteArray &head)
@@ -563,8 +703,10 @@ private:
     {
         if (!m_done)
             return;
-        m_received += m_socket.readAll();
+        m_received += m_socket.read(McpBridge::maxAnswerBytes + maxHeadBytes);
         const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
+        if (headEnd >= 0 && m_received.size() - headEnd - 4 > McpBridge::maxAnswerBytes)
+            return fail(tooLarge());
         if (!m_received.startsWith("HTTP/1.1 ") || headEnd < 0)
             return fail(m_received.isEmpty() ? u"Velto closed the connection without an answer."_s
                                              : u"Velto sent an answer that is not HTTP."_s);

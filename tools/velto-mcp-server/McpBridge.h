@@ -44,8 +44,16 @@ public:
     ~McpBridge();
 
     // One line of input (a message or a batch); its answers go to the output, now or once the
-    // tool calls in it have finished.
+    // tool calls in it have finished. Numeric ids are answered with their text as received.
     void handleLine(const QByteArray &line);
+    // A line longer than maxLineBytes, which the reader dropped instead of buffering it.
+    void handleOversizedLine();
+
+    // Velto's API takes at most this much per request, and the bridge reads no more of an answer
+    // either (what the document tools carry is the same text both ways).
+    static constexpr qsizetype maxAnswerBytes = 1'000'000;
+    // One input line: a request the API would take, even with every character escaped.
+    static constexpr qsizetype maxLineBytes = 8'000'000;
     // Tool calls still waiting for Velto.
     int pendingCalls() const { return int(m_pending.size()); }
 
@@ -82,6 +90,8 @@ private:
     void callTool(const QJsonValue &id, const QString &name, const QJsonObject &arguments,
                   Answer answer);
     void cancel(const QJsonValue &requestId);
+    void write(const QByteArray &line);
+    QByteArray withRawIds(const QByteArray &line) const;
 
     Config m_config;
     Output m_output;
@@ -89,4 +99,7 @@ private:
     // Calls waiting for Velto, by request id (as compact JSON, so 1 and "1" differ).
     QHash<QByteArray, std::function<void()>> m_pending;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Numeric ids travel through the bridge as strings starting with this prefix and are written
+    // back as the number text they came as (a double would round 20-digit ids).
+    QByteArray m_rawIdPrefix;
 };

@@ -2,10 +2,11 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
-#include <string>
 #include <thread>
+
+#include <unistd.h>
 
 // A stdio MCP server: one JSON-RPC message per line on standard input, answers on standard output.
 // Everything else (diagnostics) goes to standard error, which MCP clients show as logs. Input is
@@ -36,14 +37,44 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "velto-mcp-server: %s\n", qPrintable(*tokenProblem));
 
     std::thread reader([&] {
-        std::ios::sync_with_stdio(false);
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            QMetaObject::invokeMethod(
-                &app,
-                [&bridge, line = QByteArray::fromStdString(line)] { bridge.handleLine(line); },
-                Qt::QueuedConnection);
+        // Lines are bounded: the rest of a line over the limit is skipped, not buffered.
+        QByteArray line;
+        bool oversized = false;
+        const auto deliver = [&] {
+            if (oversized)
+                QMetaObject::invokeMethod(
+                    &app, [&bridge] { bridge.handleOversizedLine(); }, Qt::QueuedConnection);
+            else
+                QMetaObject::invokeMethod(
+                    &app, [&bridge, line] { bridge.handleLine(line); }, Qt::QueuedConnection);
+            line.clear();
+            oversized = false;
+        };
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            QByteArrayView rest(buffer, n);
+            while (!rest.isEmpty()) {
+                const qsizetype newline = rest.indexOf('\n');
+                const QByteArrayView piece = newline < 0 ? rest : rest.first(newline);
+                if (!oversized && line.size() + piece.size() > McpBridge::maxLineBytes) {
+                    oversized = true;
+                    line = QByteArray();
+                }
+                if (!oversized)
+                    line += piece;
+                if (newline < 0)
+                    break;
+                deliver();
+                rest = rest.sliced(newline + 1);
+            }
         }
+        if (!line.isEmpty() || oversized)
+            deliver();
         // Calls still waiting are answered before the program ends.
         QMetaObject::invokeMethod(
             &app,

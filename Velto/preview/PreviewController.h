@@ -66,6 +66,9 @@ public:
     // The page's renderer process ended (crashed, killed, out of memory).
     void rendererTerminated(const QString &description);
 
+    // The theme or the width changed: the page takes the new look without a new text.
+    void styleChanged();
+
     // Another document is now shown: a preview resting after repeated renderer deaths tries again.
     void documentChanged();
 

@@ -50,7 +50,11 @@ public:
     PreviewController &controller() { return *m_controller; }
     PreviewPage &previewPage() { return *m_page; }
 
-    // The page as the preview publishes it: images only from the web or inline data.
+    // The folder relative image sources are read from (the open document's); empty: none.
+    void setDocumentFolder(const QString &folder);
+
+    // The page as the preview publishes it: images only from the web, inline data and the
+    // page's own address (the document's folder).
     static QString withImagePolicy(const QString &html);
 
 protected:
@@ -71,5 +75,6 @@ private:
     QString m_markdown;
     int m_visibleSourceLine = 0;
     QUrl m_publishedUrl;
+    QString m_documentFolder;
     std::unique_ptr<LatestWorker> m_renderWorker; // renders the blocks of long texts
 };

@@ -50,7 +50,7 @@ h2 { font-size: 1.4em; }
 h3 { font-size: 1.15em; }
 .katex-display { overflow-x: auto; overflow-y: hidden; padding: 4px 0; }
 .mermaid { text-align: center; margin: 16px 0; }
-body { background-color: Canvas; }
+body { background-color: Canvas; overflow-wrap: break-word; }
 body > :first-child { margin-top: 0; }
 li > p:first-of-type { margin-top: 0; }
 li > p:last-child { margin-bottom: 0; }

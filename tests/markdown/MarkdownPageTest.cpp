@@ -52,7 +52,7 @@ TEST(MarkdownPages, fixedPiecesHaveTheirExactLength)
               QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<style>"));
     EXPECT_EQ(MarkdownPageBuilder::pageHead().size(), 60);
     const QString base = MarkdownPageBuilder::baseStyleBlock();
-    EXPECT_EQ(base.size(), 2230);
+    EXPECT_EQ(base.size(), 2257);
     EXPECT_TRUE(base.startsWith(QStringLiteral(
         "</style>\n<style>\n:root { color-scheme: light dark; }\nbody {\n    font-family: ")));
     EXPECT_TRUE(base.endsWith(
@@ -77,7 +77,7 @@ TEST(MarkdownPages, withoutAnyResourceThePagesAreTheBarePieces)
 
     const QString page = builder.renderPage(QString());
     EXPECT_EQ(page, MarkdownPageBuilder::pageHead() + MarkdownPageBuilder::baseStyleBlock() + tail);
-    EXPECT_EQ(page.size(), 60 + 2230 + 16);
+    EXPECT_EQ(page.size(), 60 + 2257 + 16);
     EXPECT_FALSE(page.contains(QStringLiteral("<script")));
 
     const QString exported = builder.renderExportPage(QStringLiteral("# T"));

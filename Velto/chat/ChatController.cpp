@@ -250,14 +250,14 @@ void ChatController::setPendingResult(std::optional<QString> result)
 void ChatController::replaceDocument(const QString &reply)
 {
     if (m_workspace)
-        m_workspace->setText(reply);
+        m_workspace->editText(reply);
     setPendingResult(std::nullopt);
 }
 
 void ChatController::appendToDocument(const QString &reply)
 {
     if (m_workspace)
-        m_workspace->setText(m_workspace->text() + QStringLiteral("\n\n") + reply);
+        m_workspace->editText(m_workspace->text() + QStringLiteral("\n\n") + reply);
     setPendingResult(std::nullopt);
 }
 

@@ -142,10 +142,6 @@ void EditorController::onContentsChange(int position, int removed, int added)
             after < m_editorText.size() ? m_editorText.at(after) : QChar(),
             softBreaksIn(from, insertedText));
         if (!edit.isEmpty()) {
-            if (m_lineCount) {
-                const QStringView gone = QStringView(m_workspaceText).mid(edit.position, edit.removed);
-                *m_lineCount += edit.text.count(u'\n') - gone.count(u'\n');
-            }
             m_textBuffers.replace(m_workspaceText, edit.position, edit.removed, edit.text);
             // While an outside change waits for sync() the workspace keeps it; sync() then
             // brings the view back in step with it.
@@ -345,8 +341,10 @@ void EditorController::sync()
     const bool remote = generation != m_lastRemoteGeneration;
     m_lastRemoteGeneration = generation;
 
+    // Remote and chat edits go in place, as one undo step that keeps caret and scroll position.
+    const bool inPlace = remote || m_workspace->textWasEdited();
     if (!textEqual) {
-        if (remote)
+        if (inPlace)
             applyRemoteEdit(text);
         else
             replaceText(text);
@@ -361,7 +359,7 @@ void EditorController::sync()
         m_lastFont = font;
     }
 
-    if (!textEqual && !remote) {
+    if (!textEqual && !inPlace) {
         const std::optional<qint64> restore = m_workspace->restoreCursorPosition();
         if (!restore) {
             placeCaret(0);
@@ -403,7 +401,6 @@ void EditorController::replaceText(const QString &text)
     // with room to grow, is made here rather than by that keystroke.
     if (m_editorText.size() >= backgroundParseSize)
         m_editorText.reserve(m_editorText.size() + 64 * 1024);
-    m_lineCount.reset();
     m_applying = true;
     m_replacing = true;
     m_view->setPlainText(m_editorText);
@@ -429,7 +426,6 @@ void EditorController::applyRemoteEdit(const QString &text)
     const std::vector<EditorTextMapping::Edit> edits
         = m_mapping.applyWorkspaceChange(m_workspaceText, text);
     m_workspaceText = text;
-    m_lineCount.reset();
     if (edits.empty())
         return;
     for (const EditorTextMapping::Edit &edit : edits)
@@ -501,14 +497,6 @@ qint64 EditorController::lineStartOffset(qint64 line, QStringView text)
     return text.size();
 }
 
-std::optional<qint64> EditorController::visibleLine(qint64 value, qint64 maximum, qint64 lineCount)
-{
-    if (maximum <= 0)
-        return std::nullopt;
-    const double fraction = std::clamp(double(value) / double(maximum), 0.0, 1.0);
-    return std::max<qint64>(1, qint64(double(lineCount - 1) * fraction) + 1);
-}
-
 qint64 EditorController::workspaceOffset(int editorPosition) const
 {
     return m_mapping.toWorkspace(editorPosition);
@@ -532,15 +520,24 @@ void EditorController::reportCursor()
 
 void EditorController::reportVisibleLine()
 {
-    if (!m_view)
+    if (!m_view || m_view->verticalScrollBar()->maximum() <= 0)
+        return; // the whole text fits
+    const qint64 line = topLine();
+    if (line == m_lastReportedLine)
         return;
-    const QScrollBar *bar = m_view->verticalScrollBar();
-    if (!m_lineCount)
-        m_lineCount = 1 + m_workspaceText.count(u'\n');
-    const std::optional<qint64> line = visibleLine(bar->value(), bar->maximum(), *m_lineCount);
-    if (!line || *line == m_lastReportedLine)
-        return;
-    m_lastReportedLine = *line;
+    m_lastReportedLine = line;
     if (m_onVisibleLineChange)
-        m_onVisibleLineChange(*line);
+        m_onVisibleLineChange(line);
+}
+
+qint64 EditorController::topLine() const
+{
+    // The source line that starts the paragraph at the top of the view, measured from the
+    // layout: an estimate over the scroll range drifts by hundreds of lines in a long text whose
+    // paragraphs wrap to different heights.
+    const QTextBlock top = m_view->cursorForPosition(QPoint(0, 0)).block();
+    if (!m_mapping.hasSoftBreaks())
+        return top.blockNumber() + 1; // every paragraph of the view is one line of the text
+    const qint64 offset = workspaceOffset(top.position());
+    return 1 + QStringView(m_workspaceText).left(offset).count(u'\n');
 }

@@ -69,9 +69,8 @@ public:
     // Offset of the start of a 1-based line: 0 for line 1, just after the (n−1)-th LF for n ≥ 2,
     // the text's length when there are fewer lines or n < 1.
     static qint64 lineStartOffset(qint64 line, QStringView text);
-    // The line at the top of the view for a scroll position, proportional over the lines; none
-    // when the whole text fits (maximum 0).
-    static std::optional<qint64> visibleLine(qint64 value, qint64 maximum, qint64 lineCount);
+    // The 1-based source line of the paragraph at the top of the view.
+    qint64 topLine() const;
 
     // Offset conversions between the workspace text and the view's document. Editor positions are
     // clamped to the document and never fall inside a Character.
@@ -139,7 +138,6 @@ private:
     QColor m_lastBackground;
     qint64 m_lastRemoteGeneration = 0;
     qint64 m_lastReportedLine = 0;
-    std::optional<qint64> m_lineCount; // of the workspace text; kept up by typing
 
     bool m_syncScheduled = false;
     bool m_applying = false; // the controller itself is changing the document

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QToolButton>
@@ -61,6 +62,11 @@ FindBar::FindBar(QWidget *parent)
     connect(m_replaceAllButton, &QPushButton::clicked, this, &FindBar::replaceAll);
     m_findField->installEventFilter(this);
     m_replaceField->installEventFilter(this);
+    // Escape also leaves the bar from its buttons (a click on "Ersetzen" gives that button the
+    // focus); the two fields take it in the event filter.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr,
+                                 Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, &FindBar::dismiss);
 
     m_replaceRow->hide();
     hide();

@@ -104,8 +104,18 @@ bool storeText(QString &field, quint64 &revision, const QString &text)
 
 void WorkspaceState::setText(const QString &text)
 {
-    if (storeText(m_text, m_textRevision, text))
-        emit textChanged();
+    if (!storeText(m_text, m_textRevision, text))
+        return;
+    m_textWasEdited = false;
+    emit textChanged();
+}
+
+void WorkspaceState::editText(const QString &text)
+{
+    if (!storeText(m_text, m_textRevision, text))
+        return;
+    m_textWasEdited = true;
+    emit textChanged();
 }
 
 void WorkspaceState::setSavedText(const QString &text)
@@ -211,11 +221,11 @@ void WorkspaceState::openChosenItem(const QUrl &url)
 {
     const QString path = pathOf(url);
     const bool isDirectory = QFileInfo(path).isDir();
-    history().add(url, isDirectory);
     if (!isDirectory) {
-        runDetached(openFile(url), QStringLiteral("Opening the chosen file"));
+        runDetached(openChosenFile(url), QStringLiteral("Opening the chosen file"));
         return;
     }
+    history().add(url, isDirectory);
     setFolderURL(url);
     reloadFileTree();
     session().setLastFolderPath(path);
@@ -229,6 +239,24 @@ void WorkspaceState::openChosenItem(const QUrl &url)
         }
     }
     setExpandedFolderID(id);
+}
+
+QCoro::Task<bool> WorkspaceState::openChosenFile(QUrl url)
+{
+    // Only a file that opened is remembered: a history entry that never opens helps nobody.
+    QPointer<WorkspaceState> self(this);
+    auto opening = openFile(url);
+    const bool opened = co_await opening;
+    if (!self)
+        co_return false;
+    if (opened) {
+        history().add(url, false);
+        co_return true;
+    }
+    // A cancelled save of the previous document needs no word; a file that is no text does.
+    if (!DocumentFile::read(url))
+        emit chosenFileUnreadable(url);
+    co_return false;
 }
 
 bool WorkspaceState::openFolder(const QUuid &entryID)

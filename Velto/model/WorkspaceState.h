@@ -60,6 +60,11 @@ public:
     void setSelectedFileURL(const std::optional<QUrl> &url);
     const QString &text() const { return m_text; }
     void setText(const QString &text);
+    // A change made to the document rather than a new text (the chat's replace and append): the
+    // editor applies it as one step the user can undo.
+    void editText(const QString &text);
+    // The last change of the text came from editText.
+    bool textWasEdited() const { return m_textWasEdited; }
     const QString &savedText() const { return m_savedText; }
     void setSavedText(const QString &text);
     // UTF-16 code units from the start of text.
@@ -146,11 +151,15 @@ signals:
     void fileSaved(const QUrl &url);
     // The latest folder scan has been applied to fileTree (changed or not).
     void fileTreeReloaded();
+    // A file chosen in the open panel could not be read as UTF-8 text; nothing was opened and
+    // the history is as it was.
+    void chosenFileUnreadable(const QUrl &url);
 
 private:
     QCoro::Task<bool> saveBeforeReplacing();
     void countText() const;
     void openChosenItem(const QUrl &url);
+    QCoro::Task<bool> openChosenFile(QUrl url);
     void applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree);
     HistoryStore &history() const;
     SessionRestore session() const;
@@ -167,6 +176,7 @@ private:
     std::optional<qint64> m_restoreCursorPosition;
     std::optional<QUuid> m_expandedFolderID;
     qint64 m_remoteEditGeneration = 0;
+    bool m_textWasEdited = false;
 
     quint64 m_textRevision = 0;
     quint64 m_savedTextRevision = 0;

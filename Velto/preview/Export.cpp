@@ -59,7 +59,7 @@ PDFDelegate *Export::exportPDF(const QString &text, const ExportEnvironment &env
     QObject::connect(webPage, &QWebEnginePage::loadFinished, delegate,
                      [delegate](bool ok) { delegate->pageLoaded(ok); });
 
-    const QUrl url = PageSchemeHandler::shared().publish(page);
+    const QUrl url = PageSchemeHandler::shared().publish(page, env.documentFolder);
     delegate->setPublishedUrl(url);
     webPage->loadPublished(url);
     return delegate;

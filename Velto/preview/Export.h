@@ -29,6 +29,8 @@ struct ExportEnvironment
     std::function<void(int ms, QObject *context, std::function<void()>)> delay;
     std::function<QString(const QString &markdown)> renderExportPage;
     std::function<QStringList()> previewScripts;
+    // The document's folder: the PDF shows the images the text names relative to it.
+    QString documentFolder;
 
     static ExportEnvironment standard();
     // The save panels' parent: the main window in front (or the first one shown), else none.

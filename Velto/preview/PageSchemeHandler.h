@@ -10,8 +10,9 @@ class QWebEngineProfile;
 
 // Serves the preview and export pages to the web views from memory. A data: URL (setHtml) cannot
 // carry more than 2 MB and the export page alone carries several megabytes of scripts; a file://
-// URL would give raw HTML of the document access to local files. Pages live on their own scheme,
-// which has no access to local files, until they are withdrawn.
+// URL would give raw HTML of the document access to every local file. Pages live on their own
+// scheme until they are withdrawn; the only local files it serves are images inside the folder
+// given with a page.
 class PageSchemeHandler : public QWebEngineUrlSchemeHandler
 {
     Q_OBJECT
@@ -29,8 +30,12 @@ public:
     // The profile that every preview and export page uses.
     static QWebEngineProfile *profile();
 
-    // Makes the page available under a fresh URL until it is withdrawn.
-    QUrl publish(const QByteArray &html);
+    // Makes the page available under a fresh URL until it is withdrawn. With a folder, the
+    // page's relative image sources are served from that folder (the document's), and from
+    // nowhere else.
+    QUrl publish(const QByteArray &html, const QString &folder = {});
+    // The folder the page's images come from from now on (empty: none).
+    void setFolder(const QUrl &url, const QString &folder);
     void withdraw(const QUrl &url);
     bool isPublished(const QUrl &url) const;
     int publishedCount() const;
@@ -42,7 +47,9 @@ public:
 private:
     PageSchemeHandler() = default;
     static QString keyOf(const QUrl &url);
+    void replyWithImage(QWebEngineUrlRequestJob *job, const QString &key);
 
     mutable QMutex m_mutex;
     QHash<QString, QByteArray> m_pages;
+    QHash<QString, QString> m_folders;
 };

@@ -149,6 +149,15 @@ void PreviewController::rendererTerminated(const QString &description)
     m_host.showNotice(L10n::text(QStringLiteral("preview.tooLarge")));
 }
 
+void PreviewController::styleChanged()
+{
+    // A page still loading takes the look with its first update.
+    if (!m_jsReady || m_showsNotice || !m_sources.style)
+        return;
+    const Style style = m_sources.style();
+    m_host.runScript(PreviewScripts::lookScript(style.wideMode, style.extraCSS));
+}
+
 void PreviewController::documentChanged()
 {
     m_rendererDeaths = 0;
@@ -189,8 +198,8 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
     }
     std::shared_ptr<const std::vector<ShownBlock>> shown = m_incremental ? m_shown : nullptr;
     if (!m_sources.runElsewhere || markdown.size() < backgroundParseSize) {
-        sendPrepared(prepareSwap(m_sources.renderBlocks(markdown), std::move(shown), style,
-                                 scrollLine));
+        sendPrepared(
+            prepareSwap(m_sources.renderBlocks(markdown), std::move(shown), style, scrollLine));
         return;
     }
     // A long text's update is prepared on another thread and counts as in flight meanwhile; a

@@ -71,6 +71,9 @@ public:
     // page and does not count against the document. False while such an end is already due.
     bool expectRendererEnd() { return !std::exchange(m_rendererEndExpected, true); }
 
+    // The theme or the width changed: the page takes the new look without a new text.
+    void styleChanged();
+
     // Another document is now shown: a preview resting after repeated renderer deaths tries again.
     void documentChanged();
 

@@ -202,6 +202,14 @@ QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraC
     return script;
 }
 
+QString lookScript(bool wideMode, const QString &extraCSS)
+{
+    QString script;
+    appendLook(script, wideMode, extraCSS);
+    script += QLatin1String(closeStyleText);
+    return script;
+}
+
 QString setupScript(bool darkPage)
 {
     const QString dark = darkPage

@@ -30,6 +30,9 @@ QString updateScript(const QString &bodyHTML, bool wideMode, const QString &extr
 QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraCSS,
                     std::optional<int> scrollLine);
 
+// Sets only the width and the theme's extra style, leaving the body as it is.
+QString lookScript(bool wideMode, const QString &extraCSS);
+
 // Run once after the libraries: initialises Mermaid and defines window._scrollToSourceLine.
 // darkPage: the page is dark whatever the colour scheme says (a dark theme).
 QString setupScript(bool darkPage = false);

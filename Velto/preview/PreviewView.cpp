@@ -108,10 +108,8 @@ void PreviewView::setVisibleSourceLine(int line)
 
 QString PreviewView::withImagePolicy(const QString &html)
 {
-    // A relative image source resolves against the page's own address, where nothing but the
-    // page is served: every such image would cost the GUI thread a request that can only fail
-    // (thousands in a long document). The policy refuses them inside the renderer; images from
-    // the web and inline data load as before.
+    // Images from the web, inline data and the document's own folder, which the page's own
+    // scheme serves (and nothing else of the disk).
     static const QString head = QStringLiteral("<head>");
     const qsizetype at = html.indexOf(head);
     if (at < 0)
@@ -119,8 +117,15 @@ QString PreviewView::withImagePolicy(const QString &html)
     QString out = html;
     out.insert(at + head.size(),
                QStringLiteral("\n<meta http-equiv=\"Content-Security-Policy\" "
-                              "content=\"img-src http: https: data: blob:\">"));
+                              "content=\"img-src velto-page: http: https: data: blob:\">"));
     return out;
+}
+
+void PreviewView::setDocumentFolder(const QString &folder)
+{
+    m_documentFolder = folder;
+    if (!m_publishedUrl.isEmpty())
+        PageSchemeHandler::shared().setFolder(m_publishedUrl, folder);
 }
 
 void PreviewView::loadPage(const QString &html)
@@ -129,7 +134,7 @@ void PreviewView::loadPage(const QString &html)
     if (!m_publishedUrl.isEmpty())
         handler.withdraw(m_publishedUrl);
     // Kept until the view goes, so any later request of the page by the engine still succeeds.
-    m_publishedUrl = handler.publish(withImagePolicy(html).toUtf8());
+    m_publishedUrl = handler.publish(withImagePolicy(html).toUtf8(), m_documentFolder);
     m_page->loadPublished(m_publishedUrl);
 }
 

@@ -54,7 +54,11 @@ public:
     // returns keeps it busy for good) and loads the page again in a new one.
     Q_INVOKABLE void restartRenderer(qint64 pid);
 
-    // The page as the preview publishes it: images only from the web or inline data.
+    // The folder relative image sources are read from (the open document's); empty: none.
+    void setDocumentFolder(const QString &folder);
+
+    // The page as the preview publishes it: images only from the web, inline data and the
+    // page's own address (the document's folder).
     static QString withImagePolicy(const QString &html);
 
 protected:
@@ -75,5 +79,6 @@ private:
     QString m_markdown;
     int m_visibleSourceLine = 0;
     QUrl m_publishedUrl;
+    QString m_documentFolder;
     std::unique_ptr<LatestWorker> m_renderWorker; // renders the blocks of long texts
 };

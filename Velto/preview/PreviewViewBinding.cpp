@@ -6,6 +6,7 @@
 #include "core/markdown/MarkdownParser.h"
 #include "platform/LatestWorker.h"
 
+#include <QFileInfo>
 #include <QPointer>
 
 PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidget *parent)
@@ -18,14 +19,26 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidg
         worker->submit(std::move(job));
     };
     m_controller = new PreviewController(*this, std::move(sources), this);
-    setUp(workspace.text());
     QPointer<WorkspaceState> ws(&workspace);
+    auto followFolder = [this, ws] {
+        const auto file = ws ? ws->selectedFileURL() : std::nullopt;
+        setDocumentFolder(file && file->isLocalFile()
+                              ? QFileInfo(file->toLocalFile()).absolutePath()
+                              : QString());
+    };
+    followFolder();
+    setUp(workspace.text());
+    connect(&workspace, &WorkspaceState::selectedFileURLChanged, this, followFolder);
     connect(&workspace, &WorkspaceState::textChanged, this, [this, ws] {
         if (ws)
             setMarkdown(ws->text());
     });
     connect(&workspace, &WorkspaceState::selectedFileURLChanged, m_controller,
             &PreviewController::documentChanged);
+    connect(&settings, &AppSettings::themeIDChanged, m_controller,
+            &PreviewController::styleChanged);
+    connect(&settings, &AppSettings::isWideModeChanged, m_controller,
+            &PreviewController::styleChanged);
 }
 
 PreviewController::Sources PreviewView::standardSources(AppSettings &settings)

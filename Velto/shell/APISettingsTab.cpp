@@ -34,6 +34,8 @@ using namespace ShellStyle;
 
 namespace {
 
+constexpr int tokenWidth = 200;
+
 // Monospaced system font at a size given for a 13 pt base, like the other text styles.
 QFont monospaced(double points, const QFont &base)
 {
@@ -149,6 +151,7 @@ APISettingsTab::APISettingsTab(const Services &services, QWidget *parent)
     m_token->setFont(monospaced(11, font()));
     m_token->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_token->setTextFormat(Qt::PlainText);
+    m_token->setMaximumWidth(tokenWidth);
     m_copyToken = new QPushButton(content);
     m_newToken = new QPushButton(L10n::text(QStringLiteral("settings.new")), content);
     tokenRow->addWidget(m_token);
@@ -298,7 +301,10 @@ void APISettingsTab::showSettings()
     // While the field holds another spelling of the stored port ("+8080"), the user's text stays.
     if (parsePort(m_port->text()) != m_settings.apiPort())
         m_port->setText(QString::number(m_settings.apiPort()));
-    m_token->setText(m_settings.apiToken());
+    // One line of at most 200 points; the whole token is a click on the copy button away.
+    m_token->setText(
+        m_token->fontMetrics().elidedText(m_settings.apiToken(), Qt::ElideRight, tokenWidth));
+    m_token->setToolTip(m_settings.apiToken());
     const QString config = mcpConfig();
     if (m_mcpText->toPlainText() != config)
         m_mcpText->setPlainText(config);

@@ -1,6 +1,7 @@
 #include "Velto/shell/AboutDialog.h"
 
 #include "Velto/shell/ShellStyle.h"
+#include "platform/Icons.h"
 #include "platform/L10n.h"
 
 #include <QApplication>
@@ -8,7 +9,11 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QShortcut>
+#include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 using namespace ShellStyle;
 
@@ -27,11 +32,22 @@ QString AboutDialog::stringOrDash(const QVariantMap &info, const QString &key)
 }
 
 AboutDialog::AboutDialog(const QString &version, const QString &build, QWidget *parent)
-    : QWidget(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                  | Qt::WindowCloseButtonHint)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
     setWindowTitle(L10n::text(QStringLiteral("menu.about")));
+    // No title bar: the content reaches the top edge, the window moves by its background, and
+    // its own close control sits where a title bar would have it (Escape closes too).
+    m_close = new QToolButton(this);
+    m_close->setObjectName(QStringLiteral("close"));
+    m_close->setAutoRaise(true);
+    m_close->setIcon(Icons::symbol(QStringLiteral("xmark.circle.fill")));
+    m_close->setIconSize(QSize(14, 14));
+    m_close->setToolTip(L10n::text(QStringLiteral("legal.button.close")));
+    m_close->setAccessibleName(m_close->toolTip());
+    m_close->move(8, 8);
+    connect(m_close, &QToolButton::clicked, this, &QWidget::close);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(padding, padding, padding, padding);
     column->setSpacing(16);
@@ -94,4 +110,14 @@ AboutDialog::AboutDialog(const QString &version, const QString &build, QWidget *
     column->activate();
     setFixedHeight(column->hasHeightForWidth() ? column->totalHeightForWidth(fixedWidth)
                                                : column->totalSizeHint().height());
+    m_close->raise();
+}
+
+void AboutDialog::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove()) {
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
 }

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class QLabel;
+class QToolButton;
 
 // The about window: icon, name, version and build, a short description, the maker and the
 // rights notice. Nothing in it can be clicked; each use of the menu command opens a new one.
@@ -22,7 +23,12 @@ public:
     static QString stringOrDash(const QVariantMap &info, const QString &key);
 
     QLabel *versionLabel() const { return m_version; }
+    QToolButton *closeButton() const { return m_close; }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     QLabel *m_version;
+    QToolButton *m_close;
 };

@@ -6,11 +6,11 @@
 #include "Velto/shell/ChatViewState.h"
 #include "Velto/shell/StatusBarView.h"
 #include "core/markdown/MarkdownDocumentCache.h"
-#include "platform/LatestWorker.h"
 #include "core/markdown/OutlineParser.h"
 #include "core/model/SessionRestore.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
+#include "platform/LatestWorker.h"
 
 #include <QAction>
 #include <QFrame>
@@ -62,6 +62,8 @@ EditorView::EditorView(WorkspaceState &workspace, const Services &services, QWid
     m_toolBar->addWidget(spacer);
     m_scrollSyncAction
         = toggle(m_toolBar, QStringLiteral("link"), QStringLiteral("editor.scrollSyncHelp"));
+    // Its symbol alone shows the state; a checked look on top would say it twice.
+    m_scrollSyncAction->setCheckable(false);
     m_chatAction = toggle(m_toolBar, QStringLiteral("sparkles"), QStringLiteral("editor.chatHelp"));
     layout->addWidget(m_toolBar);
 
@@ -238,8 +240,6 @@ void EditorView::applyLayout()
 
 void EditorView::applyScrollSyncIcon()
 {
-    const QSignalBlocker block(m_scrollSyncAction);
-    m_scrollSyncAction->setChecked(m_scrollSync);
     m_scrollSyncAction->setIcon(
         Icons::symbol(m_scrollSync ? QStringLiteral("link") : QStringLiteral("link.badge.plus")));
 }

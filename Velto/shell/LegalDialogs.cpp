@@ -325,6 +325,15 @@ LegalInfoDialog::LegalInfoDialog(LegalInfoType type, QWidget *parent)
     m_title->setFont(semibold(TextStyle::title2, m_title->font()));
     header->addWidget(m_title);
     header->addStretch();
+    // A window-modal dialog has no close control of the window manager everywhere; this one
+    // brings its own, like the detail sheets.
+    QToolButton *close = symbolButton(QStringLiteral("xmark.circle.fill"),
+                                      foreground(Foreground::secondary, palette()), this);
+    close->setObjectName(QStringLiteral("close"));
+    close->setAccessibleName(L10n::text(QStringLiteral("legal.button.close")));
+    close->setToolTip(close->accessibleName());
+    connect(close, &QToolButton::clicked, this, &QDialog::accept);
+    header->addWidget(close);
     root->addLayout(header);
     root->addWidget(divider(this));
     m_text = legalTextArea(L10n::text(LegalInfoTypes::contentKey(type)), this);

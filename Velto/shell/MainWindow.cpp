@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QMessageBox>
 
 MainWindow::MainWindow(const ShellServices &services, QWidget *parent)
     : QMainWindow(parent)
@@ -17,7 +18,19 @@ MainWindow::MainWindow(const ShellServices &services, QWidget *parent)
     for (auto signal : {&WorkspaceState::textChanged, &WorkspaceState::savedTextChanged,
                         &WorkspaceState::selectedFileURLChanged})
         connect(&ws, signal, this, &MainWindow::refreshTitle);
+    connect(&ws, &WorkspaceState::chosenFileUnreadable, this, &MainWindow::reportUnreadable);
     refreshTitle();
+}
+
+void MainWindow::reportUnreadable(const QUrl &url)
+{
+    auto *box = new QMessageBox(
+        QMessageBox::Warning, L10n::text(QStringLiteral("open.failedTitle")),
+        L10n::format(QStringLiteral("open.failed"), {url.fileName()}), QMessageBox::Ok, this);
+    box->setInformativeText(L10n::text(QStringLiteral("open.failedDetail")));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
 }
 
 MainWindow::~MainWindow() = default;

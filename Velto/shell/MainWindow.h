@@ -3,6 +3,7 @@
 #include "Velto/shell/ShellServices.h"
 
 #include <QMainWindow>
+#include <QUrl>
 
 class ContentView;
 class WorkspaceState;
@@ -50,6 +51,7 @@ protected:
 
 private:
     void refreshTitle();
+    void reportUnreadable(const QUrl &url);
 
     ContentView *m_content;
     bool m_closesForReal = false;

@@ -49,7 +49,17 @@ public:
     {
         const auto &row = m_model->rows().at(size_t(index.row()));
         const bool header = row.kind == SidebarModel::Kind::sectionHeader;
-        return {option.rect.width(), header ? headerHeight : rowHeight};
+        if (row.kind != SidebarModel::Kind::treeRow)
+            return {option.rect.width(), header ? headerHeight : rowHeight};
+        // A file name in the tree is shown whole, on as many lines as it needs.
+        const auto *view = qobject_cast<const QAbstractItemView *>(parent());
+        const int width = view ? view->viewport()->width() : option.rect.width();
+        const QRect text = textRect(QRect(0, 0, width, rowHeight), row);
+        const int lines
+            = QFontMetrics(rowFont(option.font, row))
+                  .boundingRect(QRect(0, 0, text.width(), 1 << 20), wrapFlags, row.title)
+                  .height();
+        return {width, std::max(rowHeight, lines + rowHeight - option.fontMetrics.height())};
     }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -75,21 +85,20 @@ public:
             painter->fillRect(r.adjusted(4, 1, -4, -1), hover);
         }
         painter->setOpacity(row.opacity);
-        int x = r.left() + leadingMargin + row.indent;
+        const int x = r.left() + leadingMargin + row.indent;
         const QIcon icon = Icons::symbol(row.iconName);
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        const QRect iconRect(x, r.top() + (r.height() - iconSize) / 2, iconSize, iconSize);
+        // Beside the first line of a title that wraps.
+        const QRect iconRect(x, r.top() + (std::min(r.height(), rowHeight) - iconSize) / 2,
+                             iconSize, iconSize);
         if (row.warningIcon)
             painter->drawPixmap(iconRect, tinted(icon, Colors::yellow, iconSize, dpr));
         else if (!row.enabled)
             icon.paint(painter, iconRect, Qt::AlignCenter, QIcon::Disabled);
         else
             icon.paint(painter, iconRect);
-        x += iconSize + 6;
 
-        QFont f = option.font;
-        if (row.medium)
-            f.setWeight(QFont::DemiBold);
+        const QFont f = rowFont(option.font, row);
         painter->setFont(f);
         QColor color;
         switch (row.foreground) {
@@ -106,14 +115,31 @@ public:
         if (!row.enabled)
             color = pal.color(QPalette::Disabled, QPalette::WindowText);
         painter->setPen(color);
-        const QRect textRect(x, r.top(), r.right() - x - leadingMargin, r.height());
-        const QString text
-            = QFontMetrics(f).elidedText(row.title, Qt::ElideRight, textRect.width());
-        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
+        const QRect text = textRect(r, row);
+        if (row.kind == SidebarModel::Kind::treeRow) {
+            painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | wrapFlags, row.title);
+        } else {
+            painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
+                              QFontMetrics(f).elidedText(row.title, Qt::ElideRight, text.width()));
+        }
         painter->restore();
     }
 
 private:
+    static constexpr int wrapFlags = Qt::TextWordWrap | Qt::TextWrapAnywhere;
+
+    static QFont rowFont(QFont font, const SidebarModel::Row &row)
+    {
+        if (row.medium)
+            font.setWeight(QFont::DemiBold);
+        return font;
+    }
+    static QRect textRect(const QRect &r, const SidebarModel::Row &row)
+    {
+        const int x = r.left() + leadingMargin + row.indent + iconSize + 6;
+        return {x, r.top(), std::max(1, r.right() - x - leadingMargin), r.height()};
+    }
+
     SidebarModel *m_model;
 };
 
@@ -178,6 +204,7 @@ SidebarView::SidebarView(WorkspaceState &workspace, HistoryStore &history, Defau
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setMouseTracking(true);
     m_list->setUniformItemSizes(false);
+    m_list->setResizeMode(QListView::Adjust); // tree titles wrap anew at the new width
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->viewport()->setAutoFillBackground(false);

@@ -80,7 +80,11 @@ void centreOnScreen(QWidget *window)
 VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     : QObject(parent)
     , m_services(services.resolved())
-    , m_terminate([] { QCoreApplication::quit(); })
+    , m_terminate([this] {
+        QCoreApplication::quit();
+        // Any window may still refuse its close event and so the whole quit.
+        QTimer::singleShot(0, this, &VeltoApp::quitRefused);
+    })
 {
     m_legalPresenter = [this](MainWindow &window) {
         // Once the window is up, so the question sits over it; unless another window's
@@ -344,9 +348,13 @@ void VeltoApp::exportHTML()
 
 void VeltoApp::exportPDF()
 {
-    if (WorkspaceState *ws = focusedWorkspace())
-        Export::exportPDF(ws->text(),
-                          ShellDialogs::exportEnvironment(ShellDialogs::startFolder(*ws)));
+    WorkspaceState *ws = focusedWorkspace();
+    if (!ws)
+        return;
+    ExportEnvironment env = ShellDialogs::exportEnvironment(ShellDialogs::startFolder(*ws));
+    if (const auto file = ws->selectedFileURL(); file && file->isLocalFile())
+        env.documentFolder = QFileInfo(file->toLocalFile()).absolutePath();
+    Export::exportPDF(ws->text(), env);
 }
 
 void VeltoApp::editCommand(MainWindow *window, const QString &key)
@@ -548,8 +556,23 @@ QCoro::Task<bool> VeltoApp::requestQuit()
     m_quitting = true;
     for (MainWindow *w : mainWindows())
         w->setClosesForReal(true);
+    // The acceptance question refuses to be closed; left open it would refuse the quit too.
+    for (const auto &open : QList(m_acceptanceDialogs)) {
+        if (open)
+            open->dismiss();
+    }
+    m_acceptanceDialogs.clear();
     m_terminate();
     co_return true;
+}
+
+void VeltoApp::quitRefused()
+{
+    // Still running: a window refused its close event. The next quit must be able to try again,
+    // and closing a main window minimises it again.
+    m_quitting = false;
+    for (MainWindow *w : mainWindows())
+        w->setClosesForReal(false);
 }
 
 void VeltoApp::commitData(QSessionManager &manager)

@@ -94,6 +94,7 @@ private:
     MainWindow *focusedWindow() const;
     void editCommand(MainWindow *window, const QString &key);
     void presentLegalAcceptance(MainWindow &window);
+    void quitRefused();
 
     ShellServices m_services;
     QList<QPointer<MainWindow>> m_windows;

@@ -50,6 +50,21 @@ h2 { font-size: 1.4em; }
 h3 { font-size: 1.15em; }
 .katex-display { overflow-x: auto; overflow-y: hidden; padding: 4px 0; }
 .mermaid { text-align: center; margin: 16px 0; }
+body { background-color: Canvas; overflow-wrap: break-word; }
+body > :first-child { margin-top: 0; }
+li > p:first-of-type { margin-top: 0; }
+li > p:last-child { margin-bottom: 0; }
+ul, ol, li { background-color: inherit; }
+li > input[type="checkbox"]:first-child {
+    appearance: none; box-sizing: border-box; width: 1em; height: 1em;
+    margin: 0 0.4em 0 -1.35em; vertical-align: -0.15em;
+    border: 1.5px solid rgba(128,128,128,0.6); border-radius: 3px; background-color: inherit;
+}
+li > input[type="checkbox"]:first-child:checked {
+    border-color: #007AFF;
+    background: #007AFF url("data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'%3E%3Cpath d='M3.5 8.5l3 3 6-7' fill='none' stroke='white' stroke-width='2'/%3E%3C/svg%3E") center / 100% no-repeat;
+}
+li > input[type="checkbox"]:first-child + p { display: inline; }
 </style>
 </head>
 <body>

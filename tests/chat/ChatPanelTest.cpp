@@ -2,6 +2,8 @@
 
 #include "Velto/chat/GrowingTextEdit.h"
 #include "Velto/chat/MessageBubble.h"
+#include "Velto/editor/MarkdownTextView.h"
+#include "Velto/model/AppSettings.h"
 #include "platform/L10n.h"
 #include "support/TestSupport.h"
 
@@ -129,6 +131,29 @@ TEST_F(ChatTest, theApplyBarChangesTheDocumentExactlyAsAsked)
               QStringLiteral("Weg"));
     EXPECT_EQ(panel->controller()->messages().size(), 8);
     EXPECT_EQ(panel->controller()->pendingResult(), QStringLiteral("Nochmal"));
+}
+
+TEST_F(ChatTest, replacingAndAppendingAreEachOneStepTheEditorUndoes)
+{
+    AppSettings settings(*defaults);
+    MarkdownTextView editor(*ws, settings);
+    editor.show();
+    QTest::keyClicks(editor.textView(), QStringLiteral("MEIN TEXT"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ws->text() == QStringLiteral("MEIN TEXT"); }));
+    auto panel = makePanel();
+    server->setFallback(Response::ok().write(FakeAIServer::openAIEvents({"Antwort"})));
+    for (const char *button : {"chat.replaceDoc", "chat.appendEnd"}) {
+        typeAndSend(*panel, QStringLiteral("Bitte"));
+        ASSERT_TRUE(waitForReply(*panel) && panel->applyBar());
+        panel->applyButton(QString::fromLatin1(button))->click();
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return editor.textView()->document()->isUndoAvailable(); }));
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            return editor.textView()->toPlainText() == ws->text();
+        })) << button;
+        QTest::keyClick(editor.textView(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(ws->text(), QStringLiteral("MEIN TEXT")) << button;
+    }
 }
 
 TEST_F(ChatTest, aNewDocumentNeverCostsUnsavedText)

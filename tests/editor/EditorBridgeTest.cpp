@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -172,27 +173,36 @@ TEST(EditorBridge, scrollRequestsGoToLineStartsAndAreCleared)
     EXPECT_EQ(f.selectionStart(), 5);
 }
 
-TEST(EditorBridge, visibleLineIsReportedProportionallyAndOnlyOnChange)
+TEST(EditorBridge, theVisibleLineIsTheTopLineOfALongTextReportedOnlyOnChange)
 {
-    EXPECT_EQ(EditorController::visibleLine(0, 0, 101), std::nullopt);
-    EXPECT_EQ(EditorController::visibleLine(83, 83, 101), 101);
-    EXPECT_EQ(EditorController::visibleLine(50, 100, 101), 51);
-    EXPECT_EQ(EditorController::visibleLine(-3, 100, 101), 1);
-
-    EditorFixture f(lines(101));
+    // About 1 MB in 2,007 sections whose paragraphs wrap to very different heights.
+    QString text;
+    for (int i = 1; i <= 2007; ++i) {
+        text += QStringLiteral("## Section %1\n\n").arg(i);
+        text += QStringLiteral("word ").repeated(20 + (i % 9) * 25) + QStringLiteral("\n\n");
+    }
+    ASSERT_GT(text.size(), 1000000);
+    EditorFixture f(text);
     std::vector<qint64> reports;
     f.editor->setOnVisibleLineChange([&](qint64 line) { reports.push_back(line); });
+    QTextDocument *doc = f.view()->document();
     QScrollBar *bar = f.view()->verticalScrollBar();
-    ASSERT_GT(bar->maximum(), 0);
-    bar->setValue(bar->maximum());
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports.back(), 101);
-    bar->setValue(bar->maximum() - 1);
-    bar->setValue(bar->maximum());
-    EXPECT_EQ(reports.size(), 3u);
-    EXPECT_EQ(f.controller()->lastReportedLine(), 101);
-    bar->setValue(bar->maximum()); // no change, no report
-    EXPECT_EQ(reports.size(), 3u);
+    for (const int section : {499, 1500, 1900}) {
+        const int line = (section - 1) * 4 + 1;
+        bar->setValue(doc->findBlockByNumber(line - 1).firstLineNumber());
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back(), line) << "section " << section;
+    }
+    // The wheel moves the view by a few visual lines: the report follows the paragraph on top.
+    const qsizetype before = reports.size();
+    QWheelEvent wheel(QPointF(50, 50), f.view()->viewport()->mapToGlobal(QPointF(50, 50)), QPoint(),
+                      QPoint(0, -120 * 5), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(f.view()->viewport(), &wheel);
+    ASSERT_EQ(qsizetype(reports.size()), before + 1);
+    EXPECT_EQ(reports.back(), f.view()->cursorForPosition(QPoint(0, 0)).blockNumber() + 1);
+    EXPECT_GT(reports.back(), (1900 - 1) * 4 + 1);
+    bar->setValue(bar->value()); // no change, no report
+    EXPECT_EQ(qsizetype(reports.size()), before + 1);
 
     // A text that fits reports nothing.
     EditorFixture small(QStringLiteral("one\ntwo"));
@@ -217,8 +227,7 @@ TEST(EditorBridge, everyScrollReportsTheVisibleLineWhateverMovedIt)
     };
     auto expectCurrent = [&](const char *what) {
         ASSERT_FALSE(reports.empty()) << what;
-        EXPECT_EQ(reports.back(), EditorController::visibleLine(bar->value(), bar->maximum(), 400))
-            << what;
+        EXPECT_EQ(reports.back(), bar->value() + 1) << what; // one visual line per line
     };
 
     key(Qt::Key_End, Qt::ControlModifier);

@@ -4,10 +4,12 @@
 #include "platform/L10n.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -296,6 +298,17 @@ TEST(VeltoTextView, findBarSearchesStepsAndReplaces)
     key(bar->findField(), Qt::Key_Escape);
     EXPECT_TRUE(bar->isHidden());
     EXPECT_TRUE(f.view()->extraSelections().isEmpty());
+    // From a button of the bar too: a click on it took the focus from the fields.
+    bar->showReplace();
+    QPushButton *replace = nullptr;
+    for (QPushButton *button : bar->findChildren<QPushButton *>())
+        replace = button->text() == L10n::text(QStringLiteral("editor.replace")) ? button : replace;
+    ASSERT_TRUE(replace);
+    QApplication::setActiveWindow(f.editor.get());
+    replace->setFocus();
+    key(replace, Qt::Key_Escape);
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(f.editor->focusWidget(), f.view());
 
     for (const char *k :
          {"editor.find.placeholder", "editor.find.previous", "editor.find.next", "editor.find.done",

@@ -52,11 +52,12 @@ TEST(MarkdownPages, fixedPiecesHaveTheirExactLength)
               QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<style>"));
     EXPECT_EQ(MarkdownPageBuilder::pageHead().size(), 60);
     const QString base = MarkdownPageBuilder::baseStyleBlock();
-    EXPECT_EQ(base.size(), 1399);
+    EXPECT_EQ(base.size(), 2257);
     EXPECT_TRUE(base.startsWith(QStringLiteral(
         "</style>\n<style>\n:root { color-scheme: light dark; }\nbody {\n    font-family: ")));
-    EXPECT_TRUE(base.endsWith(QStringLiteral(
-        ".mermaid { text-align: center; margin: 16px 0; }\n</style>\n</head>\n<body>\n")));
+    EXPECT_TRUE(base.endsWith(
+        QStringLiteral("li > input[type=\"checkbox\"]:first-child + p { display: inline; }\n"
+                       "</style>\n</head>\n<body>\n")));
     const QString post = MarkdownPageBuilder::exportPostRender();
     EXPECT_EQ(post.size(), 649);
     EXPECT_TRUE(post.startsWith(QStringLiteral("<script>\n")));
@@ -76,7 +77,7 @@ TEST(MarkdownPages, withoutAnyResourceThePagesAreTheBarePieces)
 
     const QString page = builder.renderPage(QString());
     EXPECT_EQ(page, MarkdownPageBuilder::pageHead() + MarkdownPageBuilder::baseStyleBlock() + tail);
-    EXPECT_EQ(page.size(), 60 + 1399 + 16);
+    EXPECT_EQ(page.size(), 60 + 2257 + 16);
     EXPECT_FALSE(page.contains(QStringLiteral("<script")));
 
     const QString exported = builder.renderExportPage(QStringLiteral("# T"));

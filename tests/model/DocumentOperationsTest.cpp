@@ -352,6 +352,18 @@ TEST_F(DocumentOperationsTest, openPanelAddsToTheHistoryAndExpandsAChosenFolder)
     ws->showOpenPanel();
     panels.answerOpen(std::nullopt);
     EXPECT_EQ(ws->selectedFileURL(), docURL("single.md"));
+
+    // A Latin-1 file is neither opened nor remembered, and the window hears why.
+    ASSERT_TRUE(write("latin1.md",
+                      "Gr\xfc\xdf"
+                      "e"));
+    QSignalSpy unreadable(ws.get(), &WorkspaceState::chosenFileUnreadable);
+    ws->showOpenPanel();
+    panels.answerOpen(docURL("latin1.md"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return unreadable.count() == 1; }));
+    EXPECT_EQ(unreadable.first().first().toUrl(), docURL("latin1.md"));
+    EXPECT_EQ(ws->selectedFileURL(), docURL("single.md"));
+    EXPECT_EQ(history->entries().size(), 2);
 }
 
 TEST_F(DocumentOperationsTest, aChosenFolderWithoutHistoryEntryExpandsNoRow)

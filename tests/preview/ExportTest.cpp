@@ -8,9 +8,11 @@
 #include "support/LogCapture.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImage>
 #include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
@@ -168,6 +170,26 @@ TEST_F(PDFExport, aLongDocumentWithMathCodeAndADiagramIsPaginated)
     runToEnd(Export::exportPDF(text, environment()));
     EXPECT_TRUE(testsupport::readFile(answer).startsWith("%PDF-"));
     EXPECT_GT(pdfPages(answer), 1);
+}
+
+TEST_F(PDFExport, showsImagesFromTheDocumentsFolderOnly)
+{
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("doc"))));
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    ASSERT_TRUE(image.save(path(QStringLiteral("doc/local.png"))));
+    ASSERT_TRUE(image.save(path(QStringLiteral("outside.png"))));
+    ExportEnvironment env = environment();
+    env.documentFolder = path(QStringLiteral("doc"));
+    answer = path(QStringLiteral("images.pdf"));
+    runToEnd(Export::exportPDF(QStringLiteral("![a](local.png)\n\n![b](../outside.png)\n"), env));
+    QProcess list;
+    list.start(QStringLiteral("pdfimages"), {QStringLiteral("-list"), answer});
+    ASSERT_TRUE(list.waitForFinished(30000));
+    // Both pictures are 40 x 30; the refused one leaves only the engine's small broken-image sign.
+    const QString listed = QString::fromUtf8(list.readAllStandardOutput());
+    EXPECT_EQ(listed.count(QRegularExpression(QStringLiteral("\\simage\\s+40\\s+30\\s"))), 1)
+        << listed.toStdString();
 }
 
 TEST_F(PDFExport, cancellingThePanelDropsThePDF)

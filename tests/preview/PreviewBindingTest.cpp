@@ -5,10 +5,14 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/EditorTheme.h"
 #include "Velto/model/WorkspaceState.h"
+#include "Velto/preview/PreviewScripts.h"
 #include "Velto/preview/PreviewView.h"
 #include "platform/Defaults.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPalette>
 #include <QTemporaryDir>
 
@@ -75,9 +79,16 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLook)
     EXPECT_TRUE(standardDark.darkPage);
     EXPECT_TRUE(standardDark.extraCSS.contains(QStringLiteral(":root{color-scheme:dark;}")));
 
-    // A theme switch alone leaves the page; the next edit brings it.
+    // A theme or width switch reaches the page at once, without an edit.
     settings.setThemeID(QStringLiteral("sepia"));
     settings.setIsWideMode(false);
+    EXPECT_TRUE(webtest::waitForTrue(
+        view->page(),
+        QStringLiteral("document.getElementById('theme-override').textContent==")
+            + PreviewScripts::jsonStringLiteral(EditorTheme::sepia().previewExtraCSS)
+            + QStringLiteral("&&document.body.style.maxWidth==='800px'")));
+    EXPECT_EQ(js(QStringLiteral("document.querySelector('h1').textContent")).toString(),
+              QStringLiteral("First"));
     workspace.setText(QStringLiteral("# Second\n\n$x$"));
     ASSERT_TRUE(settled());
     EXPECT_EQ(js(QStringLiteral("document.querySelector('h1').textContent")).toString(),
@@ -88,6 +99,43 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLook)
     EXPECT_EQ(
         js(QStringLiteral("document.getElementById('theme-override').textContent")).toString(),
         EditorTheme::sepia().previewExtraCSS);
+}
+
+TEST(PreviewBinding, showsImagesFromTheDocumentsFolderAndNoOtherFile)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("doc"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/img")));
+    QImage image(3, 2, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    for (const QString &file :
+         {folder + QStringLiteral("/local.png"), folder + QStringLiteral("/img/deep.png"),
+          dir.filePath(QStringLiteral("outside.png"))})
+        ASSERT_TRUE(image.save(file));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("outside.png")),
+                            folder + QStringLiteral("/link.png")));
+    Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
+    AppSettings settings(defaults);
+    WorkspaceState::Services services;
+    services.defaults = &defaults;
+    WorkspaceState workspace(services);
+    workspace.setSelectedFileURL(QUrl::fromLocalFile(folder + QStringLiteral("/note.md")));
+    workspace.setText(QStringLiteral("![a](local.png) ![b](img/deep.png) ![c](../outside.png) "
+                                     "![d](link.png) ![e](%2E%2E/outside.png) ![f](note.md)\n"));
+    PreviewView view(workspace, settings);
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return view.controller().jsReady() && !view.controller().swapInFlight(); }, 60s));
+    ASSERT_TRUE(webtest::waitForTrue(
+        view.page(),
+        QStringLiteral("document.images.length===6&&Array.prototype.every.call("
+                       "document.images,function(i){return i.complete;})")));
+    const QString widths
+        = webtest::evaluate(view.page(),
+                            QStringLiteral("Array.prototype.map.call(document.images,"
+                                           "function(i){return i.naturalWidth;})"
+                                           ".join(',')"))
+              .toString();
+    EXPECT_EQ(widths, QStringLiteral("3,3,0,0,0,0"));
 }
 
 } // namespace

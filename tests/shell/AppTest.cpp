@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 using namespace shelltest;
 
@@ -312,6 +313,49 @@ TEST_F(App, theLegalQuestionComesOverEveryWindowAndDeclineQuitsAfterTheUnsavedCh
     const Defaults stored(defaults->filePath());
     EXPECT_FALSE(stored.contains(LegalAcceptanceDialog::hasAcceptedLegalKey));
     EXPECT_FALSE(stored.contains(LegalAcceptanceDialog::acceptanceDateKey));
+}
+
+TEST_F(App, declineEndsTheEventLoopAndARefusedQuitCanBeRepeated)
+{
+    auto real = std::make_unique<VeltoApp>(services()); // quits for real
+    QPointer<MainWindow> window = real->openMainWindow();
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+
+    // A window that refuses to close vetoes the quit; quitting must stay possible afterwards.
+    class Stubborn : public QWidget
+    {
+        void closeEvent(QCloseEvent *event) override { event->ignore(); }
+    } stubborn;
+    stubborn.show();
+    QTimer poll;
+    bool asked = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (asked && !real->isQuitting())
+            QCoreApplication::exit(1);
+    });
+    QTimer::singleShot(0, real.get(), [&] {
+        real->requestQuit();
+        asked = real->isQuitting();
+        poll.start(5);
+    });
+    deadline.start(10000);
+    EXPECT_EQ(QCoreApplication::exec(), 1);
+    poll.stop();
+    EXPECT_TRUE(asked);
+
+    stubborn.hide();
+    defaults->remove(LegalAcceptanceDialog::hasAcceptedLegalKey);
+    QPointer<MainWindow> second = real->openMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return real->legalAcceptanceDialogs().size() == 1; }));
+    QTimer::singleShot(0, real.get(), [&] {
+        real->legalAcceptanceDialogs().constFirst()->declineButton()->click();
+    });
+    deadline.start(10000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    delete window;
+    delete second;
 }
 
 TEST_F(App, acceptingInOneWindowClosesTheQuestionEverywhereAndForLaterStarts)

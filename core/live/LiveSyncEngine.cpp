@@ -58,9 +58,11 @@ void LiveSyncEngine::close()
     m_fileVersions.clear();
 }
 
-void LiveSyncEngine::sendEdit(const QString &file, const QList<EditOp> &ops)
+void LiveSyncEngine::sendEdit(const QString &file, const QList<EditOp> &ops,
+                              const std::optional<QJsonObject> &merge)
 {
-    const auto message = LiveSyncMessage::edit(file, ops, nextVersion(file), m_deviceName);
+    auto message = LiveSyncMessage::edit(file, ops, nextVersion(file), m_deviceName);
+    message.merge = merge;
     if (m_client)
         m_client->sendEditDebounced(message);
 }
@@ -72,18 +74,22 @@ void LiveSyncEngine::sendSync(const QString &file, const QString &text)
         m_client->send(message);
 }
 
-void LiveSyncEngine::sendCurrentText(const QString &file, const QString &text)
+void LiveSyncEngine::sendCurrentText(const QString &file, const QString &text,
+                                     const std::optional<QJsonObject> &merge)
 {
-    const auto message
-        = LiveSyncMessage::sync(file, text, fileVersion(file).value_or(0), m_deviceName);
+    auto message = LiveSyncMessage::sync(file, text, fileVersion(file).value_or(0), m_deviceName);
+    message.merge = merge;
     if (m_client)
         m_client->send(message);
 }
 
-void LiveSyncEngine::sendCursor(const QString &file, qint64 pos)
+void LiveSyncEngine::sendCursor(const QString &file, qint64 pos,
+                                const std::optional<QJsonObject> &merge)
 {
+    auto message = LiveSyncMessage::cursor(file, pos, m_deviceName);
+    message.merge = merge;
     if (m_client)
-        m_client->send(LiveSyncMessage::cursor(file, pos, m_deviceName));
+        m_client->send(message);
 }
 
 void LiveSyncEngine::sendSelect(const QString &file)

@@ -160,9 +160,10 @@ TEST(LiveDocument, randomHistoriesConverge)
             if (random.bounded(100) < 10) {
                 const std::size_t from = random.bounded(3);
                 for (std::size_t to = 0; to < 3; ++to) {
-                    if (to != from)
+                    if (to != from) {
                         ASSERT_EQ(docs[to].merge(docs[from].state(), docs[from].text()).outcome,
                                   LiveDocument::Outcome::Applied);
+                    }
                 }
             }
             // Deliver some of what is in flight, in any order.

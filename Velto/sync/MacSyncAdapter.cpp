@@ -218,30 +218,44 @@ QCoro::Task<> MacSyncAdapter::uploadFile(QUrl url)
         }
         if (!self)
             co_return;
-        // Ours now, also remotely: when another device removes it, it may go here too.
-        LocalSyncFolder::addKnownFile(m_defaults, *relative);
+        // Ours remotely only once a listing names it: until then a remote structure without it
+        // says nothing about it, and it must not be taken for a file another device removed.
+        const QSet<QString> listed = co_await uploadListing();
+        if (self && listed.contains(*relative))
+            LocalSyncFolder::addKnownFile(m_defaults, *relative);
+        co_return;
     }
     co_await uploadStructure();
 }
 
 QCoro::Task<> MacSyncAdapter::uploadStructure()
 {
+    co_await uploadListing();
+}
+
+QCoro::Task<QSet<QString>> MacSyncAdapter::uploadListing()
+{
     if (!m_workspace || !m_workspace->folderURL())
-        co_return;
+        co_return {};
     const QString folder = pathOf(*m_workspace->folderURL());
     const QPointer<MacSyncAdapter> self(this);
     const QList<StructureFileEntry> entries
         = co_await QtConcurrent::run(&LocalSyncFolder::entries, folder);
     if (!self || entries.isEmpty())
-        co_return;
+        co_return {};
     const QPointer<SyncEngine> engine = m_engine;
     if (!engine)
-        co_return;
+        co_return {};
     try {
         co_await engine->uploadStructure(entries);
     } catch (...) {
         logLine(u"[Sync] Structure upload failed: "_s + describe(std::current_exception()));
+        co_return {};
     }
+    QSet<QString> listed;
+    for (const StructureFileEntry &entry : entries)
+        listed.insert(entry.relative_path);
+    co_return listed;
 }
 
 QCoro::Task<> MacSyncAdapter::createFolder(QString name)
@@ -254,8 +268,13 @@ QCoro::Task<> MacSyncAdapter::createFolder(QString name)
     m_state->setFolderId(QString::number(response.id));
     m_state->setFolderToken(response.folder_token);
     m_state->save();
-    stopEngine();
-    setEngine(new SyncEngine(client(), *m_state, this));
+    // The window shown last is served at once: its folder is pulled and its document shared.
+    if (m_workspace) {
+        attach(*m_workspace);
+    } else {
+        stopEngine();
+        setEngine(new SyncEngine(client(), *m_state, this));
+    }
 }
 
 QCoro::Task<> MacSyncAdapter::confirmPairing(QString code)
@@ -381,6 +400,22 @@ QCoro::Task<> MacSyncAdapter::remoteChangePass()
             if (gone()) {
                 QFile::remove(file.path);
                 co_return;
+            }
+            // Where the structure names the content, only that content replaces the file: a body
+            // cut short or garbled on the way leaves the old one.
+            if (entry.sha256 && !entry.sha256->isEmpty()) {
+                const QString downloaded = file.path;
+                const std::optional<QString> digest
+                    = co_await QtConcurrent::run(&sha256HexOfFile, downloaded);
+                if (gone()) {
+                    QFile::remove(file.path);
+                    co_return;
+                }
+                if (!digest || digest->compare(*entry.sha256, Qt::CaseInsensitive) != 0) {
+                    QFile::remove(file.path);
+                    logLine(u"[Sync] Checksum mismatch, kept local: "_s + relative);
+                    continue;
+                }
             }
             // Resolved again: the folder may have changed while the download ran.
             const auto target = resolveInsideFolder(folder, relative);

@@ -95,7 +95,7 @@ public:
     // credentials nothing is asked.
     QCoro::Task<> confirmPairing(QString code);
     // Creates a folder on the backend and keeps its credentials; throws the backend's failure.
-    // Streaming and live editing begin with the next attach.
+    // The event stream and live editing start at once for the attached workspace.
     QCoro::Task<> createFolder(QString name);
     // Brings the open folder in line with the remote structure. Passes run one at a time: a call
     // while one runs waits for a pass that starts after it. Never throws.
@@ -141,6 +141,8 @@ private:
     std::optional<QString> uploadDeviceName() const;
     void stopEngine();
     void stopLiveEngine();
+    // Uploads the listing; the paths it named, none when it failed.
+    QCoro::Task<QSet<QString>> uploadListing();
 
     static QCoro::Task<> handleSSEEvent(QPointer<MacSyncAdapter> adapter,
                                         SSEChangeNotification event);

@@ -371,8 +371,6 @@ std::optional<QJsonObject> LiveDocument::change(const QString &newText)
         change.insert("del"_L1, deleted);
     if (!inserts.isEmpty())
         change.insert("ins"_L1, inserts);
-    rebuildText();
-    Q_ASSERT(m_text == newText);
     m_text = newText;
     return change;
 }
@@ -571,113 +569,128 @@ LiveDocument::MergeResult LiveDocument::merge(const QJsonObject &state, const QS
 {
     if (epochOf(state) != m_epoch)
         return {Outcome::Foreign};
-    // Their units, in their order, with the characters their text shows.
+    const QJsonArray theirRuns = state.value("runs"_L1).toArray();
+    // The common case (a reconnect, a repair that crossed the change it was about): the same.
+    if (text == m_text && theirRuns == runs())
+        return {Outcome::Applied, false};
+
+    // Their runs, in their order, with where their text shows each one.
     struct Theirs
     {
-        Item item;
-        bool known = false;
+        Item first; // the run's first unit
+        quint32 count;
+        qsizetype textAt; // -1 for deleted units
     };
     std::vector<Theirs> theirs;
+    theirs.reserve(std::size_t(theirRuns.size()));
     qsizetype shown = 0;
+    qint64 units = 0;
     auto refuse = [] { return MergeResult {Outcome::Invalid}; };
-    for (const QJsonValue &value : state.value("runs"_L1).toArray()) {
+    for (const QJsonValue &value : theirRuns) {
         const QJsonArray r = value.toArray();
         const auto seq = unsigned32(r.at(1));
         const auto count = unsigned32(r.at(2));
         const auto ts = unsigned32(r.at(3));
         const auto originSeq = unsigned32(r.at(5));
-        const bool deleted = r.at(6).toInt() != 0;
         if (r.size() != 7 || !r.at(0).isString() || !seq || !count || *count == 0 || !ts
             || !originSeq || !(r.at(4).isString() || r.at(4).isNull())
             || quint64(*seq) + *count > std::numeric_limits<quint32>::max()
-            || qsizetype(theirs.size()) + *count > maxItems)
+            || (units += *count) > maxItems || m_sites.size() >= headSite)
             return refuse();
-        Item item;
-        item.site = siteIndex(r.at(0).toString());
-        item.seq = *seq;
-        item.ts = *ts;
-        item.originSite = r.at(4).isNull() ? headSite : siteIndex(r.at(4).toString());
-        item.originSeq = *originSeq;
-        item.deleted = deleted;
-        for (quint32 k = 0; k < *count; ++k) {
-            if (!deleted) {
-                if (shown >= text.size())
-                    return refuse();
-                item.ch = text[shown++].unicode();
-            }
-            theirs.push_back({item, false});
+        Theirs t;
+        t.first.site = siteIndex(r.at(0).toString());
+        t.first.seq = *seq;
+        t.first.ts = *ts;
+        t.first.originSite = r.at(4).isNull() ? headSite : siteIndex(r.at(4).toString());
+        t.first.originSeq = *originSeq;
+        t.first.deleted = r.at(6).toInt() != 0;
+        t.count = *count;
+        t.textAt = t.first.deleted ? -1 : shown;
+        if (!t.first.deleted)
+            shown += *count;
+        theirs.push_back(t);
+    }
+    if (shown != text.size())
+        return refuse();
+
+    // Both sides as sorted stretches of numbers per session: what is held, what is deleted.
+    struct Span
+    {
+        quint32 seq;
+        quint32 count;
+        bool deleted;
+    };
+    auto find = [](const std::vector<Span> &spans, quint32 seq) -> const Span * {
+        auto it = std::upper_bound(spans.cbegin(), spans.cend(), seq,
+                                   [](quint32 s, const Span &span) { return s < span.seq; });
+        if (it == spans.cbegin())
+            return nullptr;
+        --it;
+        return seq - it->seq < it->count ? &*it : nullptr;
+    };
+    QHash<quint16, std::vector<Span>> ours;
+    for (const Item &item : m_items) {
+        std::vector<Span> &spans = ours[item.site];
+        if (!spans.empty() && spans.back().seq + spans.back().count == item.seq
+            && spans.back().deleted == item.deleted)
+            ++spans.back().count;
+        else
+            spans.push_back({item.seq, 1, item.deleted});
+    }
+    QHash<quint16, std::vector<Span>> theirSpans;
+    for (const Theirs &t : theirs)
+        theirSpans[t.first.site].push_back({t.first.seq, t.count, t.first.deleted});
+    for (auto it = ours.begin(); it != ours.end(); ++it)
+        std::sort(it->begin(), it->end(),
+                  [](const Span &x, const Span &y) { return x.seq < y.seq; });
+    for (auto it = theirSpans.begin(); it != theirSpans.end(); ++it)
+        std::sort(it->begin(), it->end(),
+                  [](const Span &x, const Span &y) { return x.seq < y.seq; });
+
+    // Units only they have, each after its origin (which comes before it in their order). A run
+    // is typed at once, so it is held here whole or not at all.
+    bool changed = false;
+    for (const Theirs &t : theirs) {
+        const auto spans = ours.constFind(t.first.site);
+        if (spans != ours.cend() && find(*spans, t.first.seq))
+            continue;
+        qsizetype origin = -1;
+        if (t.first.originSite != headSite) {
+            origin = indexOf(t.first.originSite, t.first.originSeq);
+            if (origin < 0)
+                return refuse(); // a state whose units do not follow their origins
+        }
+        Item item = t.first;
+        item.deleted = false;
+        for (quint32 k = 0; k < t.count; ++k) {
+            item.ch = t.textAt < 0 ? char16_t(0) : text[t.textAt + k].unicode();
+            origin = k == 0 ? integrate(origin, item) : origin + 1;
+            if (k > 0)
+                m_items.insert(m_items.begin() + origin, item);
             item.originSite = item.site;
             item.originSeq = item.seq;
             ++item.seq;
         }
-    }
-    if (shown != text.size() || m_sites.size() >= headSite)
-        return refuse();
-
-    auto key = [](quint16 site, quint32 seq) { return (quint64(site) << 32) | seq; };
-    QHash<quint64, qsizetype> ours;
-    ours.reserve(qsizetype(m_items.size()));
-    for (qsizetype i = 0; i < qsizetype(m_items.size()); ++i)
-        ours.insert(key(m_items[std::size_t(i)].site, m_items[std::size_t(i)].seq), i);
-    QSet<quint64> theirKeys;
-    theirKeys.reserve(qsizetype(theirs.size()));
-    for (Theirs &t : theirs) {
-        theirKeys.insert(key(t.item.site, t.item.seq));
-        t.known = ours.contains(key(t.item.site, t.item.seq));
+        m_clock = std::max(m_clock, t.first.ts);
+        changed = true;
     }
 
-    // Units only they have, each after its origin (which comes before it in their order).
-    bool added = false;
-    qsizetype last = -1; // where the previous unit of theirs is held here
-    const Item *previous = nullptr;
-    for (const Theirs &t : theirs) {
-        const Item &item = t.item;
-        if (t.known) {
-            last = -2;
-            previous = &item;
-            continue;
-        }
-        qsizetype origin = -1;
-        if (item.originSite != headSite) {
-            if (previous && last >= 0 && previous->site == item.originSite
-                && previous->seq == item.originSeq)
-                origin = last;
-            else
-                origin = indexOf(item.originSite, item.originSeq);
-            if (origin < 0)
-                return refuse(); // a state whose units do not follow their origins
-        }
-        Item copy = item;
-        copy.deleted = false;
-        last = integrate(origin, copy);
-        previous = &item;
-        added = true;
-        m_clock = std::max(m_clock, item.ts);
-    }
-    for (const Theirs &t : theirs)
-        m_clock = std::max(m_clock, t.item.ts);
-
-    // Marks: a unit deleted on either side is deleted.
+    // Marks: a unit deleted on either side is deleted. Anything held here that they lack, or
+    // hold undeleted, makes their state the poorer one.
     bool theyLack = false;
-    QHash<quint64, bool> theirDeleted;
-    theirDeleted.reserve(qsizetype(theirs.size()));
-    for (const Theirs &t : theirs)
-        theirDeleted.insert(key(t.item.site, t.item.seq), t.item.deleted);
-    bool marked = false;
     for (Item &item : m_items) {
-        const auto it = theirDeleted.constFind(key(item.site, item.seq));
-        if (it == theirDeleted.cend()) {
+        const auto spans = theirSpans.constFind(item.site);
+        const Span *span = spans == theirSpans.cend() ? nullptr : find(*spans, item.seq);
+        if (!span) {
             theyLack = true;
-            continue;
-        }
-        if (*it && !item.deleted) {
+        } else if (span->deleted && !item.deleted) {
             item.deleted = true;
-            marked = true;
-        } else if (!*it && item.deleted) {
+            changed = true;
+        } else if (!span->deleted && item.deleted) {
             theyLack = true;
         }
     }
-    if (added || marked)
+    if (changed)
         rebuildText();
     applyWaiting();
     return {Outcome::Applied, theyLack};

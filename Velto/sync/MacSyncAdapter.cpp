@@ -452,6 +452,8 @@ QCoro::Task<> MacSyncAdapter::remoteChangePass()
                 else
                     stillKnown.insert(relative);
             }
+            // Files an upload made known while the pass ran stay known.
+            stillKnown.unite(LocalSyncFolder::knownFiles(m_defaults).subtract(known));
             LocalSyncFolder::setKnownFiles(m_defaults, stillKnown);
         }
         refreshAfterRemoteChanges();

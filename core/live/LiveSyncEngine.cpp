@@ -151,7 +151,9 @@ std::optional<LiveOrder> LiveSyncEngine::accept(const LiveSyncMessage &message) 
     const qint64 v = *message.v;
     const qint64 known = fileVersion(*message.file).value_or(0);
     // A server that hands frames back to their sender: our own change, already in our text.
-    if (v <= known && message.device == m_deviceName
+    // Changes that name their characters are told apart by their editing session instead (two
+    // devices may share a name, and taking one's own change twice changes nothing).
+    if (v <= known && message.device == m_deviceName && !message.merge
         && (message.type == LiveMessageType::Edit || message.type == LiveMessageType::Sync))
         return std::nullopt;
     if (v == known)

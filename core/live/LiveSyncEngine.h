@@ -28,7 +28,7 @@ enum class LiveOrder {
 // outgoing edits and full texts with a per-file version and every message with this device's
 // name, and hands received messages on one at a time with their order against the file's
 // version. Messages that name an unsafe path and this device's own messages coming back are
-// dropped.
+// dropped (those that name their characters pass: taking them twice changes nothing).
 //
 // A file's version is the version of the text held here: taken by every local change and sync
 // sent, raised by adopt() when a received change has been applied. Nothing received raises it

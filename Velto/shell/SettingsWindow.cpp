@@ -6,6 +6,7 @@
 #include "platform/Icons.h"
 #include "platform/L10n.h"
 
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -42,6 +43,8 @@ SettingsWindow::SettingsWindow(const QStringList &fonts, SettingsNavigation &nav
                                const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_nav(nav)
+    , m_syncAdapter(services.syncAdapter)
+    , m_makeSync(services.makeSyncSettings ? services.makeSyncSettings : &syncSettingsPlaceholder)
 {
     setWindowTitle(L10n::text(QStringLiteral("settings.title")));
     setFixedSize(windowSize);
@@ -92,6 +95,21 @@ QWidget *SettingsWindow::tab(SettingsTab tab) const
 QWidget *SettingsWindow::syncSettingsPlaceholder(MacSyncAdapter &, QWidget *parent)
 {
     return new QWidget(parent);
+}
+
+void SettingsWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!std::exchange(m_shown, true) || event->spontaneous() || !m_syncAdapter)
+        return;
+    const int index = int(SettingsTab::sync);
+    QWidget *old = m_tabs->widget(index);
+    const QSignalBlocker block(m_tabs);
+    m_tabs->insertTab(index, m_makeSync(*m_syncAdapter, m_tabs), m_tabs->tabIcon(index),
+                      m_tabs->tabText(index));
+    m_tabs->removeTab(index + 1);
+    old->deleteLater();
+    m_tabs->setCurrentIndex(int(m_nav.selectedTab()));
 }
 
 void SettingsWindow::showSelectedTab()

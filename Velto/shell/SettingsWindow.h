@@ -48,9 +48,17 @@ public:
     // The sync tab's page until the sync settings view takes its place.
     static QWidget *syncSettingsPlaceholder(MacSyncAdapter &adapter, QWidget *parent);
 
+protected:
+    // The sync tab is built anew each time the window is shown: nothing half-typed or reported
+    // last time stays.
+    void showEvent(QShowEvent *event) override;
+
 private:
     void showSelectedTab();
 
     SettingsNavigation &m_nav;
     QTabWidget *m_tabs;
+    MacSyncAdapter *m_syncAdapter;
+    SyncSettingsFactory m_makeSync;
+    bool m_shown = false;
 };

@@ -20,7 +20,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QSysInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -216,30 +218,44 @@ QCoro::Task<> MacSyncAdapter::uploadFile(QUrl url)
         }
         if (!self)
             co_return;
-        // Ours now, also remotely: when another device removes it, it may go here too.
-        LocalSyncFolder::addKnownFile(m_defaults, *relative);
+        // Ours remotely only once a listing names it: until then a remote structure without it
+        // says nothing about it, and it must not be taken for a file another device removed.
+        const QSet<QString> listed = co_await uploadListing();
+        if (self && listed.contains(*relative))
+            LocalSyncFolder::addKnownFile(m_defaults, *relative);
+        co_return;
     }
     co_await uploadStructure();
 }
 
 QCoro::Task<> MacSyncAdapter::uploadStructure()
 {
+    co_await uploadListing();
+}
+
+QCoro::Task<QSet<QString>> MacSyncAdapter::uploadListing()
+{
     if (!m_workspace || !m_workspace->folderURL())
-        co_return;
+        co_return {};
     const QString folder = pathOf(*m_workspace->folderURL());
     const QPointer<MacSyncAdapter> self(this);
     const QList<StructureFileEntry> entries
         = co_await QtConcurrent::run(&LocalSyncFolder::entries, folder);
     if (!self || entries.isEmpty())
-        co_return;
+        co_return {};
     const QPointer<SyncEngine> engine = m_engine;
     if (!engine)
-        co_return;
+        co_return {};
     try {
         co_await engine->uploadStructure(entries);
     } catch (...) {
         logLine(u"[Sync] Structure upload failed: "_s + describe(std::current_exception()));
+        co_return {};
     }
+    QSet<QString> listed;
+    for (const StructureFileEntry &entry : entries)
+        listed.insert(entry.relative_path);
+    co_return listed;
 }
 
 QCoro::Task<> MacSyncAdapter::createFolder(QString name)
@@ -252,8 +268,13 @@ QCoro::Task<> MacSyncAdapter::createFolder(QString name)
     m_state->setFolderId(QString::number(response.id));
     m_state->setFolderToken(response.folder_token);
     m_state->save();
-    stopEngine();
-    setEngine(new SyncEngine(client(), *m_state, this));
+    // The window shown last is served at once: its folder is pulled and its document shared.
+    if (m_workspace) {
+        attach(*m_workspace);
+    } else {
+        stopEngine();
+        setEngine(new SyncEngine(client(), *m_state, this));
+    }
 }
 
 QCoro::Task<> MacSyncAdapter::confirmPairing(QString code)
@@ -380,6 +401,22 @@ QCoro::Task<> MacSyncAdapter::remoteChangePass()
                 QFile::remove(file.path);
                 co_return;
             }
+            // Where the structure names the content, only that content replaces the file: a body
+            // cut short or garbled on the way leaves the old one.
+            if (entry.sha256 && !entry.sha256->isEmpty()) {
+                const QString downloaded = file.path;
+                const std::optional<QString> digest
+                    = co_await QtConcurrent::run(&sha256HexOfFile, downloaded);
+                if (gone()) {
+                    QFile::remove(file.path);
+                    co_return;
+                }
+                if (!digest || digest->compare(*entry.sha256, Qt::CaseInsensitive) != 0) {
+                    QFile::remove(file.path);
+                    logLine(u"[Sync] Checksum mismatch, kept local: "_s + relative);
+                    continue;
+                }
+            }
             // Resolved again: the folder may have changed while the download ran.
             const auto target = resolveInsideFolder(folder, relative);
             try {
@@ -415,6 +452,8 @@ QCoro::Task<> MacSyncAdapter::remoteChangePass()
                 else
                     stillKnown.insert(relative);
             }
+            // Files an upload made known while the pass ran stay known.
+            stillKnown.unite(LocalSyncFolder::knownFiles(m_defaults).subtract(known));
             LocalSyncFolder::setKnownFiles(m_defaults, stillKnown);
         }
         refreshAfterRemoteChanges();
@@ -538,13 +577,21 @@ void MacSyncAdapter::flushLocalChange()
         return;
     }
     const QList<EditOp> ops = TextDiff::diff(m_lastKnownText, ws->text());
-    setLastKnownText(ws->text());
-    if (ops.isEmpty())
+    if (ops.isEmpty()) {
+        setLastKnownText(ws->text());
         return;
+    }
     const auto path = relativePathOfOpenFile();
-    if (!path || path->isEmpty())
+    if (!path || path->isEmpty()) {
+        // Not a shared document: its history starts again when it is shared.
+        m_document.reset();
+        setLastKnownText(ws->text());
         return;
-    live->sendEdit(*path, ops);
+    }
+    // The document's history starts from the text before this change.
+    const std::optional<QJsonObject> merge = liveDocument(*path).change(ws->text());
+    setLastKnownText(ws->text());
+    live->sendEdit(*path, ops, merge);
     sentLiveChange();
 }
 
@@ -569,9 +616,7 @@ QCoro::Task<> MacSyncAdapter::openFileChanged(QString relativePath)
         co_return;
     setLastKnownText(ws->text());
     setLastRemoteGeneration(ws->remoteEditGeneration());
-    // Under the version it has: a device holding a newer text of the file keeps it and sends
-    // it back.
-    live->sendCurrentText(relativePath, ws->text());
+    sendState(relativePath);
 }
 
 void MacSyncAdapter::sendCursorPosition()
@@ -585,13 +630,35 @@ void MacSyncAdapter::sendCursorPosition()
 
 void MacSyncAdapter::liveSessionConnected()
 {
-    // Peers may have missed anything while there was no connection: they get the text as it
-    // is now, and a peer that went on meanwhile answers with its own.
+    // Peers may have missed anything while there was no connection: they get the whole document
+    // as held here, merge it with theirs and answer with theirs when this one lacks something.
     flushLocalChange();
-    m_awaitingText.clear();
     const auto path = relativePathOfOpenFile();
     if (m_workspace && m_liveEngine && path && !path->isEmpty())
-        m_liveEngine->sendCurrentText(*path, m_workspace->text());
+        sendState(*path);
+}
+
+LiveDocument &MacSyncAdapter::liveDocument(const QString &path)
+{
+    if (!m_document || m_documentPath != path) {
+        // A name of its own for every history: numbers taken in an earlier one are never reused.
+        const QString site = liveDeviceName() + u'/'
+            + QString::number(QRandomGenerator::global()->generate64(), 36);
+        m_document = std::make_unique<LiveDocument>(site, m_lastKnownText);
+        m_documentPath = path;
+    }
+    return *m_document;
+}
+
+void MacSyncAdapter::sendState(const QString &path)
+{
+    LiveSyncEngine *live = m_liveEngine.data();
+    if (!live)
+        return;
+    const LiveDocument &document = liveDocument(path);
+    live->sendCurrentText(path, document.text(), document.state());
+    m_peerBehind = false;
+    m_announcePending = false;
 }
 
 QCoro::Task<> MacSyncAdapter::applyLiveMessage(LiveSyncMessage message, LiveOrder order)
@@ -604,15 +671,20 @@ QCoro::Task<> MacSyncAdapter::applyLiveMessage(LiveSyncMessage message, LiveOrde
     flushLocalChange();
     const auto openPath = relativePathOfOpenFile();
     // Edits and full texts change only the document they name.
-    const bool forOpenFile = openPath && message.file && *message.file == *openPath;
+    const bool forOpenFile
+        = openPath && !openPath->isEmpty() && message.file && *message.file == *openPath;
     switch (message.type) {
     case LiveMessageType::Edit:
-        if (forOpenFile && message.ops && !message.ops->isEmpty())
-            receiveEdit(message, order, *openPath);
+        if (forOpenFile && message.merge)
+            receiveChange(message, *openPath);
+        else if (forOpenFile && message.ops && !message.ops->isEmpty())
+            receiveUnnamedEdit(message, order, *openPath);
         break;
     case LiveMessageType::Sync:
-        if (forOpenFile && message.text)
-            receiveSync(message, order, *openPath);
+        if (forOpenFile && message.text && message.merge)
+            receiveState(message, *openPath);
+        else if (forOpenFile && message.text)
+            receiveUnnamedText(message, order, *openPath);
         break;
     case LiveMessageType::Select: {
         if (!message.file || !ws->folderURL())
@@ -629,6 +701,15 @@ QCoro::Task<> MacSyncAdapter::applyLiveMessage(LiveSyncMessage message, LiveOrde
         break;
     }
     case LiveMessageType::Cursor:
+        // A peer's summary of its document: when it differs, ours goes out once the document is
+        // quiet, and whoever lacks something then answers with theirs.
+        if (forOpenFile && message.merge && message.merge->contains("digest"_L1)) {
+            const LiveDocument &document = liveDocument(*openPath);
+            if (LiveDocument::epochOf(*message.merge) != document.epoch()
+                || message.merge->value("digest"_L1).toString() != document.digest())
+                m_peerBehind = true;
+        }
+        break;
     case LiveMessageType::Scroll:
     case LiveMessageType::Ping:
     case LiveMessageType::Pong:
@@ -641,6 +722,8 @@ QCoro::Task<> MacSyncAdapter::applyLiveMessage(LiveSyncMessage message, LiveOrde
 void MacSyncAdapter::applyRemoteText(const QString &text)
 {
     WorkspaceState *ws = m_workspace.data();
+    if (ws->text() == text)
+        return;
     // The generation goes up first: whoever sees the text change knows it came from elsewhere
     // (the editor keeps its caret; nothing is sent back).
     ws->setRemoteEditGeneration(nextGeneration(ws->remoteEditGeneration()));
@@ -649,81 +732,113 @@ void MacSyncAdapter::applyRemoteText(const QString &text)
     setLastRemoteGeneration(ws->remoteEditGeneration());
 }
 
-void MacSyncAdapter::receiveEdit(const LiveSyncMessage &message, LiveOrder order,
-                                 const QString &file)
+void MacSyncAdapter::receiveChange(const LiveSyncMessage &message, const QString &file)
 {
-    LiveSyncEngine *live = m_liveEngine.data();
-    if (!live)
-        return;
-    const QString sender = message.device.value_or(u"?"_s);
-    const QString text = m_workspace->text();
-    // After one of a device's edits went astray, its later ones build on a text this device
-    // does not have; only an edit on top of our own last change shows it took ours.
-    const bool onOurText = order == LiveOrder::Next && live->isOwnVersion(file);
-    const bool chainIntact = !m_awaitingText.contains(sender) || onOurText;
-    if (chainIntact && (order == LiveOrder::Next || order == LiveOrder::Unversioned)) {
-        if (const auto next = TextDiff::applyChecked(*message.ops, text)) {
-            applyRemoteText(*next);
-            if (message.v)
-                live->adopt(file, *message.v);
-            m_awaitingText.remove(sender);
-            return;
-        }
-        // It does not fit: this text lacks something the sender's has. Ours goes out under its
-        // own version, so the sender keeps its newer text and sends it.
-        m_awaitingText.insert(sender);
-        live->sendCurrentText(file, text);
-        sentLiveChange();
-        return;
+    LiveDocument &document = liveDocument(file);
+    switch (document.receive(*message.merge)) {
+    case LiveDocument::Outcome::Applied:
+        // Merged into the history, whatever crossed it: concurrent changes all stay.
+        applyRemoteText(document.text());
+        if (message.v && m_liveEngine)
+            m_liveEngine->adopt(file, *message.v);
+        break;
+    case LiveDocument::Outcome::Foreign:
+        // The sender's history started from another text: the two are settled by whole states.
+        m_peerBehind = true;
+        break;
+    case LiveDocument::Outcome::Waiting: // checked once the document is quiet
+    case LiveDocument::Outcome::Invalid:
+        break;
     }
-    if (m_awaitingText.contains(sender))
-        return;
-    if (order == LiveOrder::Ahead) {
-        // Something between our version and this one never arrived.
-        m_awaitingText.insert(sender);
-        live->sendCurrentText(file, text);
-        sentLiveChange();
-        return;
-    }
-    // Same or older: it crossed a change of ours, or the sender is behind. Unless it changes
-    // nothing here, our text goes out as the newer one.
-    const auto applied = TextDiff::applyChecked(*message.ops, text);
-    if (applied && *applied == text)
-        return;
-    m_awaitingText.insert(sender);
-    live->sendSync(file, text);
-    sentLiveChange();
 }
 
-void MacSyncAdapter::receiveSync(const LiveSyncMessage &message, LiveOrder order,
-                                 const QString &file)
+void MacSyncAdapter::receiveState(const LiveSyncMessage &message, const QString &file)
 {
-    LiveSyncEngine *live = m_liveEngine.data();
-    if (!live)
+    LiveDocument &document = liveDocument(file);
+    const LiveDocument::MergeResult result = document.merge(*message.merge, *message.text);
+    if (result.outcome == LiveDocument::Outcome::Applied) {
+        applyRemoteText(document.text());
+        if (result.theyLack)
+            m_peerBehind = true;
+    } else if (result.outcome == LiveDocument::Outcome::Foreign) {
+        adoptForeignHistory(message, file);
+    }
+}
+
+// Two histories that started from different texts (a device opened the file in another state).
+// Every device settles on the same one: the one with more changes, on a tie the smaller epoch.
+// A device whose history loses carries its own changes over as a three-way merge against the
+// last text it shared, sent as a change on the winning history.
+void MacSyncAdapter::adoptForeignHistory(const LiveSyncMessage &message, const QString &file)
+{
+    LiveDocument &mine = liveDocument(file);
+    const QString site
+        = liveDeviceName() + u'/' + QString::number(QRandomGenerator::global()->generate64(), 36);
+    std::optional<LiveDocument> theirs
+        = LiveDocument::fromState(site, *message.merge, *message.text);
+    if (!theirs)
         return;
-    m_awaitingText.remove(message.device.value_or(u"?"_s));
-    const QString &received = *message.text;
-    const QString text = m_workspace->text();
-    // Every device decides a tie the same way, so two full texts of one version never swap.
-    const bool newer = order == LiveOrder::Next || order == LiveOrder::Ahead
-        || order == LiveOrder::Unversioned
-        || (order == LiveOrder::Same && QString::compare(received, text) > 0);
-    if (newer) {
-        applyRemoteText(received);
-        if (message.v)
-            live->adopt(file, *message.v);
-        m_peerBehind = false;
+    const qint64 ourWeight = mine.weight();
+    const qint64 theirWeight = theirs->weight();
+    if (ourWeight > theirWeight || (ourWeight == theirWeight && mine.epoch() <= theirs->epoch())) {
+        m_peerBehind = true;
         return;
     }
-    // Never answered at once: once the document is quiet, the peer gets ours (newer than
-    // anything it sent), and that ends it.
-    if (received != text)
-        m_peerBehind = true;
+    const QString merged = ourWeight == 0
+        ? theirs->text()
+        : LiveDocument::mergeTexts(mine.commonText(), mine.text(), theirs->text());
+    const QString received = theirs->text();
+    *m_document = std::move(*theirs);
+    if (merged != received && m_liveEngine) {
+        const std::optional<QJsonObject> change = m_document->change(merged);
+        m_liveEngine->sendEdit(file, TextDiff::diff(received, merged), change);
+        sentLiveChange();
+    }
+    applyRemoteText(merged);
+}
+
+// An edit of a peer that names no units: it counts on the text held here; when it fits it is
+// taken as it is.
+void MacSyncAdapter::receiveUnnamedEdit(const LiveSyncMessage &message, LiveOrder order,
+                                        const QString &file)
+{
+    if (order == LiveOrder::Behind)
+        return;
+    const auto next = TextDiff::applyChecked(*message.ops, m_workspace->text());
+    if (!next)
+        return;
+    liveDocument(file).change(*next);
+    applyRemoteText(*next);
+    if (message.v && m_liveEngine)
+        m_liveEngine->adopt(file, *message.v);
+}
+
+// A whole text of a peer without its history: merged three ways against the last text shared.
+void MacSyncAdapter::receiveUnnamedText(const LiveSyncMessage &message, LiveOrder order,
+                                        const QString &file)
+{
+    if (order == LiveOrder::Behind || order == LiveOrder::Same)
+        return;
+    LiveDocument &document = liveDocument(file);
+    const QString merged
+        = LiveDocument::mergeTexts(document.commonText(), document.text(), *message.text);
+    if (merged == document.text())
+        return;
+    const QString before = document.text();
+    const std::optional<QJsonObject> change = document.change(merged);
+    if (m_liveEngine) {
+        m_liveEngine->sendEdit(file, TextDiff::diff(before, merged), change);
+        if (message.v)
+            m_liveEngine->adopt(file, *message.v);
+    }
+    applyRemoteText(merged);
+    sentLiveChange();
 }
 
 void MacSyncAdapter::resetLiveDocument()
 {
-    m_awaitingText.clear();
+    m_document.reset();
+    m_documentPath.clear();
     m_peerBehind = false;
     m_announcePending = false;
     if (m_repairTimer)
@@ -732,7 +847,7 @@ void MacSyncAdapter::resetLiveDocument()
 
 void MacSyncAdapter::noteLiveActivity()
 {
-    if (m_peerBehind || m_announcePending)
+    if (m_peerBehind || m_announcePending || (m_document && m_document->hasWaiting()))
         m_repairTimer->start(m_services.liveTimings.repair);
 }
 
@@ -752,11 +867,15 @@ void MacSyncAdapter::repairIfInDoubt()
         resetLiveDocument();
         return;
     }
-    if (std::exchange(m_peerBehind, false)) {
-        // Newer than anything the peer sent: it takes this text.
-        live->sendSync(*path, m_workspace->text());
-        sentLiveChange();
+    const LiveDocument &document = liveDocument(*path);
+    if (m_peerBehind || document.hasWaiting()) {
+        // A peer lacks something of ours, or a change here waits for something never received:
+        // the whole document goes out; whoever has more answers with theirs.
+        sendState(*path);
     } else if (std::exchange(m_announcePending, false)) {
-        live->sendCurrentText(*path, m_workspace->text());
+        // A frame of ours may have been lost on the way: peers compare and ask if it was.
+        live->sendCursor(
+            *path, m_workspace->cursorPosition(),
+            QJsonObject {{"epoch"_L1, document.epoch()}, {"digest"_L1, document.digest()}});
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Velto/model/WorkspaceState.h"
+#include "core/live/LiveDocument.h"
 #include "core/live/LiveSyncEngine.h"
 #include "core/live/LiveSyncMessage.h"
 #include "core/live/LiveSyncTimings.h"
@@ -39,10 +40,11 @@ class QNetworkAccessManager;
 // the open folder or refused; a remote change never touches unsaved edits and removes only files
 // an earlier remote structure listed, into the trash.
 //
-// Live editing converges: a received edit applies only when it builds on the text held here;
-// when one does not (it crossed ours, was missed, or does not fit), one full text goes out to
-// settle it, and full texts resolve to the one with the higher version (equal versions: the
-// larger text) on every device alike.
+// Live editing never drops a change: edits carry the units they act on (LiveDocument), so
+// concurrent edits merge in any order on every device alike. Once the document is quiet, a device
+// that sent changes announces a digest of what it holds; a peer that holds something else
+// answers with its whole document, which merges with the receiver's, and whoever still lacks
+// something answers in turn. Reconnects and opened files send the whole document at once.
 class MacSyncAdapter : public QObject
 {
     Q_OBJECT
@@ -93,7 +95,7 @@ public:
     // credentials nothing is asked.
     QCoro::Task<> confirmPairing(QString code);
     // Creates a folder on the backend and keeps its credentials; throws the backend's failure.
-    // Streaming and live editing begin with the next attach.
+    // The event stream and live editing start at once for the attached workspace.
     QCoro::Task<> createFolder(QString name);
     // Brings the open folder in line with the remote structure. Passes run one at a time: a call
     // while one runs waits for a pass that starts after it. Never throws.
@@ -139,6 +141,8 @@ private:
     std::optional<QString> uploadDeviceName() const;
     void stopEngine();
     void stopLiveEngine();
+    // Uploads the listing; the paths it named, none when it failed.
+    QCoro::Task<QSet<QString>> uploadListing();
 
     static QCoro::Task<> handleSSEEvent(QPointer<MacSyncAdapter> adapter,
                                         SSEChangeNotification event);
@@ -151,8 +155,13 @@ private:
     void flushLocalChange();
     void liveSessionConnected();
     void applyRemoteText(const QString &text);
-    void receiveEdit(const LiveSyncMessage &message, LiveOrder order, const QString &file);
-    void receiveSync(const LiveSyncMessage &message, LiveOrder order, const QString &file);
+    LiveDocument &liveDocument(const QString &path);
+    void sendState(const QString &path);
+    void receiveChange(const LiveSyncMessage &message, const QString &file);
+    void receiveState(const LiveSyncMessage &message, const QString &file);
+    void adoptForeignHistory(const LiveSyncMessage &message, const QString &file);
+    void receiveUnnamedEdit(const LiveSyncMessage &message, LiveOrder order, const QString &file);
+    void receiveUnnamedText(const LiveSyncMessage &message, LiveOrder order, const QString &file);
     void resetLiveDocument();
     void noteLiveActivity();
     void sentLiveChange();
@@ -168,13 +177,13 @@ private:
     qint64 m_lastRemoteGeneration = 0;
 
     bool m_flushPending = false;
-    // Devices whose edits are not applied until their full text arrives: one of theirs was
-    // missed or did not fit.
-    QSet<QString> m_awaitingText;
-    // A peer was seen holding an older text than ours; once the document is quiet it gets ours.
+    // The open document's shared history, from the text it had when it was opened or shared.
+    std::unique_ptr<LiveDocument> m_document;
+    QString m_documentPath;
+    // A peer holds something else than this device; once the document is quiet it gets ours.
     bool m_peerBehind = false;
-    // Changes went out since the text was last announced; once the document is quiet the text
-    // goes out once more under its version, so a peer that missed the last change catches up.
+    // Changes went out since the document was last announced; once the document is quiet its
+    // digest goes out, so a peer that missed a change finds out.
     bool m_announcePending = false;
     std::unique_ptr<ClockTimer> m_repairTimer;
 

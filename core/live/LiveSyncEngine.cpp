@@ -58,9 +58,11 @@ void LiveSyncEngine::close()
     m_fileVersions.clear();
 }
 
-void LiveSyncEngine::sendEdit(const QString &file, const QList<EditOp> &ops)
+void LiveSyncEngine::sendEdit(const QString &file, const QList<EditOp> &ops,
+                              const std::optional<QJsonObject> &merge)
 {
-    const auto message = LiveSyncMessage::edit(file, ops, nextVersion(file), m_deviceName);
+    auto message = LiveSyncMessage::edit(file, ops, nextVersion(file), m_deviceName);
+    message.merge = merge;
     if (m_client)
         m_client->sendEditDebounced(message);
 }
@@ -72,18 +74,22 @@ void LiveSyncEngine::sendSync(const QString &file, const QString &text)
         m_client->send(message);
 }
 
-void LiveSyncEngine::sendCurrentText(const QString &file, const QString &text)
+void LiveSyncEngine::sendCurrentText(const QString &file, const QString &text,
+                                     const std::optional<QJsonObject> &merge)
 {
-    const auto message
-        = LiveSyncMessage::sync(file, text, fileVersion(file).value_or(0), m_deviceName);
+    auto message = LiveSyncMessage::sync(file, text, fileVersion(file).value_or(0), m_deviceName);
+    message.merge = merge;
     if (m_client)
         m_client->send(message);
 }
 
-void LiveSyncEngine::sendCursor(const QString &file, qint64 pos)
+void LiveSyncEngine::sendCursor(const QString &file, qint64 pos,
+                                const std::optional<QJsonObject> &merge)
 {
+    auto message = LiveSyncMessage::cursor(file, pos, m_deviceName);
+    message.merge = merge;
     if (m_client)
-        m_client->send(LiveSyncMessage::cursor(file, pos, m_deviceName));
+        m_client->send(message);
 }
 
 void LiveSyncEngine::sendSelect(const QString &file)
@@ -145,7 +151,9 @@ std::optional<LiveOrder> LiveSyncEngine::accept(const LiveSyncMessage &message) 
     const qint64 v = *message.v;
     const qint64 known = fileVersion(*message.file).value_or(0);
     // A server that hands frames back to their sender: our own change, already in our text.
-    if (v <= known && message.device == m_deviceName
+    // Changes that name their characters are told apart by their editing session instead (two
+    // devices may share a name, and taking one's own change twice changes nothing).
+    if (v <= known && message.device == m_deviceName && !message.merge
         && (message.type == LiveMessageType::Edit || message.type == LiveMessageType::Sync))
         return std::nullopt;
     if (v == known)

@@ -28,7 +28,7 @@ enum class LiveOrder {
 // outgoing edits and full texts with a per-file version and every message with this device's
 // name, and hands received messages on one at a time with their order against the file's
 // version. Messages that name an unsafe path and this device's own messages coming back are
-// dropped.
+// dropped (those that name their characters pass: taking them twice changes nothing).
 //
 // A file's version is the version of the text held here: taken by every local change and sync
 // sent, raised by adopt() when a received change has been applied. Nothing received raises it
@@ -56,14 +56,18 @@ public:
     bool isConnected() const { return m_client != nullptr; }
 
     // Versioned, through the client's debounce. Versions are taken even while not connected.
-    void sendEdit(const QString &file, const QList<EditOp> &ops);
+    // `merge` rides along for peers that merge concurrent changes (see LiveDocument).
+    void sendEdit(const QString &file, const QList<EditOp> &ops,
+                  const std::optional<QJsonObject> &merge = std::nullopt);
     // Full text under the next version, sent at once: this text is to replace what the peers
     // hold.
     void sendSync(const QString &file, const QString &text);
     // Full text under the version it has (0 when none was taken or adopted yet), sent at once:
     // peers holding a newer text keep theirs.
-    void sendCurrentText(const QString &file, const QString &text);
-    void sendCursor(const QString &file, qint64 pos);
+    void sendCurrentText(const QString &file, const QString &text,
+                         const std::optional<QJsonObject> &merge = std::nullopt);
+    void sendCursor(const QString &file, qint64 pos,
+                    const std::optional<QJsonObject> &merge = std::nullopt);
     void sendSelect(const QString &file);
     void sendScroll(const QString &file, double offset);
 

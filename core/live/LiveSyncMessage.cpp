@@ -145,6 +145,8 @@ QJsonObject LiveSyncMessage::toJson() const
         o.insert("offset"_L1, *offset);
     if (text)
         o.insert("text"_L1, *text);
+    if (merge)
+        o.insert("merge"_L1, *merge);
     return o;
 }
 
@@ -210,5 +212,8 @@ std::optional<LiveSyncMessage> LiveSyncMessage::fromJson(const QJsonObject &obje
     }
     if (!hasOnlyWellFormedText(m))
         return std::nullopt;
+    // An extension: a value of another shape is ignored like an unknown key.
+    if (const QJsonValue merge = object.value("merge"_L1); merge.isObject())
+        m.merge = merge.toObject();
     return m;
 }

@@ -26,6 +26,9 @@ struct LiveSyncMessage
     std::optional<qint64> pos; // caret in UTF-16 units, passed through unchanged
     std::optional<double> offset; // scroll position, passed through unchanged
     std::optional<QString> text; // full document text
+    // How the change or text fits the history of the shared document (see LiveDocument); peers
+    // that do not know the key ignore it, so the message still means what its other fields say.
+    std::optional<QJsonObject> merge;
 
     // An edit or sync without a version (std::nullopt) is sent when the file's counter cannot
     // grow any further; peers accept unversioned messages.

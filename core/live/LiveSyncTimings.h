@@ -11,7 +11,7 @@ struct LiveSyncTimings
     // the client is disconnected.
     std::chrono::milliseconds reconnect {1000};
     std::chrono::milliseconds handshakeTimeout {30000};
-    // How long a document must stay quiet before a device that saw a peer fall behind sends it
-    // its full text.
+    // How long a document must stay quiet before a device announces what it holds, or sends its
+    // whole document to a peer that holds something else.
     std::chrono::milliseconds repair {300};
 };

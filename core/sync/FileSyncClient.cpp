@@ -666,6 +666,12 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
         throw SyncFailure::file(SyncFailure::FileOperation::write, temporary, file.errorString());
     if (error == QNetworkReply::OperationCanceledError)
         throw SyncFailure::timeout();
+    // A body that ends before (or runs past) the length the head announced is not the file: the
+    // connection broke or the answer is garbled, whatever the status says.
+    const QVariant announced = r->header(QNetworkRequest::ContentLengthHeader);
+    const bool success = status.isValid() && status.toInt() >= 200 && status.toInt() <= 299;
+    if (success && announced.isValid() && announced.toLongLong() != written)
+        throw SyncFailure(FileSyncError(FileSyncError::Case::invalidResponse));
     if (status.isValid() && !isTransportError(error))
         co_return DownloadAttempt {true, status.toInt()};
     if (error != QNetworkReply::NoError && !(isProtocolError(error) && !status.isValid()))

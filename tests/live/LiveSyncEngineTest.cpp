@@ -179,6 +179,10 @@ TEST(LiveSyncEngine, ownMessagesHandedBackByTheServerAreDropped)
     // A peer's change of the same version is not ours.
     f.receive({edit(u"a.md"_s, 2)});
     EXPECT_EQ(f.orders, (QList<LiveOrder> {LiveOrder::Same}));
+    // A change that names its characters passes even under our name (a peer may share it).
+    f.receive({u"{\"type\":\"edit\",\"file\":\"a.md\",\"device\":\"devA\",\"v\":1,"
+               "\"ops\":[],\"merge\":{\"epoch\":\"e\"}}"_s});
+    EXPECT_EQ(f.orders.size(), 2);
 }
 
 TEST(LiveSyncEngine, theCurrentTextGoesOutUnderTheVersionItHas)

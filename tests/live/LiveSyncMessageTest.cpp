@@ -174,3 +174,18 @@ TEST(LiveSyncMessage, enumerationsUseTheirWireNames)
     EXPECT_EQ(editOpKindFromString(u"insert"), EditOpKind::Insert);
     EXPECT_FALSE(editOpKindFromString(u"move"));
 }
+
+TEST(LiveSyncMessage, theMergeKeyTravelsAlongAndAnythingButAnObjectThereIsIgnored)
+{
+    auto m = LiveSyncMessage::edit(u"a.md"_s, {EditOp::insert(0, u"x"_s)}, 3, u"host"_s);
+    m.merge = QJsonObject {{u"epoch"_s, u"e"_s}};
+    const auto back = LiveSyncMessage::decode(*m.encode());
+    ASSERT_TRUE(back && back->merge);
+    EXPECT_EQ(back->merge->value("epoch"_L1).toString(), u"e"_s);
+    EXPECT_EQ(back->ops, m.ops);
+    const auto other
+        = LiveSyncMessage::decode(R"({"type":"edit","file":"a.md","v":1,"ops":[],"merge":5})");
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(other->merge);
+    EXPECT_FALSE(encoded(LiveSyncMessage::ping()).contains("merge"_L1));
+}

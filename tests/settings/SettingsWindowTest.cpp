@@ -194,3 +194,21 @@ TEST(SettingsIcons, everySymbolTheSettingsAndLegalWindowsUseIsBundled)
 }
 
 } // namespace
+
+TEST_F(Window, theSyncTabIsBuiltAnewEachTimeTheWindowShows)
+{
+    int built = 0;
+    open([&](MacSyncAdapter &, QWidget *parent) {
+        ++built;
+        return new QLineEdit(parent);
+    });
+    auto *first = static_cast<QLineEdit *>(window->tab(SettingsTab::sync));
+    first->setText(QStringLiteral("12345"));
+    window->hide();
+    window->show();
+    EXPECT_EQ(built, 2);
+    auto *second = static_cast<QLineEdit *>(window->tab(SettingsTab::sync));
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(second->text().isEmpty());
+    EXPECT_EQ(window->tabs()->tabText(int(SettingsTab::sync)), QStringLiteral("Sync"));
+}

@@ -290,11 +290,14 @@ TEST(SyncAdapter, createsFoldersAndConfirmsPairingCodes)
     synctest::run(d.adapter->confirmPairing(u"123456789"_s)); // no folder yet: nothing asked
     EXPECT_TRUE(f.backend.requests().isEmpty());
 
+    // The window attached before is served at once: event stream and live editing.
+    d.adapter->attach(*d.ws);
     synctest::run(d.adapter->createFolder(u"Velto Dokumente"_s));
     EXPECT_EQ(d.adapter->state().folderId(), u"43"_s);
     EXPECT_FALSE(d.adapter->state().ownerID());
-    EXPECT_TRUE(d.adapter->engine());
-    EXPECT_FALSE(d.adapter->engine()->isStarted());
+    ASSERT_TRUE(d.adapter->engine());
+    EXPECT_TRUE(d.adapter->engine()->isStarted());
+    EXPECT_TRUE(d.adapter->liveEngine());
     EXPECT_EQ(SyncState(*d.defaults).folderToken(), d.adapter->state().folderToken());
     EXPECT_EQ(f.backend.folder(43)->sourceDeviceName, u"desk"_s);
 
@@ -329,4 +332,53 @@ TEST(SyncAdapter, theListingLeavesOutHiddenAndBuildFiles)
                                        {u"photo.png"_s, u"application/octet-stream"_s},
                                        {u"sub/deep/n.txt"_s, u"text/plain"_s}}));
     EXPECT_TRUE(LocalSyncFolder::entries(dir.filePath(u"missing"_s)).isEmpty());
+}
+
+TEST(SyncAdapter, onlyTheContentTheStructureNamesReplacesAFile)
+{
+    Fixture f;
+    auto d = f.device(u"devB"_s, false);
+    d->write(u"keep.md"_s, "local");
+    f.backend.addFile(f.folder.id, u"keep.md"_s, "remote content");
+    f.structure({u"keep.md"_s});
+    d->adapter->attach(*d->ws);
+    // Other bytes than the hash says, then a body running past the file's length.
+    for (const auto &[body, length] :
+         {std::pair {QByteArray("tampered content"), qint64(16)},
+          std::pair {QByteArray("remote content and more"), qint64(18)}}) {
+        FakeSyncFault fault;
+        fault.method = "GET";
+        fault.path = QRegularExpression(u"^/blob/"_s);
+        fault.status = 200;
+        fault.body = body;
+        fault.headers = {{"Content-Type", "application/octet-stream"}};
+        fault.contentLength = length;
+        f.backend.addFault(fault);
+        f.pass(*d);
+        EXPECT_EQ(d->read(u"keep.md"_s), "local");
+    }
+    EXPECT_TRUE(f.log.contains(u"[Sync] Checksum mismatch, kept local: keep.md"_s));
+    f.pass(*d);
+    EXPECT_EQ(d->read(u"keep.md"_s), "remote content");
+}
+
+TEST(SyncAdapter, aFileIsKnownOnlyOnceAListingNamingItWentUp)
+{
+    Fixture f;
+    f.backend.setAutoEvents(false); // passes only where the test runs them
+    auto d = f.device(u"devA"_s);
+    ASSERT_TRUE(d->open(u"fresh.md"_s, "fresh"));
+    f.backend.failNext("PUT", u"/structure$"_s, 500);
+    synctest::run(d->adapter->uploadFile(QUrl::fromLocalFile(d->path(u"fresh.md"_s))));
+    EXPECT_TRUE(f.log.contains(u"[Sync] Structure upload failed: "_s));
+    EXPECT_FALSE(LocalSyncFolder::knownFiles(*d->defaults).contains(u"fresh.md"_s));
+    // Another device's listing without it: the fresh file stays.
+    f.backend.addFile(f.folder.id, u"other.md"_s, "other");
+    f.structure({u"other.md"_s});
+    f.pass(*d);
+    EXPECT_TRUE(QFileInfo::exists(d->path(u"fresh.md"_s)));
+    EXPECT_TRUE(f.log.contains(u"[Sync] Kept local (not synced): fresh.md"_s));
+
+    synctest::run(d->adapter->uploadFile(QUrl::fromLocalFile(d->path(u"fresh.md"_s))));
+    EXPECT_TRUE(LocalSyncFolder::knownFiles(*d->defaults).contains(u"fresh.md"_s));
 }

@@ -249,3 +249,26 @@ TEST(FileTransfer, installAcrossFileSystemsStillReplacesInOneStep)
     EXPECT_EQ(QDir(other.filePath(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden),
               QStringList {QStringLiteral("a.md")});
 }
+
+// (A body longer than announced never reaches the client: Qt stops reading at the announced
+// length. The remote structure's size and hash catch that one; see the adapter tests.)
+TEST(FileTransfer, aBodyShorterThanAnnouncedKeepsTheOldFile)
+{
+    Fixture f;
+    QTemporaryDir dir;
+    const QString dst = dir.filePath(QStringLiteral("keep.md"));
+    ASSERT_TRUE(testsupport::writeFile(dst, "old content"));
+    FakeSyncFault fault;
+    fault.method = "GET";
+    fault.path = QRegularExpression(QStringLiteral("^/blob/"));
+    fault.status = 200;
+    fault.body = "NEW";
+    fault.headers = {{"Content-Type", "application/octet-stream"}};
+    fault.contentLength = 50;
+    f.backend.addFault(fault);
+    const QUrl url(f.backend.blobURL(QStringLiteral("any")));
+    EXPECT_EQ(synctest::failure(f.client().downloadFile(url, dst, 0, 0s)).kind(),
+              SyncFailure::Kind::FileSync);
+    EXPECT_EQ(testsupport::readFile(dst), QByteArray("old content"));
+    EXPECT_TRUE(leftoverDownloads().isEmpty());
+}

@@ -1,5 +1,6 @@
 #include "fakes/live/FakeLiveRelay.h"
 
+#include "platform/Clock.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -28,6 +29,7 @@ FakeLiveRelay::FakeLiveRelay(QObject *parent)
 
 FakeLiveRelay::~FakeLiveRelay()
 {
+    m_heldTimer.reset();
     for (const auto &socket : std::as_const(m_sockets)) {
         if (socket) {
             socket->disconnect(this);
@@ -212,7 +214,14 @@ void FakeLiveRelay::relay(int from, const Frame &frame)
     for (const Connection &c : m_connections) {
         if (!c.open || c.folderId != folder || (c.id == from && !m_echoToSender))
             continue;
-        if (m_delay.count() > 0) {
+        if (m_frameDelay) {
+            const qint64 now = m_frameClock->now().toMSecsSinceEpoch();
+            const qint64 due
+                = std::max(now + qint64(m_frameDelay(c.id).count()), m_lastDue.value(c.id));
+            m_lastDue.insert(c.id, due);
+            m_held.push_back({due, c.id, frame});
+            deliverHeld();
+        } else if (m_delay.count() > 0) {
             m_pending.push_back({m_clock.elapsed() + m_delay.count(), c.id, frame});
             if (!m_delayTimer.isActive())
                 m_delayTimer.start(m_delay);
@@ -247,4 +256,33 @@ void FakeLiveRelay::deliverDue()
     if (!m_pending.empty())
         m_delayTimer.start(
             std::chrono::milliseconds(std::max<qint64>(m_pending.front().dueMs - now, 0)));
+}
+
+void FakeLiveRelay::setFrameDelay(Clock *clock,
+                                  std::function<std::chrono::milliseconds(int target)> delay)
+{
+    m_frameClock = clock;
+    m_frameDelay = std::move(delay);
+    m_heldTimer = clock->createTimer([this] { deliverHeld(); });
+}
+
+void FakeLiveRelay::deliverHeld()
+{
+    const qint64 now = m_frameClock->now().toMSecsSinceEpoch();
+    // In arrival order: a connection's due times never fall, so its frames keep their order.
+    std::vector<Pending> due;
+    std::erase_if(m_held, [&](const Pending &p) {
+        if (p.dueMs > now)
+            return false;
+        due.push_back(p);
+        return true;
+    });
+    for (const Pending &p : due)
+        deliver(p.target, p.frame);
+    if (m_held.empty())
+        return;
+    qint64 next = m_held.front().dueMs;
+    for (const Pending &p : m_held)
+        next = std::min(next, p.dueMs);
+    m_heldTimer->start(std::chrono::milliseconds(next - now));
 }

@@ -17,6 +17,8 @@
 #include <optional>
 #include <vector>
 
+class Clock;
+class ClockTimer;
 class QWebSocket;
 class QWebSocketServer;
 
@@ -75,6 +77,11 @@ public:
     }
     // Relayed frames leave after this delay, still in order.
     void setRelayDelay(std::chrono::milliseconds delay) { m_delay = delay; }
+    // Relayed frames wait on `clock` for as long as `delay` picks for each frame and receiving
+    // connection; every connection still gets them in the order they came.
+    void setFrameDelay(Clock *clock, std::function<std::chrono::milliseconds(int target)> delay);
+    // Frames setFrameDelay holds back.
+    int heldFrames() const { return int(m_held.size()); }
     void closeAll(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal);
     // TCP reset without a close frame.
     void abortAll();
@@ -120,6 +127,7 @@ private:
     void relay(int from, const Frame &frame);
     void deliver(int target, const Frame &frame);
     void deliverDue();
+    void deliverHeld();
 
     QWebSocketServer *m_server;
     QElapsedTimer m_clock;
@@ -133,4 +141,9 @@ private:
     std::chrono::milliseconds m_delay {0};
     std::deque<Pending> m_pending;
     QTimer m_delayTimer;
+    Clock *m_frameClock = nullptr;
+    std::function<std::chrono::milliseconds(int)> m_frameDelay;
+    std::unique_ptr<ClockTimer> m_heldTimer;
+    std::vector<Pending> m_held;
+    QHash<int, qint64> m_lastDue;
 };

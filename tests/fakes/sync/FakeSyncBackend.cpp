@@ -560,6 +560,7 @@ void FakeSyncBackend::dispatch(QTcpSocket *connection, const FakeSyncRequest &re
             r.status = f.status;
             r.body = f.body;
             r.headers = f.headers;
+            r.contentLength = f.contentLength;
             write(socket, r, request.method == "HEAD");
             return;
         }
@@ -586,7 +587,8 @@ void FakeSyncBackend::write(QTcpSocket *connection, const Response &response, bo
         hasType = hasType || h.first.compare("Content-Type", Qt::CaseInsensitive) == 0;
     if (!hasType && !response.body.isEmpty())
         headers.emplaceBack("Content-Type", "application/json");
-    headers.emplaceBack("Content-Length", QByteArray::number(response.body.size()));
+    headers.emplaceBack("Content-Length",
+                        QByteArray::number(response.contentLength.value_or(response.body.size())));
     headers.emplaceBack("Connection", "close");
     QByteArray out = LoopbackHttpServer::head(response.status, headers);
     if (!head)

@@ -59,6 +59,8 @@ struct FakeSyncFault
     QList<QPair<QByteArray, QByteArray>> headers;
     int delayMs = 0;
     QString location;
+    // Respond: the Content-Length the head announces instead of the body's size.
+    std::optional<qint64> contentLength;
     // -1: every matching request. Qt re-sends a request once when the connection closes before
     // an answer (Close, Garbage): use 2 or -1 to make the client see the failure.
     int times = 1;
@@ -226,6 +228,7 @@ private:
         int status = 200;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
+        std::optional<qint64> contentLength; // the body's size when unset
     };
 
     void onRequest(const LoopbackHttpRequest &received, QTcpSocket *socket);

@@ -24,12 +24,10 @@ struct LatestWorker::State
 };
 
 namespace {
-// What the current thread runs, for isSuperseded().
+// What the current thread runs, for isSuperseded() and post().
 struct CurrentJob
 {
-    std::mutex *mutex = nullptr;
-    const quint64 *submitted = nullptr;
-    const bool *stopped = nullptr;
+    void *state = nullptr; // a LatestWorker::State
     quint64 number = 0;
 };
 thread_local CurrentJob currentJob;
@@ -71,11 +69,28 @@ bool LatestWorker::isBusy() const
 
 bool LatestWorker::isSuperseded()
 {
-    const CurrentJob job = currentJob;
-    if (!job.mutex)
+    auto *state = static_cast<State *>(currentJob.state);
+    if (!state)
         return false;
-    std::lock_guard lock(*job.mutex);
-    return *job.stopped || *job.submitted > job.number;
+    std::lock_guard lock(state->mutex);
+    return state->stopped || state->submitted > currentJob.number;
+}
+
+void LatestWorker::post(Finish finish)
+{
+    auto *state = static_cast<State *>(currentJob.state);
+    if (!state || !finish)
+        return;
+    std::lock_guard lock(state->mutex);
+    postLocked(*state, std::move(finish));
+}
+
+void LatestWorker::postLocked(State &state, Finish finish)
+{
+    // While the worker lives so does its receiver; a result posted already is dropped by Qt if
+    // the receiver goes before it is handled.
+    if (finish && !state.stopped)
+        QMetaObject::invokeMethod(state.receiver, std::move(finish), Qt::QueuedConnection);
 }
 
 void LatestWorker::drain(const std::shared_ptr<State> &state)
@@ -91,16 +106,13 @@ void LatestWorker::drain(const std::shared_ptr<State> &state)
             }
             job = std::move(*state->waiting);
             state->waiting.reset();
-            currentJob = {&state->mutex, &state->submitted, &state->stopped, state->submitted};
+            currentJob = {state.get(), state->submitted};
         }
         Finish finish = job();
         job = nullptr;
         currentJob = {};
         std::unique_lock lock(state->mutex);
-        // While the worker lives so does its receiver; a result posted already is dropped by
-        // Qt if the receiver goes before it is handled.
-        if (finish && !state->stopped)
-            QMetaObject::invokeMethod(state->receiver, std::move(finish), Qt::QueuedConnection);
+        postLocked(*state, std::move(finish));
         lock.unlock();
         finish = nullptr;
     }

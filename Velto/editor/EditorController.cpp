@@ -273,7 +273,8 @@ void EditorController::updatePreparation()
                                    ? DocumentAnalysis::Prepare([](const TextAnalysis &analysis) {
                                          analysis.derived(&styleRunsOf);
                                      })
-                                   : DocumentAnalysis::Prepare());
+                                   : DocumentAnalysis::Prepare(),
+                               0); // before anything else: the view shows its edits unstyled
 }
 
 void EditorController::analysisReady()
@@ -297,8 +298,7 @@ void EditorController::requestHighlight()
     // them already when the workspace held the text before the view (a change from another
     // device).
     if (sharedAnalysis()) {
-        if (m_analysis->isReady())
-            analysisReady();
+        analysisReady();
         return;
     }
     const quint64 revision = m_revision;

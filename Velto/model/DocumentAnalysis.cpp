@@ -3,6 +3,7 @@
 #include "Velto/model/WorkspaceState.h"
 #include "platform/LatestWorker.h"
 
+#include <algorithm>
 #include <vector>
 
 DocumentAnalysis &DocumentAnalysis::of(WorkspaceState &workspace)
@@ -42,13 +43,14 @@ DocumentAnalysis::Lookup DocumentAnalysis::lookup() const
     };
 }
 
-void DocumentAnalysis::setPreparation(const QObject *consumer, Prepare prepare)
+void DocumentAnalysis::setPreparation(const QObject *consumer, Prepare prepare, int urgency)
 {
     if (!prepare) {
         m_preparations.erase(consumer);
         return;
     }
-    const bool added = m_preparations.insert_or_assign(consumer, std::move(prepare)).second;
+    const bool added
+        = m_preparations.insert_or_assign(consumer, std::pair(urgency, std::move(prepare))).second;
     if (added && m_current->text().size() >= backgroundParseSize)
         prepareCurrent();
 }
@@ -73,22 +75,31 @@ void DocumentAnalysis::textChanged()
 
 void DocumentAnalysis::prepareCurrent()
 {
-    std::vector<Prepare> preparations;
-    for (const auto &[consumer, prepare] : m_preparations)
-        preparations.push_back(prepare);
-    m_worker->submit([analysis = m_current, preparations, this]() -> LatestWorker::Finish {
-        for (const Prepare &prepare : preparations) {
+    std::vector<std::pair<int, Prepare>> preparations;
+    for (const auto &[consumer, preparation] : m_preparations)
+        preparations.push_back(preparation);
+    std::stable_sort(preparations.begin(), preparations.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    // The one place where an older revision's result is dropped: it is shown only while it is
+    // the analysis of the workspace's text.
+    auto made = [this](std::shared_ptr<const TextAnalysis> analysis, bool all) {
+        return [this, analysis = std::move(analysis), all] {
+            if (analysis != m_current)
+                return;
+            if (all)
+                m_readyRevision = analysis->revision();
+            emit ready();
+        };
+    };
+    m_worker->submit([analysis = m_current, preparations, made]() -> LatestWorker::Finish {
+        for (size_t i = 0; i < preparations.size(); ++i) {
             // A newer text has been handed in: its own job makes what is needed of it.
             if (LatestWorker::isSuperseded())
                 return {};
-            prepare(*analysis);
+            preparations[i].second(*analysis);
+            if (i + 1 < preparations.size())
+                LatestWorker::post(made(analysis, false));
         }
-        return [this, analysis] {
-            // The one place where an older revision's result is dropped.
-            if (analysis != m_current)
-                return;
-            m_readyRevision = analysis->revision();
-            emit ready();
-        };
+        return made(analysis, true);
     });
 }

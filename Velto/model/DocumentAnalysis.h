@@ -21,7 +21,8 @@ class WorkspaceState;
 //
 // A short text's analysis is ready at once (its parts are made by whoever asks first, on the GUI
 // thread). For a text of backgroundParseSize and more, the parts its consumers prepare are made
-// on the background pool, the newest revision only, and ready() follows when they are.
+// on the background pool, the newest revision only, in the order of their urgency; ready()
+// follows each of them, so a consumer of a long text checks that its part is made (has()).
 class DocumentAnalysis : public QObject
 {
     Q_OBJECT
@@ -35,7 +36,7 @@ public:
 
     // The analysis of the workspace's text now.
     std::shared_ptr<const TextAnalysis> current() const { return m_current; }
-    // Whether current() has the parts prepared (always for a short text).
+    // Whether current() has all parts prepared (always for a short text).
     bool isReady() const { return m_readyRevision == m_current->revision(); }
     // True while parts of a long text are being made; ready() follows unless the text changes.
     bool isBusy() const;
@@ -45,9 +46,10 @@ public:
     using Lookup = std::function<std::shared_ptr<const TextAnalysis>(const QString &text)>;
     Lookup lookup() const;
 
-    // What `consumer` needs made, off the GUI thread, before ready() for a long text; an empty
-    // function withdraws it. Asked while the current text is long, it is made for that text too.
-    void setPreparation(const QObject *consumer, Prepare prepare);
+    // What `consumer` needs made off the GUI thread for a long text; an empty function withdraws
+    // it. Asked while the current text is long, it is made for that text too. Lower urgencies
+    // are made first (the styles of the text being typed before counts).
+    void setPreparation(const QObject *consumer, Prepare prepare, int urgency = 1);
 
 signals:
     void ready();
@@ -60,7 +62,7 @@ private:
     QPointer<WorkspaceState> m_workspace;
     std::shared_ptr<const TextAnalysis> m_current;
     quint64 m_readyRevision = 0;
-    std::map<const QObject *, Prepare> m_preparations;
+    std::map<const QObject *, std::pair<int, Prepare>> m_preparations;
     struct Newest
     {
         std::mutex mutex;

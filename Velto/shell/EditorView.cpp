@@ -202,8 +202,7 @@ void EditorView::refreshOutline()
     // A long text's items are made off the GUI thread and shown with ready(); until then the
     // panel keeps the items it has.
     const std::shared_ptr<const TextAnalysis> analysis = m_analysis->current();
-    if (m_analysis->isReady()
-        && (analysis->text().size() < backgroundParseSize || analysis->has(&outlineOf)))
+    if (analysis->text().size() < backgroundParseSize || analysis->has(&outlineOf))
         m_outline->setItems(analysis->derived(&outlineOf));
 }
 

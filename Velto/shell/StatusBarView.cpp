@@ -93,13 +93,16 @@ StatusBarView::~StatusBarView()
 void StatusBarView::recount()
 {
     // A long text's counts come with ready(); until then the last ones stay.
-    if (m_analysis && m_analysis->isReady())
-        showCounts(m_analysis->current()->derived(&countsOf));
+    if (!m_analysis)
+        return;
+    const std::shared_ptr<const TextAnalysis> analysis = m_analysis->current();
+    if (analysis->text().size() < backgroundParseSize || analysis->has(&countsOf))
+        showCounts(analysis->derived(&countsOf));
 }
 
 bool StatusBarView::isCounting() const
 {
-    return m_analysis && (m_analysis->isBusy() || !m_analysis->isReady());
+    return m_analysis && (m_analysis->isBusy() || !m_analysis->current()->has(&countsOf));
 }
 
 namespace {

@@ -27,11 +27,17 @@ void background::shutDown()
     QThreadPool *pool = nullptr;
     {
         std::lock_guard lock(poolMutex);
-        std::swap(pool, thePool);
+        pool = thePool;
     }
     if (!pool)
         return;
+    // The pool stays the current one while it drains: a running job may still hand it more work
+    // (freeing a parse it held), which is then waited for too.
     pool->clear();
     pool->waitForDone();
-    delete pool;
+    {
+        std::lock_guard lock(poolMutex);
+        thePool = nullptr;
+    }
+    delete pool; // waits for anything started since
 }

@@ -24,7 +24,7 @@ struct LatestWorker::State
 };
 
 namespace {
-// What the current thread runs, for isSuperseded() and post().
+// What the current thread runs, for isSuperseded().
 struct CurrentJob
 {
     void *state = nullptr; // a LatestWorker::State
@@ -74,15 +74,6 @@ bool LatestWorker::isSuperseded()
         return false;
     std::lock_guard lock(state->mutex);
     return state->stopped || state->submitted > currentJob.number;
-}
-
-void LatestWorker::post(Finish finish)
-{
-    auto *state = static_cast<State *>(currentJob.state);
-    if (!state || !finish)
-        return;
-    std::lock_guard lock(state->mutex);
-    postLocked(*state, std::move(finish));
 }
 
 void LatestWorker::postLocked(State &state, Finish finish)

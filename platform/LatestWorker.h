@@ -37,10 +37,6 @@ public:
     // running job may check it between its stages and give up, since its result would only be
     // dropped. False outside a job.
     static bool isSuperseded();
-    // Called from inside a job: hands `finish` to the receiver's thread now, ahead of the job's
-    // result (for a job made of stages whose results are shown as they come). Dropped like a
-    // result once the worker is gone.
-    static void post(Finish finish);
 
 private:
     struct State;

@@ -273,8 +273,7 @@ void EditorController::updatePreparation()
                                    ? DocumentAnalysis::Prepare([](const TextAnalysis &analysis) {
                                          analysis.derived(&styleRunsOf);
                                      })
-                                   : DocumentAnalysis::Prepare(),
-                               0); // before anything else: the view shows its edits unstyled
+                                   : DocumentAnalysis::Prepare());
 }
 
 void EditorController::analysisReady()
@@ -298,7 +297,8 @@ void EditorController::requestHighlight()
     // them already when the workspace held the text before the view (a change from another
     // device).
     if (sharedAnalysis()) {
-        analysisReady();
+        if (m_analysis->isReady())
+            analysisReady();
         return;
     }
     const quint64 revision = m_revision;

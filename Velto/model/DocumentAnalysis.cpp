@@ -6,6 +6,19 @@
 #include <algorithm>
 #include <vector>
 
+struct DocumentAnalysis::Lane
+{
+    Lane(QObject *receiver, Prepare prepare)
+        : prepare(std::move(prepare))
+        , worker(receiver)
+    {
+    }
+
+    Prepare prepare;
+    LatestWorker worker;
+    quint64 preparedRevision = 0;
+};
+
 DocumentAnalysis &DocumentAnalysis::of(WorkspaceState &workspace)
 {
     auto *analysis = workspace.findChild<DocumentAnalysis *>(QString(), Qt::FindDirectChildrenOnly);
@@ -18,21 +31,17 @@ DocumentAnalysis::DocumentAnalysis(WorkspaceState &workspace)
     , m_current(std::make_shared<const TextAnalysis>(1, workspace.text()))
     , m_readyRevision(1)
     , m_newest(std::make_shared<Newest>())
-    , m_worker(std::make_unique<LatestWorker>(this))
 {
     m_newest->analysis = m_current;
     connect(&workspace, &WorkspaceState::textChanged, this, &DocumentAnalysis::textChanged);
-    if (m_current->text().size() >= backgroundParseSize) {
-        m_readyRevision = 0;
-        prepareCurrent();
-    }
 }
 
 DocumentAnalysis::~DocumentAnalysis() = default;
 
 bool DocumentAnalysis::isBusy() const
 {
-    return m_worker->isBusy();
+    return std::any_of(m_lanes.begin(), m_lanes.end(),
+                       [](const auto &lane) { return lane.second->worker.isBusy(); });
 }
 
 DocumentAnalysis::Lookup DocumentAnalysis::lookup() const
@@ -43,16 +52,24 @@ DocumentAnalysis::Lookup DocumentAnalysis::lookup() const
     };
 }
 
-void DocumentAnalysis::setPreparation(const QObject *consumer, Prepare prepare, int urgency)
+void DocumentAnalysis::setPreparation(const QObject *consumer, Prepare prepare)
 {
     if (!prepare) {
-        m_preparations.erase(consumer);
+        // Its worker goes without waiting for a part being made.
+        m_lanes.erase(consumer);
         return;
     }
-    const bool added
-        = m_preparations.insert_or_assign(consumer, std::pair(urgency, std::move(prepare))).second;
-    if (added && m_current->text().size() >= backgroundParseSize)
-        prepareCurrent();
+    std::unique_ptr<Lane> &lane = m_lanes[consumer];
+    if (lane) {
+        lane->prepare = std::move(prepare);
+        return;
+    }
+    lane = std::make_unique<Lane>(this, std::move(prepare));
+    if (m_current->text().size() >= backgroundParseSize) {
+        // Ready so far only for the consumers there were.
+        m_readyRevision = 0;
+        prepareCurrent(consumer, *lane);
+    }
 }
 
 void DocumentAnalysis::textChanged()
@@ -65,41 +82,37 @@ void DocumentAnalysis::textChanged()
         std::lock_guard lock(m_newest->mutex);
         m_newest->analysis = m_current;
     }
-    if (m_current->text().size() < backgroundParseSize) {
+    if (m_current->text().size() < backgroundParseSize || m_lanes.empty()) {
         m_readyRevision = m_current->revision();
         emit ready();
         return;
     }
-    prepareCurrent();
+    for (auto &[consumer, lane] : m_lanes)
+        prepareCurrent(consumer, *lane);
 }
 
-void DocumentAnalysis::prepareCurrent()
+void DocumentAnalysis::prepareCurrent(const QObject *consumer, Lane &lane)
 {
-    std::vector<std::pair<int, Prepare>> preparations;
-    for (const auto &[consumer, preparation] : m_preparations)
-        preparations.push_back(preparation);
-    std::stable_sort(preparations.begin(), preparations.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    // The one place where an older revision's result is dropped: it is shown only while it is
-    // the analysis of the workspace's text.
-    auto made = [this](std::shared_ptr<const TextAnalysis> analysis, bool all) {
-        return [this, analysis = std::move(analysis), all] {
-            if (analysis != m_current)
-                return;
-            if (all)
-                m_readyRevision = analysis->revision();
-            emit ready();
-        };
-    };
-    m_worker->submit([analysis = m_current, preparations, made]() -> LatestWorker::Finish {
-        for (size_t i = 0; i < preparations.size(); ++i) {
-            // A newer text has been handed in: its own job makes what is needed of it.
-            if (LatestWorker::isSuperseded())
-                return {};
-            preparations[i].second(*analysis);
-            if (i + 1 < preparations.size())
-                LatestWorker::post(made(analysis, false));
-        }
-        return made(analysis, true);
+    lane.worker.submit([this, consumer, target = &lane, analysis = m_current,
+                        prepare = lane.prepare]() -> LatestWorker::Finish {
+        // Only `analysis` is used here: the lane and this object may be gone by now.
+        prepare(*analysis);
+        return [this, consumer, target, analysis] { prepared(analysis, consumer, target); };
     });
+}
+
+void DocumentAnalysis::prepared(const std::shared_ptr<const TextAnalysis> &analysis,
+                                const QObject *consumer, const Lane *lane)
+{
+    // The one place where an older revision's result is dropped: it is announced only while it
+    // is the analysis of the workspace's text (and its consumer still wants it).
+    const auto found = m_lanes.find(consumer);
+    if (analysis != m_current || found == m_lanes.end() || found->second.get() != lane)
+        return;
+    found->second->preparedRevision = analysis->revision();
+    if (std::all_of(m_lanes.begin(), m_lanes.end(), [&](const auto &other) {
+            return other.second->preparedRevision == analysis->revision();
+        }))
+        m_readyRevision = analysis->revision();
+    emit ready();
 }

@@ -21,8 +21,10 @@ class WorkspaceState;
 //
 // A short text's analysis is ready at once (its parts are made by whoever asks first, on the GUI
 // thread). For a text of backgroundParseSize and more, the parts its consumers prepare are made
-// on the background pool, the newest revision only, in the order of their urgency; ready()
-// follows each of them, so a consumer of a long text checks that its part is made (has()).
+// on the background pool, each consumer's on a newest-only worker of its own (so a slow part, such
+// as the counts, never holds up the styles of the next keystroke; parts that need the parse share
+// it); ready() follows each of them, so a consumer of a long text checks that its part is made
+// (has()).
 class DocumentAnalysis : public QObject
 {
     Q_OBJECT
@@ -47,9 +49,8 @@ public:
     Lookup lookup() const;
 
     // What `consumer` needs made off the GUI thread for a long text; an empty function withdraws
-    // it. Asked while the current text is long, it is made for that text too. Lower urgencies
-    // are made first (the styles of the text being typed before counts).
-    void setPreparation(const QObject *consumer, Prepare prepare, int urgency = 1);
+    // it. Asked while the current text is long, it is made for that text too.
+    void setPreparation(const QObject *consumer, Prepare prepare);
 
 signals:
     void ready();
@@ -57,17 +58,19 @@ signals:
 private:
     explicit DocumentAnalysis(WorkspaceState &workspace);
     void textChanged();
-    void prepareCurrent();
+    struct Lane;
+    void prepareCurrent(const QObject *consumer, Lane &lane);
+    void prepared(const std::shared_ptr<const TextAnalysis> &analysis, const QObject *consumer,
+                  const Lane *lane);
 
     QPointer<WorkspaceState> m_workspace;
     std::shared_ptr<const TextAnalysis> m_current;
     quint64 m_readyRevision = 0;
-    std::map<const QObject *, std::pair<int, Prepare>> m_preparations;
+    std::map<const QObject *, std::unique_ptr<Lane>> m_lanes;
     struct Newest
     {
         std::mutex mutex;
         std::shared_ptr<const TextAnalysis> analysis;
     };
     const std::shared_ptr<Newest> m_newest; // for lookup()
-    std::unique_ptr<LatestWorker> m_worker;
 };

@@ -1,130 +1,118 @@
 #include "platform/LatestWorker.h"
 
+#include "platform/BackgroundPool.h"
 #include "platform/ThreadPriority.h"
 
-#include <deque>
+#include <QThreadPool>
+
+#include <mutex>
+#include <optional>
+
+struct LatestWorker::State
+{
+    explicit State(QObject *receiver)
+        : receiver(receiver)
+    {
+    }
+
+    QObject *const receiver;
+    std::mutex mutex;
+    std::optional<Job> waiting;
+    bool running = false; // a pool thread is taking the jobs
+    bool stopped = false; // the worker is gone
+    quint64 submitted = 0; // jobs handed in so far
+};
 
 namespace {
-// The number of the job the current thread runs, for isSuperseded().
-thread_local quint64 currentJob = 0;
+// What the current thread runs, for isSuperseded().
+struct CurrentJob
+{
+    void *state = nullptr; // a LatestWorker::State
+    quint64 number = 0;
+};
+thread_local CurrentJob currentJob;
 } // namespace
 
-LatestWorker::LatestWorker(QObject *receiver, int threads)
-    : m_receiver(receiver)
+LatestWorker::LatestWorker(QObject *receiver)
+    : m_state(std::make_shared<State>(receiver))
 {
-    for (int i = 0; i < std::max(threads, 1); ++i)
-        m_threads.emplace_back([this] { run(); });
 }
 
 LatestWorker::~LatestWorker()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        m_waiting.reset();
-    }
-    m_wake.notify_all();
-    for (std::thread &thread : m_threads)
-        thread.join();
+    std::optional<Job> dropped;
+    std::lock_guard lock(m_state->mutex);
+    m_state->stopped = true;
+    dropped.swap(m_state->waiting);
+    // `dropped` goes after the lock: a job's captures may be large.
 }
 
 void LatestWorker::submit(Job job)
 {
+    bool start = false;
     {
-        std::lock_guard lock(m_mutex);
-        m_waiting = std::move(job);
-        ++m_submitted;
+        std::lock_guard lock(m_state->mutex);
+        m_state->waiting = std::move(job);
+        ++m_state->submitted;
+        start = !m_state->running;
+        m_state->running = true;
     }
-    m_wake.notify_one();
+    if (start)
+        background::pool().start([state = m_state] { drain(state); });
 }
 
 bool LatestWorker::isBusy() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_running > 0 || m_waiting.has_value();
+    std::lock_guard lock(m_state->mutex);
+    return m_state->running;
 }
 
-bool LatestWorker::isSuperseded() const
+bool LatestWorker::isSuperseded()
 {
-    std::lock_guard lock(m_mutex);
-    return m_submitted > currentJob;
+    auto *state = static_cast<State *>(currentJob.state);
+    if (!state)
+        return false;
+    std::lock_guard lock(state->mutex);
+    return state->stopped || state->submitted > currentJob.number;
 }
 
-void LatestWorker::run()
+void LatestWorker::postLocked(State &state, Finish finish)
+{
+    // While the worker lives so does its receiver; a result posted already is dropped by Qt if
+    // the receiver goes before it is handled.
+    if (finish && !state.stopped)
+        QMetaObject::invokeMethod(state.receiver, std::move(finish), Qt::QueuedConnection);
+}
+
+void LatestWorker::drain(const std::shared_ptr<State> &state)
 {
     lowerThreadPriority();
     for (;;) {
         Job job;
         {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || m_waiting.has_value(); });
-            if (m_stopping)
+            std::lock_guard lock(state->mutex);
+            if (state->stopped || !state->waiting) {
+                state->running = false;
                 return;
-            job = std::move(*m_waiting);
-            m_waiting.reset();
-            currentJob = m_submitted;
-            ++m_running;
+            }
+            job = std::move(*state->waiting);
+            state->waiting.reset();
+            currentJob = {state.get(), state->submitted};
         }
         Finish finish = job();
         job = nullptr;
-        {
-            std::lock_guard lock(m_mutex);
-            --m_running;
-            if (m_stopping)
-                return;
-            // The receiver outlives these threads; calls still pending when it goes are dropped
-            // with it.
-            if (finish)
-                QMetaObject::invokeMethod(m_receiver, std::move(finish), Qt::QueuedConnection);
-        }
+        currentJob = {};
+        std::unique_lock lock(state->mutex);
+        postLocked(*state, std::move(finish));
+        lock.unlock();
+        finish = nullptr;
     }
 }
 
-namespace {
-class Reaper
-{
-public:
-    Reaper()
-        : m_thread([this] { run(); })
-    {
-        m_thread.detach();
-    }
-
-    void add(std::function<void()> destroy)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_queue.push_back(std::move(destroy));
-        }
-        m_wake.notify_one();
-    }
-
-private:
-    void run()
-    {
-        lowerThreadPriority();
-        for (;;) {
-            std::function<void()> destroy;
-            {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return !m_queue.empty(); });
-                destroy = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-            destroy();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_queue;
-    std::thread m_thread;
-};
-} // namespace
-
 void destroyInBackground(std::function<void()> destroy)
 {
-    // Never destroyed: the process may end while a tree is still being freed.
-    static auto *reaper = new Reaper;
-    reaper->add(std::move(destroy));
+    background::pool().start([destroy = std::move(destroy)] {
+        lowerThreadPriority();
+        destroy();
+    });
 }

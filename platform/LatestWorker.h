@@ -2,24 +2,21 @@
 
 #include <QObject>
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <optional>
-#include <thread>
-#include <vector>
+#include <memory>
 
-// Threads of its own that work on the newest request only. A job handed in while all threads are
-// busy waits, replacing any job that waited before it, so a burst of requests costs at most the
-// jobs running and the last one. With more than one thread the newest request starts at once
-// instead of waiting for an older one to finish; results may then land out of order, so the
-// receiver keeps only the newest. A job returns what is to be done with its result on the
-// receiver's thread; that is posted there and dropped when the receiver is gone by then.
+// Work on the newest request only, on the application's background pool. A job handed in while
+// one runs waits, replacing any job that waited before it, so a burst of requests costs at most
+// the job running and the last one. A job returns what is to be done with its result on the
+// receiver's thread; that is posted there and dropped when the worker is gone by then.
 //
 //     worker.submit([text] {
 //         auto result = std::make_shared<Result>(compute(text));
 //         return [result] { show(*result); };
 //     });
+//
+// Destroying the worker never waits: a waiting job is dropped, a running one finishes on its
+// thread and its result is dropped. So a job must not use the worker, nor its owner, itself.
 class LatestWorker
 {
 public:
@@ -27,8 +24,7 @@ public:
     using Job = std::function<Finish()>;
 
     // `receiver` lives on the thread that takes the results and outlives the worker (owns it).
-    explicit LatestWorker(QObject *receiver, int threads = 1);
-    // Waits for the running jobs (their results are dropped); a waiting job never runs.
+    explicit LatestWorker(QObject *receiver);
     ~LatestWorker();
     LatestWorker(const LatestWorker &) = delete;
     LatestWorker &operator=(const LatestWorker &) = delete;
@@ -36,23 +32,20 @@ public:
     void submit(Job job);
     // True while a job is waiting or running; their results may still be on the way.
     bool isBusy() const;
-    // Whether a job was handed in after the one that asks (a running job may check it between its
-    // stages and give up, since its result would only be replaced).
-    bool isSuperseded() const;
+
+    // Called from inside a job: whether a job was handed in after it, or its worker is gone. A
+    // running job may check it between its stages and give up, since its result would only be
+    // dropped. False outside a job.
+    static bool isSuperseded();
 
 private:
-    void run();
+    struct State;
+    static void drain(const std::shared_ptr<State> &state);
+    static void postLocked(State &state, Finish finish);
 
-    QObject *m_receiver;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::optional<Job> m_waiting;
-    int m_running = 0;
-    bool m_stopping = false;
-    quint64 m_submitted = 0; // jobs handed in so far
-    std::vector<std::thread> m_threads;
+    std::shared_ptr<State> m_state;
 };
 
-// Runs `destroy` on a thread that only ever frees things, so taking apart a large structure (a
-// parse tree of a long document) never holds up the thread that let go of it.
+// Frees `destroy`'s structure on the background pool, so taking apart a large structure (a parse
+// tree of a long document) never holds up the thread that let go of it.
 void destroyInBackground(std::function<void()> destroy);

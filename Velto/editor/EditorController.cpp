@@ -4,11 +4,11 @@
 #include "Velto/editor/SoftBreaks.h"
 #include "Velto/editor/VeltoTextView.h"
 #include "Velto/model/AppSettings.h"
+#include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/WorkspaceState.h"
 #include "core/highlight/RunShift.h"
 #include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/MarkdownDocument.h"
-#include "core/markdown/MarkdownDocumentCache.h"
 #include "platform/Graphemes.h"
 #include "platform/LatestWorker.h"
 
@@ -19,6 +19,15 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+namespace {
+
+HighlightRuns styleRunsOf(const TextAnalysis &analysis)
+{
+    return SyntaxHighlighter::highlight(analysis.document());
+}
+
+} // namespace
+
 EditorController::EditorController(WorkspaceState &workspace, AppSettings &settings,
                                    VeltoTextView *view, QObject *parent)
     : QObject(parent)
@@ -27,6 +36,7 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     , m_view(view)
     // One thread: two parses at once slow each other down more than waiting for the one
     // running costs.
+    , m_analysis(&DocumentAnalysis::of(workspace))
     , m_worker(std::make_unique<LatestWorker>(this))
 {
     QTextDocument *doc = view->document();
@@ -57,6 +67,7 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     m_lastRemoteGeneration = workspace.remoteEditGeneration();
     replaceText(workspace.text());
     placeCaret(0);
+    connect(m_analysis, &DocumentAnalysis::ready, this, &EditorController::analysisReady);
 
     connect(&workspace, &WorkspaceState::textChanged, this,
             &EditorController::onWorkspaceTextChanged);
@@ -90,6 +101,8 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
 
 EditorController::~EditorController()
 {
+    if (m_analysis)
+        m_analysis->setPreparation(this, {});
     m_highlighter->setVisibleBlocks({});
     if (m_view) {
         m_view->setSelectionTextSource({});
@@ -165,13 +178,15 @@ void EditorController::onContentsChange(int position, int removed, int added)
         m_highlighter->moveRuns(span ? *span : appliedSpan(position, added, length), position,
                                 removed, added);
         m_highlightCurrent = false;
-        requestHighlight();
     }
     m_styledBlocks = doc->blockCount();
     m_styledLength = length;
+    updatePreparation();
     if (m_highlightCurrent) {
         ++m_highlightCount;
         emit highlightApplied();
+    } else {
+        requestHighlight();
     }
 }
 
@@ -214,14 +229,9 @@ TextEditSpan EditorController::appliedSpan(int position, int added, int length) 
     return span;
 }
 
-HighlightRuns EditorController::runsFor(const QString &workspaceText, const QString &editorText,
-                                        const std::vector<qint64> &softBreaks, bool identity)
+HighlightRuns EditorController::runsFor(const QString &editorText,
+                                        const std::vector<qint64> &softBreaks)
 {
-    // Without mapped line breaks the view shows exactly the workspace text, whose parse the
-    // preview, outline and status bar share.
-    if (identity)
-        return SyntaxHighlighter::highlight(
-            *MarkdownDocumentCache::shared().document(workspaceText));
     if (softBreaks.empty())
         return SyntaxHighlighter::highlight(*MarkdownDocument::parse(editorText));
     // Split lines are parsed whole and their styles split as the view shows them.
@@ -231,27 +241,69 @@ HighlightRuns EditorController::runsFor(const QString &workspaceText, const QStr
                       joined.splits);
 }
 
+std::shared_ptr<const TextAnalysis> EditorController::sharedAnalysis() const
+{
+    // Without mapped line breaks the view shows exactly the workspace text; while an outside
+    // change waits for sync() the workspace holds another one.
+    if (!m_analysis || !m_mapping.isIdentity())
+        return nullptr;
+    std::shared_ptr<const TextAnalysis> analysis = m_analysis->current();
+    return analysis->isOf(m_workspaceText) ? analysis : nullptr;
+}
+
 HighlightRuns EditorController::computeRuns()
 {
-    return runsFor(m_workspaceText, m_editorText, m_mapping.softBreaks(),
-                   m_mapping.isIdentity());
+    if (const std::shared_ptr<const TextAnalysis> analysis = sharedAnalysis())
+        return analysis->derived(&styleRunsOf);
+    return runsFor(m_editorText, m_mapping.softBreaks());
+}
+
+void EditorController::updatePreparation()
+{
+    const bool preparing = m_mapping.isIdentity();
+    if (preparing == m_preparing || !m_analysis)
+        return;
+    m_preparing = preparing;
+    m_analysis->setPreparation(this,
+                               preparing
+                                   ? DocumentAnalysis::Prepare([](const TextAnalysis &analysis) {
+                                         analysis.derived(&styleRunsOf);
+                                     })
+                                   : DocumentAnalysis::Prepare());
+}
+
+void EditorController::analysisReady()
+{
+    // During the controller's own write the edit is not yet restyled; it takes the analysis
+    // itself once the view is in step.
+    if (m_pushing || m_highlightCurrent || !m_view)
+        return;
+    const std::shared_ptr<const TextAnalysis> analysis = sharedAnalysis();
+    if (!analysis || !analysis->has(&styleRunsOf))
+        return;
+    m_highlighter->setRuns(analysis->derived(&styleRunsOf));
+    m_highlightCurrent = true;
+    ++m_highlightCount;
+    emit highlightApplied();
 }
 
 void EditorController::requestHighlight()
 {
+    // The workspace's analysis makes the styles of its text; ready() brings them, or brought
+    // them already when the workspace held the text before the view (a change from another
+    // device).
+    if (sharedAnalysis()) {
+        if (m_analysis->isReady())
+            analysisReady();
+        return;
+    }
     const quint64 revision = m_revision;
-    const bool identity = m_mapping.isIdentity();
-    // Sharing the editor's copy would make the next keystroke copy all of it.
-    const QString editorText = identity ? QString() : m_editorText;
-    const QString workspaceText = m_workspaceText;
+    const QString editorText = m_editorText;
     const std::vector<qint64> softBreaks = m_mapping.softBreaks();
-    LatestWorker *worker = m_worker.get();
-    worker->submit([this, worker, revision, editorText, workspaceText, softBreaks,
-                    identity]() -> LatestWorker::Finish {
-        auto runs = std::make_shared<HighlightRuns>(
-            runsFor(workspaceText, editorText, softBreaks, identity));
+    m_worker->submit([this, revision, editorText, softBreaks]() -> LatestWorker::Finish {
+        auto runs = std::make_shared<HighlightRuns>(runsFor(editorText, softBreaks));
         // A newer text has been handed in: these styles could never be shown.
-        if (worker->isSuperseded())
+        if (LatestWorker::isSuperseded())
             return {};
         return [this, revision, runs] { highlightLanded(revision, std::move(*runs)); };
     });
@@ -419,6 +471,7 @@ void EditorController::replaceText(const QString &text)
     }
     m_replacing = false;
     m_applying = false;
+    updatePreparation();
 }
 
 void EditorController::applyRemoteEdit(const QString &text)

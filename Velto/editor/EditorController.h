@@ -3,7 +3,7 @@
 #include "Velto/editor/EditorTextMapping.h"
 #include "core/highlight/HighlightStyle.h"
 #include "core/highlight/RunShift.h"
-#include "core/markdown/MarkdownDocumentCache.h"
+#include "core/markdown/TextAnalysis.h"
 #include "platform/TextBuffers.h"
 
 #include <QColor>
@@ -16,6 +16,7 @@
 #include <optional>
 
 class AppSettings;
+class DocumentAnalysis;
 class LatestWorker;
 class MarkdownHighlighter;
 class QTextCursor;
@@ -26,13 +27,14 @@ class WorkspaceState;
 //
 // The workspace text is authoritative. The view shows the copy made by EditorTextMapping; every
 // change of the view's document is mirrored into the workspace text by range, at once, and the
-// whole text is restyled from one parse. Up to backgroundParseSize that parse is made at once,
-// so a keystroke shows its styles before the next event is handled; in a longer text the styles
-// move with the edits and a worker thread parses the newest text, whose styles apply when they
-// land (only ever those of the text the view holds by then). Changes from outside (a file opened, an AI answer, the
-// API, another device), theme and font changes and the one-shot requests are applied by sync(),
-// which runs queued after them, so a caller's writes that belong together (a new text, then its
-// caret) arrive together.
+// whole text is restyled from one parse. While the view shows the workspace text as it is, the
+// styles are those of the workspace's DocumentAnalysis, which the preview, outline and status
+// bar share. Up to backgroundParseSize they are made at once, so a keystroke shows its styles
+// before the next event is handled; in a longer text the styles move with the edits until the
+// analysis of the newest text is ready (only ever those of the text the view holds by then).
+// Changes from outside (a file opened, an AI answer, the API, another device), theme and font
+// changes and the one-shot requests are applied by sync(), which runs queued after them, so a
+// caller's writes that belong together (a new text, then its caret) arrive together.
 //
 // A text replaced from outside puts the caret at 0 (or at the workspace's restore request, once)
 // and scrolls to the top. A change from another device (remoteEditGeneration moved) is applied
@@ -102,10 +104,13 @@ private:
     void applyTheme(const QColor &text, const QColor &background);
     void placeCaret(int position);
     HighlightRuns computeRuns();
-    // The styles of the view's text (`softBreaks` its soft breaks): from the workspace text's
-    // shared parse when the view shows that text as it is, else from a parse of its own.
-    static HighlightRuns runsFor(const QString &workspaceText, const QString &editorText,
-                                 const std::vector<qint64> &softBreaks, bool identity);
+    // The styles of the view's text when it differs from the workspace text (`softBreaks` its
+    // soft breaks), from a parse of its own.
+    static HighlightRuns runsFor(const QString &editorText, const std::vector<qint64> &softBreaks);
+    // The workspace's analysis when it stands for the text the view shows, else none.
+    std::shared_ptr<const TextAnalysis> sharedAnalysis() const;
+    void analysisReady();
+    void updatePreparation();
     // Marks the document's block break at `at` as a soft break (SoftBreaks.h).
     static void markSoftBreak(QTextCursor &cursor, qint64 at);
     // Offsets in the document's text [from, from + inserted) of block breaks that are soft.
@@ -150,5 +155,7 @@ private:
     quint64 m_revision = 0; // of the view's text, raised by every change
     int m_styledBlocks = 0; // the document's blocks when it was last restyled
     int m_styledLength = 0;
-    std::unique_ptr<LatestWorker> m_worker;
+    QPointer<DocumentAnalysis> m_analysis;
+    bool m_preparing = false; // the analysis makes the view's styles for long texts
+    std::unique_ptr<LatestWorker> m_worker; // styles a view text that is not the workspace's
 };

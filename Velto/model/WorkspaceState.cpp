@@ -5,6 +5,7 @@
 #include "core/model/DocumentFile.h"
 #include "core/model/TextMetrics.h"
 #include "platform/AsyncQueue.h"
+#include "platform/BackgroundPool.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
 #include "platform/L10n.h"
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QPointer>
-#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
@@ -288,8 +288,8 @@ void WorkspaceState::reloadFileTree()
         watcher->deleteLater();
         applyScan(generation, folder, tree);
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                         [folder] { return FolderScan::scan(folder); }));
+    watcher->setFuture(
+        QtConcurrent::run(&background::pool(), [folder] { return FolderScan::scan(folder); }));
 }
 
 void WorkspaceState::applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree)

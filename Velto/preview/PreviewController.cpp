@@ -2,7 +2,7 @@
 
 #include "Velto/preview/PreviewHost.h"
 #include "Velto/preview/PreviewScripts.h"
-#include "core/markdown/MarkdownDocumentCache.h"
+#include "core/markdown/TextAnalysis.h"
 #include "platform/L10n.h"
 #include "platform/LatestWorker.h"
 #include "platform/Log.h"

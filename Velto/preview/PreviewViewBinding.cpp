@@ -1,8 +1,8 @@
 #include "Velto/preview/PreviewView.h"
 
 #include "Velto/model/AppSettings.h"
+#include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/WorkspaceState.h"
-#include "core/markdown/MarkdownDocumentCache.h"
 #include "core/markdown/MarkdownParser.h"
 #include "platform/LatestWorker.h"
 
@@ -13,6 +13,20 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidg
     : QWebEngineView(parent)
 {
     PreviewController::Sources sources = standardSources(settings);
+    // The workspace's parse of the text, which the editor, outline and status bar share; a text
+    // that is no longer the newest is parsed on its own.
+    auto parseOf = [lookup = DocumentAnalysis::of(workspace).lookup()](const QString &markdown) {
+        const std::shared_ptr<const TextAnalysis> analysis = lookup(markdown);
+        return analysis ? analysis->sharedDocument() : MarkdownDocument::parse(markdown);
+    };
+    sources.renderPage = [parseOf](const QString &markdown) {
+        return MarkdownParser::renderPage(*parseOf(markdown));
+    };
+    sources.renderBody = [parseOf](const QString &markdown) {
+        return MarkdownParser::renderBody(*parseOf(markdown));
+    };
+    sources.renderBlocks
+        = [parseOf](const QString &markdown) { return PreviewBody::render(*parseOf(markdown)); };
     // A long text's update is prepared on a worker thread, so typing never waits for it.
     m_renderWorker = std::make_unique<LatestWorker>(this);
     sources.runElsewhere = [worker = m_renderWorker.get()](LatestWorker::Job job) {
@@ -45,14 +59,13 @@ PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
 {
     PreviewController::Sources sources;
     sources.renderPage = [](const QString &markdown) {
-        return MarkdownParser::renderPage(*MarkdownDocumentCache::shared().document(markdown));
+        return MarkdownParser::renderPage(*MarkdownDocument::parse(markdown));
     };
-    // The highlighter, outline and status bar of the same keystroke share this parse.
     sources.renderBody = [](const QString &markdown) {
-        return MarkdownParser::renderBody(*MarkdownDocumentCache::shared().document(markdown));
+        return MarkdownParser::renderBody(*MarkdownDocument::parse(markdown));
     };
     sources.renderBlocks = [](const QString &markdown) {
-        return PreviewBody::render(*MarkdownDocumentCache::shared().document(markdown));
+        return PreviewBody::render(*MarkdownDocument::parse(markdown));
     };
     sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
     QPointer<AppSettings> s(&settings);

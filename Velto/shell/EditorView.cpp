@@ -1,16 +1,15 @@
 #include "Velto/shell/EditorView.h"
 
 #include "Velto/editor/MarkdownTextView.h"
+#include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/OutlinePanelView.h"
 #include "Velto/shell/ChatViewState.h"
 #include "Velto/shell/StatusBarView.h"
-#include "core/markdown/MarkdownDocumentCache.h"
 #include "core/markdown/OutlineParser.h"
 #include "core/model/SessionRestore.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
-#include "platform/LatestWorker.h"
 
 #include <QAction>
 #include <QFrame>
@@ -36,6 +35,11 @@ QAction *toggle(QToolBar *bar, const QString &icon, const QString &helpKey)
     action->setToolTip(L10n::text(helpKey));
     action->setCheckable(true);
     return action;
+}
+
+QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
+{
+    return OutlineParser::parse(analysis.document());
 }
 
 } // namespace
@@ -105,7 +109,8 @@ EditorView::EditorView(WorkspaceState &workspace, const Services &services, QWid
 
     m_outline->onSelect = [this](int line) { m_editor->setScrollToLine(line); };
     m_outline->onClose = [this] { setShowOutline(false); };
-    connect(&workspace, &WorkspaceState::textChanged, this, [this] {
+    m_analysis = &DocumentAnalysis::of(workspace);
+    connect(m_analysis, &DocumentAnalysis::ready, this, [this] {
         if (m_showOutline && !m_focusMode)
             refreshOutline();
     });
@@ -115,7 +120,11 @@ EditorView::EditorView(WorkspaceState &workspace, const Services &services, QWid
     m_preview.setVisibleSourceLine(m_scrollSync ? m_visibleLine : 0);
 }
 
-EditorView::~EditorView() = default;
+EditorView::~EditorView()
+{
+    if (m_analysis)
+        m_analysis->setPreparation(this, {});
+}
 
 void EditorView::readFlags()
 {
@@ -192,19 +201,11 @@ void EditorView::setFocusMode(bool on)
 
 void EditorView::refreshOutline()
 {
-    const QString text = m_workspace.text();
-    if (text.size() < backgroundParseSize) {
-        m_outline->setItems(OutlineParser::parse(*MarkdownDocumentCache::shared().document(text)));
-        return;
-    }
-    // The items of a long text come from a worker thread, the newest text first.
-    if (!m_outlineWorker)
-        m_outlineWorker = std::make_unique<LatestWorker>(this);
-    m_outlineWorker->submit([this, text]() -> LatestWorker::Finish {
-        auto items = std::make_shared<QList<OutlineItem>>(
-            OutlineParser::parse(*MarkdownDocumentCache::shared().document(text)));
-        return [this, items] { m_outline->setItems(*items); };
-    });
+    // A long text's items are made off the GUI thread and shown with ready(); until then the
+    // panel keeps the items it has.
+    const std::shared_ptr<const TextAnalysis> analysis = m_analysis->current();
+    if (analysis->text().size() < backgroundParseSize || analysis->has(&outlineOf))
+        m_outline->setItems(analysis->derived(&outlineOf));
 }
 
 void EditorView::applyLayout()
@@ -215,8 +216,13 @@ void EditorView::applyLayout()
     m_preview.widget->setVisible(full);
     m_outline->setVisible(full && m_showOutline);
     m_outlineDivider->setVisible(full && m_showOutline);
-    if (full && m_showOutline)
+    if (full && m_showOutline) {
+        m_analysis->setPreparation(
+            this, [](const TextAnalysis &analysis) { analysis.derived(&outlineOf); });
         refreshOutline();
+    } else {
+        m_analysis->setPreparation(this, {});
+    }
 
     // The chat panel lives only while shown: hiding it drops the conversation.
     const bool chat = full && m_showChat;

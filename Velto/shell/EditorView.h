@@ -9,7 +9,7 @@
 
 class AppSettings;
 class ChatViewState;
-class LatestWorker;
+class DocumentAnalysis;
 class Defaults;
 class MacSyncAdapter;
 class MarkdownTextView;
@@ -104,7 +104,7 @@ private:
     QAction *m_scrollSyncAction;
     QAction *m_chatAction;
     OutlinePanelView *m_outline;
-    std::unique_ptr<LatestWorker> m_outlineWorker; // reads the outline of long texts
+    QPointer<DocumentAnalysis> m_analysis;
     QFrame *m_outlineDivider;
     QSplitter *m_splitter;
     MarkdownTextView *m_editor;

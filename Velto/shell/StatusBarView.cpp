@@ -1,12 +1,12 @@
 #include "Velto/shell/StatusBarView.h"
 
+#include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/shell/ShellStyle.h"
 #include "Velto/sync/MacSyncAdapter.h"
 #include "core/model/TextMetrics.h"
 #include "core/sync/SyncState.h"
 #include "platform/L10n.h"
-#include "platform/LatestWorker.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -23,8 +23,9 @@ struct StatusBarView::Counts
 
 namespace {
 
-StatusBarView::Counts countText(const QString &text)
+StatusBarView::Counts countsOf(const TextAnalysis &analysis)
 {
+    const QString &text = analysis.text();
     return {TextMetrics::wordCount(text), TextMetrics::characterCount(text)};
 }
 
@@ -70,7 +71,10 @@ StatusBarView::StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdap
     m_fileName = new QLabel(this);
     layout->addWidget(m_fileName);
 
-    connect(&workspace, &WorkspaceState::textChanged, this, &StatusBarView::recount);
+    m_analysis = &DocumentAnalysis::of(workspace);
+    m_analysis->setPreparation(this,
+                               [](const TextAnalysis &analysis) { analysis.derived(&countsOf); });
+    connect(m_analysis, &DocumentAnalysis::ready, this, &StatusBarView::recount);
     connect(&workspace, &WorkspaceState::selectedFileURLChanged, this,
             &StatusBarView::refreshFileName);
     connect(&m_syncState, &SyncState::isPairedChanged, this, &StatusBarView::refreshSync);
@@ -80,32 +84,25 @@ StatusBarView::StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdap
     refreshFileName();
 }
 
-StatusBarView::~StatusBarView() = default;
+StatusBarView::~StatusBarView()
+{
+    if (m_analysis)
+        m_analysis->setPreparation(this, {});
+}
 
 void StatusBarView::recount()
 {
-    const quint64 generation = ++m_countGeneration;
-    const QString &text = m_workspace.text();
-    if (text.size() <= synchronousCountLimit) {
-        showCounts(countText(text));
+    // A long text's counts come with ready(); until then the last ones stay.
+    if (!m_analysis)
         return;
-    }
-    // A thread of its own that takes the newest text when it is free, so fast typing in a long
-    // document never piles up counts; a count of an older text is not shown.
-    if (!m_counter)
-        m_counter = std::make_unique<LatestWorker>(this);
-    m_counter->submit([this, text, generation]() -> LatestWorker::Finish {
-        const Counts counts = countText(text);
-        return [this, counts, generation] {
-            if (generation == m_countGeneration)
-                showCounts(counts);
-        };
-    });
+    const std::shared_ptr<const TextAnalysis> analysis = m_analysis->current();
+    if (analysis->text().size() < backgroundParseSize || analysis->has(&countsOf))
+        showCounts(analysis->derived(&countsOf));
 }
 
 bool StatusBarView::isCounting() const
 {
-    return m_counter && m_counter->isBusy();
+    return m_analysis && (m_analysis->isBusy() || !m_analysis->current()->has(&countsOf));
 }
 
 namespace {

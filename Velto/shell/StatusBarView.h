@@ -1,11 +1,11 @@
 #pragma once
 
+#include "core/markdown/TextAnalysis.h"
+
 #include <QPointer>
 #include <QWidget>
 
-#include <memory>
-
-class LatestWorker;
+class DocumentAnalysis;
 class MacSyncAdapter;
 class QLabel;
 class StatusDot;
@@ -23,9 +23,9 @@ public:
                   QWidget *parent = nullptr);
     ~StatusBarView() override;
 
-    // Documents up to this many UTF-16 units are counted at once on every change; longer ones on
-    // a worker thread, so typing in a large document never waits for the count.
-    static constexpr qsizetype synchronousCountLimit = 64 * 1024;
+    // Documents shorter than this are counted at once on every change; longer ones with the rest
+    // of their analysis off the GUI thread, so typing in a large document never waits for it.
+    static constexpr qsizetype synchronousCountLimit = backgroundParseSize;
 
     QLabel *wordsLabel() const { return m_words; }
     QLabel *charsLabel() const { return m_chars; }
@@ -56,7 +56,5 @@ private:
     QWidget *m_syncIndicator;
     StatusDot *m_syncDot;
     QLabel *m_fileName;
-    quint64 m_countGeneration = 0;
-    std::unique_ptr<LatestWorker> m_counter; // counts long texts, the newest one first
-
+    QPointer<DocumentAnalysis> m_analysis;
 };

@@ -2,7 +2,7 @@
 
 #include "Velto/editor/MarkdownHighlighter.h"
 #include "core/highlight/SyntaxHighlighter.h"
-#include "core/markdown/MarkdownDocumentCache.h"
+#include "core/markdown/TextAnalysis.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -77,7 +77,6 @@ TEST(BackgroundHighlight, stylesThatLandAreAlwaysThoseOfTheCurrentTextAndEndAsAF
                               QStringLiteral("~~"),  QStringLiteral("word ")};
     for (const quint32 seed : {1u, 2u, 3u}) {
         SCOPED_TRACE(seed);
-        MarkdownDocumentCache::shared().clear();
         EditorFixture f(longDocument());
         EditorController *controller = f.controller();
         ASSERT_TRUE(controller->isHighlightCurrent());

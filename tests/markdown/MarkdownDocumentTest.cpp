@@ -1,14 +1,16 @@
 #include "core/markdown/MarkdownDocument.h"
 #include "DocumentNodes.h"
-#include "core/markdown/MarkdownDocumentCache.h"
 #include "core/markdown/MarkdownParser.h"
 #include "core/markdown/MarkdownWalker.h"
+#include "core/markdown/TextAnalysis.h"
 
 #include <QtConcurrent>
 
 #include <cmark-gfm.h>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <vector>
 
@@ -396,20 +398,42 @@ TEST(MarkdownDocument, walkerCanSkipASubtree)
     EXPECT_EQ(seen, QStringList {QStringLiteral(" d")});
 }
 
-TEST(MarkdownDocument, oneParseIsSharedPerText)
+namespace {
+std::atomic<int> headingCounts = 0;
+int headingsOf(const TextAnalysis &analysis)
 {
-    MarkdownDocumentCache cache;
-    const QString text = QStringLiteral("# A\n\ntext");
-    const auto first = cache.document(text);
-    const auto again = cache.document(QString(text.constData(), text.size())); // equal, not shared
-    EXPECT_EQ(first, again);
-    EXPECT_TRUE(first->isParseOf(text));
-    EXPECT_FALSE(first->isParseOf(text + u' '));
+    ++headingCounts;
+    int headings = 0;
+    MarkdownWalker walker(analysis.document().root());
+    while (walker.next())
+        headings += walker.entering() && walker.node().kind() == MarkdownNodeKind::Heading;
+    return headings;
+}
+} // namespace
 
-    const auto changed = cache.document(text + u'!');
-    EXPECT_NE(changed, first);
-    EXPECT_NE(changed->serial(), first->serial());
-    EXPECT_EQ(cache.document(text + u'!'), changed);
+// One parse per revision, and each derived part made once, also when several threads ask for it
+// at the same time: the later askers wait for the first one's result.
+TEST(TextAnalysis, theParseAndEachPartAreMadeOncePerRevision)
+{
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += QStringLiteral("# Heading %1\n\nSome *text*.\n\n").arg(i);
+    const TextAnalysis analysis(7, text);
+    EXPECT_EQ(analysis.revision(), 7u);
+    EXPECT_TRUE(analysis.isOf(QString(text.constData(), text.size()))); // equal, not shared
+    EXPECT_FALSE(analysis.isOf(text + u' '));
+    EXPECT_FALSE(analysis.has(&headingsOf));
+
+    headingCounts = 0;
+    std::vector<QFuture<int>> askers;
+    for (int i = 0; i < 4; ++i)
+        askers.push_back(QtConcurrent::run([&analysis] { return analysis.derived(&headingsOf); }));
+    for (QFuture<int> &asker : askers)
+        EXPECT_EQ(asker.result(), 2000);
+    EXPECT_EQ(headingCounts, 1);
+    EXPECT_TRUE(analysis.has(&headingsOf));
+    EXPECT_EQ(&analysis.document(), analysis.sharedDocument().get());
+    EXPECT_TRUE(analysis.document().isParseOf(text));
 }
 
 TEST(MarkdownDocument, sharedParseCanBeReadFromSeveralThreads)

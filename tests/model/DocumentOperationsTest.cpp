@@ -1,4 +1,5 @@
 #include "ModelFakes.h"
+#include "platform/BackgroundPool.h"
 #include "support/TestSupport.h"
 
 #include "core/model/SessionRestore.h"
@@ -221,7 +222,7 @@ TEST_F(DocumentOperationsTest, saveAsReloadsTheTreeOnlyForAFileInsideTheFolder)
     auto outside = ws->saveAs();
     panels.answerSave(docURL("proj-old/elsewhere.md"));
     EXPECT_TRUE(QCoro::waitFor(outside));
-    QThreadPool::globalInstance()->waitForDone();
+    background::pool().waitForDone();
     QCoreApplication::processEvents();
     EXPECT_EQ(reloads.count(), 0) << "a sibling folder with the same prefix is outside";
     EXPECT_EQ(ws->fileTree().size(), 2);

@@ -1,4 +1,5 @@
 #include "ModelFakes.h"
+#include "platform/BackgroundPool.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -150,7 +151,7 @@ TEST_F(FolderScanTest, onlyTheLatestScanOfTheOpenFolderFillsTheTree)
     ws->setFolderURL(docURL("two"));
     ws->reloadFileTree();
     ASSERT_TRUE(waitForTree());
-    QThreadPool::globalInstance()->waitForDone();
+    background::pool().waitForDone();
     QCoreApplication::processEvents();
     EXPECT_EQ(names(ws->fileTree()), QStringList {"b.md"});
 
@@ -159,7 +160,7 @@ TEST_F(FolderScanTest, onlyTheLatestScanOfTheOpenFolderFillsTheTree)
     ws->setExpandedFolderID(std::nullopt);
     ws->setFolderURL(std::nullopt);
     ws->setFileTree({});
-    QThreadPool::globalInstance()->waitForDone();
+    background::pool().waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_TRUE(ws->fileTree().isEmpty());
@@ -168,6 +169,6 @@ TEST_F(FolderScanTest, onlyTheLatestScanOfTheOpenFolderFillsTheTree)
     ws->setFolderURL(docURL("one"));
     ws->reloadFileTree();
     ws.reset();
-    QThreadPool::globalInstance()->waitForDone();
+    background::pool().waitForDone();
     QCoreApplication::processEvents();
 }

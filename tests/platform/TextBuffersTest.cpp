@@ -1,4 +1,5 @@
 #include "platform/TextBuffers.h"
+#include "platform/BackgroundPool.h"
 
 #include <QRandomGenerator>
 #include <QThreadPool>
@@ -47,7 +48,7 @@ TEST(TextBuffers, editsEqualPlainReplacementsWhateverHoldsEarlierVersions)
         for (const auto &[version, copy] : held)
             ASSERT_EQ(version, copy) << "a held version changed at edit " << i;
     }
-    QThreadPool::globalInstance()->waitForDone();
+    background::pool().waitForDone();
 }
 
 TEST(TextBuffers, aSharedTextIsCopiedIntoTheBufferOfAVersionNoLongerHeld)
@@ -85,7 +86,7 @@ TEST(TextBuffers, shortTextsAreNotPooledAndPreparedBuffersArrive)
 
     QString text = longText();
     buffers.prepare(text.size());
-    QThreadPool::globalInstance()->waitForDone();
+    background::pool().waitForDone();
     holder = text;
     buffers.replace(text, 0, 0, u"+");
     EXPECT_GE(buffers.spareCount(), 2) << "prepared buffers plus the old version's";
@@ -96,7 +97,7 @@ TEST(TextBuffers, shortTextsAreNotPooledAndPreparedBuffersArrive)
     EXPECT_EQ(buffers.spareCount(), kept - 1);
     buffers.prepare(4 * text.size());
     EXPECT_EQ(buffers.spareCount(), 0);
-    QThreadPool::globalInstance()->waitForDone();
+    background::pool().waitForDone();
     holder = text;
     buffers.replace(text, 0, 0, u"+");
     EXPECT_GE(buffers.spareCount(), 6);

@@ -3,8 +3,8 @@
 
 #include "Velto/preview/PreviewScripts.h"
 #include "core/markdown/MarkdownDocument.h"
-#include "core/markdown/MarkdownDocumentCache.h"
 #include "core/markdown/MarkdownParser.h"
+#include "core/markdown/TextAnalysis.h"
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>

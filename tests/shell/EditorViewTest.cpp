@@ -1,6 +1,7 @@
 #include "ShellFixture.h"
 
 #include "Velto/editor/MarkdownTextView.h"
+#include "Velto/model/DocumentAnalysis.h"
 #include "Velto/preview/OutlinePanelView.h"
 #include "Velto/shell/ChatViewState.h"
 #include "Velto/shell/EditorView.h"
@@ -110,6 +111,29 @@ TEST_F(EditorArea, theOutlineFollowsTheTextScrollsTheEditorAndClosesItself)
     EXPECT_FALSE(SessionRestore(*defaults).showOutline());
     area->setShowChat(true);
     EXPECT_TRUE(makeArea()->showChat()) << "the next area starts from the last choice";
+}
+
+// The outline of a long text is made off the GUI thread; when a short text replaced it before it
+// landed, it must not replace the short text's outline.
+TEST_F(EditorArea, aLongTextsOutlineThatLandsLateNeverReplacesTheOutlineOfTheTextShown)
+{
+    auto area = makeArea();
+    area->setShowOutline(true);
+    QString longText;
+    for (int i = 0; longText.size() < 8 * backgroundParseSize; ++i)
+        longText += QStringLiteral("# Part %1\n\nSome *text* here.\n\n").arg(i);
+    ws->setText(longText);
+    ws->setText(QStringLiteral("# Short\n"));
+    ASSERT_EQ(area->outline()->items().size(), 1);
+
+    const DocumentAnalysis &analysis = DocumentAnalysis::of(*ws);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !analysis.isBusy(); }));
+    QCoreApplication::processEvents(); // whatever was posted for the long text lands now
+    ASSERT_EQ(area->outline()->items().size(), 1);
+    EXPECT_EQ(area->outline()->items().first().title, QStringLiteral("Short"));
+
+    ws->setText(longText);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return area->outline()->items().size() > 1; }));
 }
 
 TEST_F(EditorArea, focusModeLeavesTheBareEditorWithoutAIOrVisibleLineHandlers)

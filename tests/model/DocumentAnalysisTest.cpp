@@ -1,0 +1,73 @@
+#include "Velto/model/DocumentAnalysis.h"
+#include "Velto/model/WorkspaceState.h"
+#include "support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+// Each workspace has its own analysis. A short text's is ready at once; a long text's parts are
+// made off the GUI thread, and only the revision the workspace holds is ever announced, however
+// the jobs of older ones end.
+TEST(DocumentAnalysis, perWorkspaceAndOnlyTheCurrentRevisionIsAnnounced)
+{
+    WorkspaceState ws;
+    WorkspaceState other;
+    DocumentAnalysis &analysis = DocumentAnalysis::of(ws);
+    EXPECT_EQ(&analysis, &DocumentAnalysis::of(ws));
+    EXPECT_NE(&analysis, &DocumentAnalysis::of(other));
+
+    QSignalSpy ready(&analysis, &DocumentAnalysis::ready);
+    ws.setText(QStringLiteral("# Short\n"));
+    EXPECT_EQ(ready.count(), 1);
+    EXPECT_TRUE(analysis.isReady());
+    EXPECT_TRUE(analysis.current()->isOf(ws.text()));
+
+    struct Made
+    {
+        int part;
+        quint64 revision;
+        bool offGuiThread;
+    };
+    std::mutex mutex;
+    std::vector<Made> made;
+    auto record = [&](int part) {
+        return [&, part](const TextAnalysis &text) {
+            std::lock_guard lock(mutex);
+            made.push_back({part, text.revision(), QThread::currentThread() != qApp->thread()});
+        };
+    };
+    QObject later;
+    QObject urgent;
+    analysis.setPreparation(&later, record(2));
+    analysis.setPreparation(&urgent, record(1));
+
+    const QString longText(2 * backgroundParseSize, u'x');
+    ws.setText(longText);
+    ws.setText(longText + u'y');
+    const quint64 newest = analysis.current()->revision();
+    EXPECT_FALSE(analysis.isReady());
+    std::vector<quint64> announced;
+    QObject::connect(&analysis, &DocumentAnalysis::ready,
+                     [&] { announced.push_back(analysis.current()->revision()); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return analysis.isReady(); }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !analysis.isBusy(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(announced, (std::vector<quint64> {newest, newest})); // after each part
+
+    std::vector<int> newestParts;
+    for (const Made &m : made) {
+        EXPECT_TRUE(m.offGuiThread);
+        if (m.revision == newest)
+            newestParts.push_back(m.part);
+    }
+    std::sort(newestParts.begin(), newestParts.end());
+    EXPECT_EQ(newestParts, (std::vector<int> {1, 2}));
+    analysis.setPreparation(&later, {});
+    analysis.setPreparation(&urgent, {});
+}

@@ -113,9 +113,8 @@ TEST_F(PreviewWebTest, relativeImagesAreRefusedInThePageWhileInlineImagesShow)
     js(QStringLiteral("window.__refused=[];document.addEventListener('securitypolicyviolation',"
                       "function(e){window.__refused.push(e.effectiveDirective+' '+e.blockedURI);});"
                       "true"));
-    swapTo(
-        QStringLiteral("![a](bild.png)\n\n![b](data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEA"
-                       "AAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=)\n"));
+    swapTo(QStringLiteral("![a](bild.png)\n\n![b](data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEA"
+                          "AAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=)\n"));
     ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("window.__refused.length > 0")));
     const QString refused = js(QStringLiteral("window.__refused.join('|')")).toString();
     // The page's own scheme, reported without the path; the inline image is not refused.

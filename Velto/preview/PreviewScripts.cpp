@@ -98,10 +98,13 @@ var MATH=)JS")
                                   R"JS(,MATHRE=/\$|\\\(|\\\[/;
 var port=new MessageChannel();port.port1.onmessage=function(){V.queued=false;V.step();};
 V.kick=function(){if(!V.queued){V.queued=true;port.port2.postMessage(0);}};
-window.addEventListener('scroll',V.kick,{passive:true});window.addEventListener('resize',V.kick);
+var lazy=document.createElement('style');lazy.id='velto-lazy';lazy.textContent='body>*{content-visibility:auto;contain-intrinsic-size:auto 80px;}';document.head.appendChild(lazy);
+window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
 V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
 function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid')||!!b.querySelector('pre,.mermaid')||MATHRE.test(b.textContent));}
-V.add=function(nodes){for(var i=0;i<nodes.length;i++){if(needs(nodes[i]))V.todo.add(nodes[i]);}V.cache=null;V.kick();};
+V.add=function(nodes){for(var i=0;i<nodes.length;i++){if(needs(nodes[i]))V.todo.add(nodes[i]);}V.cache=null;V.painted();V.kick();};
+// New blocks show (and read as text) only once a frame has laid them out: until then the page counts as busy. A hidden page draws no frames; it waits a moment instead.
+V.painted=function(){var k=V.unpainted=(V.unpainted||0)+1;var done=function(){if(V.unpainted===k){V.unpainted=0;V.kick();}};requestAnimationFrame(function(){requestAnimationFrame(done);});setTimeout(done,250);};
 V.drop=function(n){V.todo.delete(n);V.live.delete(n);V.saved.delete(n);V.cache=null;};
 V.reset=function(){V.todo.clear();V.live.clear();V.saved.clear();V.diagrams=[];V.fill=null;V.cache=null;};
 V.shift=function(n,d){var s=V.saved.get(n);if(!s)return;var l=s.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);};
@@ -120,15 +123,24 @@ V.range=function(margin){var n=V.nodes(),h=window.innerHeight||0;if(!n.length||!
 var lo=0,hi=n.length-1,first=n.length;while(lo<=hi){var mid=(lo+hi)>>1;if(n[mid].getBoundingClientRect().bottom>=top){first=mid;hi=mid-1;}else lo=mid+1;}
 if(first>=n.length)return null;var last=first;while(last+1<n.length&&n[last+1].getBoundingClientRect().top<=bottom)last++;return [first,last];};
 V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;var n=V.nodes();for(var i=r[0];i<=r[1];i++){if(V.todo.has(n[i])||n[i].hasAttribute('data-velto-slice'))return true;}return false;};
-V.busy=function(){return !!V.fill||V.pendingInView();};
-V.step=function(){var t0=performance.now();
-if(V.fill)V.fillNext();
-var r=V.range(1),n=V.nodes(),more=!!V.fill;
-if(r){for(var i=r[0];i<=r[1];i++){if(V.todo.has(n[i])){V.typeset(n[i]);if(performance.now()-t0>40){more=true;break;}}}}
+V.busy=function(){return !!V.fill||!!V.pinned||!!V.unpainted||V.pendingInView();};
+// Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling).
+V.pin=function(el){V.pinned={el:el,until:Date.now()+1500,held:0};V.pinTick();};
+V.pinTick=function(){var p=V.pinned;if(!p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=3){V.pinned=null;V.kick();return;}
+var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.held=0;}else p.held++;setTimeout(V.pinTick,16);};
+['wheel','keydown','mousedown','touchstart'].forEach(function(e){window.addEventListener(e,function(){V.pinned=null;},{passive:true,capture:true});});
+V.step=function(){var t0=performance.now(),F=V.fill,more=false;
+if(F&&F.seen)V.fillNext();
+F=V.fill;
+if(!F||!F.viewDone||V.moved){V.moved=false;if(F)F.seen=true;
+var r=V.range(1),n=V.nodes(),i,put=false;
+if(F&&r){var sl=[];for(i=r[0];i<=r[1];i++){if(n[i].__veltoSlice)sl.push(n[i].__veltoSlice);}sl.forEach(function(x){V.fillSlice(x);put=true;});if(put)r=V.range(1);}
+if(r){for(i=r[0];i<=r[1];i++){if(V.todo.has(n[i])){V.typeset(n[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
+var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
+if(!V.firstDrawn&&!pending){requestAnimationFrame(function(){setTimeout(function(){if(!V.firstDrawn)V.firstDrawn=Date.now();},0);});}}
 if(V.live.size>V.keep)V.trim();
-if(!V.firstDrawn&&!V.pendingInView()){requestAnimationFrame(function(){setTimeout(function(){if(!V.firstDrawn)V.firstDrawn=Date.now();},0);});}
-if(more)V.kick();};
+if(more||V.fill)V.kick();};
 // Far from the view, typeset blocks go back to their source: memory stays bounded however far the reader scrolls.
 V.trim=function(){var h=window.innerHeight||1,far=[];V.live.forEach(function(b){if(!V.saved.has(b))return;var r=b.getBoundingClientRect();var d=r.bottom<0?-r.bottom:(r.top>h?r.top-h:0);if(d>3*h)far.push([d,b]);});
 far.sort(function(a,b){return b[0]-a[0];});for(var i=0;i<far.length&&V.live.size>V.keep/2;i++)V.evict(far[i][1]);};
@@ -140,7 +152,7 @@ V.startFill=function(html,lines,focus,count){V.reset();var b=document.body,slice
 for(i=0;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
 var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
 V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0};
-var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');s.node=d;frag.appendChild(d);});
+var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
 b.textContent='';b.appendChild(frag);
 var order=slices.map(function(s,k){return k;});order.sort(function(a,c){var da=a>=f?a-f:f-a+0.5,dc=c>=f?c-f:f-c+0.5;return da-dc;});V.fill.order=order;
 V.fillSlice(slices[f]);var fs=slices[f];
@@ -150,7 +162,7 @@ V.cache=null;V.kick();};
 V.fillSlice=function(s){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
 if(c.childNodes.length!==s.to-s.from)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
 var frag=document.createDocumentFragment();s.nodes.forEach(function(n){frag.appendChild(n);});s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes);};
-V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<12){V.fillSlice(F.slices[F.order.shift()]);}
+V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<40){V.fillSlice(F.slices[F.order.shift()]);}
 if(!F.order.length)V.endFill();};
 V.fillLine=function(line){var F=V.fill;if(!F)return null;var s=null;for(var i=0;i<F.slices.length;i++){if(F.slices[i].line>0&&F.slices[i].line<=line)s=F.slices[i];}if(!s)s=F.slices[0];V.fillSlice(s);return s;};
 V.endFill=function(){var F=V.fill;if(!F)return;V.fill=null;var all=[];F.slices.forEach(function(s){all.push.apply(all,s.nodes);});
@@ -183,7 +195,7 @@ QString patchFunction()
 {
     static const QString fn
         = QString::fromLatin1(
-              R"JS((function(ops){var b=document.body,V=window.__velto;if(V)V.finishFill();var old=window.__veltoBlocks;if(!old)return 'stale';
+              R"JS((function(ops){var b=document.body,V=window.__velto;if(V){V.finishFill();V.firstDrawn=0;}var old=window.__veltoBlocks;if(!old)return 'stale';
 var next=[],fresh=[],html=[],kept=new Set(),i,j;
 function shift(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);if(V)V.shift(n,d);}
 for(i=0;i<ops.length;i++){var op=ops[i];if(typeof op==='string'){fresh.push(next.length);next.push(null);html.push(op);continue;}
@@ -330,7 +342,7 @@ QString setupScript(bool darkPage)
 if(V&&V.fill){var sl=V.fillLine(line);blocks=null;if(sl){els=[];sl.nodes.forEach(function(n){if(n.nodeType===1){els.push(n);els.push.apply(els,n.querySelectorAll('[data-line]'));}});}}
 if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
 if(blocks){if(top<0)return;var b=blocks[top];els=[b].concat(Array.prototype.slice.call(b.querySelectorAll('[data-line]')));}}
-if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){if(V)V.around(best);best.scrollIntoView({block:'start'});if(V)V.kick();}};)JS");
+if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){if(V)V.around(best);best.scrollIntoView({block:'start'});if(V){V.pin(best);V.kick();}}};)JS");
 }
 
 QString scrollScript(int line)

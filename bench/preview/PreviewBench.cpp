@@ -51,7 +51,7 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
         if (t.elapsed() > timeoutMs)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
+        QThread::usleep(1000);
     }
     return true;
 }

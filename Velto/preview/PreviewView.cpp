@@ -9,7 +9,11 @@
 
 #include <QChildEvent>
 #include <QKeyEvent>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QWebEngineScript>
 
 PreviewView::PreviewView(const QString &markdown, PreviewController::Sources sources,
@@ -34,8 +38,9 @@ void PreviewView::setUp(const QString &markdown)
     connect(m_page, &QWebEnginePage::loadFinished, m_controller, &PreviewController::pageLoaded);
     // Drawing a long preview keeps the web engine's threads busy for seconds; typing goes first.
     connect(m_page, &QWebEnginePage::loadFinished, this, [this] {
-        lowerThreadsNamed(0, {QStringLiteral("VizCompositor"), QStringLiteral("CompositorTileW"),
-                              QStringLiteral("Chrome_InProcGp"), QStringLiteral("ThreadPool")});
+        lowerThreadsNamed(0,
+                          {QStringLiteral("VizCompositor"), QStringLiteral("CompositorTileW"),
+                           QStringLiteral("Chrome_InProcGp"), QStringLiteral("ThreadPool")});
         lowerThreadsNamed(m_page->renderProcessPid(), {QString()});
     });
     connect(m_page, &PreviewPage::consoleError, m_controller, &PreviewController::consoleError);
@@ -102,6 +107,26 @@ void PreviewView::setVisibleSourceLine(int line)
 {
     m_visibleSourceLine = line;
     m_controller->update(m_markdown, m_visibleSourceLine);
+}
+
+void PreviewView::useSoftwareSceneWithoutGpu()
+{
+    // Whoever started the program chose already.
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND")
+        || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        return;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (!surface.isValid() || !context.create() || !context.makeCurrent(&surface))
+        return;
+    const auto *name = context.functions()->glGetString(GL_RENDERER);
+    const QByteArray renderer
+        = name ? QByteArray(reinterpret_cast<const char *>(name)) : QByteArray();
+    context.doneCurrent();
+    if (renderer.contains("llvmpipe") || renderer.contains("softpipe")
+        || renderer.contains("Software Rasterizer"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 QString PreviewView::withImagePolicy(const QString &html)

@@ -162,7 +162,7 @@ V.cache=null;V.kick();};
 V.fillSlice=function(s){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
 if(c.childNodes.length!==s.to-s.from)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
 var frag=document.createDocumentFragment();s.nodes.forEach(function(n){frag.appendChild(n);});s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes);};
-V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<40){V.fillSlice(F.slices[F.order.shift()]);}
+V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()]);}
 if(!F.order.length)V.endFill();};
 V.fillLine=function(line){var F=V.fill;if(!F)return null;var s=null;for(var i=0;i<F.slices.length;i++){if(F.slices[i].line>0&&F.slices[i].line<=line)s=F.slices[i];}if(!s)s=F.slices[0];V.fillSlice(s);return s;};
 V.endFill=function(){var F=V.fill;if(!F)return;V.fill=null;var all=[];F.slices.forEach(function(s){all.push.apply(all,s.nodes);});

@@ -123,7 +123,7 @@ V.range=function(margin){var n=V.nodes(),h=window.innerHeight||0;if(!n.length||!
 var lo=0,hi=n.length-1,first=n.length;while(lo<=hi){var mid=(lo+hi)>>1;if(n[mid].getBoundingClientRect().bottom>=top){first=mid;hi=mid-1;}else lo=mid+1;}
 if(first>=n.length)return null;var last=first;while(last+1<n.length&&n[last+1].getBoundingClientRect().top<=bottom)last++;return [first,last];};
 V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;var n=V.nodes();for(var i=r[0];i<=r[1];i++){if(V.todo.has(n[i])||n[i].hasAttribute('data-velto-slice'))return true;}return false;};
-V.busy=function(){return !!V.fill||!!V.pinned||!!V.unpainted||V.pendingInView();};
+V.busy=function(){return !!V.fill||!!V.pinned||!!V.unpainted||!!V.marking||V.pendingInView();};
 // Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling).
 V.pin=function(el){V.pinned={el:el,until:Date.now()+1500,held:0};V.pinTick();};
 V.pinTick=function(){var p=V.pinned;if(!p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=3){V.pinned=null;V.kick();return;}
@@ -138,7 +138,7 @@ if(F&&r){var sl=[];for(i=r[0];i<=r[1];i++){if(n[i].__veltoSlice)sl.push(n[i].__v
 if(r){for(i=r[0];i<=r[1];i++){if(V.todo.has(n[i])){V.typeset(n[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
-if(!V.firstDrawn&&!pending){requestAnimationFrame(function(){setTimeout(function(){if(!V.firstDrawn)V.firstDrawn=Date.now();},0);});}}
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;},0);});setTimeout(function(){V.marking=false;},250);}}
 if(V.live.size>V.keep)V.trim();
 if(more||V.fill)V.kick();};
 // Far from the view, typeset blocks go back to their source: memory stays bounded however far the reader scrolls.

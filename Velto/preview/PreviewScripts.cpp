@@ -98,7 +98,8 @@ var MATH=)JS")
                                   R"JS(,MATHRE=/\$|\\\(|\\\[/;
 var port=new MessageChannel();port.port1.onmessage=function(){V.queued=false;V.step();};
 V.kick=function(){if(!V.queued){V.queued=true;port.port2.postMessage(0);}};
-var lazy=document.createElement('style');lazy.id='velto-lazy';lazy.textContent='body>*{content-visibility:auto;contain-intrinsic-size:auto 80px;}';document.head.appendChild(lazy);
+// Blocks far from the view are not laid out, their height estimated; the helper elements Mermaid measures its drawings in are.
+var lazy=document.createElement('style');lazy.id='velto-lazy';lazy.textContent='body>[data-line],body>.mermaid{content-visibility:auto;contain-intrinsic-size:auto 80px;}';document.head.appendChild(lazy);
 window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
 V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
 function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid')||!!b.querySelector('pre,.mermaid')||MATHRE.test(b.textContent));}
@@ -125,9 +126,9 @@ if(first>=n.length)return null;var last=first;while(last+1<n.length&&n[last+1].g
 V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;var n=V.nodes();for(var i=r[0];i<=r[1];i++){if(V.todo.has(n[i])||n[i].hasAttribute('data-velto-slice'))return true;}return false;};
 V.busy=function(){return !!V.fill||!!V.pinned||!!V.unpainted||!!V.marking||V.pendingInView();};
 // Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling).
-V.pin=function(el){V.pinned={el:el,until:Date.now()+1500,held:0};V.pinTick();};
-V.pinTick=function(){var p=V.pinned;if(!p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=3){V.pinned=null;V.kick();return;}
-var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.held=0;}else p.held++;setTimeout(V.pinTick,16);};
+V.pin=function(el){var p=V.pinned={el:el,until:Date.now()+1500,held:0};setTimeout(function(){if(V.pinned===p){V.pinned=null;V.kick();}},1600);V.pinTick(p);};
+V.pinTick=function(p){if(V.pinned!==p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=5){V.pinned=null;V.kick();return;}
+var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.held=0;}else p.held++;setTimeout(function(){V.pinTick(p);},30);};
 ['wheel','keydown','mousedown','touchstart'].forEach(function(e){window.addEventListener(e,function(){V.pinned=null;},{passive:true,capture:true});});
 V.step=function(){var t0=performance.now(),F=V.fill,more=false;
 if(F&&F.seen)V.fillNext();

@@ -8,8 +8,17 @@
 #include "platform/Log.h"
 
 #include <QPointer>
+#include <QTimer>
 
 namespace {
+// Longer texts are not put in the first page (see start()).
+constexpr qsizetype pageBodyLimit = 64 * 1024;
+// A body this long that is mostly new is put in in slices rather than patched in one go.
+constexpr qsizetype fillSize = 256 * 1024;
+// How often a page still drawing its visible part is asked again, and for how long at most.
+constexpr int busyPollMs = 30;
+constexpr qint64 busyLimitMs = 20000;
+
 // The completion value of an injected library followed by this expression tells a script that ran
 // to its end from one that threw (the callback receives no error object).
 const QString injectedMarker = QStringLiteral("velto-injected");
@@ -26,7 +35,9 @@ void PreviewController::start(const QString &markdown)
 {
     m_markdown = markdown;
     m_lastRenderedMarkdown = markdown;
-    m_host.loadPage(m_sources.renderPage(markdown));
+    // A long document comes with the first update, in slices and the visible part first: put in
+    // the page, it would be parsed and laid out whole before anything shows, then again.
+    m_host.loadPage(m_sources.renderPage(markdown.size() > pageBodyLimit ? QString() : markdown));
 }
 
 void PreviewController::update(const QString &markdown, int visibleSourceLine)
@@ -198,8 +209,8 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
     }
     std::shared_ptr<const std::vector<ShownBlock>> shown = m_incremental ? m_shown : nullptr;
     if (!m_sources.runElsewhere || markdown.size() < backgroundParseSize) {
-        sendPrepared(
-            prepareSwap(m_sources.renderBlocks(markdown), std::move(shown), style, scrollLine));
+        sendPrepared(prepareSwap(m_sources.renderBlocks(markdown), std::move(shown), style,
+                                 scrollLine, m_line));
         return;
     }
     // A long text's update is prepared on another thread and counts as in flight meanwhile; a
@@ -208,9 +219,9 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
     m_inFlight = ticket;
     QPointer<PreviewController> guard(this);
     m_sources.runElsewhere([render = m_sources.renderBlocks, markdown, shown, style, scrollLine,
-                            guard, ticket]() -> std::function<void()> {
+                            focusLine = m_line, guard, ticket]() -> std::function<void()> {
         auto prepared = std::make_shared<PreparedSwap>(
-            prepareSwap(render(markdown), shown, style, scrollLine));
+            prepareSwap(render(markdown), shown, style, scrollLine, focusLine));
         return [guard, ticket, prepared] {
             if (guard && guard->m_inFlight == ticket)
                 guard->sendPrepared(std::move(*prepared));
@@ -221,12 +232,53 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
 PreviewController::PreparedSwap
 PreviewController::prepareSwap(PreviewBody body,
                                std::shared_ptr<const std::vector<ShownBlock>> shown,
-                               const Style &style, std::optional<int> scrollLine)
+                               const Style &style, std::optional<int> scrollLine, int focusLine)
 {
     PreparedSwap prepared;
     prepared.patch = shown && body.patchable;
+    std::vector<PreviewPatchOp> diff;
+    qsizetype bodySize = 0;
+    if (body.patchable) {
+        for (const PreviewBlock &block : body.blocks)
+            bodySize += qsizetype(block.html.size());
+    }
     if (prepared.patch) {
-        const std::vector<PreviewPatchOp> diff = diffBlocks(*shown, body.blocks);
+        diff = diffBlocks(*shown, body.blocks);
+        qsizetype inserted = 0;
+        for (const PreviewPatchOp &op : diff) {
+            if (!op.keep)
+                inserted += qsizetype(body.blocks[size_t(op.block)].html.size());
+        }
+        // Another document (or most of one): put in whole, visible part first.
+        if (bodySize >= fillSize && inserted * 2 > bodySize)
+            prepared.patch = false;
+    }
+    if (!prepared.patch && body.patchable && bodySize >= fillSize) {
+        prepared.fill = true;
+        prepared.drawnBlocks = int(body.blocks.size());
+        QString blocks, lines;
+        blocks.reserve(bodySize + bodySize / 8 + 16);
+        lines.reserve(qsizetype(body.blocks.size()) * 7 + 2);
+        blocks += u'[';
+        lines += u'[';
+        int focus = 0;
+        for (size_t i = 0; i < body.blocks.size(); ++i) {
+            const PreviewBlock &block = body.blocks[i];
+            if (i) {
+                blocks += u',';
+                lines += u',';
+            }
+            PreviewScripts::appendJsonStringLiteral(
+                blocks, QString::fromUtf8(block.html.data(), qsizetype(block.html.size())));
+            lines += QString::number(block.line);
+            if (block.line > 0 && block.line <= focusLine)
+                focus = int(i);
+        }
+        blocks += u']';
+        lines += u']';
+        prepared.script = PreviewScripts::fillScript(blocks, lines, focus, int(body.blocks.size()),
+                                                     style.wideMode, style.extraCSS, scrollLine);
+    } else if (prepared.patch) {
         // Reserved at once: a new long document sends megabytes of blocks here.
         qsizetype size = 2;
         for (const PreviewPatchOp &op : diff)
@@ -286,6 +338,7 @@ void PreviewController::sendScript(const QString &script, bool patch)
     const quint64 ticket = m_nextTicket++;
     m_inFlight = ticket;
     ++m_swapCount;
+    m_busySince.start();
     QPointer<PreviewController> guard(this);
     m_host.runScript(script, [guard, ticket, patch](const QVariant &result) {
         if (guard)
@@ -298,7 +351,8 @@ void PreviewController::swapCompleted(quint64 ticket, bool patch, const QVariant
     if (m_inFlight != ticket)
         return;
     m_inFlight.reset();
-    if (patch && !result.toString().startsWith(QLatin1String("ok:"))) {
+    const QString value = result.toString();
+    if (patch && !value.startsWith(QLatin1String("ok:"))) {
         // The page did not hold the blocks the patch was made for (or the patch failed): the
         // newest text goes out whole.
         m_shown.reset();
@@ -306,7 +360,30 @@ void PreviewController::swapCompleted(quint64 ticket, bool patch, const QVariant
         sendSwap(m_markdown, m_line);
         return;
     }
+    if ((value == QLatin1String("busy") || value.endsWith(QLatin1String(":busy")))
+        && m_busySince.isValid() && m_busySince.elapsed() < busyLimitMs) {
+        waitWhileBusy();
+        return;
+    }
+    m_busySince.invalidate();
     emit swapFinished();
     if (m_lastRenderedMarkdown != m_markdown)
         update(m_markdown, m_line);
+}
+
+void PreviewController::waitWhileBusy()
+{
+    // The update counts as in flight until the page has drawn its visible part: the next text
+    // then goes out as one patch, and "current" means what the reader sees.
+    const quint64 ticket = m_nextTicket++;
+    m_inFlight = ticket;
+    QPointer<PreviewController> guard(this);
+    QTimer::singleShot(busyPollMs, this, [this, guard, ticket] {
+        if (m_inFlight != ticket)
+            return;
+        m_host.runScript(PreviewScripts::busyScript(), [guard, ticket](const QVariant &result) {
+            if (guard)
+                guard->swapCompleted(ticket, false, result);
+        });
+    });
 }

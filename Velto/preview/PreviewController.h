@@ -2,6 +2,7 @@
 
 #include "Velto/preview/PreviewBody.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 
@@ -109,6 +110,7 @@ private:
     {
         QString script;
         bool patch = false;
+        bool fill = false; // a new body put in in slices
         int drawnBlocks = 0;
         std::shared_ptr<const std::vector<ShownBlock>> shown; // null: the page cannot be patched
     };
@@ -116,12 +118,14 @@ private:
     // whichever thread prepares the update.
     static PreparedSwap prepareSwap(PreviewBody body,
                                     std::shared_ptr<const std::vector<ShownBlock>> shown,
-                                    const Style &style, std::optional<int> scrollLine);
+                                    const Style &style, std::optional<int> scrollLine,
+                                    int focusLine);
 
     void sendSwap(const QString &markdown, std::optional<int> scrollLine);
     void sendPrepared(PreparedSwap swap);
     void sendScript(const QString &script, bool patch);
     void swapCompleted(quint64 ticket, bool patch, const QVariant &result);
+    void waitWhileBusy();
     void forgetPage();
     void reload();
 
@@ -148,6 +152,7 @@ private:
     std::optional<quint64> m_inFlight;
     quint64 m_nextTicket = 1;
     int m_swapCount = 0;
+    QElapsedTimer m_busySince; // since the last update was sent
 
     // The blocks the page holds after the last update sent; only valid when it can be patched.
     bool m_incremental = true;

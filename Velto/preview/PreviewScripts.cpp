@@ -83,6 +83,96 @@ const char *const mathOptions
 const char *const closeStyleText
     = ";\nif(ts.textContent!==veltoThemeCSS){ts.textContent=veltoThemeCSS;}\n";
 
+// The page's drawing runtime, defined once by the set-up script. Blocks are highlighted, typeset
+// and drawn only near the visible part of the page (as it scrolls, in tasks that yield to input);
+// far from it they go back to their source, so the page's memory stays bounded. A long body is
+// put in in slices, the slice holding the editor's line first.
+QString runtime()
+{
+    static const QString js = QString::fromLatin1(
+                                  R"JS((function(){if(window.__velto)return;
+var V=window.__velto={todo:new Set(),live:new Set(),saved:new Map(),diagrams:[],fill:null,cache:null,queued:false,firstDrawn:0,keep:800};
+var MATH=)JS")
+        + QString::fromLatin1(mathOptions)
+        + QString::fromLatin1(
+                                  R"JS(,MATHRE=/\$|\\\(|\\\[/;
+var port=new MessageChannel();port.port1.onmessage=function(){V.queued=false;V.step();};
+V.kick=function(){if(!V.queued){V.queued=true;port.port2.postMessage(0);}};
+// Blocks far from the view are not laid out, their height estimated; the helper elements Mermaid measures its drawings in are.
+var lazy=document.createElement('style');lazy.id='velto-lazy';lazy.textContent='body>[data-line],body>.mermaid{content-visibility:auto;contain-intrinsic-size:auto 80px;}';document.head.appendChild(lazy);
+window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
+V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
+function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid')||!!b.querySelector('pre,.mermaid')||MATHRE.test(b.textContent));}
+V.add=function(nodes){for(var i=0;i<nodes.length;i++){if(needs(nodes[i]))V.todo.add(nodes[i]);}V.cache=null;V.painted();V.kick();};
+// New blocks show (and read as text) only once a frame has laid them out: until then the page counts as busy. A hidden page draws no frames; it waits a moment instead.
+V.painted=function(){var k=V.unpainted=(V.unpainted||0)+1;var done=function(){if(V.unpainted===k){V.unpainted=0;V.kick();}};requestAnimationFrame(function(){requestAnimationFrame(done);});setTimeout(done,250);};
+V.drop=function(n){V.todo.delete(n);V.live.delete(n);V.saved.delete(n);V.cache=null;};
+V.reset=function(){V.todo.clear();V.live.clear();V.saved.clear();V.diagrams=[];V.fill=null;V.cache=null;};
+V.shift=function(n,d){var s=V.saved.get(n);if(!s)return;var l=s.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);};
+V.typeset=function(b){if(!V.todo.has(b))return;V.todo.delete(b);
+var mm=b.matches('.mermaid')?[b]:Array.prototype.slice.call(b.querySelectorAll('.mermaid'));
+if(!mm.length)V.saved.set(b,b.cloneNode(true));
+if(typeof hljs!=='undefined'){b.querySelectorAll('pre code').forEach(function(e){hljs.highlightElement(e);});}
+if(typeof renderMathInElement!=='undefined'&&MATHRE.test(b.textContent)){renderMathInElement(b,MATH);}
+for(var i=0;i<mm.length;i++)V.diagrams.push(mm[i]);V.live.add(b);};
+V.evict=function(b){var c=V.saved.get(b);if(!c)return;V.saved.delete(b);V.live.delete(b);while(b.firstChild)b.removeChild(b.firstChild);while(c.firstChild)b.appendChild(c.firstChild);V.todo.add(b);};
+V.typesetAll=function(){V.finishFill();V.todo.forEach(function(b){if(b.isConnected)V.typeset(b);else V.todo.delete(b);});V.draw();};
+V.draw=function(){if(!V.diagrams.length)return;var d=V.diagrams.filter(function(n){return n.isConnected;});V.diagrams=[];if(d.length&&typeof mermaid!=='undefined'){mermaid.run({nodes:d});}};
+V.nodes=function(){if(!V.cache)V.cache=document.body.children;return V.cache;};
+// The top-level elements within `margin` viewports of the visible part: [first, last] or null.
+V.range=function(margin){var n=V.nodes(),h=window.innerHeight||0;if(!n.length||!h)return null;var top=-margin*h,bottom=h+margin*h;
+var lo=0,hi=n.length-1,first=n.length;while(lo<=hi){var mid=(lo+hi)>>1;if(n[mid].getBoundingClientRect().bottom>=top){first=mid;hi=mid-1;}else lo=mid+1;}
+if(first>=n.length)return null;var last=first;while(last+1<n.length&&n[last+1].getBoundingClientRect().top<=bottom)last++;return [first,last];};
+V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;var n=V.nodes();for(var i=r[0];i<=r[1];i++){if(V.todo.has(n[i])||n[i].hasAttribute('data-velto-slice'))return true;}return false;};
+V.busy=function(){return !!V.fill||!!V.pinned||!!V.unpainted||!!V.marking||V.pendingInView();};
+// Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling).
+V.pin=function(el){var p=V.pinned={el:el,until:Date.now()+1500,held:0};setTimeout(function(){if(V.pinned===p){V.pinned=null;V.kick();}},1600);V.pinTick(p);};
+V.pinTick=function(p){if(V.pinned!==p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=5){V.pinned=null;V.kick();return;}
+var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.held=0;}else p.held++;setTimeout(function(){V.pinTick(p);},30);};
+['wheel','keydown','mousedown','touchstart'].forEach(function(e){window.addEventListener(e,function(){V.pinned=null;},{passive:true,capture:true});});
+V.step=function(){var t0=performance.now(),F=V.fill,more=false;
+if(F&&F.seen)V.fillNext();
+F=V.fill;
+if(!F||!F.viewDone||V.moved){V.moved=false;if(F)F.seen=true;
+var r=V.range(1),n=V.nodes(),i,put=false;
+if(F&&r){var sl=[];for(i=r[0];i<=r[1];i++){if(n[i].__veltoSlice)sl.push(n[i].__veltoSlice);}sl.forEach(function(x){V.fillSlice(x);put=true;});if(put)r=V.range(1);}
+if(r){for(i=r[0];i<=r[1];i++){if(V.todo.has(n[i])){V.typeset(n[i]);if(performance.now()-t0>40){more=true;break;}}}}
+V.draw();
+var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;},0);});setTimeout(function(){V.marking=false;},250);}}
+if(V.live.size>V.keep)V.trim();
+if(more||V.fill)V.kick();};
+// Far from the view, typeset blocks go back to their source: memory stays bounded however far the reader scrolls.
+V.trim=function(){var h=window.innerHeight||1,far=[];V.live.forEach(function(b){if(!V.saved.has(b))return;var r=b.getBoundingClientRect();var d=r.bottom<0?-r.bottom:(r.top>h?r.top-h:0);if(d>3*h)far.push([d,b]);});
+far.sort(function(a,b){return b[0]-a[0];});for(var i=0;i<far.length&&V.live.size>V.keep/2;i++)V.evict(far[i][1]);};
+// Brings the neighbourhood of a block into its final shape before the view moves there.
+V.around=function(el){var b=el;while(b&&b.parentNode!==document.body)b=b.parentNode;if(!b)return;var h=(window.innerHeight||600)*1.5,p=b.previousElementSibling;for(var k=0;k<2&&p;k++,p=p.previousElementSibling)V.typeset(p);
+for(var s=0,c=b;c&&s<h;c=c.nextElementSibling){V.typeset(c);s+=c.getBoundingClientRect().height;}V.draw();};
+// A new body in slices: the slice holding the focus line first, then the others nearest first; placeholders of estimated height keep the rest of the page where it will be.
+V.startFill=function(html,lines,focus,count){V.reset();var b=document.body,slices=[],i=0,size=0,start=0;
+for(i=0;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
+var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
+V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0};
+var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
+b.textContent='';b.appendChild(frag);
+var order=slices.map(function(s,k){return k;});order.sort(function(a,c){var da=a>=f?a-f:f-a+0.5,dc=c>=f?c-f:f-c+0.5;return da-dc;});V.fill.order=order;
+V.fillSlice(slices[f]);var fs=slices[f];
+if(fs.nodes.length){var top=fs.nodes[0].getBoundingClientRect().top,bot=fs.nodes[fs.nodes.length-1].getBoundingClientRect().bottom;V.fill.ratio=Math.max(0.005,(bot-top)/Math.max(1,fs.size));}else V.fill.ratio=0.05;
+slices.forEach(function(s){if(!s.nodes)s.node.style.height=Math.round(s.size*V.fill.ratio)+'px';});
+V.cache=null;V.kick();};
+V.fillSlice=function(s){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
+if(c.childNodes.length!==s.to-s.from)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
+var frag=document.createDocumentFragment();s.nodes.forEach(function(n){frag.appendChild(n);});s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes);};
+V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()]);}
+if(!F.order.length)V.endFill();};
+V.fillLine=function(line){var F=V.fill;if(!F)return null;var s=null;for(var i=0;i<F.slices.length;i++){if(F.slices[i].line>0&&F.slices[i].line<=line)s=F.slices[i];}if(!s)s=F.slices[0];V.fillSlice(s);return s;};
+V.endFill=function(){var F=V.fill;if(!F)return;V.fill=null;var all=[];F.slices.forEach(function(s){all.push.apply(all,s.nodes);});
+window.__veltoBlocks=F.ok?all:null;V.cache=null;};
+V.finishFill=function(){var F=V.fill;if(!F)return;F.order.forEach(function(k){V.fillSlice(F.slices[k]);});F.order=[];V.endFill();};
+})();)JS");
+    return js;
+}
+
 const char *const mermaidRun = "\nif(typeof mermaid!=='undefined'){mermaid.run();}";
 
 // Highlighting, mathematics and diagram containers, run on the whole body.
@@ -98,34 +188,33 @@ QString redrawBeforeRun()
 }
 
 // Replaces the shown blocks by the new sequence: kept blocks stay in the page as they are (their
-// line attributes shifted), new ones are parsed in a detached container, redrawn there in the same
-// order as a whole body is, and put in their places. Answers 'ok:' + the number of blocks drawn,
-// or 'stale' when the page does not hold the blocks the patch was made for.
+// line attributes shifted, also in the source kept for a typeset block), new ones are parsed in a
+// detached container and put in their places, to be typeset when they come near the view.
+// Answers 'ok:' + the number of blocks sent (+ ':busy' while the visible part is still being
+// drawn), or 'stale' when the page does not hold the blocks the patch was made for.
 QString patchFunction()
 {
     static const QString fn
         = QString::fromLatin1(
-              R"JS((function(ops){var b=document.body,old=window.__veltoBlocks;if(!old)return 'stale';
+              R"JS((function(ops){var b=document.body,V=window.__velto;if(V){V.finishFill();V.firstDrawn=0;}var old=window.__veltoBlocks;if(!old)return 'stale';
 var next=[],fresh=[],html=[],kept=new Set(),i,j;
-function shift(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);}
+function shift(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);if(V)V.shift(n,d);}
 for(i=0;i<ops.length;i++){var op=ops[i];if(typeof op==='string'){fresh.push(next.length);next.push(null);html.push(op);continue;}
 for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||n.parentNode!==b||kept.has(n))return 'stale';kept.add(n);next.push(n);if(op[2])shift(n,op[2]);}}
 var c=document.createElement('div');c.innerHTML=html.join('');if(c.childNodes.length!==html.length)return 'stale';
-if(typeof hljs!=='undefined'){c.querySelectorAll('pre code').forEach(function(e){hljs.highlightElement(e);});}
-if(typeof renderMathInElement!=='undefined'){renderMathInElement(c,)JS")
-        + QString::fromLatin1(mathOptions) + QString::fromLatin1(R"JS();}
 )JS")
         + QString::fromLatin1(mermaidContainers)
               .replace(QStringLiteral("document.querySelectorAll"),
                        QStringLiteral("c.querySelectorAll"))
         + QString::fromLatin1(R"JS(
 var f=Array.prototype.slice.call(c.childNodes);for(i=0;i<fresh.length;i++)next[fresh[i]]=f[i];
-for(i=0;i<old.length;i++){if(!kept.has(old[i])&&old[i].parentNode===b)b.removeChild(old[i]);}
+for(i=0;i<old.length;i++){if(!kept.has(old[i])){if(V)V.drop(old[i]);if(old[i].parentNode===b)b.removeChild(old[i]);}}
 var placed=new Set(next),ref=b.firstChild;
 for(i=0;i<next.length;i++){while(ref&&ref!==next[i]&&!placed.has(ref))ref=ref.nextSibling;if(ref===next[i])ref=ref.nextSibling;else b.insertBefore(next[i],ref);}
 var stray=[];for(var s=b.firstChild;s;s=s.nextSibling)if(!placed.has(s))stray.push(s);stray.forEach(function(s){b.appendChild(s);});
-window.__veltoBlocks=next;)JS")
-        + QString::fromLatin1(mermaidRun) + QStringLiteral("\nreturn 'ok:'+html.length;})");
+window.__veltoBlocks=next;if(V){V.add(f);}else{)JS")
+        + redrawBeforeRun().mid(int(qstrlen(closeStyleText))) + QString::fromLatin1(mermaidRun)
+        + QStringLiteral("}\nreturn 'ok:'+html.length+(V&&V.busy()?':busy':'');})");
     return fn;
 }
 
@@ -170,8 +259,11 @@ QString updateScript(const QString &bodyHTML, bool wideMode, const QString &extr
     script += body;
     script += QLatin1String(";\n");
     appendLook(script, wideMode, extraCSS);
-    script += redrawBeforeRun();
-    // Before Mermaid starts: it adds and removes helper elements in the body while it draws.
+    script += QLatin1String(closeStyleText);
+    script += QLatin1String("var __veltoV = window.__velto;\nif(__veltoV){__veltoV.reset();"
+                            "__veltoV.firstDrawn=0;__veltoV.containers(document.body);}else{");
+    script += redrawBeforeRun().mid(int(qstrlen(closeStyleText)));
+    script += QLatin1String("}");
     if (blockCount) {
         script += QLatin1String("\nwindow.__veltoBlocks=(function(c){return c.length===");
         script += QString::number(*blockCount);
@@ -180,9 +272,38 @@ QString updateScript(const QString &bodyHTML, bool wideMode, const QString &extr
     } else {
         script += QLatin1String("\nwindow.__veltoBlocks=null;");
     }
+    script += QLatin1String("\nif(__veltoV){__veltoV.add(document.body.children);}else{");
     script += QString::fromLatin1(mermaidRun);
+    script += QLatin1String("}");
     appendScroll(script, scrollLine);
+    script += QLatin1String("\n") + busyScript();
     return script;
+}
+
+QString fillScript(const QString &blocksJSON, const QString &linesJSON, int focusBlock,
+                   int blockCount, bool wideMode, const QString &extraCSS,
+                   std::optional<int> scrollLine)
+{
+    QString script;
+    script.reserve(blocksJSON.size() + linesJSON.size() + extraCSS.size() + 600);
+    appendLook(script, wideMode, extraCSS);
+    script += QLatin1String(closeStyleText);
+    script
+        += QLatin1String("window.__veltoBlocks=null;\n__velto.firstDrawn=0;\n__velto.startFill(");
+    script += blocksJSON;
+    script += u',';
+    script += linesJSON;
+    script += QStringLiteral(",%1,%2);").arg(focusBlock).arg(blockCount);
+    appendScroll(script, scrollLine);
+    script += QLatin1String("\n") + busyScript();
+    return script;
+}
+
+QString busyScript()
+{
+    // Keeps the drawing going too: a page whose drawing stopped (a script error in a library)
+    // must not stay busy for ever.
+    return QStringLiteral("(window.__velto&&(__velto.kick(),__velto.busy()))?'busy':'done'");
 }
 
 QString patchScript(const QString &opsJSON, bool wideMode, const QString &extraCSS,
@@ -219,14 +340,18 @@ QString setupScript(bool darkPage)
     // With the body's blocks known (window.__veltoBlocks, in line order), the element is looked
     // for only inside the last block starting at or before the line: no element of an earlier
     // block can have a later line. Otherwise every element is looked at.
+    // While a long body is still being put in, the slice holding the line is put in at once and
+    // only its elements are looked at. The blocks around the element are typeset before the view
+    // moves, so it lands where the element stays.
     return QStringLiteral("if(typeof mermaid!=='undefined'){mermaid.initialize({startOnLoad:false,"
                           "theme:")
-        + dark + QStringLiteral("?'dark':'default'});}\n")
+        + dark + QStringLiteral("?'dark':'default'});}\n") + runtime() + u'\n'
         + QString::fromLatin1(
-               R"JS(window._scrollToSourceLine=function(line){if(!(line>=1))return;var els=null,blocks=window.__veltoBlocks;
+               R"JS(window._scrollToSourceLine=function(line){if(!(line>=1))return;var V=window.__velto,els=null,blocks=window.__veltoBlocks;
+if(V&&V.fill){var sl=V.fillLine(line);blocks=null;if(sl){els=[];sl.nodes.forEach(function(n){if(n.nodeType===1){els.push(n);els.push.apply(els,n.querySelectorAll('[data-line]'));}});}}
 if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
 if(blocks){if(top<0)return;var b=blocks[top];els=[b].concat(Array.prototype.slice.call(b.querySelectorAll('[data-line]')));}}
-if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){best.scrollIntoView({block:'start'});}};)JS");
+if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){if(V)V.around(best);best.scrollIntoView({block:'start'});if(V){V.pin(best);V.kick();}}};)JS");
 }
 
 QString scrollScript(int line)

@@ -9,7 +9,11 @@
 
 #include <QChildEvent>
 #include <QKeyEvent>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QWebEngineScript>
 
 #include <csignal>
@@ -104,6 +108,26 @@ void PreviewView::setVisibleSourceLine(int line)
 {
     m_visibleSourceLine = line;
     m_controller->update(m_markdown, m_visibleSourceLine);
+}
+
+void PreviewView::useSoftwareSceneWithoutGpu()
+{
+    // Whoever started the program chose already.
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND")
+        || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        return;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (!surface.isValid() || !context.create() || !context.makeCurrent(&surface))
+        return;
+    const auto *name = context.functions()->glGetString(GL_RENDERER);
+    const QByteArray renderer
+        = name ? QByteArray(reinterpret_cast<const char *>(name)) : QByteArray();
+    context.doneCurrent();
+    if (renderer.contains("llvmpipe") || renderer.contains("softpipe")
+        || renderer.contains("Software Rasterizer"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 QString PreviewView::withImagePolicy(const QString &html)

@@ -57,6 +57,12 @@ public:
     // The folder relative image sources are read from (the open document's); empty: none.
     void setDocumentFolder(const QString &folder);
 
+    // Without a graphics card, the scene that shows the web engine's frames would be drawn by a
+    // software OpenGL rasterizer on the GUI thread and a pool of helper threads: more work than
+    // drawing the frames with the CPU directly, on every frame the preview shows. Then the scene is
+    // drawn in software. Call once after the application exists, before the first web view.
+    static void useSoftwareSceneWithoutGpu();
+
     // The page as the preview publishes it: images only from the web, inline data and the
     // page's own address (the document's folder).
     static QString withImagePolicy(const QString &html);

@@ -6,6 +6,7 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/Export.h"
+#include "Velto/preview/PreviewView.h"
 #include "Velto/shell/AboutDialog.h"
 #include "Velto/shell/ContentView.h"
 #include "Velto/shell/EditorView.h"
@@ -128,6 +129,7 @@ void VeltoApp::prepare(QApplication &app)
     if (translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(translator);
+    PreviewView::useSoftwareSceneWithoutGpu();
 }
 
 // ---- windows

@@ -1,18 +1,25 @@
+#include "../support/MixedDocument.h"
+#include "../support/PreviewProcesses.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewBody.h"
 #include "Velto/preview/PreviewScripts.h"
 #include "Velto/preview/PreviewView.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
+#include "platform/LatestWorker.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
+#include <QWebEnginePage>
 
 #include <algorithm>
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -44,7 +51,7 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
         if (t.elapsed() > timeoutMs)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
+        QThread::usleep(1000);
     }
     return true;
 }
@@ -90,6 +97,181 @@ QString typedInMiddle(const QString &text, int n)
         at = text.size();
     return text.left(at) + QString(n % 2 ? u'x' : u'y') + text.mid(at);
 }
+
+// Opening a document in a preview that already shows another (as a window that opens a file):
+// until the page has drawn its first screen (highlighted, typeset), until it settled (the
+// visible part drawn, nothing busy), then keystrokes near the top, where the view is. The long
+// texts' updates are prepared on a worker thread as in the application, and the view has a
+// window's size. Also the web engine's processes' resident memory and renderer crashes.
+void BM_PreviewOpen(benchmark::State &state)
+{
+    const QString text = benchsupport::mixedDocument(state.range(0));
+    QObject owner;
+    LatestWorker worker(&owner);
+    PreviewController::Sources sources;
+    sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
+    sources.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
+    sources.renderBlocks
+        = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
+    sources.runElsewhere = [&worker](LatestWorker::Job job) { worker.submit(std::move(job)); };
+    sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
+    sources.style = [] { return PreviewController::Style(); };
+    auto view = std::make_unique<PreviewView>(QStringLiteral("# Untitled\n"), sources);
+    view->resize(700, 900);
+    view->show();
+    int crashes = 0;
+    QObject::connect(view->page(), &QWebEnginePage::renderProcessTerminated,
+                     [&crashes](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                         if (status != QWebEnginePage::NormalTerminationStatus)
+                             ++crashes;
+                     });
+    if (!swapLaidOut(*view)) {
+        state.SkipWithError("preview never became ready");
+        return;
+    }
+    auto current = [&](const QString &shown) {
+        return settled(*view) && view->controller().lastRenderedMarkdown() == shown;
+    };
+    auto evaluate = [&](const QString &script) {
+        std::optional<QVariant> result;
+        view->page()->runJavaScript(script, [&result](const QVariant &v) { result = v; });
+        waitFor([&] { return result.has_value(); }, 60000);
+        return result.value_or(QVariant());
+    };
+    double firstMs = 0, settledMs = 0, katex = 0;
+    std::vector<double> keyMs;
+    for (auto _ : state) {
+        const qint64 openEpoch = QDateTime::currentMSecsSinceEpoch();
+        QElapsedTimer t;
+        t.start();
+        view->setMarkdown(text);
+        if (!waitFor([&] { return current(text); }, 120000)) {
+            state.SkipWithError("the preview did not settle");
+            return;
+        }
+        settledMs = double(t.nsecsElapsed()) / 1e6;
+        const qint64 drawnEpoch
+            = evaluate(QStringLiteral("window.__velto?__velto.firstDrawn:0")).toLongLong();
+        firstMs = drawnEpoch > 0 ? double(drawnEpoch - openEpoch) : -1;
+        katex = evaluate(QStringLiteral("document.querySelectorAll('.katex').length")).toDouble();
+        state.SetIterationTime(settledMs / 1e3);
+        // Keystrokes into the second paragraph, which is on screen.
+        QString edited = text;
+        const qsizetype at = edited.indexOf(QStringLiteral("im Satz"));
+        for (int k = 0; k < 5; ++k) {
+            edited.insert(at, QChar(u'a' + k));
+            QElapsedTimer key;
+            key.start();
+            view->setMarkdown(edited);
+            if (!waitFor([&] { return current(edited); }, 60000)) {
+                state.SkipWithError("a keystroke did not reach the preview");
+                return;
+            }
+            keyMs.push_back(double(key.nsecsElapsed()) / 1e6);
+        }
+        view->setMarkdown(QStringLiteral("# Untitled\n"));
+        waitFor([&] { return current(QStringLiteral("# Untitled\n")); }, 60000);
+        // The open figures are of the document; memory is read while it is shown.
+        view->setMarkdown(text);
+        waitFor([&] { return current(text); }, 120000);
+    }
+    const benchsupport::WebEngineMemory memory = benchsupport::webEngineMemory();
+    std::sort(keyMs.begin(), keyMs.end());
+    state.counters["doc_KB"] = double(text.toUtf8().size()) / 1024.0;
+    state.counters["first_drawn_ms"] = firstMs;
+    state.counters["settled_ms"] = settledMs;
+    state.counters["key_to_preview_ms_median"] = keyMs.empty() ? 0 : keyMs[keyMs.size() / 2];
+    state.counters["key_to_preview_ms_max"] = keyMs.empty() ? 0 : keyMs.back();
+    state.counters["katex_in_page"] = katex;
+    state.counters["webengine_rss_MiB"] = memory.totalMiB;
+    state.counters["renderer_rss_MiB"] = memory.largestMiB;
+    state.counters["renderer_crashes"] = crashes;
+    state.SetLabel("open -> first screen drawn / settled; keystroke -> preview shows it");
+}
+BENCHMARK(BM_PreviewOpen)
+    ->Arg(100 * 1024)
+    ->Arg(1024 * 1024)
+    ->Arg(5 * 1024 * 1024)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// Every block of a long document typeset at once, as the page did before it typeset only near
+// the view: the renderer's memory and its count of memory mappings (the kernel refuses more than
+// vm.max_map_count of them, 65530 by default, and the V8 heap then fails to change page
+// protections: "Oilpan: Unprotecting memory"), sampled while it works, and whether it died.
+void BM_PreviewTypesetEverything(benchmark::State &state)
+{
+    const QString text = benchsupport::mixedDocument(state.range(0));
+    PreviewController::Sources sources;
+    sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
+    sources.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
+    sources.renderBlocks
+        = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
+    sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
+    sources.style = [] { return PreviewController::Style(); };
+    auto view = std::make_unique<PreviewView>(text, sources);
+    view->resize(700, 900);
+    view->show();
+    int crashes = 0;
+    QObject::connect(view->page(), &QWebEnginePage::renderProcessTerminated,
+                     [&crashes](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                         if (status != QWebEnginePage::NormalTerminationStatus)
+                             ++crashes;
+                     });
+    if (!waitFor([&] { return settled(*view); }, 120000)) {
+        state.SkipWithError("preview never became ready");
+        return;
+    }
+    const qint64 pid = view->page()->renderProcessPid();
+    auto mappings = [pid] {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+        return maps.open(QIODevice::ReadOnly) ? int(maps.readAll().count('\n')) : 0;
+    };
+    const double mapsBefore = mappings();
+    double peakMaps = 0, peakRss = 0, seconds = 0;
+    for (auto _ : state) {
+        bool done = false;
+        QElapsedTimer t;
+        t.start();
+        // Argument 2 = 1 lays out every block too, as the page did before.
+        const QString layOutAll = state.range(1)
+            ? QStringLiteral("document.getElementById('velto-lazy').disabled=true;")
+            : QString();
+        view->page()->runJavaScript(
+            layOutAll
+                + QStringLiteral("__velto.keep=1e9;__velto.typesetAll();"
+                                 "document.body.offsetHeight;"
+                                 "document.querySelectorAll('.katex').length"),
+            [&done](const QVariant &) { done = true; });
+        QElapsedTimer sample;
+        sample.start();
+        waitFor(
+            [&] {
+                if (sample.elapsed() >= 100) {
+                    peakMaps = std::max(peakMaps, double(mappings()));
+                    peakRss = std::max(peakRss, benchsupport::residentMiB(pid));
+                    sample.restart();
+                }
+                return done || crashes > 0;
+            },
+            300000);
+        seconds = double(t.nsecsElapsed()) / 1e9;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["doc_KB"] = double(text.toUtf8().size()) / 1024.0;
+    state.counters["renderer_maps_before"] = mapsBefore;
+    state.counters["renderer_maps_peak"] = peakMaps;
+    state.counters["renderer_rss_peak_MiB"] = peakRss;
+    state.counters["renderer_crashes"] = crashes;
+    state.SetLabel("all typeset at once (what exports do; the page before lazy typesetting)");
+}
+BENCHMARK(BM_PreviewTypesetEverything)
+    ->Args({5 * 1024 * 1024, 0})
+    ->Args({5 * 1024 * 1024, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // The UI-thread part of one keystroke's update: render the body as blocks and build the patch.
 void BM_PreviewPatchScript(benchmark::State &state)

@@ -13,6 +13,7 @@
 
 #include "BusyClock.h"
 
+#include "../support/PreviewProcesses.h"
 #include "Velto/api/DebugServer.h"
 #include "Velto/editor/EditorController.h"
 #include "Velto/editor/MarkdownTextView.h"
@@ -37,6 +38,7 @@
 #include "platform/Log.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QMap>
@@ -45,6 +47,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWebEnginePage>
 
 #include <sys/resource.h>
 
@@ -351,6 +354,14 @@ private:
     std::atomic<bool> m_quit {false};
     std::thread m_thread;
 };
+
+double processCpuSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 void resetPeakRss()
 {
@@ -665,6 +676,17 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     const QUrl url = QUrl::fromLocalFile(doc.path);
     std::optional<bool> opened;
     std::optional<qint64> arrived;
+    // Renderer deaths while the document is open (the preview reloads after one).
+    int rendererCrashes = 0;
+    if (w.preview()) {
+        QObject::connect(w.preview()->page(), &QWebEnginePage::renderProcessTerminated,
+                         w.window.get(),
+                         [&rendererCrashes](QWebEnginePage::RenderProcessTerminationStatus s, int) {
+                             if (s != QWebEnginePage::NormalTerminationStatus)
+                                 ++rendererCrashes;
+                         });
+    }
+    const qint64 openEpochMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 openStart = nowNs();
     Waiter editable([&] {
         if (!arrived && w.workspace().selectedFileURL() == url && w.editorHoldsText()) {
@@ -694,6 +716,17 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
         .on(w.preview() ? &w.preview()->controller() : nullptr, &PreviewController::swapFinished)
         .run(nowNs() + timeoutNs);
     const double rssAfterOpen = statusMiB("VmRSS:");
+    // The page notes when it first showed the visible part of this document drawn.
+    std::optional<qint64> firstDrawnMs;
+    if (w.preview() && settledNs) {
+        std::optional<QVariant> drawn;
+        w.preview()->page()->runJavaScript(QStringLiteral("window.__velto?__velto.firstDrawn:0"),
+                                           [&drawn](const QVariant &v) { drawn = v; });
+        Waiter([&] { return drawn.has_value(); }).run(nowNs() + timeoutNs);
+        if (drawn && drawn->toLongLong() > 0)
+            firstDrawnMs = drawn->toLongLong() - openEpochMs;
+    }
+    const benchsupport::WebEngineMemory webMemory = benchsupport::webEngineMemory();
 
     // The caret goes into the middle once; then the view and the preview may scroll there.
     QTextCursor cursor = w.view()->textCursor();
@@ -711,6 +744,7 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     expected.reserve(expected.size() + options.keys + 64);
     const double rssBefore = statusMiB("VmRSS:");
     resetPeakRss();
+    const double cpuBefore = processCpuSeconds();
     Typist typist(w.view(), expected,
                   w.controller()->workspaceOffset(w.view()->textCursor().position()),
                   plannedKeys(options.keys),
@@ -750,6 +784,9 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     typed.run(nowNs() + qint64(options.keys) * options.intervalMs * msNs + 2 * timeoutNs, 0);
     settling.run((lastKey ? lastKey : nowNs()) + timeoutNs);
     idleFor(options.intervalMs + 10); // the last key's busy interval ends
+    // The main process's CPU (all its threads, the web engine's browser side included) from the
+    // first key until everything showed the last one.
+    const double cpuTyping = processCpuSeconds() - cpuBefore;
     const double peak = statusMiB("VmHWM:");
     const double rssAfter = statusMiB("VmRSS:");
 
@@ -779,7 +816,17 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
               .arg(ms(current.text), ms(current.highlight), ms(current.preview), textNote)
               .arg(peak - rssBefore, 0, 'f', 0)
               .arg(rssAfterOpen, 0, 'f', 0)
-              .arg(rssAfter, 0, 'f', 0);
+              .arg(rssAfter, 0, 'f', 0)
+        + QStringLiteral(" | main-process CPU while typing %6 s"
+                         " | preview first drawn %1 | web engine after open %2 MB in %3 "
+                         "processes (largest %4 MB) | renderer crashes %5")
+              .arg(firstDrawnMs ? QString::number(*firstDrawnMs) + QStringLiteral(" ms")
+                                : QStringLiteral("unknown"))
+              .arg(webMemory.totalMiB, 0, 'f', 0)
+              .arg(webMemory.processes)
+              .arg(webMemory.largestMiB, 0, 'f', 0)
+              .arg(rendererCrashes)
+              .arg(cpuTyping, 0, 'f', 2);
     w.window->setClosesForReal(true);
     w.window.reset();
     idleFor(200);

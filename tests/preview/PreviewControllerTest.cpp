@@ -6,6 +6,7 @@
 #include "core/markdown/MarkdownParser.h"
 #include "core/markdown/TextAnalysis.h"
 #include "support/LogCapture.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -139,8 +140,8 @@ TEST_F(PreviewControllerTest, aChangedTextCarriesWidthEscapedThemeStyleAndTheLin
     const QString swap = swaps().back();
     EXPECT_TRUE(swap.contains(QStringLiteral("maxWidth = 'none'")));
     EXPECT_TRUE(swap.contains(QStringLiteral("veltoThemeCSS = \"a::after{content:'x';}\";\n")));
-    EXPECT_TRUE(swap.endsWith(
-        QStringLiteral("\nif(window._scrollToSourceLine) window._scrollToSourceLine(0);")));
+    EXPECT_TRUE(swap.contains(
+        QStringLiteral("\nif(window._scrollToSourceLine) window._scrollToSourceLine(0);\n")));
     EXPECT_EQ(controller.lastScrolledLine(), 0);
 }
 
@@ -159,7 +160,7 @@ TEST_F(PreviewControllerTest, changesDuringASwapAreCoalescedAndTheNewestGoesOutA
     host.completeNext();
     ASSERT_EQ(swaps().size(), 3);
     EXPECT_TRUE(swaps().back().contains(QStringLiteral("\"BODY:e\"")));
-    EXPECT_TRUE(swaps().back().endsWith(QStringLiteral("_scrollToSourceLine(4);")));
+    EXPECT_TRUE(swaps().back().contains(QStringLiteral("_scrollToSourceLine(4);\n")));
 
     host.completeNext();
     EXPECT_EQ(swaps().size(), 3);
@@ -300,7 +301,7 @@ TEST_F(PatchingControllerTest, anEditSendsOnlyTheChangedBlockAndAStalePageGetsTh
     host.completeNext(QStringLiteral("stale"));
     ASSERT_EQ(swaps().size(), 2);
     EXPECT_TRUE(swaps().back().contains(QStringLiteral("three??")));
-    EXPECT_TRUE(swaps().back().endsWith(QStringLiteral("_scrollToSourceLine(4);")));
+    EXPECT_TRUE(swaps().back().contains(QStringLiteral("_scrollToSourceLine(4);\n")));
     host.completeNext();
     EXPECT_FALSE(patching.swapInFlight());
 }
@@ -378,4 +379,57 @@ TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWith
     const size_t calls = host.calls.size();
     finish();
     EXPECT_EQ(host.calls.size(), calls);
+}
+
+TEST_F(PatchingControllerTest, anUpdateStaysInFlightWhileThePageIsStillDrawingWhatIsInView)
+{
+    patching.start(QStringLiteral("one\n\ntwo"));
+    ready(patching);
+    int finished = 0;
+    QObject::connect(&patching, &PreviewController::swapFinished, [&] { ++finished; });
+    host.completeNext(QStringLiteral("busy"));
+    EXPECT_TRUE(patching.swapInFlight());
+    patching.update(QStringLiteral("one\n\ntwo!"), 0); // waits for the page
+    EXPECT_TRUE(patches().isEmpty());
+    // The page is asked again until it has drawn its visible part.
+    auto asked = [&](size_t n) {
+        return testsupport::waitUntil(
+            [&] { return host.scriptsContaining(PreviewScripts::busyScript()).size() == int(n); },
+            std::chrono::seconds(5));
+    };
+    ASSERT_TRUE(asked(1));
+    host.completeNext(QStringLiteral("busy"));
+    ASSERT_TRUE(asked(2));
+    EXPECT_EQ(finished, 0);
+    host.completeNext(QStringLiteral("done"));
+    EXPECT_EQ(finished, 1);
+    ASSERT_EQ(patches().size(), 1);
+    host.completeNext(QStringLiteral("ok:1"));
+    EXPECT_FALSE(patching.swapInFlight());
+    EXPECT_EQ(finished, 2);
+}
+
+TEST_F(PatchingControllerTest, aLongDocumentComesInSlicesFromTheEditorsLineAfterAnEmptyFirstPage)
+{
+    QString text;
+    for (int i = 1; text.size() < 300 * 1024; ++i)
+        text += QStringLiteral("Paragraph %1 with some words to make it longer than a line.\n\n")
+                    .arg(i);
+    patching.start(text);
+    ASSERT_EQ(host.pages.size(), 1);
+    EXPECT_EQ(host.pages[0], QStringLiteral("PAGE:"));
+    patching.update(text, 2001); // the editor shows line 2001: paragraph 1001
+    ready(patching);
+    const QStringList fills = host.scriptsContaining(QStringLiteral("__velto.startFill(["));
+    ASSERT_EQ(fills.size(), 1);
+    const int blocks = int(text.count(QStringLiteral("\n\n")));
+    EXPECT_TRUE(fills[0].contains(QStringLiteral("],1000,%1);").arg(blocks)));
+    EXPECT_TRUE(fills[0].contains(QStringLiteral("<p data-line=\\\"2001\\\">Paragraph 1001 ")));
+    EXPECT_EQ(patching.lastDrawnBlocks(), blocks);
+
+    // Typing into it afterwards is a patch again.
+    host.completeNext(QStringLiteral("done"));
+    patching.update(QStringLiteral("New first line\n\n") + text, 2003);
+    ASSERT_EQ(patches().size(), 1);
+    EXPECT_EQ(patching.lastDrawnBlocks(), 1);
 }

@@ -182,6 +182,52 @@ TEST_F(PreviewWebTest, theEditorsLineScrollsTheSwappedPage)
     EXPECT_NEAR(y, top, 2.0);
 }
 
+TEST_F(PreviewWebTest, scrollingToALineFarBelowLandsOnItsBlockBeforeAndAfterTypesetting)
+{
+    // About 1 MB of mathematics, code and prose: typeset, the blocks are taller than their source.
+    QString text;
+    for (int i = 0; text.size() < 1024 * 1024; ++i) {
+        text += QStringLiteral("## Part %1\n\nProse with $\\frac{a_{%1}}{b^2}$ and "
+                               "$\\sqrt{x_%1}$ inline, then more words.\n\n$$\n\\sum_{k=0}^{%1} "
+                               "\\frac{k^2}{\\sqrt{k+1}}\n$$\n\n```cpp\nint f%1() { return %1; }"
+                               "\n```\n\n")
+                    .arg(i);
+    }
+    open(QStringLiteral("x"));
+    view->resize(700, 600);
+    swapTo(text);
+    const int lines = int(text.count(u'\n'));
+    // The block holding a line: the first element with the largest line not after it.
+    auto blockTop = [&](int line) {
+        return js(QStringLiteral(
+                      "(function(l){var best=null,bl=0;document.querySelectorAll('[data-line]')"
+                      ".forEach(function(e){var v=+e.getAttribute('data-line');if(v<=l&&(!best||"
+                      "v>bl)){best=e;bl=v;}});return best?best.getBoundingClientRect().top:1e9;})"
+                      "(%1)")
+                      .arg(line))
+            .toDouble();
+    };
+    const int far = lines * 4 / 5 + 1;
+    EXPECT_GT(count(QStringLiteral(".katex")), 0);
+    EXPECT_GT(js(QStringLiteral("__velto.todo.size")).toInt(), 1000) << "typesetting is lazy";
+    view->setVisibleSourceLine(far);
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("window.scrollY > 0")));
+    EXPECT_NEAR(blockTop(far), 0.0, 2.0);
+    // The blocks around it typeset meanwhile (also above it): it stays where it is.
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("!__velto.busy()")));
+    EXPECT_NEAR(blockTop(far), 0.0, 2.0);
+
+    // Elsewhere and back: now the blocks there are typeset already.
+    const int other = lines / 2 + 3;
+    view->setVisibleSourceLine(other);
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("!__velto.busy()"), 30000));
+    EXPECT_NEAR(blockTop(other), 0.0, 2.0);
+    EXPECT_GT(js(QStringLiteral("__velto.live.size")).toInt(), 10);
+    view->setVisibleSourceLine(far);
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("!__velto.busy()"), 30000));
+    EXPECT_NEAR(blockTop(far), 0.0, 2.0);
+}
+
 TEST_F(PreviewWebTest, withoutMermaidTheDiagramContainerShowsItsSource)
 {
     open(QStringLiteral("x"), {QStringLiteral("mermaid.min.js")});

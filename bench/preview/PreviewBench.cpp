@@ -56,7 +56,7 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
     return true;
 }
 
-std::unique_ptr<PreviewView> openPreview(const QString &text, bool incremental = true)
+PreviewController::Sources benchSources()
 {
     PreviewController::Sources sources;
     sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
@@ -65,7 +65,12 @@ std::unique_ptr<PreviewView> openPreview(const QString &text, bool incremental =
         = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
     sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
     sources.style = [] { return PreviewController::Style(); };
-    auto view = std::make_unique<PreviewView>(text, sources);
+    return sources;
+}
+
+std::unique_ptr<PreviewView> openPreview(const QString &text, bool incremental = true)
+{
+    auto view = std::make_unique<PreviewView>(text, benchSources());
     view->controller().setIncremental(incremental);
     view->resize(800, 900);
     view->show();
@@ -108,14 +113,8 @@ void BM_PreviewOpen(benchmark::State &state)
     const QString text = benchsupport::mixedDocument(state.range(0));
     QObject owner;
     LatestWorker worker(&owner);
-    PreviewController::Sources sources;
-    sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
-    sources.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
-    sources.renderBlocks
-        = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
+    PreviewController::Sources sources = benchSources();
     sources.runElsewhere = [&worker](LatestWorker::Job job) { worker.submit(std::move(job)); };
-    sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
-    sources.style = [] { return PreviewController::Style(); };
     auto view = std::make_unique<PreviewView>(QStringLiteral("# Untitled\n"), sources);
     view->resize(700, 900);
     view->show();
@@ -203,14 +202,7 @@ BENCHMARK(BM_PreviewOpen)
 void BM_PreviewTypesetEverything(benchmark::State &state)
 {
     const QString text = benchsupport::mixedDocument(state.range(0));
-    PreviewController::Sources sources;
-    sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
-    sources.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
-    sources.renderBlocks
-        = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
-    sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
-    sources.style = [] { return PreviewController::Style(); };
-    auto view = std::make_unique<PreviewView>(text, sources);
+    auto view = std::make_unique<PreviewView>(text, benchSources());
     view->resize(700, 900);
     view->show();
     int crashes = 0;

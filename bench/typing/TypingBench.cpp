@@ -13,6 +13,7 @@
 
 #include "BusyClock.h"
 
+#include "../support/MixedDocument.h"
 #include "../support/PreviewProcesses.h"
 #include "Velto/api/DebugServer.h"
 #include "Velto/editor/EditorController.h"
@@ -41,8 +42,8 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
-#include <QMap>
 #include <QGuiApplication>
+#include <QMap>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,33 +119,7 @@ QString fill(qint64 bytes, const std::function<QString(int)> &chunk)
     return text;
 }
 
-// Prose with emphasis, links and inline maths, nested lists, code, tables, display maths, quotes
-// and headings: everything the highlighter styles and the preview typesets.
-QString mixedChunk(int i)
-{
-    static const QStringList parts = {
-        QStringLiteral("Ein Absatz mit *Betonung*, **fettem Text**, `inline code` und einem "
-                       "[Link](https://example.invalid/%1) sowie $a_{%1}^2 + b^2 = c^2$ im Satz. "
-                       "Größere Änderungen folgen später, „Zitat“ und noch mehr Wörter, damit die "
-                       "Zeile umbricht.\n\n"),
-        QStringLiteral("- erster Punkt mit ~~alt~~ neu\n- zweiter Punkt\n  - eingerückt %1\n"
-                       "    1. tiefer mit *Betonung*\n    2. noch tiefer mit `code`\n"
-                       "- dritter Punkt\n\n"),
-        QStringLiteral("```cpp\nint f%1(int x)\n{\n    return x * %1; // Kommentar\n}\n```\n\n"),
-        QStringLiteral("| Spalte | Wert | Anmerkung |\n|:---|---:|---|\n| a%1 | %1 | *kursiv* |\n"
-                       "| b | $x^2$ | [Link](#abschnitt-%1) |\n\n"),
-        QStringLiteral("$$\n\\int_0^{%1} x^2 \\, dx = \\frac{%1^3}{3}\n$$\n\n"),
-        QStringLiteral("> Ein Zitat über zwei\n> Zeilen mit **Betonung** %1\n\n"),
-        QStringLiteral("Noch ein Absatz, der etwas länger ist, mit _Unterstrich_, ~~Streichung~~ "
-                       "und einem Bild ![Bild](bild%1.png) — „Lorem ipsum“ dolor sit amet.\n\n"),
-    };
-    QString chunk;
-    if (i % 8 == 0)
-        chunk = (i % 32 == 0 ? QStringLiteral("# Kapitel %1\n\n")
-                             : QStringLiteral("## Abschnitt %1\n\n"));
-    chunk += parts[i % parts.size()];
-    return chunk.arg(i);
-}
+using benchsupport::mixedChunk;
 
 // The first occurrence of `marker` at or after the middle, plus `offset`.
 qsizetype caretAfterMiddle(const QString &text, const QString &marker, qsizetype offset)
@@ -568,11 +543,15 @@ private:
                 // and switches away (waiting, preempted).
                 rusage usage {};
                 getrusage(RUSAGE_THREAD, &usage);
-                auto msOf = [](const timeval &t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+                auto msOf = [](const timeval &t) {
+                    return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3;
+                };
                 std::printf("key %zu busy %.1f ms (%s) | user %.1f sys %.1f ms, faults %ld, "
                             "waits %ld, preempted %ld\n",
                             m_result.busyNs.size(), double(m_result.busyNs.back()) / 1e6,
-                            key == '\n' ? "return" : key == '\b' ? "backspace" : "character",
+                            key == '\n'       ? "return"
+                                : key == '\b' ? "backspace"
+                                              : "character",
                             msOf(usage.ru_utime) - msOf(m_usage.ru_utime),
                             msOf(usage.ru_stime) - msOf(m_usage.ru_stime),
                             usage.ru_minflt - m_usage.ru_minflt, usage.ru_nvcsw - m_usage.ru_nvcsw,
@@ -747,8 +726,7 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     const double cpuBefore = processCpuSeconds();
     Typist typist(w.view(), expected,
                   w.controller()->workspaceOffset(w.view()->textCursor().position()),
-                  plannedKeys(options.keys),
-                  qint64(options.intervalMs) * msNs, timeoutNs, memory);
+                  plannedKeys(options.keys), qint64(options.intervalMs) * msNs, timeoutNs, memory);
 
     // After the last key: until the workspace has the typed text, the styles are of it and the
     // preview shows it, each on its own.

@@ -186,7 +186,8 @@ void ChatController::takeChunks()
         if (!chunk.text.isEmpty())
             appendToLastMessage(chunk.text);
         if (chunk.done) {
-            endReply();
+            // A reply broken off by an error is shown with the error, but nothing to apply.
+            endReply(!chunk.failed);
             return;
         }
     }

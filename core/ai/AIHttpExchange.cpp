@@ -233,7 +233,7 @@ void AIHttpExchange::failReply(const QString &description)
 {
     m_phase = Phase::done;
     QPointer<AIHttpExchange> self(this);
-    m_stream->push(AIStreamChunk {errorChunkText(description), true});
+    m_stream->push(AIStreamChunk {errorChunkText(description), true, true});
     if (!self)
         return;
     m_stream->push(AIStreamChunk {QString(), true});

@@ -163,7 +163,8 @@ TEST_F(AIClientTest, aBodyThatEndsBeforeItsEndMarkerIsACutAnswer)
         ASSERT_FALSE(outcome->error);
         ASSERT_GE(outcome->chunks.size(), 2) << AIProviderTypes::toString(provider).toStdString();
         EXPECT_EQ(outcome->text(), (body.isEmpty() ? QString() : QStringLiteral("Hallo")) + lost);
-        EXPECT_EQ(outcome->chunks.at(outcome->chunks.size() - 2), (AIStreamChunk {lost, true}));
+        EXPECT_EQ(outcome->chunks.at(outcome->chunks.size() - 2),
+                  (AIStreamChunk {lost, true, true}));
         EXPECT_EQ(outcome->chunks.last(), (AIStreamChunk {"", true}));
     }
 }
@@ -336,7 +337,7 @@ TEST_F(AIClientTest, droppedConnectionEndsWithErrorChunkThenFinalChunk)
     EXPECT_EQ(outcome->chunks.at(1), (AIStreamChunk {"Teil 2", false}));
     EXPECT_TRUE(outcome->chunks.at(2).text.startsWith("\n[Fehler: "));
     EXPECT_TRUE(outcome->chunks.at(2).text.endsWith("]"));
-    EXPECT_TRUE(outcome->chunks.at(2).done);
+    EXPECT_TRUE(outcome->chunks.at(2).done && outcome->chunks.at(2).failed);
     EXPECT_EQ(outcome->chunks.at(3), (AIStreamChunk {"", true}));
 }
 
@@ -347,10 +348,11 @@ TEST_F(AIClientTest, stallPastTheIdleTimeoutEndsWithTimeoutChunk)
 
     const auto outcome = runToEnd(300ms);
     ASSERT_FALSE(outcome->error);
-    EXPECT_EQ(outcome->chunks,
-              (QList<AIStreamChunk> {{"Denk", false},
-                                     {"\n[Fehler: " + L10n::text("ai.error.timeout") + "]", true},
-                                     {"", true}}));
+    EXPECT_EQ(
+        outcome->chunks,
+        (QList<AIStreamChunk> {{"Denk", false},
+                               {"\n[Fehler: " + L10n::text("ai.error.timeout") + "]", true, true},
+                               {"", true}}));
 }
 
 TEST_F(AIClientTest, silentServerTimesOutBeforeTheHead)
@@ -458,7 +460,8 @@ data: {"type":"error","error":{"type":"overloaded_error","message":"Overloaded"}
     const auto outcome = runToEnd();
     ASSERT_FALSE(outcome->error);
     EXPECT_EQ(outcome->chunks,
-              chunks({{"Anfang", false}, {"\n[Fehler: Overloaded]", true}, {"", true}}));
+              (QList<AIStreamChunk> {
+                  {"Anfang", false}, {"\n[Fehler: Overloaded]", true, true}, {"", true}}));
     EXPECT_TRUE(server.waitForClientClose(1));
 }
 

@@ -88,6 +88,8 @@ TEST_F(ChatTest, aFullTurnWithEachProviderAndACutOne)
         EXPECT_EQ(panel->applyBar(), nullptr);
         ASSERT_TRUE(waitForReply(*panel));
         EXPECT_EQ(bubbleText(*panel, 3), QStringLiteral("Gu") + cutText());
+        EXPECT_FALSE(panel->controller()->pendingResult()) << "a broken reply is nothing to apply";
+        EXPECT_EQ(panel->applyBar(), nullptr);
     }
 }
 

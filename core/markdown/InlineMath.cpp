@@ -335,20 +335,26 @@ std::optional<std::pair<qsizetype, qsizetype>> InlineMathWriter::bytesOf(Markdow
     return std::pair(*start, *end);
 }
 
+// The spans are in source order and apart, so their ends rise too: a block with thousands of
+// formulas finds the ones near a node by halving, not by looking at each.
+std::vector<InlineMath::Span>::const_iterator InlineMathWriter::firstEndingAfter(qsizetype at) const
+{
+    return std::partition_point(m_spans.begin(), m_spans.end(),
+                                [at](const InlineMath::Span &span) { return span.end <= at; });
+}
+
 const InlineMath::Span *InlineMathWriter::containing(qsizetype start, qsizetype end) const
 {
-    for (const InlineMath::Span &span : m_spans) {
-        if (span.start <= start && end <= span.end && start < span.end)
-            return &span;
-    }
+    const auto it = firstEndingAfter(start);
+    if (it != m_spans.end() && it->start <= start && end <= it->end)
+        return &*it;
     return nullptr;
 }
 
 bool InlineMathWriter::overlaps(qsizetype start, qsizetype end) const
 {
-    return std::any_of(m_spans.begin(), m_spans.end(), [&](const InlineMath::Span &span) {
-        return span.start < end && start < span.end;
-    });
+    const auto it = firstEndingAfter(start);
+    return it != m_spans.end() && it->start < end;
 }
 
 void InlineMathWriter::writeFormula(const InlineMath::Span &span)
@@ -369,9 +375,8 @@ void InlineMathWriter::writeSource(qsizetype start, qsizetype end)
 {
     const QByteArray &utf8 = m_document.utf8();
     qsizetype at = start;
-    for (const InlineMath::Span &span : m_spans) {
-        if (span.end <= at || span.start >= end)
-            continue;
+    for (auto it = firstEndingAfter(start); it != m_spans.end() && it->start < end; ++it) {
+        const InlineMath::Span &span = *it;
         if (span.start > at)
             HTMLRenderer::appendEscaped(
                 m_out, std::string_view(utf8.constData() + at, size_t(span.start - at)));
@@ -409,9 +414,8 @@ void InlineMathWriter::writeText(MarkdownNode text, qsizetype start, qsizetype e
         if (b > a)
             HTMLRenderer::appendEscaped(m_out, literal.substr(size_t(a), size_t(b - a)));
     };
-    for (const InlineMath::Span &span : m_spans) {
-        if (span.end <= at || span.start >= end)
-            continue;
+    for (auto it = firstEndingAfter(start); it != m_spans.end() && it->start < end; ++it) {
+        const InlineMath::Span &span = *it;
         if (span.start > at)
             writePart(at, span.start);
         writeFormula(span);
@@ -434,9 +438,8 @@ bool InlineMathWriter::enter(MarkdownNode node, bool &skipChildren)
     const auto bytes = bytesOf(node);
     if (!bytes) {
         // A line break inside a formula is in its text already.
-        return std::any_of(m_spans.begin(), m_spans.end(), [this](const InlineMath::Span &span) {
-            return span.start < m_cursor && m_cursor < span.end;
-        });
+        const auto it = firstEndingAfter(m_cursor);
+        return it != m_spans.end() && it->start < m_cursor;
     }
     const auto [start, end] = *bytes;
     if (const InlineMath::Span *span = containing(start, end)) {

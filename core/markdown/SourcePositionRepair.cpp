@@ -234,22 +234,48 @@ void SourcePositionRepair::repairParagraph(const Candidate &candidate)
     walk.lastLine = std::min(lastTextLine(block), m_lines.lineCount());
     walk.line = start.line;
     walk.frame = {start.line, 0, 0};
+    SourceRange range = recorded(block);
+    const SourceRange was = range;
+    // A setext heading is recorded up to where the block after it was found (a blank line, the
+    // next block's first line); it ends with its underline, the first line after its start that
+    // looks like one (a text line that did would have been the underline).
+    if (cmark_node_get_type(block) == CMARK_NODE_HEADING && range.upper.line > start.line) {
+        for (int line = start.line + 1; line <= std::min(range.upper.line, m_lines.lineCount());
+             ++line) {
+            if (isUnderline(line, walk.quotes)) {
+                walk.lastLine = line - 1;
+                range.upper = {line, trimmedEnd(line)};
+                break;
+            }
+        }
+    }
 
     // Link reference definitions at the start take lines of their own that the text never comes
     // back to: the text starts as many lines before the end as it has line breaks.
     const int firstTextLine = walk.lastLine - candidate.lineBreaks;
     if (firstTextLine > start.line && looksLikeReferenceDefinitions(start, firstTextLine)) {
         const int column = contentStart(firstTextLine, walk.quotes);
-        SourceRange range = recorded(block);
         range.lower = {firstTextLine, column};
-        m_store(block, range);
         walk.line = firstTextLine;
         walk.pending = true;
         walk.pendingLine = firstTextLine;
         walk.pendingColumn = column;
         walk.provisional = walk.frame = {firstTextLine, walk.base, column};
     }
+    if (range != was)
+        m_store(block, range);
     walkInlines(block, walk);
+}
+
+// A line of only "=" or only "-" (after its container markers and blanks).
+bool SourcePositionRepair::isUnderline(int line, int quotes) const
+{
+    const qsizetype begin = m_lines.lineStart(line) + contentStart(line, quotes) - 1;
+    const qsizetype end = m_lines.lineStart(line) + trimmedEnd(line) - 1;
+    if (begin >= end || (m_utf8[begin] != '=' && m_utf8[begin] != '-'))
+        return false;
+    return std::all_of(m_utf8.constData() + begin, m_utf8.constData() + end,
+                       [first = m_utf8[begin]](char c) { return c == first; });
 }
 
 // The text before the table keeps no positions, and the table is recorded from the text's start
@@ -339,6 +365,13 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
 {
     const cmark_node_type type = cmark_node_get_type(node);
     if (type == CMARK_NODE_SOFTBREAK || type == CMARK_NODE_LINEBREAK) {
+        // A break right after another ends the line that one began (a line holding only a
+        // backslash), and is counted from it.
+        if (walk.pending) {
+            walk.frame = walk.provisional;
+            walk.line = walk.pendingLine;
+            walk.pending = false;
+        }
         const bool onLine = walk.line >= 1 && walk.line <= m_lines.lineCount();
         const qsizetype end = onLine ? m_lines.lineContentEnd(walk.line) : 0;
         const bool backslash = type == CMARK_NODE_LINEBREAK && end > 0 && m_utf8[end - 1] == '\\';

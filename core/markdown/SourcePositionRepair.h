@@ -85,6 +85,7 @@ private:
 
     int contentStart(int line, int quotes) const;
     int trimmedEnd(int line) const;
+    bool isUnderline(int line, int quotes) const;
     char byteAt(SourcePosition position) const;
     int backtickRun(SourcePosition position) const;
     bool looksLikeReferenceDefinitions(SourcePosition start, int firstTextLine) const;

@@ -89,13 +89,21 @@ int SourceTextMap::contentStartColumn(int line, int quoteMarkers) const
     const qsizetype begin = lineStart(line);
     const qsizetype end = lineContentEnd(line);
     qsizetype i = begin;
+    int column = 0; // tabs advance to the next multiple of four
+    int indentFrom = 0; // where the blanks before a marker are counted from
     while (true) {
-        while (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t'))
+        while (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t')) {
+            column = m_utf8[i] == '\t' ? (column / 4 + 1) * 4 : column + 1;
             ++i;
-        if (quoteMarkers == 0 || i >= end || m_utf8[i] != '>')
+        }
+        // Four columns of blanks before it make a ">" text (of a lazy continuation line).
+        if (quoteMarkers == 0 || i >= end || m_utf8[i] != '>' || column - indentFrom >= 4)
             break;
         ++i;
+        ++column;
         --quoteMarkers;
+        // One blank after a marker belongs to it.
+        indentFrom = column + (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t') ? 1 : 0);
     }
     return int(i - begin + 1);
 }

@@ -137,10 +137,9 @@ void EditorController::onContentsChange(int position, int removed, int added)
         span = editSpan(from, removedText, insertedText);
         m_editorText.replace(from, gone, insertedText);
         const qsizetype after = from + insertedText.size();
-        const EditorTextMapping::Edit edit
-            = m_mapping.mirrorEditorEdit(from, removedText, insertedText,
-                                         QStringView(m_editorText).mid(after),
-                                         softBreaksIn(from, insertedText));
+        const EditorTextMapping::Edit edit = m_mapping.mirrorEditorEdit(
+            from, removedText, insertedText, QStringView(m_editorText).mid(after),
+            softBreaksIn(from, insertedText));
         if (!edit.isEmpty()) {
             if (m_lineCount) {
                 const QStringView gone = QStringView(m_workspaceText).mid(edit.position, edit.removed);

@@ -95,8 +95,7 @@ void EditorTextMapping::splitPoints(QStringView text, qsizetype start, qsizetype
             }
             points.push_back(start + cut);
             piece = cut;
-            pending.erase(pending.begin(),
-                          std::upper_bound(pending.begin(), pending.end(), cut));
+            pending.erase(pending.begin(), std::upper_bound(pending.begin(), pending.end(), cut));
         }
     });
 }
@@ -180,7 +179,7 @@ std::vector<qint64> EditorTextMapping::softBreaks() const
 }
 
 EditorTextMapping::Joined EditorTextMapping::joinSoftBreaks(QStringView editorText,
-                                                           const std::vector<qint64> &softBreaks)
+                                                            const std::vector<qint64> &softBreaks)
 {
     Joined joined;
     joined.text.reserve(editorText.size());
@@ -286,18 +285,20 @@ void EditorTextMapping::replaceEntries(std::size_t first, std::size_t last, qint
     }
 }
 
-EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
-    qint64 position, const QString &removedText, const QString &insertedText, QChar following,
-    const std::vector<qsizetype> &softInserted)
+EditorTextMapping::Edit
+EditorTextMapping::mirrorEditorEdit(qint64 position, const QString &removedText,
+                                    const QString &insertedText, QChar following,
+                                    const std::vector<qsizetype> &softInserted)
 {
     return mirrorEditorEdit(position, removedText, insertedText,
                             following.isNull() ? QStringView() : QStringView(&following, 1),
                             softInserted);
 }
 
-EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
-    qint64 position, const QString &removedText, const QString &insertedText,
-    QStringView following, const std::vector<qsizetype> &softInserted)
+EditorTextMapping::Edit
+EditorTextMapping::mirrorEditorEdit(qint64 position, const QString &removedText,
+                                    const QString &insertedText, QStringView following,
+                                    const std::vector<qsizetype> &softInserted)
 {
     const auto affixes = commonAffixes(removedText, insertedText);
     qsizetype prefix = affixes.first;
@@ -352,11 +353,10 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
         return std::find(softInserted.begin(), softInserted.end(), k + prefix)
             != softInserted.end();
     };
-    const qsizetype softCount = std::count_if(softInserted.begin(), softInserted.end(),
-                                              [&](qsizetype at) {
-                                                  return at >= prefix
-                                                      && at < prefix + inserted.size();
-                                              });
+    const qsizetype softCount
+        = std::count_if(softInserted.begin(), softInserted.end(), [&](qsizetype at) {
+              return at >= prefix && at < prefix + inserted.size();
+          });
     const bool keepForms = qsizetype(oldForms.size()) == inserted.count(u'\n') - softCount;
 
     QString workspaceText;
@@ -399,8 +399,7 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
     while (crAfter > 0 && m_entries[crAfter - 1].soft()
            && m_entries[crAfter - 1].workspace == workspaceStart)
         --crAfter;
-    const bool loneCrBefore = crAfter > 0
-        && m_entries[crAfter - 1].workspace == workspaceStart - 1
+    const bool loneCrBefore = crAfter > 0 && m_entries[crAfter - 1].workspace == workspaceStart - 1
         && m_entries[crAfter - 1].form == u'\r' && !m_entries[crAfter - 1].pair;
     // Text common to both sides stays, so what follows the edit may be the first of it; soft
     // breaks after the edit stand for nothing, so the workspace's next character comes after them.
@@ -721,8 +720,10 @@ EditorTextMapping::Edit EditorTextMapping::replaceRegion(qint64 start, QStringVi
             }
         }
     }
-    Edit edit {editorStart + segPrefix, oldSegment.size() - segPrefix - segSuffix,
-               newSegment.mid(segPrefix, newSegment.size() - segPrefix - segSuffix), {}};
+    Edit edit {editorStart + segPrefix,
+               oldSegment.size() - segPrefix - segSuffix,
+               newSegment.mid(segPrefix, newSegment.size() - segPrefix - segSuffix),
+               {}};
     for (const qsizetype at : softInSegment) {
         if (at >= segPrefix && at < newSegment.size() - segSuffix)
             edit.softBreaks.push_back(at - segPrefix);

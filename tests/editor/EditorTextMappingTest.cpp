@@ -168,8 +168,9 @@ TEST(EditorTextMapping, aShortenedLineIsSplitAsAFreshOpenSplitsIt)
     EXPECT_TRUE(mapping.softBreaks().empty());
 
     copy.remove(2, 904);
-    applyEdits(workspace,
-               mapping.mirrorEditorEdit(2, QString(904, u'B'), QString(), QStringView(copy).mid(2)));
+    applyEdits(
+        workspace,
+        mapping.mirrorEditorEdit(2, QString(904, u'B'), QString(), QStringView(copy).mid(2)));
     EXPECT_EQ(copy, QStringLiteral("x\n\ny"));
     EXPECT_EQ(workspace, QStringLiteral("x\r\n\ny"));
     EXPECT_EQ(fresh.reset(workspace), copy);
@@ -302,8 +303,8 @@ TEST(EditorTextMapping, randomEditsOverSplitLinesKeepTheTextsInStep)
 {
     QRandomGenerator random(20261209);
     const QList<QString> pieces
-        = {QStringLiteral("a"),  QStringLiteral("bcd"), QStringLiteral(" "),
-           QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"),
+        = {QStringLiteral("a"),    QStringLiteral("bcd"),   QStringLiteral(" "),
+           QStringLiteral("\n"),   QStringLiteral("\r\n"),  QStringLiteral("\r"),
            QString::fromUtf8("😀"), QStringLiteral("efghij")};
     auto randomText = [&](int count) {
         QString s;
@@ -334,7 +335,8 @@ TEST(EditorTextMapping, randomEditsOverSplitLinesKeepTheTextsInStep)
             } else if (kind != 1) {
                 const qsizetype at = random.bounded(copy.size() + 1);
                 const qsizetype gone = random.bounded(std::min<qsizetype>(copy.size() - at, 9) + 1);
-                const QString inserted = EditorTextMapping::editorCopy(randomText(random.bounded(3)));
+                const QString inserted
+                    = EditorTextMapping::editorCopy(randomText(random.bounded(3)));
                 const QString removed = copy.mid(at, gone);
                 std::vector<qsizetype> soft;
                 for (const qint64 s : mapping.softBreaks()) {

@@ -44,9 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz::Reader in(data, size);
     // Now and then with lines split after a few characters, as long lines are.
     const bool shortLines = in.byte() % 2;
-    const auto fresh = [shortLines] {
-        return shortLines ? EditorTextMapping(6, 3) : EditorTextMapping();
-    };
+    const auto fresh
+        = [shortLines] { return shortLines ? EditorTextMapping(6, 3) : EditorTextMapping(); };
     EditorTextMapping mapping = fresh();
     QString workspace;
     for (int n = in.byte() % 32; n > 0; --n)
@@ -99,11 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz::check(copy == reopenedCopy && mapping.softBreaks() == reopened.softBreaks(),
                         "changes from elsewhere split lines as a fresh open does");
         } else {
-            fuzz::check(EditorTextMapping::joinSoftBreaks(copy, mapping.softBreaks()).text
-                            == EditorTextMapping::joinSoftBreaks(reopenedCopy,
-                                                                 reopened.softBreaks())
-                                   .text,
-                        "soft breaks leave the lines of a fresh open");
+            fuzz::check(
+                EditorTextMapping::joinSoftBreaks(copy, mapping.softBreaks()).text
+                    == EditorTextMapping::joinSoftBreaks(reopenedCopy, reopened.softBreaks()).text,
+                "soft breaks leave the lines of a fresh open");
         }
         for (qsizetype e = 0; e <= copy.size(); ++e) {
             // Both sides of a soft break are one place of the workspace text.

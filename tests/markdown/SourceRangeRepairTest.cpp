@@ -154,10 +154,13 @@ TEST(SourceRangeRepair, breaksAfterBreaksDefinitionsBeforeHeadingsAndLazyMarkers
     const MarkdownDocument heading(defined);
     EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Link)), QStringLiteral("[f]"));
     EXPECT_EQ(heading.startLine(firstOf(heading, MarkdownNodeKind::Heading)), 2);
-    EXPECT_TRUE(MarkdownParser::renderBody(defined).startsWith(QStringLiteral("<h2 data-line=\"2\">")));
-    EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Heading)), QStringLiteral("[f]\n-"));
+    EXPECT_TRUE(
+        MarkdownParser::renderBody(defined).startsWith(QStringLiteral("<h2 data-line=\"2\">")));
+    EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Heading)),
+              QStringLiteral("[f]\n-"));
     const MarkdownDocument followed(QStringLiteral("a\n-\ntext"));
-    EXPECT_EQ(covered(followed, firstOf(followed, MarkdownNodeKind::Heading)), QStringLiteral("a\n-"));
+    EXPECT_EQ(covered(followed, firstOf(followed, MarkdownNodeKind::Heading)),
+              QStringLiteral("a\n-"));
 
     const MarkdownDocument lazy(QStringLiteral("> a\n    >*b*"));
     EXPECT_EQ(covered(lazy, firstOf(lazy, MarkdownNodeKind::Emphasis)), QStringLiteral("*b*"));

@@ -66,6 +66,21 @@ struct Content
     }
 };
 
+// Where the content the outermost block quote around a node sits in starts (1 when none).
+int outerQuoteColumn(MarkdownNode node, const SourceTextMap &lines)
+{
+    MarkdownNode outer;
+    for (MarkdownNode p = node.parent(); p; p = p.parent()) {
+        if (p.kind() == MarkdownNodeKind::BlockQuote)
+            outer = p;
+    }
+    const MarkdownNode item = outer ? outer.parent() : MarkdownNode();
+    if (!item || item.kind() != MarkdownNodeKind::Item)
+        return 1;
+    return lines.listItemContentColumn(cmark_node_get_start_line(item.raw()),
+                                       cmark_node_get_start_column(item.raw()));
+}
+
 int quoteDepth(MarkdownNode node)
 {
     int depth = 0;
@@ -275,11 +290,12 @@ std::vector<InlineMath::Span> InlineMath::find(const MarkdownDocument &document,
 
     const SourceTextMap &lines = document.sourceLines();
     const int quotes = quoteDepth(block);
+    const int quoteColumn = outerQuoteColumn(block, lines);
     Content content;
     for (int line = first->lower.line; line <= last->upper.line; ++line) {
         const qsizetype begin = line == first->lower.line
             ? *from
-            : lines.lineStart(line) + lines.contentStartColumn(line, quotes) - 1;
+            : lines.lineStart(line) + lines.contentStartColumn(line, quotes, quoteColumn) - 1;
         const qsizetype end = line == last->upper.line ? *to : lines.lineContentEnd(line);
         if (line > first->lower.line)
             content.text += '\n';

@@ -66,6 +66,21 @@ bool isBracketedByOne(cmark_node *link)
         && outer.upper.column - outer.lower.column == inner.upper.column - inner.lower.column + 2;
 }
 
+// Where the content the outermost block quote around a node sits in starts (1 when none).
+int outerQuoteColumn(cmark_node *node, const SourceTextMap &lines)
+{
+    cmark_node *outer = nullptr;
+    for (cmark_node *p = cmark_node_parent(node); p; p = cmark_node_parent(p)) {
+        if (cmark_node_get_type(p) == CMARK_NODE_BLOCK_QUOTE)
+            outer = p;
+    }
+    cmark_node *item = outer ? cmark_node_parent(outer) : nullptr;
+    if (!item || cmark_node_get_type(item) != CMARK_NODE_ITEM)
+        return 1;
+    return lines.listItemContentColumn(cmark_node_get_start_line(item),
+                                       cmark_node_get_start_column(item));
+}
+
 int quoteDepth(cmark_node *node)
 {
     int depth = 0;
@@ -153,6 +168,7 @@ void SourcePositionRepair::Collector::exit(cmark_node *node)
 struct SourcePositionRepair::Walk
 {
     int quotes = 0; // block quotes around the block: the ">" a line may start with
+    int quoteColumn = 1; // where the outermost one's ">" stands
     int base = 0; // the recorded column of a line's content origin after a counted line break
     int lastLine = 0;
     Frame frame;
@@ -205,7 +221,8 @@ bool SourcePositionRepair::followsText(cmark_node *table)
 int SourcePositionRepair::rowShift(cmark_node *row) const
 {
     cmark_node *table = cmark_node_parent(row);
-    return contentStart(cmark_node_get_start_line(row), quoteDepth(table))
+    return contentStart(cmark_node_get_start_line(row), quoteDepth(table),
+                        outerQuoteColumn(table, m_lines))
         - cmark_node_get_start_column(table);
 }
 
@@ -213,6 +230,7 @@ void SourcePositionRepair::repairRow(cmark_node *row)
 {
     Walk walk;
     walk.quotes = quoteDepth(row);
+    walk.quoteColumn = outerQuoteColumn(row, m_lines);
     walk.line = walk.lastLine = cmark_node_get_start_line(row);
     walk.frame = {walk.line, 0, rowShift(row)};
     const SourceRange was = recorded(row);
@@ -230,31 +248,35 @@ void SourcePositionRepair::repairParagraph(const Candidate &candidate)
                                 cmark_node_get_start_column(block)};
     Walk walk;
     walk.quotes = quoteDepth(block);
+    walk.quoteColumn = outerQuoteColumn(block, m_lines);
     walk.base = start.column;
     walk.lastLine = std::min(lastTextLine(block), m_lines.lineCount());
     walk.line = start.line;
     walk.frame = {start.line, 0, 0};
     SourceRange range = recorded(block);
     const SourceRange was = range;
-    // A setext heading is recorded up to where the block after it was found (a blank line, the
-    // next block's first line); it ends with its underline, the first line after its start that
-    // looks like one (a text line that did would have been the underline).
+    // A setext heading is recorded up to where the block after it was found: to the end of the
+    // next block's first line, or to the start of a blank line after it.
     if (cmark_node_get_type(block) == CMARK_NODE_HEADING && range.upper.line > start.line) {
-        for (int line = start.line + 1; line <= std::min(range.upper.line, m_lines.lineCount());
-             ++line) {
-            if (isUnderline(line, walk.quotes)) {
-                walk.lastLine = line - 1;
-                range.upper = {line, trimmedEnd(line)};
-                break;
-            }
+        int underline = range.upper.line;
+        if (range.upper.column == 1
+            || contentStart(underline, walk.quotes, walk.quoteColumn) >= trimmedEnd(underline)) {
+            --underline;
+        } else if (const int next = nextBlockLine(block); next >= 1) {
+            underline = std::min(underline, next - 1);
+        } else if (next < 0 && !isUnderline(underline, walk)) {
+            --underline; // the next block is text before a table, recorded without a line
         }
+        underline = std::clamp(underline, start.line + 1, std::max(m_lines.lineCount(), 1));
+        walk.lastLine = underline - 1;
+        range.upper = {underline, trimmedEnd(underline)};
     }
 
     // Link reference definitions at the start take lines of their own that the text never comes
     // back to: the text starts as many lines before the end as it has line breaks.
     const int firstTextLine = walk.lastLine - candidate.lineBreaks;
     if (firstTextLine > start.line && looksLikeReferenceDefinitions(start, firstTextLine)) {
-        const int column = contentStart(firstTextLine, walk.quotes);
+        const int column = contentStart(firstTextLine, walk.quotes, walk.quoteColumn);
         range.lower = {firstTextLine, column};
         walk.line = firstTextLine;
         walk.pending = true;
@@ -267,10 +289,24 @@ void SourcePositionRepair::repairParagraph(const Candidate &candidate)
     walkInlines(block, walk);
 }
 
-// A line of only "=" or only "-" (after its container markers and blanks).
-bool SourcePositionRepair::isUnderline(int line, int quotes) const
+// The line on which the block after `block` in document order starts: 0 when none follows, -1
+// when it is recorded without a line.
+int SourcePositionRepair::nextBlockLine(cmark_node *block)
 {
-    const qsizetype begin = m_lines.lineStart(line) + contentStart(line, quotes) - 1;
+    for (cmark_node *node = block; node; node = cmark_node_parent(node)) {
+        if (cmark_node *next = cmark_node_next(node)) {
+            const int line = cmark_node_get_start_line(next);
+            return line >= 1 ? line : -1;
+        }
+    }
+    return 0;
+}
+
+// A line of only "=" or only "-" (after its container markers and blanks).
+bool SourcePositionRepair::isUnderline(int line, const Walk &walk) const
+{
+    const qsizetype begin
+        = m_lines.lineStart(line) + contentStart(line, walk.quotes, walk.quoteColumn) - 1;
     const qsizetype end = m_lines.lineStart(line) + trimmedEnd(line) - 1;
     if (begin >= end || (m_utf8[begin] != '=' && m_utf8[begin] != '-'))
         return false;
@@ -294,9 +330,11 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     if (start.line < 1 || headerLine <= start.line || headerLine > m_lines.lineCount())
         return;
     const int quotes = quoteDepth(table);
+    const int quoteColumn = outerQuoteColumn(table, m_lines);
 
     Walk text;
     text.quotes = quotes;
+    text.quoteColumn = quoteColumn;
     text.base = 0; // the text is read again from column 0 of line 0
     text.lastLine = headerLine - 1;
     text.line = start.line;
@@ -307,7 +345,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     m_store(paragraph, {start, {text.lastLine, trimmedEnd(text.lastLine)}});
     walkInlines(paragraph, text);
 
-    const int column = contentStart(headerLine, quotes);
+    const int column = contentStart(headerLine, quotes, quoteColumn);
     SourceRange tableRange = recorded(table);
     tableRange.lower = {headerLine, column};
     m_store(table, tableRange);
@@ -315,6 +353,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     if (cmark_node *cell = cmark_node_first_child(header)) {
         Walk row;
         row.quotes = quotes;
+        row.quoteColumn = quoteColumn;
         row.line = row.lastLine = headerLine;
         // The first cell starts after the row's leading pipe.
         const int cellColumn = column + (byteAt({headerLine, column}) == '|' ? 1 : 0);
@@ -417,7 +456,8 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
         literal.remove_prefix(literal.find_last_of("\r\n") + 1);
         while (!literal.empty() && (literal.front() == ' ' || literal.front() == '\t'))
             literal.remove_prefix(1);
-        raw.upper.column = contentStart(raw.upper.line, walk.quotes) + int(literal.size());
+        raw.upper.column
+            = contentStart(raw.upper.line, walk.quotes, walk.quoteColumn) + int(literal.size());
         range = raw;
         changed = true;
         walk.frame = {range.upper.line, walk.base + was.upper.column, range.upper.column};
@@ -453,7 +493,7 @@ void SourcePositionRepair::startLine(Walk &walk, bool backslashBreak) const
 {
     walk.pending = true;
     walk.pendingLine = std::min(walk.line + 1, walk.lastLine);
-    walk.pendingColumn = contentStart(walk.pendingLine, walk.quotes);
+    walk.pendingColumn = contentStart(walk.pendingLine, walk.quotes, walk.quoteColumn);
     // After a counted break the parser starts the line at its content origin; a backslash break
     // is not counted, and the line before goes on.
     if (!backslashBreak)
@@ -476,8 +516,10 @@ void SourcePositionRepair::anchor(Walk &walk, cmark_node *node, int recordedColu
         while (blanks < literal.size() && (literal[blanks] == ' ' || literal[blanks] == '\t'))
             ++blanks;
         const int n = int(blanks);
-        bool blanksBefore
-            = n > 0 && column > n && (blanks == literal.size() || byteAt(at) == literal[blanks]);
+        // What follows the blanks may be written escaped.
+        const bool sameNext = blanks == literal.size() || byteAt(at) == literal[blanks]
+            || (byteAt(at) == '\\' && byteAt({at.line, at.column + 1}) == literal[blanks]);
+        bool blanksBefore = n > 0 && column > n && sameNext;
         for (int i = 1; blanksBefore && i <= n; ++i) {
             const char c = byteAt({at.line, column - i});
             blanksBefore = c == ' ' || c == '\t';
@@ -511,7 +553,8 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
         const qint64 terminator = m_lines.lineStart(line + 1) - m_lines.lineContentEnd(line);
         if (column <= content + terminator)
             break;
-        column = contentStart(line + 1, walk.quotes) + (column - content - terminator - 1);
+        column = contentStart(line + 1, walk.quotes, walk.quoteColumn)
+            + (column - content - terminator - 1);
         ++line;
     }
     return {line, int(std::max<qint64>(column, 1))};
@@ -529,9 +572,9 @@ SourceRange SourcePositionRepair::finalCodeRange(const SourceRange &range) const
         [this](int line) { return m_lines.lineContentEnd(line); });
 }
 
-int SourcePositionRepair::contentStart(int line, int quotes) const
+int SourcePositionRepair::contentStart(int line, int quotes, int quoteColumn) const
 {
-    return m_lines.contentStartColumn(line, quotes);
+    return m_lines.contentStartColumn(line, quotes, quoteColumn);
 }
 
 int SourcePositionRepair::trimmedEnd(int line) const

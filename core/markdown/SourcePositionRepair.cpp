@@ -274,8 +274,20 @@ void SourcePositionRepair::repairParagraph(const Candidate &candidate)
 
     // Link reference definitions at the start take lines of their own that the text never comes
     // back to: the text starts as many lines before the end as it has line breaks.
-    const int firstTextLine = walk.lastLine - candidate.lineBreaks;
-    if (firstTextLine > start.line && looksLikeReferenceDefinitions(start, firstTextLine)) {
+    // Counting fails when a line break inside a link's destination hides a line from the
+    // count; reading the definitions themselves tells where they end.
+    // The line the definitions are read to end before is taken where the text's first node
+    // starts on it; else the counted one.
+    const int counted = walk.lastLine - candidate.lineBreaks;
+    int firstTextLine = start.line;
+    if (counted > start.line && looksLikeReferenceDefinitions(start, counted)) {
+        const int read = std::min(lineAfterDefinitions(start, walk), walk.lastLine);
+        if (read > start.line && startsWithFirstNode(block, read, walk))
+            firstTextLine = read;
+        else if (startsWithFirstNode(block, counted, walk))
+            firstTextLine = counted;
+    }
+    if (firstTextLine > start.line) {
         const int column = contentStart(firstTextLine, walk.quotes, walk.quoteColumn);
         range.lower = {firstTextLine, column};
         walk.line = firstTextLine;
@@ -598,6 +610,149 @@ int SourcePositionRepair::backtickRun(SourcePosition position) const
     return n;
 }
 
+// The line after the link reference definitions a paragraph starts with (a label, a colon, a
+// destination and an optional title, each part on the same line or the next), or 0 when the
+// paragraph starts with none.
+int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk &walk) const
+{
+    const auto from = m_lines.byteOffset(start);
+    if (!from)
+        return 0;
+    int line = start.line;
+    qsizetype at = *from;
+    const char *d = m_utf8.constData();
+    auto lineEnd = [&] { return m_lines.lineContentEnd(line); };
+    auto atEnd = [&] { return at >= lineEnd(); };
+    // To the next line's content; false at the paragraph's last line.
+    auto nextLine = [&] {
+        if (line >= walk.lastLine)
+            return false;
+        ++line;
+        at = m_lines.lineStart(line) + contentStart(line, walk.quotes, walk.quoteColumn) - 1;
+        return true;
+    };
+    auto blanks = [&] {
+        while (!atEnd() && (d[at] == ' ' || d[at] == '\t'))
+            ++at;
+    };
+    // Blanks with at most one line break among them.
+    auto space = [&] {
+        blanks();
+        if (atEnd() && nextLine())
+            blanks();
+    };
+    int after = 0;
+    while (!atEnd() && d[at] == '[') {
+        // The label: not blank, no "[" in it, followed by a colon.
+        bool blank = true;
+        for (++at;;) {
+            if (atEnd()) {
+                if (!nextLine())
+                    return after;
+                continue;
+            }
+            const char c = d[at];
+            if (c == ']' || c == '[')
+                break;
+            blank = blank && (c == ' ' || c == '\t');
+            at += c == '\\' ? 2 : 1;
+        }
+        if (atEnd() || d[at] != ']' || blank || at + 1 >= lineEnd() || d[at + 1] != ':')
+            return after;
+        at += 2;
+        space();
+        // The destination: in angle brackets, or up to a blank with its parentheses balanced.
+        const qsizetype destination = at;
+        if (!atEnd() && d[at] == '<') {
+            while (++at < lineEnd() && d[at] != '>' && d[at] != '<')
+                at += d[at] == '\\' ? 1 : 0;
+            if (atEnd() || d[at] != '>')
+                return after;
+            ++at;
+        } else {
+            int depth = 0;
+            for (; !atEnd() && d[at] != ' ' && d[at] != '\t'; ++at) {
+                if (d[at] == '\\')
+                    ++at;
+                else if (d[at] == '(')
+                    ++depth;
+                else if (d[at] == ')' && --depth < 0)
+                    break;
+            }
+            if (at == destination || depth != 0)
+                return after;
+        }
+        const int destinationLine = line;
+        const qsizetype destinationEnd = at;
+        blanks();
+        const bool endsLine = atEnd();
+        // The title, if one follows and ends its line.
+        bool titled = false;
+        space();
+        if (!atEnd() && (d[at] == '"' || d[at] == '\'' || d[at] == '(')) {
+            const char close = d[at] == '(' ? ')' : d[at];
+            for (++at;;) {
+                if (atEnd()) {
+                    if (!nextLine())
+                        break;
+                    continue;
+                }
+                if (d[at] == close)
+                    break;
+                at += d[at] == '\\' ? 2 : 1;
+            }
+            if (!atEnd() && d[at] == close) {
+                ++at;
+                blanks();
+                titled = atEnd();
+            }
+        }
+        if (!titled) {
+            if (!endsLine)
+                return after;
+            line = destinationLine;
+            at = destinationEnd;
+        }
+        if (!nextLine())
+            return after; // nothing follows: not a paragraph the repair sees
+        after = line;
+    }
+    return after;
+}
+
+// Whether a line's content could start with the block's first inline node.
+bool SourcePositionRepair::startsWithFirstNode(cmark_node *block, int line, const Walk &walk) const
+{
+    cmark_node *first = cmark_node_first_child(block);
+    if (!first)
+        return true;
+    const char c = byteAt({line, contentStart(line, walk.quotes, walk.quoteColumn)});
+    switch (cmark_node_get_type(first)) {
+    case CMARK_NODE_TEXT: {
+        // Blanks the line starts with may stay in the text; escapes, entities and typographic
+        // punctuation are written otherwise.
+        std::string_view literal = literalOf(first);
+        while (!literal.empty() && (literal.front() == ' ' || literal.front() == '\t'))
+            literal.remove_prefix(1);
+        return literal.empty() || c == literal.front() || c == '\\' || c == '&'
+            || static_cast<unsigned char>(literal.front()) == 0xE2;
+    }
+    case CMARK_NODE_LINK:
+        return c == '[' || c == '<';
+    case CMARK_NODE_IMAGE:
+        return c == '!';
+    case CMARK_NODE_CODE:
+        return c == '`';
+    case CMARK_NODE_EMPH:
+    case CMARK_NODE_STRONG:
+        return c == '*' || c == '_';
+    case CMARK_NODE_HTML_INLINE:
+        return c == '<';
+    default:
+        return true;
+    }
+}
+
 // A definition starts with a bracketed label followed by a colon.
 bool SourcePositionRepair::looksLikeReferenceDefinitions(SourcePosition start,
                                                          int firstTextLine) const
@@ -609,5 +764,20 @@ bool SourcePositionRepair::looksLikeReferenceDefinitions(SourcePosition start,
         return false;
     const QByteArrayView between(m_utf8.constData() + *from,
                                  m_lines.lineStart(firstTextLine) - *from);
-    return between.contains("]:");
+    // Its label: up to the first unescaped "]", with no "[" in it and not blank.
+    bool blank = true;
+    for (qsizetype i = 1; i < between.size(); ++i) {
+        const char c = between[i];
+        if (c == '\\') {
+            blank = false;
+            ++i;
+        } else if (c == '[') {
+            return false;
+        } else if (c == ']') {
+            return !blank && i + 1 < between.size() && between[i + 1] == ':';
+        } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+            blank = false;
+        }
+    }
+    return false;
 }

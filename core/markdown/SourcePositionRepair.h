@@ -90,6 +90,8 @@ private:
     char byteAt(SourcePosition position) const;
     int backtickRun(SourcePosition position) const;
     bool looksLikeReferenceDefinitions(SourcePosition start, int firstTextLine) const;
+    int lineAfterDefinitions(SourcePosition start, const Walk &walk) const;
+    bool startsWithFirstNode(cmark_node *block, int line, const Walk &walk) const;
 
     const QByteArray &m_utf8;
     const SourceTextMap &m_lines;

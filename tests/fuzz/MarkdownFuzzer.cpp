@@ -8,7 +8,6 @@
 #include "core/markdown/HTMLRenderer.h"
 #include "core/markdown/InlineMath.h"
 #include "core/markdown/MarkdownDocument.h"
-#include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/OutlineParser.h"
 
 #include <set>
@@ -68,23 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = fuzz::text(data, size);
     const auto document = MarkdownDocument::parse(text);
     fuzz::check(document->isParseOf(text), "a parse stands for its text");
-    // Where a table is, the parser reads its rows and the text before it with escaped pipes
-    // unescaped, and records some inline columns on lines with one a column too far left.
-    std::set<int> escapedPipeLines;
-    MarkdownWalker tables(document->root());
-    while (tables.next()) {
-        if (!tables.entering() || tables.node().kind() != MarkdownNodeKind::Table)
-            continue;
-        int line = 1; // ended by LF, CR LF or a lone CR, as the parser counts
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            if (text[i] == u'\\' && i + 1 < text.size() && text[i + 1] == u'|')
-                escapedPipeLines.insert(line);
-            else if (text[i] == u'\n'
-                     || (text[i] == u'\r' && (i + 1 == text.size() || text[i + 1] != u'\n')))
-                ++line;
-        }
-        break;
-    }
+    // The parser reads a table's rows, and the text before a table, with escaped pipes
+    // unescaped and records some inline columns there a column off: those are left out.
+    const bool escapedPipes = text.contains(u"\\|");
+    std::set<int> pipeLines;
     // Depth first, without recursion: nesting is as deep as the input makes it.
     MarkdownNode node = document->root();
     while (node) {
@@ -92,7 +78,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz::check(range->start >= 0 && range->start <= range->end
                             && range->end <= text.size(),
                         "node ranges lie inside the text");
-            if (!escapedPipeLines.count(document->startLine(node))) {
+            const auto lines = document->sourceRange(node);
+            const bool table = node.kind() == MarkdownNodeKind::Table
+                || (node.kind() == MarkdownNodeKind::Paragraph && node.next()
+                    && node.next().kind() == MarkdownNodeKind::Table);
+            if (escapedPipes && table) {
+                for (int line = lines->lower.line; line <= lines->upper.line; ++line)
+                    pipeLines.insert(line);
+            }
+            const auto pipe = pipeLines.lower_bound(lines->lower.line);
+            if (pipe == pipeLines.end() || *pipe > lines->upper.line) {
                 fuzz::check(
                     coversItsMarkup(node, QStringView(text).mid(range->start, range->length())),
                     "a node's range covers its own markup");

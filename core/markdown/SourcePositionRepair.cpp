@@ -277,14 +277,14 @@ void SourcePositionRepair::repairParagraph(const Candidate &candidate)
     // Counting fails when a line break inside a link's destination hides a line from the
     // count; reading the definitions themselves tells where they end.
     // The line the definitions are read to end before is taken where the text's first node
-    // starts on it; else the counted one.
+    // starts on it; else the counted one, if definitions were read at all.
     const int counted = walk.lastLine - candidate.lineBreaks;
     int firstTextLine = start.line;
     if (counted > start.line && looksLikeReferenceDefinitions(start, counted)) {
         const int read = std::min(lineAfterDefinitions(start, walk), walk.lastLine);
         if (read > start.line && startsWithFirstNode(block, read, walk))
             firstTextLine = read;
-        else if (startsWithFirstNode(block, counted, walk))
+        else if (read > start.line && startsWithFirstNode(block, counted, walk))
             firstTextLine = counted;
     }
     if (firstTextLine > start.line) {
@@ -679,8 +679,8 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
                 else if (d[at] == ')' && --depth < 0)
                     break;
             }
-            if (at == destination || depth != 0)
-                return after;
+            if (at == destination)
+                return after; // the parser takes unbalanced parentheses too
         }
         const int destinationLine = line;
         const qsizetype destinationEnd = at;

@@ -376,7 +376,15 @@ EditorTextMapping::mirrorEditorEdit(qint64 position, const QString &removedText,
             added.push_back(e);
             continue;
         }
-        const QString form = keepForms ? oldForms[breakIndex++] : m_lineBreak;
+        QString form = keepForms ? oldForms[breakIndex++] : m_lineBreak;
+        // A kept LF right after a kept lone CR would pair with it: it is written as a lone CR.
+        if (form == u"\n" && !workspaceText.isEmpty() && workspaceText.back() == u'\r') {
+            auto hard = std::find_if(added.rbegin(), added.rend(),
+                                     [](const Entry &e) { return !e.soft(); });
+            if (hard != added.rend() && !hard->pair
+                && hard->workspace == workspaceStart + workspaceText.size() - 1)
+                form = QStringLiteral("\r");
+        }
         if (form != u"\n") {
             Entry e;
             e.workspace = workspaceStart + workspaceText.size();

@@ -96,8 +96,10 @@ int SourceTextMap::contentStartColumn(int line, int quoteMarkers, int quoteColum
             column = m_utf8[i] == '\t' ? (column / 4 + 1) * 4 : column + 1;
             ++i;
         }
-        // Four columns of blanks before it make a ">" text (of a lazy continuation line).
-        if (quoteMarkers == 0 || i >= end || m_utf8[i] != '>' || column - indentFrom >= 4)
+        // Four columns of blanks before it, or too few to be inside the quote's container, make
+        // a ">" text (of a lazy continuation line).
+        if (quoteMarkers == 0 || i >= end || m_utf8[i] != '>' || column < indentFrom
+            || column - indentFrom >= 4)
             break;
         ++i;
         ++column;

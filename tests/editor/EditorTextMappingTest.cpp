@@ -176,6 +176,21 @@ TEST(EditorTextMapping, aShortenedLineIsSplitAsAFreshOpenSplitsIt)
     EXPECT_EQ(fresh.reset(workspace), copy);
 }
 
+// Replacing text with as many line breaks keeps their forms, but a kept LF right after a kept
+// lone CR would pair with it: the two stay two line breaks.
+TEST(EditorTextMapping, keptLineBreaksNeverPairUp)
+{
+    EditorTextMapping mapping;
+    QString workspace = QStringLiteral("b\ra\nz");
+    QString copy = mapping.reset(workspace);
+    copy.replace(0, 4, QStringLiteral("\n\nbc"));
+    applyEdits(workspace,
+               mapping.mirrorEditorEdit(0, QStringLiteral("b\na\n"), QStringLiteral("\n\nbc"),
+                                        QStringView(copy).mid(4)));
+    EXPECT_EQ(workspace, QStringLiteral("\r\rbcz"));
+    EXPECT_EQ(EditorTextMapping::editorCopy(workspace), copy);
+}
+
 // Emptying the pieces of a split line after a lone CR, in any order, keeps the line's ends apart
 // however many soft breaks stand between them and the emptied text.
 TEST(EditorTextMapping, emptiedPiecesBetweenALoneCrAndALineFeedKeepBothBreaks)

@@ -151,8 +151,7 @@ void EditorController::onContentsChange(int position, int removed, int added)
         m_editorText.replace(from, gone, insertedText);
         const qsizetype after = from + insertedText.size();
         const EditorTextMapping::Edit edit = m_mapping.mirrorEditorEdit(
-            from, removedText, insertedText,
-            after < m_editorText.size() ? m_editorText.at(after) : QChar(),
+            from, removedText, insertedText, QStringView(m_editorText).mid(after),
             softBreaksIn(from, insertedText));
         if (!edit.isEmpty()) {
             m_textBuffers.replace(m_workspaceText, edit.position, edit.removed, edit.text);

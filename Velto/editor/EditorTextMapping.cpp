@@ -1,5 +1,7 @@
 #include "Velto/editor/EditorTextMapping.h"
 
+#include "platform/Graphemes.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -15,6 +17,11 @@ bool isMappedBreak(char16_t c)
 bool isCrOrLf(char16_t c)
 {
     return c == u'\r' || c == u'\n';
+}
+
+bool isLineBreak(char16_t c)
+{
+    return c == u'\n' || isMappedBreak(c);
 }
 
 // Lengths of the common prefix and suffix of two texts; together never longer than the shorter.
@@ -44,29 +51,53 @@ QString EditorTextMapping::Entry::workspaceForm() const
 void EditorTextMapping::splitPoints(QStringView text, qsizetype start, qsizetype end,
                                     qsizetype pieceLength, std::vector<qsizetype> &points)
 {
-    const char16_t *data = text.utf16();
-    // Inside a character the pieces would show its parts apart.
-    auto joinsPrevious = [data](qsizetype at) {
-        const char16_t c = data[at];
-        return QChar::isLowSurrogate(c) || QChar::isMark(c) || c == 0x200D
-            || data[at - 1] == 0x200D || (c >= 0xFE00 && c <= 0xFE0F);
-    };
-    qsizetype piece = start;
-    while (end - piece > pieceLength) {
-        qsizetype at = piece + pieceLength;
-        // After a space in the second half, the piece ends where word wrapping could end it.
-        qsizetype space = at;
-        while (space > piece + pieceLength / 2 && data[space - 1] != u' ' && data[space - 1] != u'\t')
-            --space;
-        if (space > piece + pieceLength / 2) {
-            at = space;
-        } else {
-            while (at > piece + 1 && joinsPrevious(at))
-                --at;
+    // Pieces end only between Characters: inside one they would show its parts apart, and a cut
+    // surrogate pair leaves lone halves in the document. A piece ends after a space in its second
+    // half where there is one (where word wrapping could end it), else at the last Character
+    // boundary in that half; where that half holds none (a long run of marks or joined emoji),
+    // the piece runs on to the next boundary. One walk over the line keeps this linear however
+    // long its Characters are.
+    const QStringView line = text.mid(start, end - start);
+    const qsizetype length = line.size();
+    if (length <= pieceLength)
+        return;
+    const char16_t *data = line.utf16();
+    qsizetype piece = 0;
+    std::vector<qsizetype> pending; // boundaries after `piece` not yet past
+    graphemes::forEachBoundary(line, 0, length, [&](qsizetype boundary) {
+        pending.push_back(boundary);
+        while (length - piece > pieceLength && boundary > piece + pieceLength) {
+            const qsizetype target = piece + pieceLength;
+            const qsizetype half = piece + pieceLength / 2;
+            qsizetype cut = -1;
+            qsizetype lastInHalf = -1;
+            for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+                const qsizetype at = *it;
+                if (at > target)
+                    continue;
+                if (at <= half)
+                    break;
+                if (lastInHalf < 0)
+                    lastInHalf = at;
+                if (data[at - 1] == u' ' || data[at - 1] == u'\t') {
+                    cut = at;
+                    break;
+                }
+            }
+            if (cut < 0)
+                cut = lastInHalf;
+            if (cut < 0)
+                cut = *std::find_if(pending.begin(), pending.end(),
+                                    [target](qsizetype at) { return at > target; });
+            if (cut >= length) {
+                piece = length;
+                break;
+            }
+            points.push_back(start + cut);
+            piece = cut;
+            pending.erase(pending.begin(), std::upper_bound(pending.begin(), pending.end(), cut));
         }
-        points.push_back(at);
-        piece = at;
-    }
+    });
 }
 
 QString EditorTextMapping::scan(QStringView text, qint64 workspaceBase, qint64 editorBase,
@@ -148,7 +179,7 @@ std::vector<qint64> EditorTextMapping::softBreaks() const
 }
 
 EditorTextMapping::Joined EditorTextMapping::joinSoftBreaks(QStringView editorText,
-                                                           const std::vector<qint64> &softBreaks)
+                                                            const std::vector<qint64> &softBreaks)
 {
     Joined joined;
     joined.text.reserve(editorText.size());
@@ -201,6 +232,18 @@ std::size_t EditorTextMapping::lowerBoundWorkspace(qint64 offset) const
         - m_entries.begin();
 }
 
+bool EditorTextMapping::hasSoftBreak(qint64 workspaceFrom, qint64 workspaceTo) const
+{
+    if (m_softCount == 0)
+        return false;
+    for (std::size_t i = lowerBoundWorkspace(workspaceFrom);
+         i < m_entries.size() && m_entries[i].workspace <= workspaceTo; ++i) {
+        if (m_entries[i].soft())
+            return true;
+    }
+    return false;
+}
+
 std::size_t EditorTextMapping::lowerBoundEditor(qint64 offset) const
 {
     return std::partition_point(m_entries.begin(), m_entries.end(),
@@ -242,9 +285,20 @@ void EditorTextMapping::replaceEntries(std::size_t first, std::size_t last, qint
     }
 }
 
-EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
-    qint64 position, const QString &removedText, const QString &insertedText, QChar following,
-    const std::vector<qsizetype> &softInserted)
+EditorTextMapping::Edit
+EditorTextMapping::mirrorEditorEdit(qint64 position, const QString &removedText,
+                                    const QString &insertedText, QChar following,
+                                    const std::vector<qsizetype> &softInserted)
+{
+    return mirrorEditorEdit(position, removedText, insertedText,
+                            following.isNull() ? QStringView() : QStringView(&following, 1),
+                            softInserted);
+}
+
+EditorTextMapping::Edit
+EditorTextMapping::mirrorEditorEdit(qint64 position, const QString &removedText,
+                                    const QString &insertedText, QStringView following,
+                                    const std::vector<qsizetype> &softInserted)
 {
     const auto affixes = commonAffixes(removedText, insertedText);
     qsizetype prefix = affixes.first;
@@ -299,11 +353,10 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
         return std::find(softInserted.begin(), softInserted.end(), k + prefix)
             != softInserted.end();
     };
-    const qsizetype softCount = std::count_if(softInserted.begin(), softInserted.end(),
-                                              [&](qsizetype at) {
-                                                  return at >= prefix
-                                                      && at < prefix + inserted.size();
-                                              });
+    const qsizetype softCount
+        = std::count_if(softInserted.begin(), softInserted.end(), [&](qsizetype at) {
+              return at >= prefix && at < prefix + inserted.size();
+          });
     const bool keepForms = qsizetype(oldForms.size()) == inserted.count(u'\n') - softCount;
 
     QString workspaceText;
@@ -323,7 +376,15 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
             added.push_back(e);
             continue;
         }
-        const QString form = keepForms ? oldForms[breakIndex++] : m_lineBreak;
+        QString form = keepForms ? oldForms[breakIndex++] : m_lineBreak;
+        // A kept LF right after a kept lone CR would pair with it: it is written as a lone CR.
+        if (form == u"\n" && !workspaceText.isEmpty() && workspaceText.back() == u'\r') {
+            auto hard = std::find_if(added.rbegin(), added.rend(),
+                                     [](const Entry &e) { return !e.soft(); });
+            if (hard != added.rend() && !hard->pair
+                && hard->workspace == workspaceStart + workspaceText.size() - 1)
+                form = QStringLiteral("\r");
+        }
         if (form != u"\n") {
             Entry e;
             e.workspace = workspaceStart + workspaceText.size();
@@ -346,20 +407,37 @@ EditorTextMapping::Edit EditorTextMapping::mirrorEditorEdit(
     while (crAfter > 0 && m_entries[crAfter - 1].soft()
            && m_entries[crAfter - 1].workspace == workspaceStart)
         --crAfter;
-    const bool loneCrBefore = crAfter > 0
-        && m_entries[crAfter - 1].workspace == workspaceStart - 1
+    const bool loneCrBefore = crAfter > 0 && m_entries[crAfter - 1].workspace == workspaceStart - 1
         && m_entries[crAfter - 1].form == u'\r' && !m_entries[crAfter - 1].pair;
-    // Text common to both sides stays, so what follows the edit may be the first of it.
-    const QChar next = suffix > 0 ? insertedText.at(insertedText.size() - suffix) : following;
-    const bool lfAfter
-        = next == u'\n' && !(last < m_entries.size() && m_entries[last].editor == end);
-    if (workspaceText.isEmpty() && loneCrBefore && lfAfter && crAfter == first) {
-        Entry pair = m_entries[first - 1];
+    // Text common to both sides stays, so what follows the edit may be the first of it; soft
+    // breaks after the edit stand for nothing, so the workspace's next character comes after them.
+    const auto charAfter = [&](qsizetype k) {
+        if (k < suffix)
+            return removedText.at(removedText.size() - suffix + k);
+        k -= suffix;
+        return k < following.size() ? following[k] : QChar();
+    };
+    std::size_t nextEntry = last;
+    qsizetype skipped = 0;
+    while (nextEntry < m_entries.size() && m_entries[nextEntry].soft()
+           && m_entries[nextEntry].editor == end + skipped) {
+        ++nextEntry;
+        ++skipped;
+    }
+    const bool lfAfter = charAfter(skipped) == u'\n'
+        && !(nextEntry < m_entries.size() && m_entries[nextEntry].editor == end + skipped);
+    if (workspaceText.isEmpty() && loneCrBefore && lfAfter) {
+        Entry pair = m_entries[crAfter - 1];
         pair.pair = true;
-        for (Entry &e : added)
-            e.workspace += 1; // soft breaks typed between: after the pair's new LF
+        // Soft breaks between the CR and the edit, and those typed, come after the pair's new LF.
+        std::vector<Entry> between(m_entries.begin() + std::ptrdiff_t(crAfter),
+                                   m_entries.begin() + std::ptrdiff_t(first));
+        between.insert(between.end(), added.begin(), added.end());
+        for (Entry &e : between)
+            e.workspace += 1;
+        added = std::move(between);
         added.insert(added.begin(), pair);
-        firstReplaced = first - 1;
+        firstReplaced = crAfter - 1;
         workspaceText = QStringLiteral("\n");
     } else if (!workspaceText.isEmpty()) {
         const bool lfFirst = loneCrBefore && workspaceText.front() == u'\n';
@@ -540,6 +618,25 @@ std::vector<EditorTextMapping::Edit> EditorTextMapping::applyWorkspaceChange(con
         Hunk h = hunks[i];
         const qsizetype low = i > 0 ? hunks[i - 1].oldEnd : 0;
         const qsizetype high = i + 1 < hunks.size() ? hunks[i + 1].oldStart : oldText.size();
+        // A long line, or one the editor split before, is split again whole, as opening the new
+        // text would split it: a soft break kept from the old line could land anywhere in the new
+        // one (next to a lone CR, where it would change what a later edit there means).
+        qsizetype lineStart = h.oldStart;
+        while (lineStart > 0 && !isLineBreak(oldText.at(lineStart - 1).unicode()))
+            --lineStart;
+        qsizetype lineEnd = h.oldEnd;
+        while (lineEnd < oldText.size() && !isLineBreak(oldText.at(lineEnd).unicode()))
+            ++lineEnd;
+        const qsizetype newLength
+            = lineEnd - lineStart + (h.newEnd - h.newStart) - (h.oldEnd - h.oldStart);
+        if (lineEnd - lineStart > m_splitLength || newLength > m_splitLength
+            || hasSoftBreak(lineStart, lineEnd)) {
+            const qsizetype through = std::min(lineEnd + 1, oldText.size()); // its line break
+            h.newStart -= h.oldStart - lineStart;
+            h.oldStart = lineStart;
+            h.newEnd += through - h.oldEnd;
+            h.oldEnd = through;
+        }
         while (h.oldStart > low && isCrOrLf(oldText.at(h.oldStart - 1).unicode())) {
             --h.oldStart;
             --h.newStart;
@@ -581,10 +678,12 @@ EditorTextMapping::Edit EditorTextMapping::replaceRegion(qint64 start, QStringVi
     // typed is still a line break of its own), and as it will be.
     QString oldSegment;
     oldSegment.reserve(editorEnd - editorStart);
+    std::vector<qsizetype> softBefore; // offsets in oldSegment
     std::size_t entry = first;
     for (qint64 i = 0; i < oldRegion.size(); ++i) {
         // A soft break stands before the character at its offset.
         while (entry < last && m_entries[entry].soft() && m_entries[entry].workspace == start + i) {
+            softBefore.push_back(oldSegment.size());
             oldSegment.append(u'\n');
             ++entry;
         }
@@ -603,31 +702,36 @@ EditorTextMapping::Edit EditorTextMapping::replaceRegion(qint64 start, QStringVi
         if (e.soft())
             softInSegment.push_back(e.editor - editorStart);
     }
-    const bool softBefore = std::any_of(m_entries.begin() + std::ptrdiff_t(first),
-                                        m_entries.begin() + std::ptrdiff_t(last),
-                                        [](const Entry &e) { return e.soft(); });
     replaceEntries(first, last, newRegion.size() - oldRegion.size(),
                    newSegment.size() - (editorEnd - editorStart), std::move(added));
 
-    // Only the units that really differ are replaced, so carets next to the change stay put;
-    // the soft breaks the region had are all replaced, so none of them is kept as common text.
+    // Only the units that really differ are replaced, so carets next to the change stay put.
+    // A line feed is common text only where it is soft on both sides or on neither: the editor
+    // keeps the mark of a break it keeps.
     auto [segPrefix, segSuffix] = commonAffixes(oldSegment, newSegment);
-    if (softBefore || !softInSegment.empty()) {
+    if (!softBefore.empty() || !softInSegment.empty()) {
+        const auto isIn = [](const std::vector<qsizetype> &offsets, qsizetype at) {
+            return std::binary_search(offsets.begin(), offsets.end(), at);
+        };
         for (qsizetype k = 0; k < segPrefix; ++k) {
-            if (oldSegment[k] == u'\n') {
+            if (oldSegment[k] == u'\n' && isIn(softBefore, k) != isIn(softInSegment, k)) {
                 segPrefix = k;
                 break;
             }
         }
         for (qsizetype k = 0; k < segSuffix; ++k) {
-            if (oldSegment[oldSegment.size() - 1 - k] == u'\n') {
+            const qsizetype oldAt = oldSegment.size() - 1 - k;
+            if (oldSegment[oldAt] == u'\n'
+                && isIn(softBefore, oldAt) != isIn(softInSegment, newSegment.size() - 1 - k)) {
                 segSuffix = k;
                 break;
             }
         }
     }
-    Edit edit {editorStart + segPrefix, oldSegment.size() - segPrefix - segSuffix,
-               newSegment.mid(segPrefix, newSegment.size() - segPrefix - segSuffix), {}};
+    Edit edit {editorStart + segPrefix,
+               oldSegment.size() - segPrefix - segSuffix,
+               newSegment.mid(segPrefix, newSegment.size() - segPrefix - segSuffix),
+               {}};
     for (const qsizetype at : softInSegment) {
         if (at >= segPrefix && at < newSegment.size() - segSuffix)
             edit.softBreaks.push_back(at - segPrefix);

@@ -17,12 +17,15 @@
 //
 // Qt lays a line out whole after every change to it, which costs a tenth of a second per
 // megabyte; a line longer than splitLength therefore shows as several lines of the editor, each
-// at most pieceLength long (broken after a space where one is near). The LFs between those
-// pieces are soft breaks: they stand for nothing in the workspace text. The editor marks the
-// document's block break of each (SoftBreaks.h), so that an undo bringing one back is known.
+// at most pieceLength long (broken after a space where one is near) unless a Character is longer:
+// pieces end only between Characters. The LFs between those pieces are soft breaks: they stand for
+// nothing in the workspace text. The editor marks the document's block break of each
+// (SoftBreaks.h), so that an undo bringing one back is known.
 //
 // Invariant: replacing every recorded LF of the editor copy by its workspace form gives the
-// workspace text. Both directions of editing keep it.
+// workspace text. Both directions of editing keep it, and a soft break never changes which line
+// breaks the workspace text has. A change from elsewhere leaves the lines it touches split as
+// opening the text would split them.
 class EditorTextMapping
 {
 public:
@@ -81,13 +84,15 @@ public:
     qint64 toEditor(qint64 workspaceOffset) const;
 
     // The editor copy replaced `removedText` at `position` by `insertedText`; `following` is the
-    // copy's character right after the inserted text (none at its end). Returns the matching
-    // workspace edit (the smallest one: text common to both sides is left alone) and updates the
-    // mapping. Line breaks of the replaced text keep their workspace form when the replacement
-    // has as many of them (wrapping, unwrapping, replacing words); other new line feeds become
-    // lineBreak(). Next to a lone CR a line break never becomes one that pairs with it.
-    // `softInserted` lists the offsets in insertedText of LFs that are soft breaks (an undo
-    // bringing one back); removed soft breaks are known to the mapping.
+    // copy after the inserted text (its first character is enough unless soft breaks follow).
+    // Returns the matching workspace edit (the smallest one: text common to both sides is left
+    // alone) and updates the mapping. Line breaks of the replaced text keep their workspace form
+    // when the replacement has as many of them (wrapping, unwrapping, replacing words); other new
+    // line feeds become lineBreak(). Next to a lone CR a line break never becomes one that pairs
+    // with it. `softInserted` lists the offsets in insertedText of LFs that are soft breaks (an
+    // undo bringing one back); removed soft breaks are known to the mapping.
+    Edit mirrorEditorEdit(qint64 position, const QString &removedText, const QString &insertedText,
+                          QStringView following, const std::vector<qsizetype> &softInserted = {});
     Edit mirrorEditorEdit(qint64 position, const QString &removedText, const QString &insertedText,
                           QChar following, const std::vector<qsizetype> &softInserted = {});
 
@@ -118,6 +123,8 @@ private:
     // Index of the first entry whose workspace (editor) offset is >= the offset.
     std::size_t lowerBoundWorkspace(qint64 offset) const;
     std::size_t lowerBoundEditor(qint64 offset) const;
+    // Whether a soft break stands in [workspaceFrom, workspaceTo] of the workspace text.
+    bool hasSoftBreak(qint64 workspaceFrom, qint64 workspaceTo) const;
     // Replaces the entries of one region: removes those in [first, last), shifts the later ones
     // and inserts the new ones (already at final offsets, in order).
     void replaceEntries(std::size_t first, std::size_t last, qint64 workspaceShift,
@@ -127,8 +134,7 @@ private:
     // Scans workspace text into editor text and entries (offsets relative to the given bases),
     // splitting lines longer than splitLength.
     static QString scan(QStringView workspaceText, qint64 workspaceBase, qint64 editorBase,
-                        std::vector<Entry> *entries, qsizetype splitLength,
-                        qsizetype pieceLength);
+                        std::vector<Entry> *entries, qsizetype splitLength, qsizetype pieceLength);
     QString scan(QStringView workspaceText, qint64 workspaceBase, qint64 editorBase,
                  std::vector<Entry> *entries) const
     {
@@ -136,8 +142,8 @@ private:
                     m_pieceLength);
     }
     // Where the soft breaks of the line [start, end) of a text go, in order.
-    static void splitPoints(QStringView text, qsizetype start, qsizetype end,
-                            qsizetype pieceLength, std::vector<qsizetype> &points);
+    static void splitPoints(QStringView text, qsizetype start, qsizetype end, qsizetype pieceLength,
+                            std::vector<qsizetype> &points);
 
     std::vector<Entry> m_entries;
     qsizetype m_softCount = 0;

@@ -227,7 +227,15 @@ BENCHMARK(BM_DeepNesting)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 // Inputs that made earlier parser releases take polynomial time, each at three sizes. A keystroke
 // parses the whole text, maps every node's range and renders the body; the figure is that work.
 // "growth" is the time over that of half the size: about 2 means linear, 4 quadratic.
-enum class Pathological { Images, WideRow, DeepList, DeepQuote, EmphasisAndLinks };
+enum class Pathological {
+    Images,
+    WideRow,
+    DeepList,
+    DeepQuote,
+    EmphasisAndLinks,
+    MathLines,
+    UnclosedMathLines
+};
 
 QString repeatedTo(const QString &piece, qsizetype bytes)
 {
@@ -258,6 +266,11 @@ QString pathological(Pathological kind, qsizetype bytes)
             + repeatedTo(QStringLiteral(" *a*"), bytes / 2);
     case Pathological::EmphasisAndLinks:
         return repeatedTo(QStringLiteral("*a **b** [c](d) "), bytes);
+    // One paragraph of many formulas (closed, or each line's left open).
+    case Pathological::MathLines:
+        return repeatedTo(QStringLiteral("$x$\n"), bytes);
+    case Pathological::UnclosedMathLines:
+        return repeatedTo(QStringLiteral("$a\n"), bytes);
     }
     return {};
 }
@@ -295,6 +308,10 @@ void sizes40To160(benchmark::internal::Benchmark *b)
 {
     b->Arg(40)->Arg(80)->Arg(160)->Unit(benchmark::kMillisecond);
 }
+void sizes80To320(benchmark::internal::Benchmark *b)
+{
+    b->Arg(80)->Arg(160)->Arg(320)->Unit(benchmark::kMillisecond);
+}
 BENCHMARK_CAPTURE(BM_Pathological, images, Pathological::Images)->Apply(sizes10To40);
 BENCHMARK_CAPTURE(BM_Pathological, wideTableRow, Pathological::WideRow)->Apply(sizes10To40);
 BENCHMARK_CAPTURE(BM_Pathological, deepListWithInlines, Pathological::DeepList)->Apply(sizes10To40);
@@ -302,6 +319,27 @@ BENCHMARK_CAPTURE(BM_Pathological, deepQuoteWithInlines, Pathological::DeepQuote
     ->Apply(sizes10To40);
 BENCHMARK_CAPTURE(BM_Pathological, emphasisAndLinksParagraph, Pathological::EmphasisAndLinks)
     ->Apply(sizes40To160);
+BENCHMARK_CAPTURE(BM_Pathological, mathLinesParagraph, Pathological::MathLines)
+    ->Apply(sizes80To320);
+BENCHMARK_CAPTURE(BM_Pathological, unclosedMathLinesParagraph, Pathological::UnclosedMathLines)
+    ->Apply(sizes80To320);
+
+// The preview's render of one paragraph of formulas, parsed once. Target: 320 KB of "$x$" lines
+// in under 100 ms.
+void BM_RenderMathParagraph(benchmark::State &state, Pathological kind)
+{
+    const QString text = pathological(kind, state.range(0) * 1024);
+    const MarkdownDocument document(text);
+    MarkdownParser::renderBody(document); // ranges repaired once, as the editor's parse has them
+    for (auto _ : state) {
+        const QString html = MarkdownParser::renderBody(document);
+        benchmark::DoNotOptimize(html.constData());
+    }
+    state.counters["KB"] = double(text.toUtf8().size()) / 1024.0;
+}
+BENCHMARK_CAPTURE(BM_RenderMathParagraph, closed, Pathological::MathLines)->Apply(sizes80To320);
+BENCHMARK_CAPTURE(BM_RenderMathParagraph, unclosed, Pathological::UnclosedMathLines)
+    ->Apply(sizes80To320);
 
 // Short rows are padded to the header's width: 2,000 columns by 2,000 rows from 14 KB of text.
 void BM_TablePadding(benchmark::State &state)

@@ -66,6 +66,21 @@ struct Content
     }
 };
 
+// Where the content the outermost block quote around a node sits in starts (1 when none).
+int outerQuoteColumn(MarkdownNode node, const SourceTextMap &lines)
+{
+    MarkdownNode outer;
+    for (MarkdownNode p = node.parent(); p; p = p.parent()) {
+        if (p.kind() == MarkdownNodeKind::BlockQuote)
+            outer = p;
+    }
+    const MarkdownNode item = outer ? outer.parent() : MarkdownNode();
+    if (!item || item.kind() != MarkdownNodeKind::Item)
+        return 1;
+    return lines.listItemContentColumn(cmark_node_get_start_line(item.raw()),
+                                       cmark_node_get_start_column(item.raw()));
+}
+
 int quoteDepth(MarkdownNode node)
 {
     int depth = 0;
@@ -275,11 +290,12 @@ std::vector<InlineMath::Span> InlineMath::find(const MarkdownDocument &document,
 
     const SourceTextMap &lines = document.sourceLines();
     const int quotes = quoteDepth(block);
+    const int quoteColumn = outerQuoteColumn(block, lines);
     Content content;
     for (int line = first->lower.line; line <= last->upper.line; ++line) {
         const qsizetype begin = line == first->lower.line
             ? *from
-            : lines.lineStart(line) + lines.contentStartColumn(line, quotes) - 1;
+            : lines.lineStart(line) + lines.contentStartColumn(line, quotes, quoteColumn) - 1;
         const qsizetype end = line == last->upper.line ? *to : lines.lineContentEnd(line);
         if (line > first->lower.line)
             content.text += '\n';
@@ -335,20 +351,26 @@ std::optional<std::pair<qsizetype, qsizetype>> InlineMathWriter::bytesOf(Markdow
     return std::pair(*start, *end);
 }
 
+// The spans are in source order and apart, so their ends rise too: a block with thousands of
+// formulas finds the ones near a node by halving, not by looking at each.
+std::vector<InlineMath::Span>::const_iterator InlineMathWriter::firstEndingAfter(qsizetype at) const
+{
+    return std::partition_point(m_spans.begin(), m_spans.end(),
+                                [at](const InlineMath::Span &span) { return span.end <= at; });
+}
+
 const InlineMath::Span *InlineMathWriter::containing(qsizetype start, qsizetype end) const
 {
-    for (const InlineMath::Span &span : m_spans) {
-        if (span.start <= start && end <= span.end && start < span.end)
-            return &span;
-    }
+    const auto it = firstEndingAfter(start);
+    if (it != m_spans.end() && it->start <= start && end <= it->end)
+        return &*it;
     return nullptr;
 }
 
 bool InlineMathWriter::overlaps(qsizetype start, qsizetype end) const
 {
-    return std::any_of(m_spans.begin(), m_spans.end(), [&](const InlineMath::Span &span) {
-        return span.start < end && start < span.end;
-    });
+    const auto it = firstEndingAfter(start);
+    return it != m_spans.end() && it->start < end;
 }
 
 void InlineMathWriter::writeFormula(const InlineMath::Span &span)
@@ -369,9 +391,8 @@ void InlineMathWriter::writeSource(qsizetype start, qsizetype end)
 {
     const QByteArray &utf8 = m_document.utf8();
     qsizetype at = start;
-    for (const InlineMath::Span &span : m_spans) {
-        if (span.end <= at || span.start >= end)
-            continue;
+    for (auto it = firstEndingAfter(start); it != m_spans.end() && it->start < end; ++it) {
+        const InlineMath::Span &span = *it;
         if (span.start > at)
             HTMLRenderer::appendEscaped(
                 m_out, std::string_view(utf8.constData() + at, size_t(span.start - at)));
@@ -409,9 +430,8 @@ void InlineMathWriter::writeText(MarkdownNode text, qsizetype start, qsizetype e
         if (b > a)
             HTMLRenderer::appendEscaped(m_out, literal.substr(size_t(a), size_t(b - a)));
     };
-    for (const InlineMath::Span &span : m_spans) {
-        if (span.end <= at || span.start >= end)
-            continue;
+    for (auto it = firstEndingAfter(start); it != m_spans.end() && it->start < end; ++it) {
+        const InlineMath::Span &span = *it;
         if (span.start > at)
             writePart(at, span.start);
         writeFormula(span);
@@ -434,9 +454,8 @@ bool InlineMathWriter::enter(MarkdownNode node, bool &skipChildren)
     const auto bytes = bytesOf(node);
     if (!bytes) {
         // A line break inside a formula is in its text already.
-        return std::any_of(m_spans.begin(), m_spans.end(), [this](const InlineMath::Span &span) {
-            return span.start < m_cursor && m_cursor < span.end;
-        });
+        const auto it = firstEndingAfter(m_cursor);
+        return it != m_spans.end() && it->start < m_cursor;
     }
     const auto [start, end] = *bytes;
     if (const InlineMath::Span *span = containing(start, end)) {

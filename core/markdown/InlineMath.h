@@ -61,6 +61,7 @@ public:
 private:
     std::optional<std::pair<qsizetype, qsizetype>> bytesOf(MarkdownNode node) const;
     bool pastFormulas() const;
+    std::vector<InlineMath::Span>::const_iterator firstEndingAfter(qsizetype at) const;
     const InlineMath::Span *containing(qsizetype start, qsizetype end) const;
     bool overlaps(qsizetype start, qsizetype end) const;
     void writeFormula(const InlineMath::Span &span);

@@ -11,6 +11,18 @@
 // 1-based line's first byte and of the end of its content (before its line break).
 namespace RangeCorrections {
 
+// The length of the backtick run ending before `end`, less a first backtick a backslash escapes.
+inline qint64 openingRun(const char *data, qint64 end, qint64 lineBegin, qint64 limit)
+{
+    qint64 run = 0;
+    while (run < limit && end - run > lineBegin && data[end - run - 1] == '`')
+        ++run;
+    qint64 backslashes = 0;
+    while (end - run - backslashes > lineBegin && data[end - run - backslashes - 1] == '\\')
+        ++backslashes;
+    return run - (run > 0 && backslashes % 2 == 1 ? 1 : 0);
+}
+
 // The parser records inline code without its backtick runs; ours include them. The closing run
 // directly follows the content and is maximal, so counting it gives the run length, and the same
 // number of backticks must precede the content.
@@ -30,10 +42,7 @@ SourceRange widenInlineCode(const SourceRange &range, const char *data, qint64 s
         qint64 closing = 0;
         while (end + closing < lineEnd && data[end + closing] == '`')
             ++closing;
-        qint64 opening = 0;
-        while (opening < closing && start - opening > startLineBegin
-               && data[start - opening - 1] == '`')
-            ++opening;
+        const qint64 opening = openingRun(data, start, startLineBegin, closing);
         if (closing == 0 || opening != closing)
             return range;
         widened.lower.column -= int(closing);
@@ -41,9 +50,7 @@ SourceRange widenInlineCode(const SourceRange &range, const char *data, qint64 s
         return widened;
     }
 
-    qint64 opening = 0;
-    while (start - opening > startLineBegin && data[start - opening - 1] == '`')
-        ++opening;
+    const qint64 opening = openingRun(data, start, startLineBegin, end - startLineBegin + 1);
     if (opening == 0)
         return range;
     const qint64 lastLineBegin = lineStart(range.upper.line);

@@ -66,6 +66,21 @@ bool isBracketedByOne(cmark_node *link)
         && outer.upper.column - outer.lower.column == inner.upper.column - inner.lower.column + 2;
 }
 
+// Where the content the outermost block quote around a node sits in starts (1 when none).
+int outerQuoteColumn(cmark_node *node, const SourceTextMap &lines)
+{
+    cmark_node *outer = nullptr;
+    for (cmark_node *p = cmark_node_parent(node); p; p = cmark_node_parent(p)) {
+        if (cmark_node_get_type(p) == CMARK_NODE_BLOCK_QUOTE)
+            outer = p;
+    }
+    cmark_node *item = outer ? cmark_node_parent(outer) : nullptr;
+    if (!item || cmark_node_get_type(item) != CMARK_NODE_ITEM)
+        return 1;
+    return lines.listItemContentColumn(cmark_node_get_start_line(item),
+                                       cmark_node_get_start_column(item));
+}
+
 int quoteDepth(cmark_node *node)
 {
     int depth = 0;
@@ -153,6 +168,7 @@ void SourcePositionRepair::Collector::exit(cmark_node *node)
 struct SourcePositionRepair::Walk
 {
     int quotes = 0; // block quotes around the block: the ">" a line may start with
+    int quoteColumn = 1; // where the outermost one's ">" stands
     int base = 0; // the recorded column of a line's content origin after a counted line break
     int lastLine = 0;
     Frame frame;
@@ -205,7 +221,8 @@ bool SourcePositionRepair::followsText(cmark_node *table)
 int SourcePositionRepair::rowShift(cmark_node *row) const
 {
     cmark_node *table = cmark_node_parent(row);
-    return contentStart(cmark_node_get_start_line(row), quoteDepth(table))
+    return contentStart(cmark_node_get_start_line(row), quoteDepth(table),
+                        outerQuoteColumn(table, m_lines))
         - cmark_node_get_start_column(table);
 }
 
@@ -213,6 +230,7 @@ void SourcePositionRepair::repairRow(cmark_node *row)
 {
     Walk walk;
     walk.quotes = quoteDepth(row);
+    walk.quoteColumn = outerQuoteColumn(row, m_lines);
     walk.line = walk.lastLine = cmark_node_get_start_line(row);
     walk.frame = {walk.line, 0, rowShift(row)};
     const SourceRange was = recorded(row);
@@ -230,26 +248,82 @@ void SourcePositionRepair::repairParagraph(const Candidate &candidate)
                                 cmark_node_get_start_column(block)};
     Walk walk;
     walk.quotes = quoteDepth(block);
+    walk.quoteColumn = outerQuoteColumn(block, m_lines);
     walk.base = start.column;
     walk.lastLine = std::min(lastTextLine(block), m_lines.lineCount());
     walk.line = start.line;
     walk.frame = {start.line, 0, 0};
+    SourceRange range = recorded(block);
+    const SourceRange was = range;
+    // A setext heading is recorded up to where the block after it was found: to the end of the
+    // next block's first line, or to the start of a blank line after it.
+    if (cmark_node_get_type(block) == CMARK_NODE_HEADING && range.upper.line > start.line) {
+        int underline = range.upper.line;
+        if (range.upper.column == 1
+            || contentStart(underline, walk.quotes, walk.quoteColumn) >= trimmedEnd(underline)) {
+            --underline;
+        } else if (const int next = nextBlockLine(block); next >= 1) {
+            underline = std::min(underline, next - 1);
+        } else if (next < 0 && !isUnderline(underline, walk)) {
+            --underline; // the next block is text before a table, recorded without a line
+        }
+        underline = std::clamp(underline, start.line + 1, std::max(m_lines.lineCount(), 1));
+        walk.lastLine = underline - 1;
+        range.upper = {underline, trimmedEnd(underline)};
+    }
 
     // Link reference definitions at the start take lines of their own that the text never comes
     // back to: the text starts as many lines before the end as it has line breaks.
-    const int firstTextLine = walk.lastLine - candidate.lineBreaks;
-    if (firstTextLine > start.line && looksLikeReferenceDefinitions(start, firstTextLine)) {
-        const int column = contentStart(firstTextLine, walk.quotes);
-        SourceRange range = recorded(block);
+    // Counting fails when a line break inside a link's destination hides a line from the
+    // count; reading the definitions themselves tells where they end.
+    // The line the definitions are read to end before is taken where the text's first node
+    // starts on it; else the counted one, if definitions were read at all.
+    const int counted = walk.lastLine - candidate.lineBreaks;
+    int firstTextLine = start.line;
+    if (counted > start.line && looksLikeReferenceDefinitions(start, counted)) {
+        const int read = std::min(lineAfterDefinitions(start, walk), walk.lastLine);
+        if (read > start.line && startsWithFirstNode(block, read, walk))
+            firstTextLine = read;
+        else if (read > start.line && startsWithFirstNode(block, counted, walk))
+            firstTextLine = counted;
+    }
+    if (firstTextLine > start.line) {
+        const int column = contentStart(firstTextLine, walk.quotes, walk.quoteColumn);
         range.lower = {firstTextLine, column};
-        m_store(block, range);
         walk.line = firstTextLine;
         walk.pending = true;
         walk.pendingLine = firstTextLine;
         walk.pendingColumn = column;
         walk.provisional = walk.frame = {firstTextLine, walk.base, column};
     }
+    if (range != was)
+        m_store(block, range);
     walkInlines(block, walk);
+}
+
+// The line on which the block after `block` in document order starts: 0 when none follows, -1
+// when it is recorded without a line.
+int SourcePositionRepair::nextBlockLine(cmark_node *block)
+{
+    for (cmark_node *node = block; node; node = cmark_node_parent(node)) {
+        if (cmark_node *next = cmark_node_next(node)) {
+            const int line = cmark_node_get_start_line(next);
+            return line >= 1 ? line : -1;
+        }
+    }
+    return 0;
+}
+
+// A line of only "=" or only "-" (after its container markers and blanks).
+bool SourcePositionRepair::isUnderline(int line, const Walk &walk) const
+{
+    const qsizetype begin
+        = m_lines.lineStart(line) + contentStart(line, walk.quotes, walk.quoteColumn) - 1;
+    const qsizetype end = m_lines.lineStart(line) + trimmedEnd(line) - 1;
+    if (begin >= end || (m_utf8[begin] != '=' && m_utf8[begin] != '-'))
+        return false;
+    return std::all_of(m_utf8.constData() + begin, m_utf8.constData() + end,
+                       [first = m_utf8[begin]](char c) { return c == first; });
 }
 
 // The text before the table keeps no positions, and the table is recorded from the text's start
@@ -268,9 +342,11 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     if (start.line < 1 || headerLine <= start.line || headerLine > m_lines.lineCount())
         return;
     const int quotes = quoteDepth(table);
+    const int quoteColumn = outerQuoteColumn(table, m_lines);
 
     Walk text;
     text.quotes = quotes;
+    text.quoteColumn = quoteColumn;
     text.base = 0; // the text is read again from column 0 of line 0
     text.lastLine = headerLine - 1;
     text.line = start.line;
@@ -281,7 +357,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     m_store(paragraph, {start, {text.lastLine, trimmedEnd(text.lastLine)}});
     walkInlines(paragraph, text);
 
-    const int column = contentStart(headerLine, quotes);
+    const int column = contentStart(headerLine, quotes, quoteColumn);
     SourceRange tableRange = recorded(table);
     tableRange.lower = {headerLine, column};
     m_store(table, tableRange);
@@ -289,6 +365,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     if (cmark_node *cell = cmark_node_first_child(header)) {
         Walk row;
         row.quotes = quotes;
+        row.quoteColumn = quoteColumn;
         row.line = row.lastLine = headerLine;
         // The first cell starts after the row's leading pipe.
         const int cellColumn = column + (byteAt({headerLine, column}) == '|' ? 1 : 0);
@@ -339,6 +416,13 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
 {
     const cmark_node_type type = cmark_node_get_type(node);
     if (type == CMARK_NODE_SOFTBREAK || type == CMARK_NODE_LINEBREAK) {
+        // A break right after another ends the line that one began (a line holding only a
+        // backslash), and is counted from it.
+        if (walk.pending) {
+            walk.frame = walk.provisional;
+            walk.line = walk.pendingLine;
+            walk.pending = false;
+        }
         const bool onLine = walk.line >= 1 && walk.line <= m_lines.lineCount();
         const qsizetype end = onLine ? m_lines.lineContentEnd(walk.line) : 0;
         const bool backslash = type == CMARK_NODE_LINEBREAK && end > 0 && m_utf8[end - 1] == '\\';
@@ -384,7 +468,8 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
         literal.remove_prefix(literal.find_last_of("\r\n") + 1);
         while (!literal.empty() && (literal.front() == ' ' || literal.front() == '\t'))
             literal.remove_prefix(1);
-        raw.upper.column = contentStart(raw.upper.line, walk.quotes) + int(literal.size());
+        raw.upper.column
+            = contentStart(raw.upper.line, walk.quotes, walk.quoteColumn) + int(literal.size());
         range = raw;
         changed = true;
         walk.frame = {range.upper.line, walk.base + was.upper.column, range.upper.column};
@@ -420,7 +505,7 @@ void SourcePositionRepair::startLine(Walk &walk, bool backslashBreak) const
 {
     walk.pending = true;
     walk.pendingLine = std::min(walk.line + 1, walk.lastLine);
-    walk.pendingColumn = contentStart(walk.pendingLine, walk.quotes);
+    walk.pendingColumn = contentStart(walk.pendingLine, walk.quotes, walk.quoteColumn);
     // After a counted break the parser starts the line at its content origin; a backslash break
     // is not counted, and the line before goes on.
     if (!backslashBreak)
@@ -443,8 +528,10 @@ void SourcePositionRepair::anchor(Walk &walk, cmark_node *node, int recordedColu
         while (blanks < literal.size() && (literal[blanks] == ' ' || literal[blanks] == '\t'))
             ++blanks;
         const int n = int(blanks);
-        bool blanksBefore
-            = n > 0 && column > n && (blanks == literal.size() || byteAt(at) == literal[blanks]);
+        // What follows the blanks may be written escaped.
+        const bool sameNext = blanks == literal.size() || byteAt(at) == literal[blanks]
+            || (byteAt(at) == '\\' && byteAt({at.line, at.column + 1}) == literal[blanks]);
+        bool blanksBefore = n > 0 && column > n && sameNext;
         for (int i = 1; blanksBefore && i <= n; ++i) {
             const char c = byteAt({at.line, column - i});
             blanksBefore = c == ' ' || c == '\t';
@@ -478,7 +565,8 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
         const qint64 terminator = m_lines.lineStart(line + 1) - m_lines.lineContentEnd(line);
         if (column <= content + terminator)
             break;
-        column = contentStart(line + 1, walk.quotes) + (column - content - terminator - 1);
+        column = contentStart(line + 1, walk.quotes, walk.quoteColumn)
+            + (column - content - terminator - 1);
         ++line;
     }
     return {line, int(std::max<qint64>(column, 1))};
@@ -496,9 +584,9 @@ SourceRange SourcePositionRepair::finalCodeRange(const SourceRange &range) const
         [this](int line) { return m_lines.lineContentEnd(line); });
 }
 
-int SourcePositionRepair::contentStart(int line, int quotes) const
+int SourcePositionRepair::contentStart(int line, int quotes, int quoteColumn) const
 {
-    return m_lines.contentStartColumn(line, quotes);
+    return m_lines.contentStartColumn(line, quotes, quoteColumn);
 }
 
 int SourcePositionRepair::trimmedEnd(int line) const
@@ -522,6 +610,149 @@ int SourcePositionRepair::backtickRun(SourcePosition position) const
     return n;
 }
 
+// The line after the link reference definitions a paragraph starts with (a label, a colon, a
+// destination and an optional title, each part on the same line or the next), or 0 when the
+// paragraph starts with none.
+int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk &walk) const
+{
+    const auto from = m_lines.byteOffset(start);
+    if (!from)
+        return 0;
+    int line = start.line;
+    qsizetype at = *from;
+    const char *d = m_utf8.constData();
+    auto lineEnd = [&] { return m_lines.lineContentEnd(line); };
+    auto atEnd = [&] { return at >= lineEnd(); };
+    // To the next line's content; false at the paragraph's last line.
+    auto nextLine = [&] {
+        if (line >= walk.lastLine)
+            return false;
+        ++line;
+        at = m_lines.lineStart(line) + contentStart(line, walk.quotes, walk.quoteColumn) - 1;
+        return true;
+    };
+    auto blanks = [&] {
+        while (!atEnd() && (d[at] == ' ' || d[at] == '\t'))
+            ++at;
+    };
+    // Blanks with at most one line break among them.
+    auto space = [&] {
+        blanks();
+        if (atEnd() && nextLine())
+            blanks();
+    };
+    int after = 0;
+    while (!atEnd() && d[at] == '[') {
+        // The label: not blank, no "[" in it, followed by a colon.
+        bool blank = true;
+        for (++at;;) {
+            if (atEnd()) {
+                if (!nextLine())
+                    return after;
+                continue;
+            }
+            const char c = d[at];
+            if (c == ']' || c == '[')
+                break;
+            blank = blank && (c == ' ' || c == '\t');
+            at += c == '\\' ? 2 : 1;
+        }
+        if (atEnd() || d[at] != ']' || blank || at + 1 >= lineEnd() || d[at + 1] != ':')
+            return after;
+        at += 2;
+        space();
+        // The destination: in angle brackets, or up to a blank with its parentheses balanced.
+        const qsizetype destination = at;
+        if (!atEnd() && d[at] == '<') {
+            while (++at < lineEnd() && d[at] != '>' && d[at] != '<')
+                at += d[at] == '\\' ? 1 : 0;
+            if (atEnd() || d[at] != '>')
+                return after;
+            ++at;
+        } else {
+            int depth = 0;
+            for (; !atEnd() && d[at] != ' ' && d[at] != '\t'; ++at) {
+                if (d[at] == '\\')
+                    ++at;
+                else if (d[at] == '(')
+                    ++depth;
+                else if (d[at] == ')' && --depth < 0)
+                    break;
+            }
+            if (at == destination)
+                return after; // the parser takes unbalanced parentheses too
+        }
+        const int destinationLine = line;
+        const qsizetype destinationEnd = at;
+        blanks();
+        const bool endsLine = atEnd();
+        // The title, if one follows and ends its line.
+        bool titled = false;
+        space();
+        if (!atEnd() && (d[at] == '"' || d[at] == '\'' || d[at] == '(')) {
+            const char close = d[at] == '(' ? ')' : d[at];
+            for (++at;;) {
+                if (atEnd()) {
+                    if (!nextLine())
+                        break;
+                    continue;
+                }
+                if (d[at] == close)
+                    break;
+                at += d[at] == '\\' ? 2 : 1;
+            }
+            if (!atEnd() && d[at] == close) {
+                ++at;
+                blanks();
+                titled = atEnd();
+            }
+        }
+        if (!titled) {
+            if (!endsLine)
+                return after;
+            line = destinationLine;
+            at = destinationEnd;
+        }
+        if (!nextLine())
+            return after; // nothing follows: not a paragraph the repair sees
+        after = line;
+    }
+    return after;
+}
+
+// Whether a line's content could start with the block's first inline node.
+bool SourcePositionRepair::startsWithFirstNode(cmark_node *block, int line, const Walk &walk) const
+{
+    cmark_node *first = cmark_node_first_child(block);
+    if (!first)
+        return true;
+    const char c = byteAt({line, contentStart(line, walk.quotes, walk.quoteColumn)});
+    switch (cmark_node_get_type(first)) {
+    case CMARK_NODE_TEXT: {
+        // Blanks the line starts with may stay in the text; escapes, entities and typographic
+        // punctuation are written otherwise.
+        std::string_view literal = literalOf(first);
+        while (!literal.empty() && (literal.front() == ' ' || literal.front() == '\t'))
+            literal.remove_prefix(1);
+        return literal.empty() || c == literal.front() || c == '\\' || c == '&'
+            || static_cast<unsigned char>(literal.front()) == 0xE2;
+    }
+    case CMARK_NODE_LINK:
+        return c == '[' || c == '<';
+    case CMARK_NODE_IMAGE:
+        return c == '!';
+    case CMARK_NODE_CODE:
+        return c == '`';
+    case CMARK_NODE_EMPH:
+    case CMARK_NODE_STRONG:
+        return c == '*' || c == '_';
+    case CMARK_NODE_HTML_INLINE:
+        return c == '<';
+    default:
+        return true;
+    }
+}
+
 // A definition starts with a bracketed label followed by a colon.
 bool SourcePositionRepair::looksLikeReferenceDefinitions(SourcePosition start,
                                                          int firstTextLine) const
@@ -533,5 +764,20 @@ bool SourcePositionRepair::looksLikeReferenceDefinitions(SourcePosition start,
         return false;
     const QByteArrayView between(m_utf8.constData() + *from,
                                  m_lines.lineStart(firstTextLine) - *from);
-    return between.contains("]:");
+    // Its label: up to the first unescaped "]", with no "[" in it and not blank.
+    bool blank = true;
+    for (qsizetype i = 1; i < between.size(); ++i) {
+        const char c = between[i];
+        if (c == '\\') {
+            blank = false;
+            ++i;
+        } else if (c == '[') {
+            return false;
+        } else if (c == ']') {
+            return !blank && i + 1 < between.size() && between[i + 1] == ':';
+        } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+            blank = false;
+        }
+    }
+    return false;
 }

@@ -83,11 +83,15 @@ private:
     void anchor(Walk &walk, cmark_node *node, int recordedColumn) const;
     SourceRange finalCodeRange(const SourceRange &range) const;
 
-    int contentStart(int line, int quotes) const;
+    int contentStart(int line, int quotes, int quoteColumn) const;
     int trimmedEnd(int line) const;
+    bool isUnderline(int line, const Walk &walk) const;
+    static int nextBlockLine(cmark_node *block);
     char byteAt(SourcePosition position) const;
     int backtickRun(SourcePosition position) const;
     bool looksLikeReferenceDefinitions(SourcePosition start, int firstTextLine) const;
+    int lineAfterDefinitions(SourcePosition start, const Walk &walk) const;
+    bool startsWithFirstNode(cmark_node *block, int line, const Walk &walk) const;
 
     const QByteArray &m_utf8;
     const SourceTextMap &m_lines;

@@ -82,22 +82,51 @@ qsizetype SourceTextMap::utf16Offset(int line, qsizetype byteOffset) const
         + std::clamp<qsizetype>(byteOffset - start, 0, lineContentEnd(line) - start);
 }
 
-int SourceTextMap::contentStartColumn(int line, int quoteMarkers) const
+int SourceTextMap::contentStartColumn(int line, int quoteMarkers, int quoteColumn) const
 {
     if (line < 1 || line > lineCount())
         return 1;
     const qsizetype begin = lineStart(line);
     const qsizetype end = lineContentEnd(line);
     qsizetype i = begin;
+    int column = 0; // tabs advance to the next multiple of four
+    int indentFrom = quoteColumn - 1; // where the blanks before a marker are counted from
     while (true) {
-        while (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t'))
+        while (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t')) {
+            column = m_utf8[i] == '\t' ? (column / 4 + 1) * 4 : column + 1;
             ++i;
-        if (quoteMarkers == 0 || i >= end || m_utf8[i] != '>')
+        }
+        // Four columns of blanks before it, or too few to be inside the quote's container, make
+        // a ">" text (of a lazy continuation line).
+        if (quoteMarkers == 0 || i >= end || m_utf8[i] != '>' || column < indentFrom
+            || column - indentFrom >= 4)
             break;
         ++i;
+        ++column;
         --quoteMarkers;
+        // One blank after a marker belongs to it.
+        indentFrom = column + (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t') ? 1 : 0);
     }
     return int(i - begin + 1);
+}
+
+int SourceTextMap::listItemContentColumn(int line, int column) const
+{
+    if (line < 1 || line > lineCount() || column < 1)
+        return 1;
+    const qsizetype begin = lineStart(line);
+    const qsizetype end = lineContentEnd(line);
+    qsizetype i = begin + column - 1;
+    while (i < end && m_utf8[i] >= '0' && m_utf8[i] <= '9')
+        ++i;
+    if (i < end)
+        ++i; // the bullet, "." or ")"
+    qsizetype blanks = 0;
+    while (i + blanks < end && (m_utf8[i + blanks] == ' ' || m_utf8[i + blanks] == '\t'))
+        ++blanks;
+    // One to four blanks belong to the marker; after more, or none, the content starts one on.
+    const qsizetype padding = blanks >= 1 && blanks <= 4 && i + blanks < end ? blanks : 1;
+    return int(std::min(i + padding, end) - begin + 1);
 }
 
 int SourceTextMap::trimmedEndColumn(int line) const

@@ -24,8 +24,13 @@ public:
     // reaches into another line. None for a line outside the text or a column below 1.
     std::optional<qsizetype> byteOffset(SourcePosition position) const;
     // Column at which a line's content starts: after its blanks and up to `quoteMarkers` ">"
-    // (a ">" beyond the block quotes around a block would have started a quote of its own).
-    int contentStartColumn(int line, int quoteMarkers) const;
+    // (a ">" beyond the block quotes around a block would have started a quote of its own). The
+    // outermost quote sits in content that starts at `quoteColumn` (a list item's); a ">" after
+    // four columns of blanks more than that (or than the marker before it) is text, as on a lazy
+    // continuation line.
+    int contentStartColumn(int line, int quoteMarkers, int quoteColumn = 1) const;
+    // Where the content of a list item whose marker starts at (line, column) begins.
+    int listItemContentColumn(int line, int column) const;
     // The column just after a line's last character other than a blank.
     int trimmedEndColumn(int line) const;
 

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QRandomGenerator>
+#include <QTextBoundaryFinder>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,104 @@ TEST(EditorTextMapping, workspaceChangesBecomeSmallEditorEdits)
     EXPECT_EQ(mapping.workspaceTextFor(copy), sixth);
 }
 
+// The editor copy without its soft breaks, which must be that of a fresh open.
+QString joined(const EditorTextMapping &mapping, const QString &copy)
+{
+    return EditorTextMapping::joinSoftBreaks(copy, mapping.softBreaks()).text;
+}
+
+// A change from elsewhere that shortens a long line splits it afresh: no soft break is left
+// after a lone CR, where deleting the rest of the line would pair the CR with the next LF.
+TEST(EditorTextMapping, aShortenedLineIsSplitAsAFreshOpenSplitsIt)
+{
+    EditorTextMapping mapping;
+    QString workspace = QString(3000, u'A') + QString(2000, u'B') + QStringLiteral("\ny");
+    QString copy = mapping.reset(workspace);
+    const QString changed = QStringLiteral("x\r") + QString(904, u'B') + QStringLiteral("\ny");
+    applyEdits(copy, mapping.applyWorkspaceChange(workspace, changed));
+    workspace = changed;
+    EditorTextMapping fresh;
+    EXPECT_EQ(copy, fresh.reset(workspace));
+    EXPECT_TRUE(mapping.softBreaks().empty());
+
+    copy.remove(2, 904);
+    applyEdits(
+        workspace,
+        mapping.mirrorEditorEdit(2, QString(904, u'B'), QString(), QStringView(copy).mid(2)));
+    EXPECT_EQ(copy, QStringLiteral("x\n\ny"));
+    EXPECT_EQ(workspace, QStringLiteral("x\r\n\ny"));
+    EXPECT_EQ(fresh.reset(workspace), copy);
+}
+
+// Replacing text with as many line breaks keeps their forms, but a kept LF right after a kept
+// lone CR would pair with it: the two stay two line breaks.
+TEST(EditorTextMapping, keptLineBreaksNeverPairUp)
+{
+    EditorTextMapping mapping;
+    QString workspace = QStringLiteral("b\ra\nz");
+    QString copy = mapping.reset(workspace);
+    copy.replace(0, 4, QStringLiteral("\n\nbc"));
+    applyEdits(workspace,
+               mapping.mirrorEditorEdit(0, QStringLiteral("b\na\n"), QStringLiteral("\n\nbc"),
+                                        QStringView(copy).mid(4)));
+    EXPECT_EQ(workspace, QStringLiteral("\r\rbcz"));
+    EXPECT_EQ(EditorTextMapping::editorCopy(workspace), copy);
+}
+
+// Emptying the pieces of a split line after a lone CR, in any order, keeps the line's ends apart
+// however many soft breaks stand between them and the emptied text.
+TEST(EditorTextMapping, emptiedPiecesBetweenALoneCrAndALineFeedKeepBothBreaks)
+{
+    const QString original = QStringLiteral("x\rabcdefghi\ny");
+    std::vector<int> order {0, 1, 2};
+    do {
+        EditorTextMapping mapping(8, 4);
+        QString workspace = original;
+        QString copy = mapping.reset(workspace);
+        ASSERT_EQ(copy, QStringLiteral("x\nabcd\nefgh\ni\ny"));
+        for (const int piece : order) {
+            const QString text = QStringList {"abcd", "efgh", "i"}[piece];
+            const qsizetype at = copy.indexOf(text);
+            copy.remove(at, text.size());
+            applyEdits(workspace,
+                       mapping.mirrorEditorEdit(at, text, QString(), QStringView(copy).mid(at)));
+            ASSERT_EQ(mapping.workspaceTextFor(copy), workspace);
+            EditorTextMapping fresh(8, 4);
+            const QString freshCopy = fresh.reset(workspace);
+            ASSERT_EQ(joined(mapping, copy), joined(fresh, freshCopy))
+                << order[0] << order[1] << order[2] << " " << workspace.toStdString();
+        }
+    } while (std::next_permutation(order.begin(), order.end()));
+}
+
+// Pieces end between Characters: combining marks, emoji joined by ZWJ, flags, skin tones and
+// Hangul syllables of jamo stay whole, and a Character longer than a piece makes a longer piece.
+TEST(EditorTextMapping, softBreaksFallBetweenCharactersOnly)
+{
+    const QString marks = QStringLiteral("a") + QString(5000, QChar(0x0301));
+    const QString marksCopy = EditorTextMapping::editorCopy(marks);
+    EXPECT_LE(marksCopy.count(u'\n'), 4);
+
+    const QList<QString> lines {QString::fromUtf8("😀\u200D").repeated(1500),
+                                QString::fromUtf8("🇩🇪").repeated(3000),
+                                QString::fromUtf8("👍🏽").repeated(1500),
+                                QStringLiteral("\u1100\u1161\u11A8").repeated(3000),
+                                QString::fromUtf8("e\u0301 ").repeated(3000) + marks,
+                                QString::fromUtf8("x😀").repeated(3000)};
+    for (const QString &line : lines) {
+        EditorTextMapping mapping;
+        const QString copy = mapping.reset(line);
+        ASSERT_EQ(joined(mapping, copy), line);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, line);
+        qsizetype before = 0; // soft breaks before the one looked at
+        for (const qint64 at : mapping.softBreaks()) {
+            finder.setPosition(int(at - before++));
+            EXPECT_TRUE(finder.isAtBoundary()) << at << " in line " << line.size();
+        }
+        EXPECT_LE(mapping.softBreaks().size(), size_t(line.size() / 1024 + 2));
+    }
+}
+
 // Random edits from both sides keep the two texts in step and the offsets consistent.
 TEST(EditorTextMapping, randomEditsFromBothSidesKeepTheTextsInStep)
 {
@@ -219,8 +318,8 @@ TEST(EditorTextMapping, randomEditsOverSplitLinesKeepTheTextsInStep)
 {
     QRandomGenerator random(20261209);
     const QList<QString> pieces
-        = {QStringLiteral("a"),  QStringLiteral("bcd"), QStringLiteral(" "),
-           QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"),
+        = {QStringLiteral("a"),    QStringLiteral("bcd"),   QStringLiteral(" "),
+           QStringLiteral("\n"),   QStringLiteral("\r\n"),  QStringLiteral("\r"),
            QString::fromUtf8("😀"), QStringLiteral("efghij")};
     auto randomText = [&](int count) {
         QString s;
@@ -236,33 +335,35 @@ TEST(EditorTextMapping, randomEditsOverSplitLinesKeepTheTextsInStep)
         QString copy = mapping.reset(workspace);
         // The last user edit, to be undone: where, what it removed and which of that was soft.
         std::optional<std::tuple<qsizetype, QString, std::vector<qsizetype>, QString>> undo;
+        bool onlyRemote = true; // the copy then splits lines as a fresh open does
         for (int step = 0; step < 40; ++step) {
             const int kind = random.bounded(3);
             if (kind == 2 && undo) {
                 const auto [at, removed, soft, inserted] = *undo;
-                const qsizetype after = at + removed.size();
                 copy.replace(at, inserted.size(), removed);
                 applyEdits(workspace,
                            mapping.mirrorEditorEdit(at, inserted, removed,
-                                                    after < copy.size() ? copy.at(after) : QChar(),
+                                                    QStringView(copy).mid(at + removed.size()),
                                                     soft));
                 undo.reset();
+                onlyRemote = false;
             } else if (kind != 1) {
                 const qsizetype at = random.bounded(copy.size() + 1);
                 const qsizetype gone = random.bounded(std::min<qsizetype>(copy.size() - at, 9) + 1);
-                const QString inserted = EditorTextMapping::editorCopy(randomText(random.bounded(3)));
+                const QString inserted
+                    = EditorTextMapping::editorCopy(randomText(random.bounded(3)));
                 const QString removed = copy.mid(at, gone);
                 std::vector<qsizetype> soft;
                 for (const qint64 s : mapping.softBreaks()) {
                     if (s >= at && s < at + gone)
                         soft.push_back(s - at);
                 }
-                const qsizetype after = at + gone;
-                const auto edit = mapping.mirrorEditorEdit(
-                    at, removed, inserted, after < copy.size() ? copy.at(after) : QChar());
                 copy.replace(at, gone, inserted);
-                applyEdits(workspace, edit);
+                applyEdits(workspace,
+                           mapping.mirrorEditorEdit(at, removed, inserted,
+                                                    QStringView(copy).mid(at + inserted.size())));
                 undo = std::make_tuple(at, removed, soft, inserted);
+                onlyRemote = false;
             } else {
                 QString next = workspace;
                 const qsizetype at = random.bounded(next.size() + 1);
@@ -279,8 +380,10 @@ TEST(EditorTextMapping, randomEditsOverSplitLinesKeepTheTextsInStep)
                 undo.reset();
             }
             ASSERT_EQ(mapping.workspaceTextFor(copy), workspace) << round << " " << step;
-            const auto joined = EditorTextMapping::joinSoftBreaks(copy, mapping.softBreaks());
-            ASSERT_EQ(joined.text, whole.reset(workspace)) << round << " " << step;
+            ASSERT_EQ(joined(mapping, copy), whole.reset(workspace)) << round << " " << step;
+            if (onlyRemote) {
+                ASSERT_EQ(copy, EditorTextMapping(8, 4).reset(workspace)) << round << " " << step;
+            }
             qint64 previous = 0;
             for (qsizetype e = 0; e <= copy.size(); ++e) {
                 const qint64 w = mapping.toWorkspace(e);

@@ -1,5 +1,7 @@
 // Edits from both sides of the editor's text mapping, as the input dictates: after each one the
-// editor copy must still give the workspace text back, and offsets must map back and forth.
+// editor copy must still give the workspace text back, offsets must map back and forth, and the
+// copy must show the lines a fresh open of the workspace text shows (split as that open splits
+// them while only changes from elsewhere came in).
 #include "FuzzInput.h"
 
 #include "Velto/editor/EditorTextMapping.h"
@@ -41,11 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::Reader in(data, size);
     // Now and then with lines split after a few characters, as long lines are.
-    EditorTextMapping mapping = in.byte() % 2 ? EditorTextMapping(6, 3) : EditorTextMapping();
+    const bool shortLines = in.byte() % 2;
+    const auto fresh
+        = [shortLines] { return shortLines ? EditorTextMapping(6, 3) : EditorTextMapping(); };
+    EditorTextMapping mapping = fresh();
     QString workspace;
     for (int n = in.byte() % 32; n > 0; --n)
         workspace += pieces()[in.byte() % pieces().size()];
     QString copy = mapping.reset(workspace);
+    bool onlyRemote = true;
 
     while (!in.atEnd()) {
         const uint8_t kind = in.byte();
@@ -61,18 +67,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (s >= at && s < after)
                     soft.push_back(s - at);
             }
-            const auto edit = mapping.mirrorEditorEdit(
-                at, removed, inserted, after < copy.size() ? copy.at(after) : QChar());
             copy.replace(at, gone, inserted);
+            const auto edit = mapping.mirrorEditorEdit(at, removed, inserted,
+                                                       QStringView(copy).mid(at + inserted.size()));
             apply(workspace, edit);
             if (kind % 4 == 0) {
                 // Undone: what was removed comes back, its soft breaks soft again.
-                const qsizetype end = at + removed.size();
-                const auto undo = mapping.mirrorEditorEdit(
-                    at, inserted, removed, end < copy.size() ? copy.at(end) : QChar(), soft);
                 copy.replace(at, inserted.size(), removed);
+                const auto undo = mapping.mirrorEditorEdit(
+                    at, inserted, removed, QStringView(copy).mid(at + removed.size()), soft);
                 apply(workspace, undo);
             }
+            onlyRemote = false;
         } else {
             // Another device changed the workspace text in a few places.
             QString next = workspace;
@@ -86,6 +92,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             workspace = next;
         }
         fuzz::check(mapping.workspaceTextFor(copy) == workspace, "the copy maps to the workspace");
+        EditorTextMapping reopened = fresh();
+        const QString reopenedCopy = reopened.reset(workspace);
+        if (onlyRemote) {
+            fuzz::check(copy == reopenedCopy && mapping.softBreaks() == reopened.softBreaks(),
+                        "changes from elsewhere split lines as a fresh open does");
+        } else {
+            fuzz::check(
+                EditorTextMapping::joinSoftBreaks(copy, mapping.softBreaks()).text
+                    == EditorTextMapping::joinSoftBreaks(reopenedCopy, reopened.softBreaks()).text,
+                "soft breaks leave the lines of a fresh open");
+        }
         for (qsizetype e = 0; e <= copy.size(); ++e) {
             // Both sides of a soft break are one place of the workspace text.
             qsizetype back = mapping.toEditor(mapping.toWorkspace(e));

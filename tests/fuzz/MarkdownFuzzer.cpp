@@ -1,16 +1,84 @@
-// Any text as a Markdown document: every node's range must map back into the text, and the HTML
+// Any text as a Markdown document: every node's range must map back into the text, the preview's
+// blocks must render to the whole body, mathematics must be found in order, and the highlighter
 // and the outline must be built without a fault.
+//
+// With VELTO_FUZZ_RANGES set, every node's range must also cover the node's own markup (what the
+// highlighter styles). The parser's positions still go astray in rare inputs the repair does not
+// know yet (unmatched backtick runs with escapes among them, for one), which this finds within
+// minutes: it is for hunting those, not for the short runs of every build.
 #include "FuzzInput.h"
 
+#include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/HTMLRenderer.h"
+#include "core/markdown/InlineMath.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/OutlineParser.h"
 
+#include <set>
+
+namespace {
+
+// Whether the covered text is that of the node: delimited constructs start and end on their
+// delimiters, text the parser delivers as written (letters, digits and spaces) is covered
+// exactly, less the blanks a line break takes away.
+bool coversItsMarkup(MarkdownNode node, QStringView part)
+{
+    auto delimitedBy = [part](QStringView open, QStringView close) {
+        return part.size() >= open.size() + close.size() && part.startsWith(open)
+            && part.endsWith(close);
+    };
+    switch (node.kind()) {
+    case MarkdownNodeKind::Emphasis:
+        return delimitedBy(u"*", u"*") || delimitedBy(u"_", u"_");
+    case MarkdownNodeKind::Strong:
+        return delimitedBy(u"**", u"**") || delimitedBy(u"__", u"__");
+    case MarkdownNodeKind::Strikethrough:
+        return delimitedBy(u"~", u"~");
+    case MarkdownNodeKind::Code:
+        return delimitedBy(u"`", u"`");
+    case MarkdownNodeKind::Text: {
+        const QString literal = node.literal();
+        for (const QChar c : literal) {
+            if (!(c >= u'a' && c <= u'z') && !(c >= u'0' && c <= u'9') && c != u' ')
+                return true;
+        }
+        return part == literal
+            || (part.startsWith(literal) && part.mid(literal.size()).trimmed().isEmpty());
+    }
+    default:
+        return true;
+    }
+}
+
+// Source-ordered, apart, inside the text, each starting on its opening delimiter.
+void checkMathSpans(const QByteArray &utf8, const std::vector<InlineMath::Span> &spans)
+{
+    qsizetype previous = 0;
+    for (const InlineMath::Span &span : spans) {
+        fuzz::check(span.start >= previous && span.start < span.end && span.end <= utf8.size(),
+                    "formulas lie in order inside the text");
+        fuzz::check(!span.text.empty() && utf8.at(span.start) == span.text.front()
+                        && (span.text.front() == '$' || span.text.front() == '\\'),
+                    "a formula starts on its delimiter");
+        previous = span.end;
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    static const bool checkMarkup = qEnvironmentVariableIsSet("VELTO_FUZZ_RANGES");
     const QString text = fuzz::text(data, size);
     const auto document = MarkdownDocument::parse(text);
     fuzz::check(document->isParseOf(text), "a parse stands for its text");
+    // Left out: the text before a table, which the parser reads again without positions (the
+    // repair rebuilds them, but not where reference definitions or escaped pipes come first),
+    // a table with escaped pipes, whose cells' inline columns the parser records a column off
+    // after one, and what follows a link or image over several lines in its block (the parser
+    // counts no line break inside its label, destination or title).
+    const bool escapedPipes = text.contains(u"\\|");
+    std::set<int> unchecked;
     // Depth first, without recursion: nesting is as deep as the input makes it.
     MarkdownNode node = document->root();
     while (node) {
@@ -18,6 +86,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz::check(range->start >= 0 && range->start <= range->end
                             && range->end <= text.size(),
                         "node ranges lie inside the text");
+            const auto lines = document->sourceRange(node);
+            if ((escapedPipes && node.kind() == MarkdownNodeKind::Table)
+                || (node.kind() == MarkdownNodeKind::Paragraph && node.next()
+                    && node.next().kind() == MarkdownNodeKind::Table)) {
+                for (int line = lines->lower.line; line <= lines->upper.line; ++line)
+                    unchecked.insert(line);
+            }
+            const QStringView covered = QStringView(text).mid(range->start, range->length());
+            if ((node.kind() == MarkdownNodeKind::Link || node.kind() == MarkdownNodeKind::Image)
+                && (covered.contains(u'\n') || covered.contains(u'\r'))) {
+                MarkdownNode block = node.parent();
+                while (block && block.kind() != MarkdownNodeKind::Paragraph
+                       && block.kind() != MarkdownNodeKind::Heading
+                       && block.kind() != MarkdownNodeKind::TableCell)
+                    block = block.parent();
+                const auto blockLines = block ? document->sourceRange(block) : std::nullopt;
+                for (int line = lines->lower.line;
+                     line <= (blockLines ? blockLines->upper.line : lines->upper.line); ++line)
+                    unchecked.insert(line);
+            }
+            const auto skipped = unchecked.lower_bound(lines->lower.line);
+            if (checkMarkup && (skipped == unchecked.end() || *skipped > lines->upper.line)) {
+                fuzz::check(coversItsMarkup(node, covered), "a node's range covers its own markup");
+            }
+        }
+        switch (node.kind()) {
+        case MarkdownNodeKind::Paragraph:
+        case MarkdownNodeKind::Heading:
+        case MarkdownNodeKind::TableCell:
+            checkMathSpans(document->utf8(),
+                           InlineMath::find(*document, node, MathDelimiters::Preview));
+            checkMathSpans(document->utf8(),
+                           InlineMath::find(*document, node, MathDelimiters::Export));
+            break;
+        default:
+            break;
         }
         if (MarkdownNode child = node.firstChild()) {
             node = child;
@@ -29,6 +133,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             node = node.next();
     }
     HTMLRenderer::render(document->root());
-    OutlineParser::parse(*document);
+
+    // The preview renders block by block and patches the page with the blocks that changed.
+    std::string body;
+    HTMLRenderer::appendChildren(body, *document);
+    std::string blocks;
+    for (MarkdownNode block = document->root().firstChild(); block; block = block.next())
+        HTMLRenderer::append(blocks, *document, block);
+    fuzz::check(blocks == body, "the preview's blocks make up the body");
+    std::string exported;
+    HTMLRenderer::appendChildren(exported, *document, MathDelimiters::Export);
+
+    SyntaxHighlighter::highlight(*document);
+    for (const OutlineItem &item : OutlineParser::parse(*document)) {
+        fuzz::check(item.level >= 1 && item.level <= 6 && item.line >= 1
+                        && item.line <= document->lineCount(),
+                    "outline items are headings on lines of the text");
+    }
     return 0;
 }

@@ -141,6 +141,32 @@ TEST(SourceRangeRepair, unmatchedBackticksAndLinksClosingOnANewLine)
               QStringLiteral("**[\n]()]**"));
 }
 
+// A backslash break on a line of its own right after a line break (LF or lone CR), a reference
+// definition before a setext heading's text, and a ">" after four columns of a lazy line.
+TEST(SourceRangeRepair, breaksAfterBreaksDefinitionsBeforeHeadingsAndLazyMarkers)
+{
+    const MarkdownDocument slash(QStringLiteral("a\n\\\n*c*"));
+    EXPECT_EQ(covered(slash, firstOf(slash, MarkdownNodeKind::Emphasis)), QStringLiteral("*c*"));
+    const MarkdownDocument cr(QStringLiteral("a\r\\\n`d`"));
+    EXPECT_EQ(covered(cr, firstOf(cr, MarkdownNodeKind::Code)), QStringLiteral("`d`"));
+
+    const QString defined = QStringLiteral("[f]: /u\n[f]\n-\n\ntext");
+    const MarkdownDocument heading(defined);
+    EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Link)), QStringLiteral("[f]"));
+    EXPECT_EQ(heading.startLine(firstOf(heading, MarkdownNodeKind::Heading)), 2);
+    EXPECT_TRUE(
+        MarkdownParser::renderBody(defined).startsWith(QStringLiteral("<h2 data-line=\"2\">")));
+    EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Heading)),
+              QStringLiteral("[f]\n-"));
+    const MarkdownDocument followed(QStringLiteral("a\n-\ntext"));
+    EXPECT_EQ(covered(followed, firstOf(followed, MarkdownNodeKind::Heading)),
+              QStringLiteral("a\n-"));
+
+    const MarkdownDocument lazy(QStringLiteral("> a\n    >*b*"));
+    EXPECT_EQ(covered(lazy, firstOf(lazy, MarkdownNodeKind::Emphasis)), QStringLiteral("*b*"));
+    EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {"a", ">", "b"}));
+}
+
 // Random documents of containers, lazy and indented continuation lines, hard breaks of both kinds,
 // tables after text, reference definitions, autolinks, unmatched backticks and inline markup
 // over line ends: every delimited construct's range starts and ends on its delimiters, and plain

@@ -1,4 +1,4 @@
-#include "Velto/chat/ChatPanel.h"
+#include "Velto/chat/ChatView.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/shell/VeltoApp.h"
 #include "core/markdown/MarkdownDocument.h"
@@ -7,7 +7,6 @@
 #include <QApplication>
 
 #include <unistd.h>
-
 
 // The process takes no command line: documents are opened through the window, the history or
 // the local API.
@@ -23,7 +22,7 @@ int main(int argc, char *argv[])
     MarkdownDocument::registerExtensions();
 
     ShellServices services;
-    services.makeChatPanel = ChatPanel::factory();
+    services.makeChatView = ChatView::factory();
     VeltoApp velto(services);
     velto.openMainWindow();
     return app.exec();

@@ -191,11 +191,11 @@ APISettingsTab::APISettingsTab(const Services &services, QWidget *parent)
     connect(m_port, &QLineEdit::editingFinished, this, &APISettingsTab::finishPortEdit);
     connect(m_apply, &QPushButton::clicked, this, &APISettingsTab::apply);
     connect(m_copyToken, &QPushButton::clicked, this,
-            [this] { copy(m_settings.apiToken(), &APISettingsTab::m_copiedToken); });
+            [this] { copyToPasteboard(m_settings.apiToken(), &APISettingsTab::m_copiedToken); });
     connect(m_newToken, &QPushButton::clicked, this,
             [this] { m_settings.setApiToken(AppSettings::generateAPIToken()); });
     connect(m_copyMCP, &QPushButton::clicked, this,
-            [this] { copy(mcpConfig(), &APISettingsTab::m_copiedMCP); });
+            [this] { copyToPasteboard(mcpConfig(), &APISettingsTab::m_copiedMCP); });
     connect(m_docs, &QPushButton::clicked, this, [this] {
         m_openURL(QUrl(QStringLiteral("http://localhost:%1/api/docs").arg(m_settings.apiPort())));
     });
@@ -273,7 +273,7 @@ void APISettingsTab::apply()
         m_server.startListener(m_settings.apiPort());
 }
 
-void APISettingsTab::copy(const QString &text, bool APISettingsTab::*flag)
+void APISettingsTab::copyToPasteboard(const QString &text, bool APISettingsTab::*flag)
 {
     QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
     this->*flag = true;

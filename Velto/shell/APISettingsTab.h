@@ -70,7 +70,7 @@ private:
     void editPort(const QString &text);
     void finishPortEdit();
     void apply();
-    void copy(const QString &text, bool APISettingsTab::*flag);
+    void copyToPasteboard(const QString &text, bool APISettingsTab::*flag);
     void showStatus();
     void showSettings();
     void showCopyTitles();

@@ -78,7 +78,7 @@ ContentView::ContentView(const ShellServices &services, QWidget *parent)
     m_sidebar->setMaximumWidth(sidebarMaximumWidth);
     m_editorView = new EditorView(*m_workspace,
                                   {m_services.settings, m_services.defaults, m_services.syncAdapter,
-                                   m_services.makePreview, m_services.makeChatPanel},
+                                   m_services.makePreview, m_services.makeChatView},
                                   m_splitter);
     m_splitter->addWidget(m_sidebar);
     m_splitter->addWidget(m_editorView);

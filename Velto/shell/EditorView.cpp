@@ -227,8 +227,8 @@ void EditorView::applyLayout()
     // The chat panel lives only while shown: hiding it drops the conversation.
     const bool chat = full && m_showChat;
     if (chat && !m_chatPanel) {
-        m_chatPanel = m_services.makeChatPanel
-            ? m_services.makeChatPanel(m_workspace, *m_chatView, m_chatHolder)
+        m_chatPanel = m_services.makeChatView
+            ? m_services.makeChatView(m_workspace, *m_chatView, m_chatHolder)
             : new QWidget(m_chatHolder);
         m_chatHolder->layout()->addWidget(m_chatPanel);
     } else if (!chat && m_chatPanel) {

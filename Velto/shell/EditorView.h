@@ -30,7 +30,7 @@ struct PreviewPane
 };
 using PreviewFactory = std::function<PreviewPane(WorkspaceState &, QWidget *parent)>;
 // Builds the chat panel for the workspace, taking up the pending actions of the hand-over.
-using ChatPanelFactory
+using ChatViewFactory
     = std::function<QWidget *(WorkspaceState &, ChatViewState &, QWidget *parent)>;
 
 // The detail column of a main window: the outline panel (optional), the editor beside the live
@@ -48,7 +48,7 @@ public:
         Defaults *defaults = nullptr; // session store
         MacSyncAdapter *syncAdapter = nullptr;
         PreviewFactory makePreview;
-        ChatPanelFactory makeChatPanel; // unset: an empty panel
+        ChatViewFactory makeChatView; // unset: an empty panel
     };
 
     EditorView(WorkspaceState &workspace, const Services &services, QWidget *parent = nullptr);

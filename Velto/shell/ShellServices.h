@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Velto/shell/EditorView.h"
-#include "Velto/shell/SettingsWindow.h"
+#include "Velto/shell/SettingsView.h"
 
 class AISettings;
 class AppSettings;
@@ -22,7 +22,7 @@ struct ShellServices
     Defaults *defaults = nullptr; // the session store
     FilePanels *panels = nullptr; // unset: the window's own dialogs
     PreviewFactory makePreview; // unset: the live preview, registered with the API
-    ChatPanelFactory makeChatPanel;
+    ChatViewFactory makeChatView;
     AISettings *aiSettings = nullptr;
     SyncSettingsFactory makeSyncSettings; // unset: the sync settings view
 

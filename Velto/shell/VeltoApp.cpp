@@ -7,12 +7,13 @@
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/Export.h"
 #include "Velto/preview/PreviewView.h"
-#include "Velto/shell/AboutDialog.h"
+#include "Velto/shell/AboutView.h"
 #include "Velto/shell/ContentView.h"
 #include "Velto/shell/EditorView.h"
-#include "Velto/shell/LegalDialogs.h"
+#include "Velto/shell/LegalAcceptanceView.h"
+#include "Velto/shell/LegalInfoView.h"
 #include "Velto/shell/MainWindow.h"
-#include "Velto/shell/SettingsWindow.h"
+#include "Velto/shell/SettingsView.h"
 #include "Velto/shell/ShellDialogs.h"
 #include "Velto/sync/SyncApiRoutes.h"
 #include "platform/Defaults.h"
@@ -406,9 +407,9 @@ void VeltoApp::editCommand(MainWindow *window, const QString &key)
 
 void VeltoApp::showAbout()
 {
-    const QVariantMap info = AboutDialog::applicationInfo();
-    auto *about = new AboutDialog(AboutDialog::stringOrDash(info, QStringLiteral("version")),
-                                  AboutDialog::stringOrDash(info, QStringLiteral("build")));
+    const QVariantMap info = AboutView::applicationInfo();
+    auto *about = new AboutView(AboutView::stringOrDash(info, QStringLiteral("version")),
+                                AboutView::stringOrDash(info, QStringLiteral("build")));
     about->setAttribute(Qt::WA_DeleteOnClose);
     centreOnScreen(about);
     about->show();
@@ -416,14 +417,14 @@ void VeltoApp::showAbout()
     about->activateWindow();
 }
 
-SettingsWindow *VeltoApp::settingsWindow()
+SettingsView *VeltoApp::settingsWindow()
 {
     if (!m_settingsWindow) {
-        SettingsWindow::Services services {m_services.settings, m_services.aiSettings,
-                                           m_services.debugServer, m_services.syncAdapter,
-                                           m_services.makeSyncSettings};
-        m_settingsWindow = new SettingsWindow(SettingsWindow::defaultFonts(),
-                                              SettingsNavigation::shared(), services);
+        SettingsView::Services services {m_services.settings, m_services.aiSettings,
+                                         m_services.debugServer, m_services.syncAdapter,
+                                         m_services.makeSyncSettings};
+        m_settingsWindow = new SettingsView(SettingsView::defaultFonts(),
+                                            SettingsNavigation::shared(), services);
         centreOnScreen(m_settingsWindow);
     }
     return m_settingsWindow;
@@ -431,7 +432,7 @@ SettingsWindow *VeltoApp::settingsWindow()
 
 void VeltoApp::openSettings()
 {
-    SettingsWindow *window = settingsWindow();
+    SettingsView *window = settingsWindow();
     window->show();
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->raise();
@@ -463,7 +464,7 @@ void VeltoApp::showLegalInfo(LegalInfoType type)
     QWidget *parent = focusedWindow();
     if (!parent && !mainWindows().isEmpty())
         parent = mainWindows().constFirst();
-    auto *dialog = new LegalInfoDialog(type, parent);
+    auto *dialog = new LegalInfoView(type, parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     connect(dialog, &QDialog::finished, this, [this] { setActiveLegalInfo(std::nullopt); });
@@ -473,7 +474,7 @@ void VeltoApp::showLegalInfo(LegalInfoType type)
 
 void VeltoApp::presentLegalAcceptance(MainWindow &window)
 {
-    auto *dialog = new LegalAcceptanceDialog(
+    auto *dialog = new LegalAcceptanceView(
         *m_services.defaults,
         [this] {
             // Accepted in one window: the question goes away in every window.
@@ -490,7 +491,7 @@ void VeltoApp::presentLegalAcceptance(MainWindow &window)
     dialog->open();
 }
 
-QList<LegalAcceptanceDialog *> VeltoApp::legalAcceptanceDialogs() const
+QList<LegalAcceptanceView *> VeltoApp::legalAcceptanceDialogs() const
 {
     return stillOpen(m_acceptanceDialogs);
 }

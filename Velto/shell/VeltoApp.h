@@ -13,13 +13,13 @@
 #include <functional>
 #include <optional>
 
-class LegalAcceptanceDialog;
+class LegalAcceptanceView;
 class MainWindow;
 class QAction;
 class QApplication;
 class QMenuBar;
 class QSessionManager;
-class SettingsWindow;
+class SettingsView;
 class WorkspaceState;
 
 // The application object: the main windows, the menu commands on the focused window's workspace,
@@ -71,10 +71,10 @@ public:
     void setLegalAcceptancePresenter(std::function<void(MainWindow &)> presenter);
     bool hasAcceptedLegal() const;
     // The acceptance dialogs open now.
-    QList<LegalAcceptanceDialog *> legalAcceptanceDialogs() const;
+    QList<LegalAcceptanceView *> legalAcceptanceDialogs() const;
 
     // The settings window, created on first use and kept for the rest of the run.
-    SettingsWindow *settingsWindow();
+    SettingsView *settingsWindow();
 
     // What ends the process once quitting is decided (tests record it instead).
     void setTerminate(std::function<void()> terminate) { m_terminate = std::move(terminate); }
@@ -102,9 +102,9 @@ private:
     std::optional<LegalInfoType> m_activeLegalInfo;
     std::function<void(MainWindow &)> m_legalPresenter;
     std::function<void()> m_terminate;
-    QPointer<SettingsWindow> m_settingsWindow;
+    QPointer<SettingsView> m_settingsWindow;
     QPointer<QWidget> m_legalWindow;
-    QList<QPointer<LegalAcceptanceDialog>> m_acceptanceDialogs;
+    QList<QPointer<LegalAcceptanceView>> m_acceptanceDialogs;
     bool m_quitting = false;
     bool m_askingToQuit = false;
 };

@@ -11,7 +11,7 @@ using namespace chattest;
 
 namespace {
 
-QString contentOf(ChatPanel &panel, int index)
+QString contentOf(ChatView &panel, int index)
 {
     return panel.controller()->messages().at(index).content();
 }

@@ -42,14 +42,14 @@ ChatServices ChatTest::chatServices()
             std::make_unique<AIClient>(*aiSettings, network.get())};
 }
 
-std::unique_ptr<ChatPanel> ChatTest::makePanel()
+std::unique_ptr<ChatView> ChatTest::makePanel()
 {
-    auto panel = std::make_unique<ChatPanel>(*ws, *chatState, chatServices());
+    auto panel = std::make_unique<ChatView>(*ws, *chatState, chatServices());
     panel->resize(340, 600);
     return panel;
 }
 
-void ChatTest::typeAndSend(ChatPanel &panel, const QString &text)
+void ChatTest::typeAndSend(ChatView &panel, const QString &text)
 {
     panel.inputField()->setFocus();
     // Inserted as typing does (QTest types ASCII only).
@@ -57,7 +57,7 @@ void ChatTest::typeAndSend(ChatPanel &panel, const QString &text)
     QTest::keyClick(panel.inputField(), Qt::Key_Return);
 }
 
-bool ChatTest::waitForReply(ChatPanel &panel)
+bool ChatTest::waitForReply(ChatView &panel)
 {
     return testsupport::waitUntil([&] { return !panel.controller()->isStreaming(); });
 }

@@ -2,7 +2,7 @@
 
 #include "model/ModelFakes.h"
 
-#include "Velto/chat/ChatPanel.h"
+#include "Velto/chat/ChatView.h"
 #include "Velto/shell/ChatViewState.h"
 #include "Velto/shell/SettingsNavigation.h"
 #include "core/ai/AISettings.h"
@@ -28,12 +28,12 @@ protected:
     void use(AIProviderType provider, const QString &key = QStringLiteral("key"),
              const QString &endpoint = {});
     ChatServices chatServices();
-    std::unique_ptr<ChatPanel> makePanel();
+    std::unique_ptr<ChatView> makePanel();
 
     // Types into the message field and presses Return.
-    void typeAndSend(ChatPanel &panel, const QString &text);
+    void typeAndSend(ChatView &panel, const QString &text);
     // Waits until the panel's reply ended.
-    bool waitForReply(ChatPanel &panel);
+    bool waitForReply(ChatView &panel);
     // The last user turn the fake received: the content of the last message of its body.
     QString lastPrompt() const;
 

@@ -36,9 +36,9 @@ TEST_F(ChatTest, anActionFromTheEditorMenuSendsTheDocumentsOwnText)
     services.makePreview = [](WorkspaceState &, QWidget *parent) {
         return PreviewPane {new QWidget(parent), [](int) {}};
     };
-    services.makeChatPanel
+    services.makeChatView
         = [this](WorkspaceState &workspace, ChatViewState &state, QWidget *parent) -> QWidget * {
-        return new ChatPanel(workspace, state, chatServices(), parent);
+        return new ChatView(workspace, state, chatServices(), parent);
     };
     // Line breaks the editor shows as plain line feeds.
     const QString text
@@ -64,7 +64,7 @@ TEST_F(ChatTest, anActionFromTheEditorMenuSendsTheDocumentsOwnText)
     ASSERT_NE(shorten, nullptr);
     shorten->trigger();
 
-    auto *panel = qobject_cast<ChatPanel *>(area.chatPanel());
+    auto *panel = qobject_cast<ChatView *>(area.chatPanel());
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(panel->width(), EditorView::chatWidth);
     EXPECT_FALSE(chatState->pendingAction());

@@ -5,9 +5,10 @@
 #include "Velto/editor/MarkdownTextView.h"
 #include "Velto/shell/ContentView.h"
 #include "Velto/shell/EditorView.h"
-#include "Velto/shell/LegalDialogs.h"
+#include "Velto/shell/LegalAcceptanceView.h"
+#include "Velto/shell/LegalInfoView.h"
 #include "Velto/shell/MainWindow.h"
-#include "Velto/shell/SettingsWindow.h"
+#include "Velto/shell/SettingsView.h"
 #include "Velto/shell/VeltoApp.h"
 #include "support/TestSupport.h"
 
@@ -35,7 +36,7 @@ protected:
     {
         ShellTest::SetUp();
         // The legal question has its own tests below.
-        defaults->set(LegalAcceptanceDialog::hasAcceptedLegalKey, true);
+        defaults->set(LegalAcceptanceView::hasAcceptedLegalKey, true);
         app = std::make_unique<VeltoApp>(services());
         app->setTerminate([this] { ++terminated; });
     }
@@ -252,7 +253,7 @@ TEST_F(App, settingsOpenOnTheRequestedTabEachAboutIsANewWindowAndLegalTextsAreSh
 {
     app->openSettings(SettingsTab::api);
     EXPECT_EQ(SettingsNavigation::shared().selectedTab(), SettingsTab::api);
-    SettingsWindow *settingsWindow = app->settingsWindow();
+    SettingsView *settingsWindow = app->settingsWindow();
     EXPECT_TRUE(settingsWindow->isVisible());
     settingsWindow->hide();
     // What the chat's "open settings" does.
@@ -275,13 +276,13 @@ TEST_F(App, settingsOpenOnTheRequestedTabEachAboutIsANewWindowAndLegalTextsAreSh
     ASSERT_TRUE(activate(window));
     action("menu.privacy")->trigger();
     EXPECT_EQ(app->activeLegalInfo(), LegalInfoType::privacy);
-    auto *info = window->findChild<LegalInfoDialog *>();
+    auto *info = window->findChild<LegalInfoView *>();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->type(), LegalInfoType::privacy);
     action("menu.impressum")->trigger();
     EXPECT_EQ(app->activeLegalInfo(), LegalInfoType::impressum);
-    testsupport::waitUntil([&] { return window->findChildren<LegalInfoDialog *>().size() == 1; });
-    info = window->findChild<LegalInfoDialog *>();
+    testsupport::waitUntil([&] { return window->findChildren<LegalInfoView *>().size() == 1; });
+    info = window->findChild<LegalInfoView *>();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->type(), LegalInfoType::impressum);
     QTest::keyClick(info, Qt::Key_Escape);
@@ -290,11 +291,11 @@ TEST_F(App, settingsOpenOnTheRequestedTabEachAboutIsANewWindowAndLegalTextsAreSh
 
 TEST_F(App, theLegalQuestionComesOverEveryWindowAndDeclineQuitsAfterTheUnsavedCheckWritingNothing)
 {
-    defaults->remove(LegalAcceptanceDialog::hasAcceptedLegalKey);
+    defaults->remove(LegalAcceptanceView::hasAcceptedLegalKey);
     MainWindow *first = app->openMainWindow();
     MainWindow *second = app->openMainWindow();
     ASSERT_TRUE(testsupport::waitUntil([&] { return app->legalAcceptanceDialogs().size() == 2; }));
-    LegalAcceptanceDialog *dialog = app->legalAcceptanceDialogs().constFirst();
+    LegalAcceptanceView *dialog = app->legalAcceptanceDialogs().constFirst();
     EXPECT_EQ(dialog->parentWidget(), first);
     EXPECT_EQ(app->legalAcceptanceDialogs().constLast()->parentWidget(), second);
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
@@ -311,8 +312,8 @@ TEST_F(App, theLegalQuestionComesOverEveryWindowAndDeclineQuitsAfterTheUnsavedCh
     answer(first, QStringLiteral("Verwerfen"));
     ASSERT_TRUE(testsupport::waitUntil([&] { return terminated == 1; }));
     const Defaults stored(defaults->filePath());
-    EXPECT_FALSE(stored.contains(LegalAcceptanceDialog::hasAcceptedLegalKey));
-    EXPECT_FALSE(stored.contains(LegalAcceptanceDialog::acceptanceDateKey));
+    EXPECT_FALSE(stored.contains(LegalAcceptanceView::hasAcceptedLegalKey));
+    EXPECT_FALSE(stored.contains(LegalAcceptanceView::acceptanceDateKey));
 }
 
 TEST_F(App, declineEndsTheEventLoopAndARefusedQuitCanBeRepeated)
@@ -346,7 +347,7 @@ TEST_F(App, declineEndsTheEventLoopAndARefusedQuitCanBeRepeated)
     EXPECT_TRUE(asked);
 
     stubborn.hide();
-    defaults->remove(LegalAcceptanceDialog::hasAcceptedLegalKey);
+    defaults->remove(LegalAcceptanceView::hasAcceptedLegalKey);
     QPointer<MainWindow> second = real->openMainWindow();
     ASSERT_TRUE(testsupport::waitUntil([&] { return real->legalAcceptanceDialogs().size() == 1; }));
     QTimer::singleShot(0, real.get(), [&] {
@@ -360,11 +361,11 @@ TEST_F(App, declineEndsTheEventLoopAndARefusedQuitCanBeRepeated)
 
 TEST_F(App, acceptingInOneWindowClosesTheQuestionEverywhereAndForLaterStarts)
 {
-    defaults->remove(LegalAcceptanceDialog::hasAcceptedLegalKey);
+    defaults->remove(LegalAcceptanceView::hasAcceptedLegalKey);
     app->openMainWindow();
     app->openMainWindow();
     ASSERT_TRUE(testsupport::waitUntil([&] { return app->legalAcceptanceDialogs().size() == 2; }));
-    LegalAcceptanceDialog *dialog = app->legalAcceptanceDialogs().constLast();
+    LegalAcceptanceView *dialog = app->legalAcceptanceDialogs().constLast();
     dialog->termsCheckBox()->click();
     dialog->privacyCheckBox()->click();
     dialog->acceptButton()->click();
@@ -376,7 +377,7 @@ TEST_F(App, acceptingInOneWindowClosesTheQuestionEverywhereAndForLaterStarts)
     MainWindow *window = later.openMainWindow();
     QCoreApplication::processEvents();
     EXPECT_TRUE(later.legalAcceptanceDialogs().isEmpty());
-    EXPECT_EQ(window->findChild<LegalAcceptanceDialog *>(), nullptr);
+    EXPECT_EQ(window->findChild<LegalAcceptanceView *>(), nullptr);
     window->setClosesForReal(true);
     delete window;
 }

@@ -26,7 +26,7 @@ protected:
         const ShellServices s = services();
         EditorView::Services area {s.settings, s.defaults, s.syncAdapter, s.makePreview, {}};
         // A chat stand-in that takes up every pending action, as the panel does.
-        area.makeChatPanel = [this](WorkspaceState &, ChatViewState &chat, QWidget *parent) {
+        area.makeChatView = [this](WorkspaceState &, ChatViewState &chat, QWidget *parent) {
             auto *panel = new QWidget(parent);
             QObject::connect(&chat, &ChatViewState::pendingActionChanged, panel, [this, &chat] {
                 if (chat.pendingAction()) {

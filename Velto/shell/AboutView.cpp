@@ -1,4 +1,4 @@
-#include "Velto/shell/AboutDialog.h"
+#include "Velto/shell/AboutView.h"
 
 #include "Velto/shell/ShellStyle.h"
 #include "platform/Icons.h"
@@ -17,13 +17,13 @@
 
 using namespace ShellStyle;
 
-QVariantMap AboutDialog::applicationInfo()
+QVariantMap AboutView::applicationInfo()
 {
     return {{QStringLiteral("version"), QStringLiteral(VELTO_VERSION)},
             {QStringLiteral("build"), QStringLiteral(VELTO_BUILD_NUMBER)}};
 }
 
-QString AboutDialog::stringOrDash(const QVariantMap &info, const QString &key)
+QString AboutView::stringOrDash(const QVariantMap &info, const QString &key)
 {
     const QVariant value = info.value(key);
     if (value.typeId() != QMetaType::QString)
@@ -31,7 +31,7 @@ QString AboutDialog::stringOrDash(const QVariantMap &info, const QString &key)
     return value.toString();
 }
 
-AboutDialog::AboutDialog(const QString &version, const QString &build, QWidget *parent)
+AboutView::AboutView(const QString &version, const QString &build, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
     setWindowTitle(L10n::text(QStringLiteral("menu.about")));
@@ -113,7 +113,7 @@ AboutDialog::AboutDialog(const QString &version, const QString &build, QWidget *
     m_close->raise();
 }
 
-void AboutDialog::mousePressEvent(QMouseEvent *event)
+void AboutView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove()) {
         event->accept();

@@ -20,17 +20,17 @@ class QVBoxLayout;
 // conversation with the reply growing in its last bubble, the bar that applies a finished reply,
 // and the message field. While the AI provider is not configured it shows only a notice with a
 // way to the AI settings. All state lives in its ChatController.
-class ChatPanel : public QStackedWidget
+class ChatView : public QStackedWidget
 {
     Q_OBJECT
 
 public:
-    ChatPanel(WorkspaceState &workspace, ChatViewState &actions, ChatServices services = {},
-              QWidget *parent = nullptr);
-    ~ChatPanel() override;
+    ChatView(WorkspaceState &workspace, ChatViewState &actions, ChatServices services = {},
+             QWidget *parent = nullptr);
+    ~ChatView() override;
 
     // What the editor area builds in its chat slot: a panel over the process-wide services.
-    static ChatPanelFactory factory();
+    static ChatViewFactory factory();
 
     static constexpr int minimumWidth = 280;
     static constexpr int scrollDelayMs = 100;

@@ -3,7 +3,7 @@
 #include "Velto/shell/AISettingsTab.h"
 #include "Velto/shell/APISettingsTab.h"
 #include "Velto/shell/EditorSettingsTab.h"
-#include "Velto/shell/SettingsWindow.h"
+#include "Velto/shell/SettingsView.h"
 #include "Velto/shell/ThemePickerView.h"
 #include "Velto/sync/MacSyncAdapter.h"
 #include "platform/Icons.h"
@@ -20,7 +20,7 @@ using namespace settingstest;
 
 namespace {
 
-class Window : public SettingsTest
+class Settings : public SettingsTest
 {
 protected:
     void SetUp() override
@@ -36,14 +36,14 @@ protected:
     }
     void open(SyncSettingsFactory makeSync = {})
     {
-        window = std::make_unique<SettingsWindow>(SettingsWindow::defaultFonts(), nav,
-                                                  SettingsWindow::Services {settings.get(),
-                                                                            ai.get(),
-                                                                            server.get(),
-                                                                            sync.get(),
-                                                                            std::move(makeSync),
-                                                                            delay.scheduler(),
-                                                                            {}});
+        window = std::make_unique<SettingsView>(SettingsView::defaultFonts(), nav,
+                                                SettingsView::Services {settings.get(),
+                                                                        ai.get(),
+                                                                        server.get(),
+                                                                        sync.get(),
+                                                                        std::move(makeSync),
+                                                                        delay.scheduler(),
+                                                                        {}});
         window->show();
     }
     EditorSettingsTab *editorTab() const
@@ -58,10 +58,10 @@ protected:
 
     SettingsNavigation nav;
     std::unique_ptr<MacSyncAdapter> sync;
-    std::unique_ptr<SettingsWindow> window;
+    std::unique_ptr<SettingsView> window;
 };
 
-TEST_F(Window, fiveTabsFollowTheNavigationBothWaysAndTheSyncTabComesFromItsFactory)
+TEST_F(Settings, fiveTabsFollowTheNavigationBothWaysAndTheSyncTabComesFromItsFactory)
 {
     nav.setSelectedTab(SettingsTab::design);
     MacSyncAdapter *given = nullptr;
@@ -69,7 +69,7 @@ TEST_F(Window, fiveTabsFollowTheNavigationBothWaysAndTheSyncTabComesFromItsFacto
         given = &adapter;
         return new QLabel(QStringLiteral("sync view"), parent);
     });
-    EXPECT_EQ(window->size(), SettingsWindow::windowSize);
+    EXPECT_EQ(window->size(), SettingsView::windowSize);
     QStringList labels;
     for (int i = 0; i < window->tabs()->count(); ++i) {
         labels << window->tabs()->tabText(i);
@@ -91,7 +91,7 @@ TEST_F(Window, fiveTabsFollowTheNavigationBothWaysAndTheSyncTabComesFromItsFacto
     EXPECT_EQ(nav.selectedTab(), SettingsTab::api);
 }
 
-TEST_F(Window, showingTheWindowWritesNoSetting)
+TEST_F(Settings, showingTheWindowWritesNoSetting)
 {
     settings->setFontSize(14.5);
     ai->setProvider(AIProviderType::ollama);
@@ -106,7 +106,7 @@ TEST_F(Window, showingTheWindowWritesNoSetting)
     EXPECT_EQ(server->listener(), nullptr);
 }
 
-TEST_F(Window, fontSizeStepsByWholePointsWithinTenToTwentyEight)
+TEST_F(Settings, fontSizeStepsByWholePointsWithinTenToTwentyEight)
 {
     settings->setFontSize(14.5);
     open();
@@ -126,7 +126,7 @@ TEST_F(Window, fontSizeStepsByWholePointsWithinTenToTwentyEight)
     EXPECT_EQ(fontSizeText(), QStringLiteral("10 pt"));
 }
 
-TEST_F(Window, fontAndWideModeAreWrittenByTheUserAndFollowOutsideChanges)
+TEST_F(Settings, fontAndWideModeAreWrittenByTheUserAndFollowOutsideChanges)
 {
     open();
     QComboBox *font = editorTab()->fontPicker();
@@ -150,7 +150,7 @@ TEST_F(Window, fontAndWideModeAreWrittenByTheUserAndFollowOutsideChanges)
     EXPECT_EQ(fontChanges.size(), 2);
 }
 
-TEST_F(Window, themeRowsMarkTheChosenThemeAndAClickChoosesIt)
+TEST_F(Settings, themeRowsMarkTheChosenThemeAndAClickChoosesIt)
 {
     open();
     nav.setSelectedTab(SettingsTab::design);
@@ -195,7 +195,7 @@ TEST(SettingsIcons, everySymbolTheSettingsAndLegalWindowsUseIsBundled)
 
 } // namespace
 
-TEST_F(Window, theSyncTabIsBuiltAnewEachTimeTheWindowShows)
+TEST_F(Settings, theSyncTabIsBuiltAnewEachTimeTheWindowShows)
 {
     int built = 0;
     open([&](MacSyncAdapter &, QWidget *parent) {

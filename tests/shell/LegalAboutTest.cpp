@@ -1,7 +1,9 @@
 #include "SettingsFixture.h"
 
-#include "Velto/shell/AboutDialog.h"
-#include "Velto/shell/LegalDialogs.h"
+#include "Velto/shell/AboutView.h"
+#include "Velto/shell/LegalAcceptanceView.h"
+#include "Velto/shell/LegalInfoView.h"
+#include "Velto/shell/LegalTextView.h"
 #include "platform/L10n.h"
 #include "support/TestSupport.h"
 
@@ -22,7 +24,7 @@ protected:
     void SetUp() override
     {
         SettingsTest::SetUp();
-        dialog = std::make_unique<LegalAcceptanceDialog>(
+        dialog = std::make_unique<LegalAcceptanceView>(
             *defaults,
             [this] {
                 ++accepted;
@@ -41,9 +43,9 @@ protected:
     QString readDetails(QToolButton *button)
     {
         button->click();
-        LegalTextDialog *details = nullptr;
+        LegalTextView *details = nullptr;
         testsupport::waitUntil([&] {
-            details = dialog->findChild<LegalTextDialog *>();
+            details = dialog->findChild<LegalTextView *>();
             return details && details->isVisible();
         });
         if (!details)
@@ -51,11 +53,11 @@ protected:
         const QString text = details->textArea()->toPlainText();
         for (QPushButton *close : details->findChildren<QPushButton *>())
             close->click();
-        testsupport::waitUntil([&] { return !dialog->findChild<LegalTextDialog *>(); });
+        testsupport::waitUntil([&] { return !dialog->findChild<LegalTextView *>(); });
         return text;
     }
 
-    std::unique_ptr<LegalAcceptanceDialog> dialog;
+    std::unique_ptr<LegalAcceptanceView> dialog;
     int accepted = 0;
     int declined = 0;
     bool storedBeforeAccept = false;
@@ -86,7 +88,7 @@ TEST_F(Legal, cannotBeDismissedAndDeclineWritesNothing)
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
     dialog->close();
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->width(), LegalAcceptanceDialog::fixedWidth);
+    EXPECT_EQ(dialog->width(), LegalAcceptanceView::fixedWidth);
     EXPECT_GE(dialog->subtitleLabel()->height(),
               dialog->subtitleLabel()->heightForWidth(dialog->subtitleLabel()->width()))
         << "the subtitle wraps instead of being cut";
@@ -128,7 +130,7 @@ TEST(LegalInfo, typesAndTheirTexts)
     EXPECT_EQ(LegalInfoTypes::fromString(QString()), std::nullopt);
     EXPECT_EQ(LegalInfoTypes::toString(LegalInfoType::impressum), QStringLiteral("impressum"));
     for (LegalInfoType type : LegalInfoTypes::allCases()) {
-        LegalInfoDialog info(type);
+        LegalInfoView info(type);
         EXPECT_EQ(info.titleLabel()->text(), L10n::text(LegalInfoTypes::menuKey(type)));
         ASSERT_TRUE(L10n::has(LegalInfoTypes::contentKey(type)));
         EXPECT_EQ(info.textArea()->toPlainText(), L10n::text(LegalInfoTypes::contentKey(type)));
@@ -146,20 +148,20 @@ TEST(LegalInfo, typesAndTheirTexts)
 TEST(About, versionAndBuildFallBackToADashAndTheWidthStaysFixed)
 {
     const QVariantMap noBuild {{QStringLiteral("version"), QStringLiteral("1.2")}};
-    EXPECT_EQ(AboutDialog::stringOrDash(noBuild, QStringLiteral("build")), QStringLiteral("–"));
+    EXPECT_EQ(AboutView::stringOrDash(noBuild, QStringLiteral("build")), QStringLiteral("–"));
     const QVariantMap numeric {{QStringLiteral("version"), 3}};
-    EXPECT_EQ(AboutDialog::stringOrDash(numeric, QStringLiteral("version")), QStringLiteral("–"));
-    EXPECT_EQ(AboutDialog::stringOrDash(AboutDialog::applicationInfo(), QStringLiteral("version")),
+    EXPECT_EQ(AboutView::stringOrDash(numeric, QStringLiteral("version")), QStringLiteral("–"));
+    EXPECT_EQ(AboutView::stringOrDash(AboutView::applicationInfo(), QStringLiteral("version")),
               QStringLiteral(VELTO_VERSION));
 
-    AboutDialog about(QStringLiteral("1.2"), QStringLiteral("–"));
+    AboutView about(QStringLiteral("1.2"), QStringLiteral("–"));
     EXPECT_EQ(about.versionLabel()->text(),
               L10n::format(QStringLiteral("about.version"),
                            {QStringLiteral("1.2"), QStringLiteral("–")}));
     EXPECT_TRUE(about.versionLabel()->text().contains(QStringLiteral("1.2")));
-    EXPECT_EQ(about.width(), AboutDialog::fixedWidth);
-    AboutDialog longer(QString(200, u'9'), QStringLiteral("7"));
-    EXPECT_EQ(longer.width(), AboutDialog::fixedWidth);
+    EXPECT_EQ(about.width(), AboutView::fixedWidth);
+    AboutView longer(QString(200, u'9'), QStringLiteral("7"));
+    EXPECT_EQ(longer.width(), AboutView::fixedWidth);
     EXPECT_GT(longer.height(), about.height()) << "a long version wraps";
 }
 

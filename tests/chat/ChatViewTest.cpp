@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString bubbleText(ChatPanel &panel, int index)
+QString bubbleText(ChatView &panel, int index)
 {
     return panel.bubbles().at(index)->label()->text();
 }

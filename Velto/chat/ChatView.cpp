@@ -1,4 +1,4 @@
-#include "Velto/chat/ChatPanel.h"
+#include "Velto/chat/ChatView.h"
 
 #include "Velto/chat/GrowingTextEdit.h"
 #include "Velto/chat/MessageBubble.h"
@@ -78,8 +78,8 @@ QString titleOf(const char *title)
 
 } // namespace
 
-ChatPanel::ChatPanel(WorkspaceState &workspace, ChatViewState &actions, ChatServices services,
-                     QWidget *parent)
+ChatView::ChatView(WorkspaceState &workspace, ChatViewState &actions, ChatServices services,
+                   QWidget *parent)
     : QStackedWidget(parent)
 {
     setMinimumWidth(minimumWidth);
@@ -88,13 +88,13 @@ ChatPanel::ChatPanel(WorkspaceState &workspace, ChatViewState &actions, ChatServ
     addWidget(buildConversation());
 
     m_controller = new ChatController(workspace, actions, std::move(services), this);
-    connect(m_controller, &ChatController::configuredChanged, this, &ChatPanel::showPage);
-    connect(m_controller, &ChatController::messageAppended, this, &ChatPanel::addBubble);
-    connect(m_controller, &ChatController::lastMessageChanged, this, &ChatPanel::updateLastBubble);
-    connect(m_controller, &ChatController::pendingResultChanged, this, &ChatPanel::rebuildApplyBar);
-    connect(m_controller, &ChatController::streamingChanged, this, &ChatPanel::updateControls);
+    connect(m_controller, &ChatController::configuredChanged, this, &ChatView::showPage);
+    connect(m_controller, &ChatController::messageAppended, this, &ChatView::addBubble);
+    connect(m_controller, &ChatController::lastMessageChanged, this, &ChatView::updateLastBubble);
+    connect(m_controller, &ChatController::pendingResultChanged, this, &ChatView::rebuildApplyBar);
+    connect(m_controller, &ChatController::streamingChanged, this, &ChatView::updateControls);
     for (auto changed : {&ChatController::documentChanged, &ChatController::inputChanged})
-        connect(m_controller, changed, this, &ChatPanel::updateControls);
+        connect(m_controller, changed, this, &ChatView::updateControls);
     connect(m_controller, &ChatController::inputChanged, this, [this] {
         if (m_input->toPlainText() != m_controller->input())
             m_input->setPlainText(m_controller->input());
@@ -112,16 +112,16 @@ ChatPanel::ChatPanel(WorkspaceState &workspace, ChatViewState &actions, ChatServ
     showPage();
 }
 
-ChatPanel::~ChatPanel() = default;
+ChatView::~ChatView() = default;
 
-ChatPanelFactory ChatPanel::factory()
+ChatViewFactory ChatView::factory()
 {
     return [](WorkspaceState &workspace, ChatViewState &actions, QWidget *parent) -> QWidget * {
-        return new ChatPanel(workspace, actions, {}, parent);
+        return new ChatView(workspace, actions, {}, parent);
     };
 }
 
-QWidget *ChatPanel::buildNotice()
+QWidget *ChatView::buildNotice()
 {
     m_notice = new QWidget(this);
     auto *layout = new QVBoxLayout(m_notice);
@@ -164,7 +164,7 @@ QWidget *ChatPanel::buildNotice()
     return m_notice;
 }
 
-QWidget *ChatPanel::buildConversation()
+QWidget *ChatView::buildConversation()
 {
     m_conversation = new QWidget(this);
     auto *layout = new QVBoxLayout(m_conversation);
@@ -191,7 +191,7 @@ QWidget *ChatPanel::buildConversation()
     return m_conversation;
 }
 
-QWidget *ChatPanel::buildActionBar()
+QWidget *ChatView::buildActionBar()
 {
     auto *bar = new QWidget(m_conversation);
     auto *grid = new QGridLayout(bar);
@@ -218,7 +218,7 @@ QWidget *ChatPanel::buildActionBar()
     return bar;
 }
 
-QWidget *ChatPanel::buildInputRow()
+QWidget *ChatView::buildInputRow()
 {
     auto *row = new QWidget(m_conversation);
     auto *layout = new QHBoxLayout(row);
@@ -234,12 +234,12 @@ QWidget *ChatPanel::buildInputRow()
     return row;
 }
 
-void ChatPanel::showPage()
+void ChatView::showPage()
 {
     setCurrentWidget(m_controller->isConfigured() ? m_conversation : m_notice);
 }
 
-QList<MessageBubble *> ChatPanel::bubbles() const
+QList<MessageBubble *> ChatView::bubbles() const
 {
     QList<MessageBubble *> list;
     for (const auto &bubble : m_bubbles) {
@@ -249,7 +249,7 @@ QList<MessageBubble *> ChatPanel::bubbles() const
     return list;
 }
 
-void ChatPanel::addBubble(int index)
+void ChatView::addBubble(int index)
 {
     auto *bubble = new MessageBubble(m_controller->messages().at(index), m_list->widget());
     // Before the apply bar (if any) and the closing stretch.
@@ -258,14 +258,14 @@ void ChatPanel::addBubble(int index)
     scheduleScroll();
 }
 
-void ChatPanel::updateLastBubble()
+void ChatView::updateLastBubble()
 {
     // While a reply streams only its bubble changes.
     if (!m_bubbles.isEmpty() && m_bubbles.last())
         m_bubbles.last()->setContent(m_controller->messages().last().content());
 }
 
-void ChatPanel::rebuildApplyBar()
+void ChatView::rebuildApplyBar()
 {
     if (m_applyBar) {
         // Possibly from one of its own buttons.
@@ -332,12 +332,12 @@ void ChatPanel::rebuildApplyBar()
     scheduleScroll();
 }
 
-QPushButton *ChatPanel::applyButton(const QString &key) const
+QPushButton *ChatView::applyButton(const QString &key) const
 {
     return m_applyBar ? m_applyBar->findChild<QPushButton *>(key) : nullptr;
 }
 
-void ChatPanel::updateControls()
+void ChatView::updateControls()
 {
     const bool enabled = m_controller->canRunDocumentActions();
     for (QToolButton *button : std::as_const(m_actionButtons))
@@ -355,7 +355,7 @@ void ChatPanel::updateControls()
     m_send->setEnabled(m_controller->canSend());
 }
 
-void ChatPanel::scheduleScroll()
+void ChatView::scheduleScroll()
 {
     if (m_scrollScheduled)
         return;
@@ -366,7 +366,7 @@ void ChatPanel::scheduleScroll()
     });
 }
 
-void ChatPanel::scrollToEnd()
+void ChatView::scrollToEnd()
 {
     QWidget *target = m_applyBar ? static_cast<QWidget *>(m_applyBar.data())
                                  : (m_bubbles.isEmpty() ? nullptr : m_bubbles.last().data());

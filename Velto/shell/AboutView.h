@@ -8,11 +8,11 @@ class QToolButton;
 
 // The about window: icon, name, version and build, a short description, the maker and the
 // rights notice. Nothing in it can be clicked; each use of the menu command opens a new one.
-class AboutDialog : public QWidget
+class AboutView : public QWidget
 {
     Q_OBJECT
 public:
-    AboutDialog(const QString &version, const QString &build, QWidget *parent = nullptr);
+    AboutView(const QString &version, const QString &build, QWidget *parent = nullptr);
 
     static constexpr int fixedWidth = 320;
     static constexpr int padding = 30;

@@ -20,7 +20,7 @@ using SyncSettingsFactory = std::function<QWidget *(MacSyncAdapter &, QWidget *p
 // The settings window: one fixed-size window with the editor, design, AI, API and sync tabs. The
 // tab shown follows the navigation object both ways, so any part of the program can open the
 // window on a tab, also while it is open on another.
-class SettingsWindow : public QWidget
+class SettingsView : public QWidget
 {
     Q_OBJECT
 public:
@@ -39,8 +39,8 @@ public:
     static const QStringList &defaultFonts();
     static constexpr QSize windowSize {520, 460};
 
-    SettingsWindow(const QStringList &fonts, SettingsNavigation &nav, const Services &services,
-                   QWidget *parent = nullptr);
+    SettingsView(const QStringList &fonts, SettingsNavigation &nav, const Services &services,
+                 QWidget *parent = nullptr);
 
     QTabWidget *tabs() const { return m_tabs; }
     QWidget *tab(SettingsTab tab) const;

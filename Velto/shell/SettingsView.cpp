@@ -1,4 +1,4 @@
-#include "Velto/shell/SettingsWindow.h"
+#include "Velto/shell/SettingsView.h"
 
 #include "Velto/shell/AISettingsTab.h"
 #include "Velto/shell/EditorSettingsTab.h"
@@ -29,7 +29,7 @@ constexpr TabItem tabItems[] = {
 
 } // namespace
 
-const QStringList &SettingsWindow::defaultFonts()
+const QStringList &SettingsView::defaultFonts()
 {
     // Kept as they are, also where a family is not installed: the stored name stays the
     // user's choice and the editor falls back to the monospaced system font.
@@ -39,8 +39,8 @@ const QStringList &SettingsWindow::defaultFonts()
     return fonts;
 }
 
-SettingsWindow::SettingsWindow(const QStringList &fonts, SettingsNavigation &nav,
-                               const Services &services, QWidget *parent)
+SettingsView::SettingsView(const QStringList &fonts, SettingsNavigation &nav,
+                           const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_nav(nav)
     , m_syncAdapter(services.syncAdapter)
@@ -82,22 +82,21 @@ SettingsWindow::SettingsWindow(const QStringList &fonts, SettingsNavigation &nav
 
     connect(m_tabs, &QTabWidget::currentChanged, this,
             [this](int index) { m_nav.setSelectedTab(tabItems[index].tab); });
-    connect(&m_nav, &SettingsNavigation::selectedTabChanged, this,
-            &SettingsWindow::showSelectedTab);
+    connect(&m_nav, &SettingsNavigation::selectedTabChanged, this, &SettingsView::showSelectedTab);
     showSelectedTab();
 }
 
-QWidget *SettingsWindow::tab(SettingsTab tab) const
+QWidget *SettingsView::tab(SettingsTab tab) const
 {
     return m_tabs->widget(int(tab));
 }
 
-QWidget *SettingsWindow::syncSettingsPlaceholder(MacSyncAdapter &, QWidget *parent)
+QWidget *SettingsView::syncSettingsPlaceholder(MacSyncAdapter &, QWidget *parent)
 {
     return new QWidget(parent);
 }
 
-void SettingsWindow::showEvent(QShowEvent *event)
+void SettingsView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!std::exchange(m_shown, true) || event->spontaneous() || !m_syncAdapter)
@@ -112,7 +111,7 @@ void SettingsWindow::showEvent(QShowEvent *event)
     m_tabs->setCurrentIndex(int(m_nav.selectedTab()));
 }
 
-void SettingsWindow::showSelectedTab()
+void SettingsView::showSelectedTab()
 {
     const QSignalBlocker block(m_tabs);
     m_tabs->setCurrentIndex(int(m_nav.selectedTab()));

@@ -49,4 +49,3 @@ void restartWithHugePageHeap(char *argv[])
     else
         ::unsetenv("GLIBC_TUNABLES");
 }
-

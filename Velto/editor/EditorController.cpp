@@ -14,10 +14,10 @@
 
 #include <QScrollBar>
 
-#include <limits>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <limits>
 
 namespace {
 
@@ -60,9 +60,8 @@ EditorController::EditorController(WorkspaceState &workspace, AppSettings &setti
     m_highlighter->setVisibleBlocks([this] {
         return m_view ? m_view->visibleBlocks() : std::pair {0, std::numeric_limits<int>::max()};
     });
-    view->setBeforePaint([this](int first, int last) {
-        m_highlighter->restyleDeferred(first, last);
-    });
+    view->setBeforePaint(
+        [this](int first, int last) { m_highlighter->restyleDeferred(first, last); });
 
     m_lastRemoteGeneration = workspace.remoteEditGeneration();
     replaceText(workspace.text());
@@ -199,7 +198,8 @@ TextEditSpan EditorController::editSpan(qsizetype from, QStringView removed,
     auto end = [&span](QStringView part, qsizetype &line, qsizetype &column) {
         const qsizetype breaks = part.count(u'\n');
         line = span.firstLine + breaks;
-        column = breaks == 0 ? span.column + part.size() : part.size() - part.lastIndexOf(u'\n') - 1;
+        column
+            = breaks == 0 ? span.column + part.size() : part.size() - part.lastIndexOf(u'\n') - 1;
     };
     end(removed, span.removedEndLine, span.removedEndColumn);
     end(inserted, span.insertedEndLine, span.insertedEndColumn);

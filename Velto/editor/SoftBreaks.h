@@ -22,8 +22,7 @@ inline QTextCharFormat markFormat()
 // Whether the block continues the line of the block before it.
 inline bool continuesLine(const QTextBlock &block)
 {
-    return block.isValid() && block.position() > 0
-        && block.charFormat().boolProperty(markProperty);
+    return block.isValid() && block.position() > 0 && block.charFormat().boolProperty(markProperty);
 }
 
 // Whether the position is just after a soft break (at the start of a continuing block).
@@ -33,7 +32,8 @@ inline bool afterSoftBreak(const QTextDocument *doc, int position)
     return block.position() == position && continuesLine(block);
 }
 
-// Whether the position is just before a soft break (at the end of a block a continuing one follows).
+// Whether the position is just before a soft break (at the end of a block a continuing one
+// follows).
 inline bool beforeSoftBreak(const QTextDocument *doc, int position)
 {
     const QTextBlock block = doc->findBlock(position);

@@ -40,8 +40,9 @@ void PreviewView::setUp(const QString &markdown)
     connect(m_page, &QWebEnginePage::loadFinished, m_controller, &PreviewController::pageLoaded);
     // Drawing a long preview keeps the web engine's threads busy for seconds; typing goes first.
     connect(m_page, &QWebEnginePage::loadFinished, this, [this] {
-        lowerThreadsNamed(0, {QStringLiteral("VizCompositor"), QStringLiteral("CompositorTileW"),
-                              QStringLiteral("Chrome_InProcGp"), QStringLiteral("ThreadPool")});
+        lowerThreadsNamed(0,
+                          {QStringLiteral("VizCompositor"), QStringLiteral("CompositorTileW"),
+                           QStringLiteral("Chrome_InProcGp"), QStringLiteral("ThreadPool")});
         lowerThreadsNamed(m_page->renderProcessPid(), {QString()});
     });
     connect(m_page, &PreviewPage::consoleError, m_controller, &PreviewController::consoleError);

@@ -91,8 +91,7 @@ HighlightRuns splitLines(const HighlightRuns &runs, const std::vector<LineSplit>
                 pieceStart = split->column;
                 ++split;
             }
-            result.addRun(std::uint32_t(start - pieceStart), std::uint32_t(end - start),
-                          run.style);
+            result.addRun(std::uint32_t(start - pieceStart), std::uint32_t(end - start), run.style);
         }
         while (split != splits.end() && split->line == line) {
             result.endLine();

@@ -70,11 +70,10 @@ TEST(BackgroundHighlight, aShortTextIsStyledFromAFreshParseBeforeTheNextEvent)
 // ends styled exactly as a fresh parse of the final text.
 TEST(BackgroundHighlight, stylesThatLandAreAlwaysThoseOfTheCurrentTextAndEndAsAFreshParse)
 {
-    const QStringList pieces {QStringLiteral("a"),   QStringLiteral("*"),
-                              QStringLiteral("`"),   QStringLiteral("\n"),
-                              QStringLiteral("# "),  QStringLiteral("```\n"),
-                              QStringLiteral("**b"), QStringLiteral("- "),
-                              QStringLiteral("~~"),  QStringLiteral("word ")};
+    const QStringList pieces {QStringLiteral("a"),    QStringLiteral("*"),  QStringLiteral("`"),
+                              QStringLiteral("\n"),   QStringLiteral("# "), QStringLiteral("```\n"),
+                              QStringLiteral("**b"),  QStringLiteral("- "), QStringLiteral("~~"),
+                              QStringLiteral("word ")};
     for (const quint32 seed : {1u, 2u, 3u}) {
         SCOPED_TRACE(seed);
         EditorFixture f(longDocument());

@@ -15,7 +15,8 @@ QString paragraphs(int count)
 {
     QString text;
     for (int i = 0; i < count; ++i)
-        text += QStringLiteral("Absatz %1 mit Wörtern, die bei schmaler Breite umbrechen.\n").arg(i);
+        text
+            += QStringLiteral("Absatz %1 mit Wörtern, die bei schmaler Breite umbrechen.\n").arg(i);
     return text;
 }
 

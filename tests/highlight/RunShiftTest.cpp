@@ -18,7 +18,8 @@ std::vector<HighlightRun> lineOf(const HighlightRuns &runs, qsizetype line)
 // Until the parse of an edited text lands, its runs are those of the old text moved along.
 TEST(RunShift, runsMoveWithTypingLineBreaksAndJoinedLines)
 {
-    const HighlightRuns before = SyntaxHighlighter::highlight(QStringLiteral("a **bc** d\nx *y*\nz"));
+    const HighlightRuns before
+        = SyntaxHighlighter::highlight(QStringLiteral("a **bc** d\nx *y*\nz"));
     ASSERT_EQ(before.lineCount(), 3);
 
     // "q" typed between b and c: the strong run grows, the runs after it move one on.

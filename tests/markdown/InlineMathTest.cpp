@@ -30,7 +30,7 @@ TEST(InlineMath, formulasReachThePageAsWritten)
     // Over several lines of a quote: the markers are not part of it; "<" is escaped for HTML.
     EXPECT_EQ(body(QStringLiteral("> $$\n> a<b \\\\\n> c\n> $$")),
               std::string("<blockquote data-line=\"1\"><p data-line=\"1\"><span>$$\na&lt;b "
-                             "\\\\\nc\n$$</span></p></blockquote>"));
+                          "\\\\\nc\n$$</span></p></blockquote>"));
     // The preview also knows \( \) and \[ \]; a link's text is a place of its own.
     EXPECT_EQ(body(QStringLiteral("\\(x_*\\) [see \\[y*\\]](u) # $z$")),
               paragraph(QStringLiteral("<span>\\(x_*\\)</span> <a href=\"u\">see "
@@ -45,10 +45,9 @@ TEST(InlineMath, markupAFormulaCutsThroughKeepsItsTextAndTheRestIsMarkdown)
     // Text around a formula keeps what the parse made of it.
     EXPECT_EQ(body(QStringLiteral("it's $x$ -- \\$5")),
               paragraph(QStringLiteral("it\u2019s <span>$x$</span> \u2013 $5")));
-    EXPECT_EQ(
-        body(QStringLiteral("| $a*b*$ | x |\n|---|---|")),
-        std::string("<table data-line=\"1\"><thead><tr><th><span>$a*b*$</span></th><th>x</th>"
-                       "</tr></thead><tbody></tbody></table>"));
+    EXPECT_EQ(body(QStringLiteral("| $a*b*$ | x |\n|---|---|")),
+              std::string("<table data-line=\"1\"><thead><tr><th><span>$a*b*$</span></th><th>x</th>"
+                          "</tr></thead><tbody></tbody></table>"));
 }
 
 // Where KaTeX's auto-render pairs delimiters, so does the renderer: an opening delimiter without

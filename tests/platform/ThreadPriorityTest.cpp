@@ -1,5 +1,5 @@
-#include "platform/LatestWorker.h"
 #include "platform/ThreadPriority.h"
+#include "platform/LatestWorker.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -350,9 +350,8 @@ TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWith
 {
     std::vector<std::function<std::function<void()>()>> jobs;
     PreviewController::Sources s = blockSources();
-    s.runElsewhere = [&jobs](std::function<std::function<void()>()> job) {
-        jobs.push_back(std::move(job));
-    };
+    s.runElsewhere
+        = [&jobs](std::function<std::function<void()>()> job) { jobs.push_back(std::move(job)); };
     PreviewController later {host, s};
     const QString filler = QString(backgroundParseSize, u'x');
     later.start(filler + QStringLiteral("\n\none"));
@@ -368,7 +367,8 @@ TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWith
     ASSERT_EQ(jobs.size(), 2u);
     jobs[1]()();
     ASSERT_EQ(patches().size(), 1);
-    EXPECT_TRUE(patches()[0].contains(QStringLiteral("[[0,1,0],\"<p data-line=\\\"3\\\">two</p>\"]")));
+    EXPECT_TRUE(
+        patches()[0].contains(QStringLiteral("[[0,1,0],\"<p data-line=\\\"3\\\">two</p>\"]")));
     EXPECT_EQ(later.lastDrawnBlocks(), 1);
     host.completeNext(QStringLiteral("ok:1"));
 

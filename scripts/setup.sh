@@ -14,7 +14,7 @@ packages=(
   fonts-dejavu-core poppler-utils xvfb xauth
   qt6-translations-l10n
   openbox xdotool imagemagick
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
 )
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -266,9 +266,12 @@ TEST_F(AIClientTest, longRefusalBodyIsReadOnlyUntilFiveHundredCharacters)
     use(AIProviderType::openai, "key");
     // An endless error body of 7-character lines (with one combining mark each): the client
     // stops after passing 500 characters and lets the connection go, however the lines happen
-    // to be batched by the network.
+    // to be batched by the network. The lines come a millisecond apart: a flood without pause
+    // starves Qt's delivery of read data to the GUI thread, which skips a delivery whenever a
+    // newer one is already queued.
     server.enqueue(Response::status(500)
                        .framing(Response::Framing::chunked)
+                       .gap(1ms)
                        .repeat(QStringLiteral("abcde\u0301\n").toUtf8(), -1));
 
     const auto outcome = runToEnd();

@@ -56,6 +56,16 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
     return true;
 }
 
+// Counts the renderer process's abnormal ends into `crashes`.
+void countCrashes(PreviewView &view, int &crashes)
+{
+    QObject::connect(view.page(), &QWebEnginePage::renderProcessTerminated,
+                     [&crashes](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                         if (status != QWebEnginePage::NormalTerminationStatus)
+                             ++crashes;
+                     });
+}
+
 PreviewController::Sources benchSources()
 {
     PreviewController::Sources sources;
@@ -119,11 +129,7 @@ void BM_PreviewOpen(benchmark::State &state)
     view->resize(700, 900);
     view->show();
     int crashes = 0;
-    QObject::connect(view->page(), &QWebEnginePage::renderProcessTerminated,
-                     [&crashes](QWebEnginePage::RenderProcessTerminationStatus status, int) {
-                         if (status != QWebEnginePage::NormalTerminationStatus)
-                             ++crashes;
-                     });
+    countCrashes(*view, crashes);
     if (!swapLaidOut(*view)) {
         state.SkipWithError("preview never became ready");
         return;
@@ -206,11 +212,7 @@ void BM_PreviewTypesetEverything(benchmark::State &state)
     view->resize(700, 900);
     view->show();
     int crashes = 0;
-    QObject::connect(view->page(), &QWebEnginePage::renderProcessTerminated,
-                     [&crashes](QWebEnginePage::RenderProcessTerminationStatus status, int) {
-                         if (status != QWebEnginePage::NormalTerminationStatus)
-                             ++crashes;
-                     });
+    countCrashes(*view, crashes);
     if (!waitFor([&] { return settled(*view); }, 120000)) {
         state.SkipWithError("preview never became ready");
         return;

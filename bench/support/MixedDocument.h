@@ -34,17 +34,22 @@ inline QString mixedChunk(int i)
     return chunk.arg(i);
 }
 
-// Chunks until the UTF-8 size reaches `bytes`.
-inline QString mixedDocument(qint64 bytes)
+// Appends chunks until the UTF-8 size reaches `bytes`.
+template<typename Chunk> QString fill(qint64 bytes, const Chunk &chunk)
 {
     QString text;
     qint64 size = 0;
     for (int i = 0; size < bytes; ++i) {
-        const QString part = mixedChunk(i);
+        const QString part = chunk(i);
         size += part.toUtf8().size();
         text += part;
     }
     return text;
+}
+
+inline QString mixedDocument(qint64 bytes)
+{
+    return fill(bytes, mixedChunk);
 }
 
 } // namespace benchsupport

@@ -106,19 +106,7 @@ private:
     quint32 m_state;
 };
 
-// Appends chunks until the UTF-8 size reaches `bytes`.
-QString fill(qint64 bytes, const std::function<QString(int)> &chunk)
-{
-    QString text;
-    qint64 size = 0;
-    for (int i = 0; size < bytes; ++i) {
-        const QString part = chunk(i);
-        size += part.toUtf8().size();
-        text += part;
-    }
-    return text;
-}
-
+using benchsupport::fill;
 using benchsupport::mixedChunk;
 
 // The first occurrence of `marker` at or after the middle, plus `offset`.

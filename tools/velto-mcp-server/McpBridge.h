@@ -16,8 +16,8 @@
 
 // The MCP side of the bridge: JSON-RPC 2.0 messages in, answers out. Each tool call (the tools
 // are in McpToolTable) becomes one request to Velto's local HTTP API through the injected
-// transport (LoopbackHttp in the program). Calls run asynchronously, so
-// a ping or a cancellation is answered while a call waits for Velto. Main thread only.
+// transport (LoopbackHttp in the program). Calls run asynchronously, so a ping or a cancellation
+// is answered while a call waits for Velto. Main thread only.
 class McpBridge
 {
 public:

@@ -4,6 +4,8 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 
+#include <optional>
+
 // The document's block breaks that stand for no line break of the text (EditorTextMapping's soft
 // breaks) carry a mark in their character format. Qt keeps a block break's format through undo
 // and redo, and reports it as the format of the block after it (QTextBlock::charFormat), so the
@@ -39,5 +41,10 @@ inline bool beforeSoftBreak(const QTextDocument *doc, int position)
     const QTextBlock block = doc->findBlock(position);
     return block.position() + block.length() - 1 == position && continuesLine(block.next());
 }
+
+// The text of [start, end) with its lines as the text has them: block breaks become line feeds,
+// soft breaks are left out. Nothing when no soft break lies within, so a caller can keep its
+// usual way of taking the text.
+std::optional<QString> lineText(const QTextDocument *doc, int start, int end);
 
 } // namespace softbreaks

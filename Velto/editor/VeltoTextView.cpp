@@ -1,22 +1,18 @@
 #include "Velto/editor/VeltoTextView.h"
 
 #include "Velto/editor/EditorDocumentLayout.h"
+#include "Velto/editor/FileDrops.h"
 #include "Velto/editor/FindBar.h"
 #include "Velto/editor/LongBlockLayout.h"
 #include "Velto/editor/SoftBreaks.h"
 #include "core/ai/AISettings.h"
 #include "platform/Icons.h"
-#include "platform/L10n.h"
 #include "platform/Text.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
-#include <QFrame>
-#include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -29,17 +25,6 @@
 #include <QTextDocument>
 
 #include <utility>
-
-namespace {
-
-// X11 reports Caps Lock in the native modifiers (LockMask); other platforms do not report it.
-bool capsLockOn(const QKeyEvent *event)
-{
-    return QGuiApplication::platformName() == QLatin1String("xcb")
-        && (event->nativeModifiers() & 0x2) != 0;
-}
-
-} // namespace
 
 VeltoTextView::VeltoTextView(QWidget *parent)
     : QPlainTextEdit(parent)
@@ -78,99 +63,52 @@ void VeltoTextView::setFindBar(FindBar *bar)
 
 const QSet<QString> &VeltoTextView::imageExtensions()
 {
-    static const QSet<QString> extensions {
-        QStringLiteral("png"), QStringLiteral("jpg"),  QStringLiteral("jpeg"),
-        QStringLiteral("gif"), QStringLiteral("svg"),  QStringLiteral("webp"),
-        QStringLiteral("bmp"), QStringLiteral("tiff"), QStringLiteral("ico")};
-    return extensions;
+    return filedrops::imageExtensions();
+}
+
+QLineEdit *VeltoTextView::promptField() const
+{
+    return m_prompt ? m_prompt->field() : nullptr;
 }
 
 // ---- key commands
 
-std::optional<VeltoTextView::Command> VeltoTextView::commandFor(const QKeyEvent *event)
+void VeltoTextView::perform(EditorKeyAction action)
 {
-    if (event->key() == 0 || event->key() == Qt::Key_unknown || capsLockOn(event))
-        return std::nullopt;
-    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    const int key = event->key();
-    if (modifiers == Qt::ControlModifier) {
-        switch (key) {
-        case Qt::Key_B:
-            return Command::bold;
-        case Qt::Key_I:
-            return Command::italic;
-        case Qt::Key_K:
-            return Command::link;
-        case Qt::Key_J:
-            return Command::prompt;
-        case Qt::Key_F:
-            return Command::find;
-        case Qt::Key_G:
-            return Command::findNext;
-        default:
-            return std::nullopt;
-        }
-    }
-    if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_G)
-        return Command::findPrevious;
-    if (modifiers == (Qt::ControlModifier | Qt::AltModifier) && key == Qt::Key_F)
-        return Command::replace;
-    return std::nullopt;
-}
-
-void VeltoTextView::perform(Command command)
-{
-    switch (command) {
-    case Command::bold:
+    switch (action) {
+    case EditorKeyAction::bold:
         toggleWrap(QStringLiteral("**"), QStringLiteral("**"));
         break;
-    case Command::italic:
+    case EditorKeyAction::italic:
         toggleWrap(QStringLiteral("*"), QStringLiteral("*"));
         break;
-    case Command::link:
+    case EditorKeyAction::link:
         insertLink();
         break;
-    case Command::prompt:
+    case EditorKeyAction::prompt:
         showInlinePrompt();
         break;
-    case Command::find:
+    case EditorKeyAction::find:
         performTextFinderAction(TextFinderAction::showFindInterface);
         break;
-    case Command::findNext:
+    case EditorKeyAction::findNext:
         performTextFinderAction(TextFinderAction::nextMatch);
         break;
-    case Command::findPrevious:
+    case EditorKeyAction::findPrevious:
         performTextFinderAction(TextFinderAction::previousMatch);
         break;
-    case Command::replace:
+    case EditorKeyAction::replace:
         performTextFinderAction(TextFinderAction::showReplaceInterface);
         break;
     }
 }
 
-std::optional<VeltoTextView::TypedKey> VeltoTextView::typeAheadKey(const QKeyEvent *event) const
+std::optional<TypeAheadBuffer::Key> VeltoTextView::typeAheadKey(const QKeyEvent *event) const
 {
     if (isReadOnly() || overwriteMode())
         return std::nullopt;
-    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    TypedKey key;
-    if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Backspace) {
-        key.kind = TypedKey::deleteBefore;
-    } else if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Delete) {
-        key.kind = TypedKey::deleteAfter;
-    } else if (modifiers == Qt::NoModifier
-               && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        key.kind = TypedKey::lineBreak;
-    } else {
-        if ((modifiers & ~Qt::ShiftModifier) != 0 || event->text().isEmpty())
-            return std::nullopt;
-        for (const QChar c : event->text()) {
-            if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
-                return std::nullopt;
-        }
-        key.text = event->text();
-    }
-    if (!m_typeAhead.empty())
+    auto key = TypeAheadBuffer::keyFor(event);
+    if (!key || !m_typeAhead.isEmpty())
         return key;
     const QTextCursor cursor = textCursor();
     if (cursor.hasSelection() || cursor.block().length() <= LongBlockLayout::cachedBlockLength)
@@ -181,59 +119,22 @@ std::optional<VeltoTextView::TypedKey> VeltoTextView::typeAheadKey(const QKeyEve
 void VeltoTextView::flushTypeAhead()
 {
     m_typeAheadScheduled = false;
-    if (m_typeAhead.empty())
+    if (m_typeAhead.isEmpty())
         return;
-    const std::vector<TypedKey> keys = std::exchange(m_typeAhead, {});
-    // The keys do to the cursor what the editor would have done with each; one edit block makes
-    // them one change, laid out once.
     QTextCursor cursor = textCursor();
-    cursor.beginEditBlock();
-    for (const TypedKey &key : keys) {
-        switch (key.kind) {
-        case TypedKey::characters:
-            cursor.insertText(key.text);
-            break;
-        case TypedKey::deleteBefore:
-            if (softbreaks::afterSoftBreak(document(), cursor.position()))
-                cursor.setPosition(cursor.position() - 1);
-            cursor.deletePreviousChar();
-            break;
-        case TypedKey::deleteAfter:
-            if (softbreaks::beforeSoftBreak(document(), cursor.position()))
-                cursor.setPosition(cursor.position() + 1);
-            cursor.deleteChar();
-            break;
-        case TypedKey::lineBreak:
-            cursor.insertBlock();
-            break;
-        }
-    }
-    cursor.endEditBlock();
+    m_typeAhead.applyTo(cursor);
     setTextCursor(cursor);
     ensureCursorVisible();
 }
 
 void VeltoTextView::flushTypeAheadBefore(const QEvent *event)
 {
-    if (m_typeAhead.empty())
+    if (m_typeAhead.isEmpty())
         return;
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::ShortcutOverride:
-        if (typeAheadKey(static_cast<const QKeyEvent *>(event)))
-            return;
-        break;
-    case QEvent::InputMethod:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::FocusOut:
-    case QEvent::Drop:
-    case QEvent::ContextMenu:
-        break;
-    default:
-        return;
-    }
-    flushTypeAhead();
+    const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+    if (key ? !typeAheadKey(static_cast<const QKeyEvent *>(event))
+            : TypeAheadBuffer::isInterruptedBy(event->type()))
+        flushTypeAhead();
 }
 
 bool VeltoTextView::viewportEvent(QEvent *event)
@@ -248,7 +149,7 @@ bool VeltoTextView::event(QEvent *event)
     // Claim our keys before window and menu shortcuts see them.
     if (event->type() == QEvent::ShortcutOverride) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (commandFor(key) || (key->key() == Qt::Key_Escape && m_promptContainer)) {
+        if (editorKeyAction(key) || (key->key() == Qt::Key_Escape && m_prompt)) {
             event->accept();
             return true;
         }
@@ -258,21 +159,20 @@ bool VeltoTextView::event(QEvent *event)
 
 void VeltoTextView::keyPressEvent(QKeyEvent *event)
 {
-    if (const auto command = commandFor(event)) {
-        perform(*command);
+    if (const auto action = editorKeyAction(event)) {
+        perform(*action);
         event->accept();
         return;
     }
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier
-        && m_promptContainer) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && m_prompt) {
         dismissInlinePrompt();
         event->accept();
         return;
     }
-    if (m_typeAhead.empty())
+    if (m_typeAhead.isEmpty())
         stepOverSoftBreak(event);
     if (auto key = typeAheadKey(event)) {
-        m_typeAhead.push_back(std::move(*key));
+        m_typeAhead.push(std::move(*key));
         if (!m_typeAheadScheduled) {
             m_typeAheadScheduled = true;
             QMetaObject::invokeMethod(this, &VeltoTextView::flushTypeAhead, Qt::QueuedConnection);
@@ -325,27 +225,12 @@ QMimeData *VeltoTextView::createMimeDataFromSelection() const
 {
     // Copied text has the lines of the text: soft breaks are left out.
     const QTextCursor cursor = textCursor();
-    const QTextBlock first = document()->findBlock(cursor.selectionStart());
-    const QTextBlock last = document()->findBlock(cursor.selectionEnd());
-    bool soft = false;
-    for (QTextBlock block = first; block.isValid() && block != last && !soft;) {
-        block = block.next();
-        soft = softbreaks::continuesLine(block);
-    }
-    if (!soft)
+    const auto text
+        = softbreaks::lineText(document(), cursor.selectionStart(), cursor.selectionEnd());
+    if (!text)
         return QPlainTextEdit::createMimeDataFromSelection();
-    QString text;
-    for (QTextBlock block = first; block.isValid(); block = block.next()) {
-        if (block != first && !softbreaks::continuesLine(block))
-            text.append(u'\n');
-        const int from = std::max(0, cursor.selectionStart() - block.position());
-        const int to = std::min(block.length() - 1, cursor.selectionEnd() - block.position());
-        text.append(QStringView(block.text()).mid(from, to - from));
-        if (block == last)
-            break;
-    }
     auto *mime = new QMimeData;
-    mime->setText(text);
+    mime->setText(*text);
     return mime;
 }
 
@@ -517,43 +402,17 @@ void VeltoTextView::showInlinePrompt()
     m_promptAnchorStart = textCursor().selectionStart();
     m_promptAnchorEnd = textCursor().selectionEnd();
 
-    auto *container = new QFrame(viewport());
-    container->setObjectName(QStringLiteral("inlinePrompt"));
-    container->resize(340, 32);
-    container->setStyleSheet(QStringLiteral("QFrame#inlinePrompt { background: palette(base); "
-                                            "border: 1px solid palette(highlight); "
-                                            "border-radius: 8px; }"));
-    auto *shadow = new QGraphicsDropShadowEffect(container);
-    shadow->setColor(QColor(0, 0, 0, 38));
-    shadow->setBlurRadius(8);
-    shadow->setOffset(0, 0);
-    container->setGraphicsEffect(shadow);
-
-    auto *field = new QLineEdit(container);
-    field->setGeometry(8, 4, 324, 24);
-    field->setPlaceholderText(
-        L10n::text(emptySelection ? QStringLiteral("editor.prompt.placeholder")
-                                  : QStringLiteral("editor.prompt.placeholderSelection")));
-    field->setFrame(false);
-    field->setStyleSheet(QStringLiteral("QLineEdit { border: none; background: transparent; }"));
-    field->setAttribute(Qt::WA_MacShowFocusRect, false);
-    QFont font = QApplication::font();
-    font.setPixelSize(13);
-    field->setFont(font);
-    // Return and Escape are taken in the event filter: QLineEdit lets Return travel on to its
-    // parents, which would put a line break into the document.
-    field->installEventFilter(this);
-
-    m_promptContainer = container;
-    m_promptField = field;
+    m_prompt = new InlinePrompt(!emptySelection, viewport());
+    connect(m_prompt, &InlinePrompt::submitRequested, this, &VeltoTextView::submitInlinePrompt);
+    connect(m_prompt, &InlinePrompt::dismissRequested, this, &VeltoTextView::dismissInlinePrompt);
     placeInlinePrompt();
-    container->show();
-    field->setFocus(Qt::OtherFocusReason);
+    m_prompt->show();
+    m_prompt->field()->setFocus(Qt::OtherFocusReason);
 }
 
 void VeltoTextView::placeInlinePrompt()
 {
-    if (!m_promptContainer)
+    if (!m_prompt)
         return;
     const int length = document()->characterCount() - 1;
     QTextCursor start(document());
@@ -564,14 +423,14 @@ void VeltoTextView::placeInlinePrompt()
     // A selection over several lines covers them from their left edge.
     if (start.block() != end.block() || cursorRect(start).top() != cursorRect(end).top())
         rect.setLeft(int(contentOffset().x() + document()->documentMargin()));
-    m_promptContainer->move(rect.left(), rect.bottom() + 1 + 4);
+    m_prompt->move(rect.left(), rect.bottom() + 1 + 4);
 }
 
 void VeltoTextView::submitInlinePrompt()
 {
-    if (!m_promptField)
+    if (!m_prompt)
         return;
-    const QString instruction = trimmedSpacesAndTabs(m_promptField->text());
+    const QString instruction = trimmedSpacesAndTabs(m_prompt->field()->text());
     if (instruction.isEmpty()) {
         dismissInlinePrompt();
         return;
@@ -584,33 +443,14 @@ void VeltoTextView::submitInlinePrompt()
 
 void VeltoTextView::dismissInlinePrompt()
 {
-    if (m_promptContainer) {
-        m_promptContainer->hide();
-        m_promptContainer->deleteLater();
+    if (m_prompt) {
+        // Closed is closed: keys still on their way to the field no longer reach this view.
+        m_prompt->disconnect(this);
+        m_prompt->hide();
+        m_prompt->deleteLater();
     }
-    m_promptContainer = nullptr;
-    m_promptField = nullptr;
+    m_prompt = nullptr;
     setFocus(Qt::OtherFocusReason);
-}
-
-bool VeltoTextView::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_promptField && m_promptField
-        && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        const bool escape = key == Qt::Key_Escape;
-        const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
-        if (escape || enter) {
-            if (event->type() == QEvent::ShortcutOverride)
-                event->accept();
-            else if (escape)
-                dismissInlinePrompt();
-            else
-                submitInlinePrompt();
-            return true;
-        }
-    }
-    return QPlainTextEdit::eventFilter(watched, event);
 }
 
 void VeltoTextView::resizeEvent(QResizeEvent *event)
@@ -655,34 +495,9 @@ void VeltoTextView::insertFromMimeData(const QMimeData *source)
 
 // ---- file drops
 
-QList<QUrl> VeltoTextView::droppedFileUrls(const QMimeData *mime)
-{
-    QList<QUrl> files;
-    if (!mime || !mime->hasUrls())
-        return files;
-    for (const QUrl &url : mime->urls()) {
-        if (url.isLocalFile())
-            files.append(url);
-    }
-    return files;
-}
-
 QString VeltoTextView::markdownForFiles(const QList<QUrl> &fileUrls)
 {
-    QStringList lines;
-    for (const QUrl &url : fileUrls) {
-        QString path = url.toLocalFile();
-        // A folder's URL ends in "/", which would leave it without a name.
-        while (path.size() > 1 && path.endsWith(u'/'))
-            path.chop(1);
-        const QFileInfo info(path);
-        if (imageExtensions().contains(info.suffix().toLower()))
-            lines.append(QStringLiteral("![") + info.completeBaseName() + QStringLiteral("](")
-                         + path + u')');
-        else
-            lines.append(u'[' + info.fileName() + QStringLiteral("](") + path + u')');
-    }
-    return lines.join(u'\n');
+    return filedrops::markdownFor(fileUrls);
 }
 
 bool VeltoTextView::insertFileLinks(const QList<QUrl> &fileUrls)
@@ -695,7 +510,7 @@ bool VeltoTextView::insertFileLinks(const QList<QUrl> &fileUrls)
 
 void VeltoTextView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (droppedFileUrls(event->mimeData()).isEmpty()) {
+    if (filedrops::localFileUrls(event->mimeData()).isEmpty()) {
         QPlainTextEdit::dragEnterEvent(event);
         return;
     }
@@ -705,7 +520,7 @@ void VeltoTextView::dragEnterEvent(QDragEnterEvent *event)
 
 void VeltoTextView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (droppedFileUrls(event->mimeData()).isEmpty()) {
+    if (filedrops::localFileUrls(event->mimeData()).isEmpty()) {
         QPlainTextEdit::dragMoveEvent(event);
         return;
     }
@@ -715,7 +530,7 @@ void VeltoTextView::dragMoveEvent(QDragMoveEvent *event)
 
 void VeltoTextView::dropEvent(QDropEvent *event)
 {
-    const QList<QUrl> files = droppedFileUrls(event->mimeData());
+    const QList<QUrl> files = filedrops::localFileUrls(event->mimeData());
     if (files.isEmpty()) {
         QPlainTextEdit::dropEvent(event);
         return;

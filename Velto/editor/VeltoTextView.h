@@ -1,9 +1,11 @@
 #pragma once
 
+#include "Velto/editor/EditorKeyActions.h"
 #include "Velto/editor/FindBar.h"
+#include "Velto/editor/InlinePrompt.h"
+#include "Velto/editor/TypeAheadBuffer.h"
 #include "core/ai/AIAction.h"
 
-#include <QFrame>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -12,7 +14,6 @@
 
 #include <functional>
 #include <optional>
-#include <vector>
 
 class QMenu;
 
@@ -62,8 +63,8 @@ public:
     FindBar *findBar() const { return m_findBar; }
 
     // The inline prompt's field and container; present exactly while the prompt is shown.
-    QLineEdit *promptField() const { return m_promptField; }
-    QFrame *promptContainer() const { return m_promptContainer; }
+    QLineEdit *promptField() const;
+    QFrame *promptContainer() const { return m_prompt; }
 
     // File name extensions, lower case, that a dropped file is shown as an image for.
     static const QSet<QString> &imageExtensions();
@@ -110,49 +111,40 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     bool canInsertFromMimeData(const QMimeData *source) const override;
     void insertFromMimeData(const QMimeData *source) override;
     QMimeData *createMimeDataFromSelection() const override;
 
 private:
-    enum class Command { bold, italic, link, prompt, find, findNext, findPrevious, replace };
-    static std::optional<Command> commandFor(const QKeyEvent *event);
-    void perform(Command command);
+    void perform(EditorKeyAction action);
 
     // Replaces [start, end) in one edit block; false when the view is read-only.
     bool replaceRange(int start, int end, const QString &text);
     void select(int start, int length);
     QString selectedPlainText() const;
     void placeInlinePrompt();
-    static QList<QUrl> droppedFileUrls(const QMimeData *mime);
 
-    // Typing into a very long line: Qt lays the whole line out again after every change (a tenth
-    // of a second for a megabyte), so keys that arrive meanwhile (characters, Backspace, Delete,
-    // Return) are applied together, once the events waiting now are handled. Any other input
-    // applies them first.
-    struct TypedKey
-    {
-        enum Kind { characters, deleteBefore, deleteAfter, lineBreak } kind = characters;
-        QString text;
-    };
-    std::optional<TypedKey> typeAheadKey(const QKeyEvent *event) const;
+    // What the key adds to the held keys: once keys are held, any key the buffer holds; else
+    // only one typed into a very long line without a selection. None in overwrite mode or
+    // read-only.
+    std::optional<TypeAheadBuffer::Key> typeAheadKey(const QKeyEvent *event) const;
     void flushTypeAhead();
+    // Any input other than a held key puts the held keys in first, so the text keeps their order.
+    void flushTypeAheadBefore(const QEvent *event);
     // Before a key deletes or moves over a soft break, moves the cursor past it.
     void stepOverSoftBreak(const QKeyEvent *event);
-    void flushTypeAheadBefore(const QEvent *event);
 
     AIActionHandler m_onAIAction;
     std::function<QString(int, int)> m_selectionText;
     std::function<bool()> m_aiConfigured;
     std::function<void(int, int)> m_beforePaint;
     QPointer<FindBar> m_findBar;
-    QPointer<QFrame> m_promptContainer;
-    QPointer<QLineEdit> m_promptField;
+    QPointer<InlinePrompt> m_prompt;
     // The selection the prompt was opened for, to keep it placed below it while scrolling.
     int m_promptAnchorStart = 0;
     int m_promptAnchorEnd = 0;
-    std::vector<TypedKey> m_typeAhead;
+    TypeAheadBuffer m_typeAhead;
+    // The held keys go in once the events waiting now are handled.
     bool m_typeAheadScheduled = false;
 };

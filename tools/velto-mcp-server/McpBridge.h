@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/velto-mcp-server/LoopbackHttp.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QJsonArray>
@@ -12,20 +14,15 @@
 #include <memory>
 #include <optional>
 
-// The MCP side of the bridge: JSON-RPC 2.0 messages in, answers out. Each tool call becomes one
-// request to Velto's local HTTP API through the injected transport. Calls run asynchronously, so
-// a ping or a cancellation is answered while a call waits for Velto. Main thread only.
+// The MCP side of the bridge: JSON-RPC 2.0 messages in, answers out. Each tool call (the tools
+// are in McpToolTable) becomes one request to Velto's local HTTP API through the injected
+// transport (LoopbackHttp in the program). Calls run asynchronously, so a ping or a cancellation
+// is answered while a call waits for Velto. Main thread only.
 class McpBridge
 {
 public:
-    struct HttpAnswer
-    {
-        int status = 0;
-        QByteArray contentType;
-        QByteArray body;
-    };
-    // The outcome of one request: the answer, or nothing and why Velto could not be reached.
-    using Done = std::function<void(std::optional<HttpAnswer> answer, QString failure)>;
+    using HttpAnswer = loopbackhttp::Answer;
+    using Done = loopbackhttp::Done;
     // Starts one request to the API and calls `done` once, later. Returns a function that
     // abandons the request; `done` is then never called.
     using Transport = std::function<std::function<void()>(
@@ -40,7 +37,7 @@ public:
         QString token; // VELTO_API_TOKEN
     };
 
-    McpBridge(Config config, Output output, Transport transport = &McpBridge::httpOverLoopback);
+    McpBridge(Config config, Output output, Transport transport = &loopbackhttp::request);
     ~McpBridge();
 
     // One line of input (a message or a batch); its answers go to the output, now or once the
@@ -49,9 +46,7 @@ public:
     // A line longer than maxLineBytes, which the reader dropped instead of buffering it.
     void handleOversizedLine();
 
-    // Velto's API takes at most this much per request, and the bridge reads no more of an answer
-    // either (what the document tools carry is the same text both ways).
-    static constexpr qsizetype maxAnswerBytes = 1'000'000;
+    static constexpr qsizetype maxAnswerBytes = loopbackhttp::maxAnswerBytes;
     // One input line: a request the API would take, even with every character escaped.
     static constexpr qsizetype maxLineBytes = 8'000'000;
     // Tool calls still waiting for Velto.
@@ -61,8 +56,6 @@ public:
     std::optional<quint16> port(QString *problem = nullptr) const;
     // Why VELTO_API_TOKEN cannot be sent, if it cannot (a line break would end the header).
     std::optional<QString> tokenProblem() const;
-
-    static QJsonArray toolList();
 
     // The API request behind each tool, and the arguments it passes on (as body members for
     // POST, as query parameters for GET).
@@ -75,13 +68,6 @@ public:
     };
     static QList<ToolRoute> toolRoutes();
     static const QStringList &supportedProtocolVersions();
-
-    // The real transport: HTTP/1.1 over a TCP connection to 127.0.0.1, read until the answer's
-    // Content-Length is in (or the connection closes); 60 s at most.
-    static std::function<void()> httpOverLoopback(quint16 port, const QString &token,
-                                                  const QByteArray &method,
-                                                  const QByteArray &target, const QByteArray &body,
-                                                  Done done);
 
 private:
     struct Batch;

@@ -1,3 +1,4 @@
+#include "../../tests/preview/PreviewControllerTestAccess.h"
 #include "../support/MixedDocument.h"
 #include "../support/PreviewProcesses.h"
 #include "Velto/preview/PageSchemeHandler.h"
@@ -71,8 +72,9 @@ PreviewController::Sources benchSources()
     PreviewController::Sources sources;
     sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
     sources.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
-    sources.renderBlocks
-        = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
+    sources.renderBlocks = [cache = std::make_shared<PreviewBlockCache>()](const QString &md) {
+        return cache->render(MarkdownDocument(md));
+    };
     sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
     sources.style = [] { return PreviewController::Style(); };
     return sources;
@@ -408,7 +410,7 @@ void BM_PreviewTypingBurst(benchmark::State &state)
     int rounds = 0;
     const qsizetype at = typedInMiddle(base, 0).indexOf(u'y', base.size() / 2);
     for (auto _ : state) {
-        const int before = view->controller().swapCount();
+        const int before = PreviewControllerTestAccess::swapCount(view->controller());
         const qint64 drawnBefore = view->controller().drawnBlocks();
         QString text = base;
         QElapsedTimer clock;
@@ -430,7 +432,7 @@ void BM_PreviewTypingBurst(benchmark::State &state)
             return;
         }
         catchUpMs += double(tail.nsecsElapsed()) / 1e6;
-        swaps += view->controller().swapCount() - before;
+        swaps += PreviewControllerTestAccess::swapCount(view->controller()) - before;
         drawn += double(view->controller().drawnBlocks() - drawnBefore);
         ++rounds;
     }

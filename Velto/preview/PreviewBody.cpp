@@ -117,7 +117,9 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
         m_context = std::move(context);
     }
     Entries next;
+    next.reserve(m_entries.size() + 16);
     PreviewBody body;
+    body.blocks.reserve(m_entries.size() + 16);
     MarkdownNode node = document.root().firstChild();
     int start = node ? document.startLine(node) : 0;
     while (node) {
@@ -132,37 +134,43 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
             const size_t to = following ? size_t(lines.lineStart(followingStart)) : text.size();
             source = text.substr(from, to - from);
         }
-        Entry entry;
-        bool found = false;
+        // Entries move from the previous render's map to this one's: no copies of their source.
+        const Entry *cached = nullptr;
         if (known) {
             if (auto it = m_entries.find(source); it != m_entries.end()) {
-                const Entry &cached = it->second;
-                const int line = cached.block.line > 0 ? start + cached.lineOffset : 0;
-                if (line == cached.block.line || !cached.rawHTML) {
-                    entry = cached;
-                    if (line != cached.block.line) {
-                        entry.block.html = htmlAt(cached.block.key, line);
-                        entry.block.line = line;
-                    }
-                    found = true;
-                }
+                auto moved = next.insert(m_entries.extract(it));
+                cached = &moved.position->second;
+            } else if (auto again = next.find(source); again != next.end()) {
+                cached = &again->second; // the same source once more
             }
         }
-        if (!found) {
+        if (cached) {
+            const int line = cached->block.line > 0 ? start + cached->lineOffset : 0;
+            if (line == cached->block.line) {
+                if (!cached->block.html.empty())
+                    body.blocks.push_back(cached->block);
+            } else if (!cached->rawHTML) {
+                body.blocks.push_back({htmlAt(cached->block.key, line), cached->block.key, line});
+            } else {
+                cached = nullptr; // raw HTML may hold line attributes of its own: rendered again
+            }
+            if (cached && cached->rawHTML)
+                body.patchable = false;
+        }
+        if (!cached) {
+            Entry entry;
             HTMLRenderer::append(entry.block.html, document, node);
             if (!entry.block.html.empty()) {
                 entry.rawHTML = containsRawHTML(node);
                 makeKey(entry.block);
                 entry.lineOffset = entry.block.line - start;
+                if (entry.rawHTML)
+                    body.patchable = false;
+                body.blocks.push_back(entry.block);
             }
+            if (known)
+                next.insert_or_assign(std::string(source), std::move(entry));
         }
-        if (!entry.block.html.empty()) {
-            if (entry.rawHTML)
-                body.patchable = false;
-            body.blocks.push_back(entry.block);
-        }
-        if (known)
-            next.try_emplace(std::string(source), std::move(entry));
         node = following;
         start = followingStart;
     }

@@ -3,7 +3,9 @@
 #include "core/markdown/HTMLRenderer.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownWalker.h"
+#include "core/markdown/SourceTextMap.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <unordered_map>
@@ -54,7 +56,127 @@ void makeKey(PreviewBlock &block)
     key.append(html.substr(copied));
 }
 
+// The HTML of a block whose key was made from it at another first line.
+std::string htmlAt(std::string_view key, int line)
+{
+    std::string html;
+    html.reserve(key.size() + 16);
+    size_t copied = 0;
+    for (size_t at = key.find(lineAttribute); at != std::string_view::npos;
+         at = key.find(lineAttribute, at)) {
+        const size_t digits = at + lineAttribute.size();
+        int value = 0;
+        const auto [end, error]
+            = std::from_chars(key.data() + digits, key.data() + key.size(), value);
+        at = digits;
+        if (error != std::errc())
+            continue;
+        html.append(key.substr(copied, digits - copied));
+        html += std::to_string(value + line);
+        copied = size_t(end - key.data());
+    }
+    html.append(key.substr(copied));
+    return html;
+}
+
+// Every line that could be part of a link reference definition, in order: "]:" ends a label,
+// which may start up to 999 characters before over several lines, and the destination and title
+// may follow on the next two lines.
+std::string referenceContext(std::string_view text)
+{
+    std::string context;
+    size_t covered = 0;
+    for (size_t at = text.find("]:"); at != std::string_view::npos; at = text.find("]:", at + 2)) {
+        size_t start = std::max(covered, at > 1000 ? at - 1000 : 0);
+        if (start > covered) {
+            const size_t lineStart = text.rfind('\n', start);
+            start = lineStart == std::string_view::npos ? 0 : std::max(covered, lineStart + 1);
+        }
+        size_t end = at;
+        for (int k = 0; k < 3 && end < text.size(); ++k) {
+            end = text.find('\n', end);
+            end = end == std::string_view::npos ? text.size() : end + 1;
+        }
+        context.append(text.substr(start, end - start));
+        covered = end;
+    }
+    return context;
+}
+
 } // namespace
+
+PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
+{
+    const std::string_view text(document.utf8().constData(), size_t(document.utf8().size()));
+    const SourceTextMap &lines = document.sourceLines();
+    std::string context = referenceContext(text);
+
+    std::lock_guard lock(m_mutex);
+    if (context != m_context) {
+        m_entries.clear();
+        m_context = std::move(context);
+    }
+    Entries next;
+    next.reserve(m_entries.size() + 16);
+    PreviewBody body;
+    body.blocks.reserve(m_entries.size() + 16);
+    MarkdownNode node = document.root().firstChild();
+    int start = node ? document.startLine(node) : 0;
+    while (node) {
+        const MarkdownNode following = node.next();
+        const int followingStart = following ? document.startLine(following) : 0;
+        // The block's source: its first line up to the next block's (or the end).
+        std::string_view source;
+        const bool known = start > 0 && start <= lines.lineCount()
+            && (!following || (followingStart > start && followingStart <= lines.lineCount()));
+        if (known) {
+            const size_t from = size_t(lines.lineStart(start));
+            const size_t to = following ? size_t(lines.lineStart(followingStart)) : text.size();
+            source = text.substr(from, to - from);
+        }
+        // Entries move from the previous render's map to this one's: no copies of their source.
+        const Entry *cached = nullptr;
+        if (known) {
+            if (auto it = m_entries.find(source); it != m_entries.end()) {
+                auto moved = next.insert(m_entries.extract(it));
+                cached = &moved.position->second;
+            } else if (auto again = next.find(source); again != next.end()) {
+                cached = &again->second; // the same source once more
+            }
+        }
+        if (cached) {
+            const int line = cached->block.line > 0 ? start + cached->lineOffset : 0;
+            if (line == cached->block.line) {
+                if (!cached->block.html.empty())
+                    body.blocks.push_back(cached->block);
+            } else if (!cached->rawHTML) {
+                body.blocks.push_back({htmlAt(cached->block.key, line), cached->block.key, line});
+            } else {
+                cached = nullptr; // raw HTML may hold line attributes of its own: rendered again
+            }
+            if (cached && cached->rawHTML)
+                body.patchable = false;
+        }
+        if (!cached) {
+            Entry entry;
+            HTMLRenderer::append(entry.block.html, document, node);
+            if (!entry.block.html.empty()) {
+                entry.rawHTML = containsRawHTML(node);
+                makeKey(entry.block);
+                entry.lineOffset = entry.block.line - start;
+                if (entry.rawHTML)
+                    body.patchable = false;
+                body.blocks.push_back(entry.block);
+            }
+            if (known)
+                next.insert_or_assign(std::string(source), std::move(entry));
+        }
+        node = following;
+        start = followingStart;
+    }
+    m_entries = std::move(next);
+    return body;
+}
 
 PreviewBody PreviewBody::render(const MarkdownDocument &document)
 {

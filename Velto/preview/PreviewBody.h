@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class MarkdownDocument;
@@ -29,6 +32,39 @@ struct PreviewBody
 
     static PreviewBody render(const MarkdownDocument &document);
     QString html() const; // the whole body, identical to MarkdownParser::renderBody
+};
+
+// Renders bodies like PreviewBody::render, reusing the blocks of the previous render whose source
+// lines are unchanged: typing changes one block, and rendering the others again is most of an
+// update's cost in a long document. A block's HTML depends only on its own lines (from its first
+// line up to the next block's) and on the document's link reference definitions, which may be
+// anywhere: every line that could hold one is part of the context, and a changed context renders
+// everything again. Only the previous render's blocks are kept. Safe to use from several threads.
+class PreviewBlockCache
+{
+public:
+    PreviewBody render(const MarkdownDocument &document);
+
+private:
+    struct Entry
+    {
+        PreviewBlock block;
+        int lineOffset = 0; // block.line minus the first line of the block's source
+        bool rawHTML = false;
+    };
+    struct Hash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const
+        {
+            return std::hash<std::string_view>()(text);
+        }
+    };
+    using Entries = std::unordered_map<std::string, Entry, Hash, std::equal_to<>>;
+
+    std::mutex m_mutex;
+    std::string m_context;
+    Entries m_entries;
 };
 
 // What the page shows of a block, as far as matching needs it.

@@ -88,8 +88,6 @@ public:
     std::optional<QString> lastRenderedMarkdown() const { return m_lastRenderedMarkdown; }
     std::optional<QString> pendingMarkdown() const { return m_pendingMarkdown; }
     int lastScrolledLine() const { return m_lastScrolledLine; }
-    // Body updates sent since creation.
-    int swapCount() const { return m_swapCount; }
     // Blocks sent to be drawn by the last update, and by all updates together.
     int lastDrawnBlocks() const { return m_lastDrawnBlocks; }
     qint64 drawnBlocks() const { return m_drawnBlocks; }
@@ -103,6 +101,8 @@ signals:
     void ready();
 
 private:
+    friend struct PreviewControllerTestAccess;
+
     void loadNextScript();
     void finishSetUp();
     // An update ready to send: its script and what the page shows once it ran.

@@ -131,15 +131,15 @@ V.pinTick=function(p){if(V.pinned!==p)return;if(!p.el.isConnected||Date.now()>p.
 var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.held=0;}else p.held++;setTimeout(function(){V.pinTick(p);},30);};
 ['wheel','keydown','mousedown','touchstart'].forEach(function(e){window.addEventListener(e,function(){V.pinned=null;},{passive:true,capture:true});});
 V.step=function(){var t0=performance.now(),F=V.fill,more=false;
-if(F&&F.seen)V.fillNext();
-F=V.fill;
-if(!F||!F.viewDone||V.moved){V.moved=false;if(F)F.seen=true;
+if(!F||!F.viewDone||V.moved){V.moved=false;
 var r=V.range(1),n=V.nodes(),i,put=false;
 if(F&&r){var sl=[];for(i=r[0];i<=r[1];i++){if(n[i].__veltoSlice)sl.push(n[i].__veltoSlice);}sl.forEach(function(x){V.fillSlice(x);put=true;});if(put)r=V.range(1);}
 if(r){for(i=r[0];i<=r[1];i++){if(V.todo.has(n[i])){V.typeset(n[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
 if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;},0);});setTimeout(function(){V.marking=false;},250);}}
+// The rest of a new body goes in once the visible part is on screen (or has had its time), in turns of its own.
+F=V.fill;if(F&&!more&&((F.viewDone&&V.firstDrawn)||Date.now()-F.started>2000))V.fillNext();
 if(V.live.size>V.keep)V.trim();
 if(more||V.fill)V.kick();};
 // Far from the view, typeset blocks go back to their source: memory stays bounded however far the reader scrolls.
@@ -152,7 +152,7 @@ for(var s=0,c=b;c&&s<h;c=c.nextElementSibling){V.typeset(c);s+=c.getBoundingClie
 V.startFill=function(html,lines,focus,count){V.reset();var b=document.body,slices=[],i=0,size=0,start=0;
 for(i=0;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
 var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
-V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0};
+V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};
 var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
 b.textContent='';b.appendChild(frag);
 var order=slices.map(function(s,k){return k;});order.sort(function(a,c){var da=a>=f?a-f:f-a+0.5,dc=c>=f?c-f:f-c+0.5;return da-dc;});V.fill.order=order;

@@ -26,7 +26,9 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidg
         return MarkdownParser::renderBody(*parseOf(markdown));
     };
     sources.renderBlocks
-        = [parseOf](const QString &markdown) { return PreviewBody::render(*parseOf(markdown)); };
+        = [parseOf, cache = std::make_shared<PreviewBlockCache>()](const QString &markdown) {
+              return cache->render(*parseOf(markdown));
+          };
     // A long text's update is prepared on a worker thread, so typing never waits for it.
     m_renderWorker = std::make_unique<LatestWorker>(this);
     sources.runElsewhere = [worker = m_renderWorker.get()](LatestWorker::Job job) {

@@ -80,4 +80,40 @@ TEST(PreviewBody, movedAndRepeatedBlocksAreKeptWhereverTheyGo)
     EXPECT_EQ(ops(bodyOf(QString()), a), "n0 n1 n2 n3");
 }
 
+TEST(PreviewBody, theCacheRendersEveryEditExactlyAsAFreshRender)
+{
+    // Each text follows from the one before by one edit; the cache holds the previous render.
+    const QStringList texts = {
+        QStringLiteral("# T\n\nsee [r] and [s]\n\n- a\n- b\n\n```js\nx\n```\n\n[r]: /one\n"),
+        QStringLiteral("# T\n\nsee [r] and [s]\n\n- a\n- b\n\n```js\nx\n```\n\n[r]: /two\n"),
+        QStringLiteral("# T\n\nsee [r] and [s]\n\n- a\n- b\n\n```js\nx\n```\n\n[r]:\n/two\n"),
+        QStringLiteral("# T\n\nsee [r] and [s]\n\n- a\n- b\n\n```js\nx\n```\n\n[r]:\n/three\n"),
+        QStringLiteral("# T\n\nsee [r] and [s]\n\n- a\n- b\n\n```js\nx\n```\n\n[s]: /s\n"),
+        // Lines added above: the later blocks come back with their lines moved.
+        QStringLiteral(
+            "new\nlines\n\n# T\n\nsee [r] and [s]\n\n- a\n- b\n\n```js\nx\n```\n\n[s]: /s\n"),
+        // A list that becomes loose, a paragraph that becomes a heading, raw HTML.
+        QStringLiteral(
+            "new\nlines\n\n# T\n\nsee [r] and [s]\n\n- a\n\n- b\n\n```js\nx\n```\n\n[s]: /s\n"),
+        QStringLiteral(
+            "new\nlines\n---\n\n# T\n\nsee [r] and [s]\n\n- a\n\n- b\n\n<b>x\n\n```js\nx\n```\n"),
+        QStringLiteral("<b>new\nlines\n---\n\n# T\n\nsee [r] and [s]\n\n- a\n\n- "
+                       "b\n\n<b>x\n\n```js\nx\n```\n"),
+        QStringLiteral("\n<b>new\nlines\n---\n\n# T\n\nsee [r] and [s]\n\n- a\n\n- "
+                       "b\n\n<b>x\n\n```js\nx\n```"),
+    };
+    PreviewBlockCache cache;
+    for (const QString &text : texts) {
+        const PreviewBody fresh = bodyOf(text);
+        const PreviewBody cached = cache.render(MarkdownDocument(text));
+        ASSERT_EQ(cached.blocks.size(), fresh.blocks.size()) << text.toStdString();
+        for (size_t i = 0; i < fresh.blocks.size(); ++i) {
+            EXPECT_EQ(cached.blocks[i].html, fresh.blocks[i].html) << text.toStdString();
+            EXPECT_EQ(cached.blocks[i].key, fresh.blocks[i].key) << text.toStdString();
+            EXPECT_EQ(cached.blocks[i].line, fresh.blocks[i].line) << text.toStdString();
+        }
+        EXPECT_EQ(cached.patchable, fresh.patchable) << text.toStdString();
+    }
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "FakePreviewHost.h"
 #include "QStringPrinter.h"
 
+#include "PreviewControllerTestAccess.h"
 #include "Velto/preview/PreviewScripts.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
@@ -165,7 +166,7 @@ TEST_F(PreviewControllerTest, changesDuringASwapAreCoalescedAndTheNewestGoesOutA
     host.completeNext();
     EXPECT_EQ(swaps().size(), 3);
     EXPECT_FALSE(controller.swapInFlight());
-    EXPECT_EQ(controller.swapCount(), 3);
+    EXPECT_EQ(PreviewControllerTestAccess::swapCount(controller), 3);
 }
 
 TEST_F(PreviewControllerTest, returningToTheTextInFlightSendsNoFurtherSwap)

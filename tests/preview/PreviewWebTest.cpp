@@ -2,6 +2,7 @@
 #include "WebTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "PreviewControllerTestAccess.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewPage.h"
 #include "Velto/preview/PreviewView.h"
@@ -241,23 +242,23 @@ TEST_F(PreviewWebTest, withoutMermaidTheDiagramContainerShowsItsSource)
 TEST_F(PreviewWebTest, rapidChangesAreCoalescedAndTheLastTextWins)
 {
     open(QStringLiteral("start"));
-    const int before = view->controller().swapCount();
+    const int before = PreviewControllerTestAccess::swapCount(view->controller());
     for (int i = 0; i < 50; ++i)
         view->setMarkdown(QStringLiteral("edit %1 $x_%1$").arg(i));
-    EXPECT_EQ(view->controller().swapCount(), before + 1);
+    EXPECT_EQ(PreviewControllerTestAccess::swapCount(view->controller()), before + 1);
     ASSERT_TRUE(settled());
-    EXPECT_EQ(view->controller().swapCount(), before + 2);
+    EXPECT_EQ(PreviewControllerTestAccess::swapCount(view->controller()), before + 2);
     EXPECT_EQ(js(QStringLiteral("document.body.innerText")).toString().left(7),
               QStringLiteral("edit 49"));
 
     // Edits interleaved with event processing stay bounded too.
-    const int start = view->controller().swapCount();
+    const int start = PreviewControllerTestAccess::swapCount(view->controller());
     for (int i = 0; i < 40; ++i) {
         view->setMarkdown(QStringLiteral("again %1").arg(i));
         QCoreApplication::processEvents();
     }
     ASSERT_TRUE(settled());
-    EXPECT_LE(view->controller().swapCount() - start, 40);
+    EXPECT_LE(PreviewControllerTestAccess::swapCount(view->controller()) - start, 40);
     EXPECT_EQ(js(QStringLiteral("document.body.innerText.trim()")).toString(),
               QStringLiteral("again 39"));
 }

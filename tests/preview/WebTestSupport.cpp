@@ -52,7 +52,10 @@ PreviewController::Sources sources(const PreviewController::Style *style,
     PreviewController::Sources s;
     s.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
     s.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
-    s.renderBlocks = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
+    // As in the application: unchanged blocks come from the previous render.
+    s.renderBlocks = [cache = std::make_shared<PreviewBlockCache>()](const QString &md) {
+        return cache->render(MarkdownDocument(md));
+    };
     const QStringList libs = libraries(without);
     s.previewScripts = [libs] { return libs; };
     s.style = [style] { return style ? *style : PreviewController::Style(); };

@@ -1,7 +1,6 @@
 #include "platform/LatestWorker.h"
 
 #include "platform/BackgroundPool.h"
-#include "platform/ThreadPriority.h"
 
 #include <QThreadPool>
 
@@ -86,7 +85,6 @@ void LatestWorker::postLocked(State &state, Finish finish)
 
 void LatestWorker::drain(const std::shared_ptr<State> &state)
 {
-    lowerThreadPriority();
     for (;;) {
         Job job;
         {
@@ -111,8 +109,5 @@ void LatestWorker::drain(const std::shared_ptr<State> &state)
 
 void destroyInBackground(std::function<void()> destroy)
 {
-    background::pool().start([destroy = std::move(destroy)] {
-        lowerThreadPriority();
-        destroy();
-    });
+    background::pool().start(std::move(destroy));
 }

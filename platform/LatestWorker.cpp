@@ -1,6 +1,7 @@
 #include "platform/LatestWorker.h"
 
 #include "platform/BackgroundPool.h"
+#include "platform/ThreadPriority.h"
 
 #include <QThreadPool>
 
@@ -85,6 +86,7 @@ void LatestWorker::postLocked(State &state, Finish finish)
 
 void LatestWorker::drain(const std::shared_ptr<State> &state)
 {
+    lowerThreadPriority();
     for (;;) {
         Job job;
         {
@@ -109,5 +111,8 @@ void LatestWorker::drain(const std::shared_ptr<State> &state)
 
 void destroyInBackground(std::function<void()> destroy)
 {
-    background::pool().start(std::move(destroy));
+    background::pool().start([destroy = std::move(destroy)] {
+        lowerThreadPriority();
+        destroy();
+    });
 }

@@ -5,6 +5,7 @@
 #include "Velto/preview/PreviewPage.h"
 #include "core/markdown/MarkdownParser.h"
 #include "platform/LatestWorker.h"
+#include "platform/ThreadPriority.h"
 
 #include <QChildEvent>
 #include <QKeyEvent>
@@ -37,6 +38,13 @@ void PreviewView::setUp(const QString &markdown)
     setPage(m_page);
     resize(400, 400);
     connect(m_page, &QWebEnginePage::loadFinished, m_controller, &PreviewController::pageLoaded);
+    // Drawing a long preview keeps the web engine's threads busy for seconds; typing goes first.
+    connect(m_page, &QWebEnginePage::loadFinished, this, [this] {
+        lowerThreadsNamed(0,
+                          {QStringLiteral("VizCompositor"), QStringLiteral("CompositorTileW"),
+                           QStringLiteral("Chrome_InProcGp"), QStringLiteral("ThreadPool")});
+        lowerThreadsNamed(m_page->renderProcessPid(), {QString()});
+    });
     connect(m_page, &PreviewPage::consoleError, m_controller, &PreviewController::consoleError);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, m_controller,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {

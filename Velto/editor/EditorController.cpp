@@ -26,24 +26,6 @@ HighlightRuns styleRunsOf(const TextAnalysis &analysis)
     return SyntaxHighlighter::highlight(analysis.document());
 }
 
-// text.replace(position, removed, inserted). A text other holders share (the workspace, the
-// analyses of earlier revisions) is written once into a buffer of the new size rather than
-// copied whole and then edited.
-void replaceShared(QString &text, qsizetype position, qsizetype removed, QStringView inserted)
-{
-    if (text.isDetached()) {
-        text.replace(position, removed, inserted.data(), inserted.size());
-        return;
-    }
-    const QStringView old(text);
-    QString edited;
-    edited.reserve(old.size() - removed + inserted.size());
-    edited.append(old.left(position));
-    edited.append(inserted);
-    edited.append(old.mid(position + removed));
-    text = std::move(edited);
-}
-
 } // namespace
 
 EditorController::EditorController(WorkspaceState &workspace, AppSettings &settings,
@@ -187,7 +169,7 @@ void EditorController::onContentsChange(int position, int removed, int added)
                 m_editorText = QString();
         }
         if (!edit.isEmpty()) {
-            replaceShared(m_workspaceText, edit.position, edit.removed, edit.text);
+            m_textBuffers.replace(m_workspaceText, edit.position, edit.removed, edit.text);
             // While an outside change waits for sync() the workspace keeps it; sync() then
             // brings the view back in step with it.
             if (!m_externalPending && m_workspace) {
@@ -480,6 +462,7 @@ void EditorController::sync()
 void EditorController::replaceText(const QString &text)
 {
     m_workspaceText = text;
+    m_textBuffers.prepare(text.size());
     m_editorText = m_mapping.reset(text);
     if (m_mapping.isIdentity()) {
         m_editorText = QString(); // the view shows the workspace text itself

@@ -4,6 +4,7 @@
 #include "core/highlight/HighlightStyle.h"
 #include "core/highlight/RunShift.h"
 #include "core/markdown/TextAnalysis.h"
+#include "platform/TextBuffers.h"
 
 #include <QColor>
 #include <QFont>
@@ -135,6 +136,7 @@ private:
 
     EditorTextMapping m_mapping;
     QString m_workspaceText; // what the view stands for
+    TextBuffers m_textBuffers; // where a shared m_workspaceText is copied to when it changes
     // The view's document text, block breaks as LF, where it differs from m_workspaceText (line
     // breaks mapped); empty while the mapping is the identity.
     QString m_editorText;

@@ -25,9 +25,10 @@ public:
     // for its first edits made on another thread, their memory mapped there; lets go of all for
     // a short text.
     void prepare(qsizetype size);
-    qsizetype spareCount() const { return qsizetype(m_spares.size()); }
 
 private:
+    friend struct TextBuffersTestAccess;
+
     // While typing fast in a long text up to six versions are held at once: the saved text, the
     // parse in flight and the last one, the preview's text and its render, the word count and
     // the outline.

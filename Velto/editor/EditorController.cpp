@@ -134,7 +134,9 @@ void EditorController::onContentsChange(int position, int removed, int added)
     if (!m_applying) {
         // The reported counts can reach past the text (the document's final block break); the
         // true change follows from the lengths before and after.
-        const qsizetype oldLength = m_editorText.size();
+        const bool identity = m_mapping.isIdentity();
+        const QString &viewText = editorText();
+        const qsizetype oldLength = viewText.size();
         qsizetype from = position;
         qsizetype gone = std::min<qsizetype>(removed, oldLength - position);
         qsizetype come = length - (oldLength - gone);
@@ -144,14 +146,28 @@ void EditorController::onContentsChange(int position, int removed, int added)
             gone = oldLength;
             come = length;
         }
-        const QString removedText = m_editorText.mid(from, gone);
+        const QString removedText = viewText.mid(from, gone);
         const QString insertedText = documentText(int(from), int(from + come));
         span = editSpan(from, removedText, insertedText);
-        m_editorText.replace(from, gone, insertedText);
-        const qsizetype after = from + insertedText.size();
-        const EditorTextMapping::Edit edit = m_mapping.mirrorEditorEdit(
-            from, removedText, insertedText, QStringView(m_editorText).mid(after),
-            softBreaksIn(from, insertedText));
+        const std::vector<qsizetype> soft = softBreaksIn(from, insertedText);
+        EditorTextMapping::Edit edit;
+        if (identity) {
+            // The view's text is the workspace text: what follows the edit is still in place there.
+            edit = m_mapping.mirrorEditorEdit(from, removedText, insertedText,
+                                              QStringView(m_workspaceText).mid(from + gone), soft);
+            if (!m_mapping.isIdentity()) {
+                // A line break is mapped now: from here on the view's text is a copy of its own.
+                m_editorText = m_workspaceText;
+                m_editorText.replace(from, gone, insertedText);
+            }
+        } else {
+            m_editorText.replace(from, gone, insertedText);
+            edit = m_mapping.mirrorEditorEdit(
+                from, removedText, insertedText,
+                QStringView(m_editorText).mid(from + insertedText.size()), soft);
+            if (m_mapping.isIdentity())
+                m_editorText = QString();
+        }
         if (!edit.isEmpty()) {
             m_textBuffers.replace(m_workspaceText, edit.position, edit.removed, edit.text);
             // While an outside change waits for sync() the workspace keeps it; sync() then
@@ -165,7 +181,7 @@ void EditorController::onContentsChange(int position, int removed, int added)
     }
 
     // A replacement first empties the document; restyle once it holds the new text.
-    if (length != m_editorText.size())
+    if (length != editorText().size())
         return;
     ++m_revision;
     if (m_replacing || length < backgroundParseSize) {
@@ -254,7 +270,7 @@ HighlightRuns EditorController::computeRuns()
 {
     if (const std::shared_ptr<const TextAnalysis> analysis = sharedAnalysis())
         return analysis->derived(&styleRunsOf);
-    return runsFor(m_editorText, m_mapping.softBreaks());
+    return runsFor(editorText(), m_mapping.softBreaks());
 }
 
 void EditorController::updatePreparation()
@@ -297,7 +313,7 @@ void EditorController::requestHighlight()
         return;
     }
     const quint64 revision = m_revision;
-    const QString editorText = m_editorText;
+    const QString editorText = this->editorText();
     const std::vector<qint64> softBreaks = m_mapping.softBreaks();
     m_worker->submit([this, revision, editorText, softBreaks]() -> LatestWorker::Finish {
         auto runs = std::make_shared<HighlightRuns>(runsFor(editorText, softBreaks));
@@ -448,13 +464,16 @@ void EditorController::replaceText(const QString &text)
     m_workspaceText = text;
     m_textBuffers.prepare(text.size());
     m_editorText = m_mapping.reset(text);
-    // The view's copy is edited in place from the first keystroke on: a long text's own copy,
-    // with room to grow, is made here rather than by that keystroke.
-    if (m_editorText.size() >= backgroundParseSize)
+    if (m_mapping.isIdentity()) {
+        m_editorText = QString(); // the view shows the workspace text itself
+    } else if (m_editorText.size() >= backgroundParseSize) {
+        // The view's copy is edited in place from the first keystroke on: a long text's own
+        // copy, with room to grow, is made here rather than by that keystroke.
         m_editorText.reserve(m_editorText.size() + 64 * 1024);
+    }
     m_applying = true;
     m_replacing = true;
-    m_view->setPlainText(m_editorText);
+    m_view->setPlainText(editorText());
     if (m_mapping.hasSoftBreaks()) {
         // Not an edit of the user's: it goes into no undo step, and the text stays as it is.
         QTextDocument *doc = m_view->document();
@@ -475,13 +494,20 @@ void EditorController::replaceText(const QString &text)
 
 void EditorController::applyRemoteEdit(const QString &text)
 {
+    const bool identity = m_mapping.isIdentity();
     const std::vector<EditorTextMapping::Edit> edits
         = m_mapping.applyWorkspaceChange(m_workspaceText, text);
+    if (m_mapping.isIdentity()) {
+        m_editorText = QString(); // the view shows the workspace text itself
+    } else {
+        if (identity)
+            m_editorText = m_workspaceText; // a line break is mapped now: a copy of its own
+        for (const EditorTextMapping::Edit &edit : edits)
+            m_editorText.replace(edit.position, edit.removed, edit.text);
+    }
     m_workspaceText = text;
     if (edits.empty())
         return;
-    for (const EditorTextMapping::Edit &edit : edits)
-        m_editorText.replace(edit.position, edit.removed, edit.text);
 
     // Keep the line at the top of the view where it is, also when lines came or went above it.
     QTextDocument *doc = m_view->document();

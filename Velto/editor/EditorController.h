@@ -25,9 +25,10 @@ class WorkspaceState;
 
 // Keeps one editor text view in step with a window's workspace and the settings.
 //
-// The workspace text is authoritative. The view shows the copy made by EditorTextMapping; every
-// change of the view's document is mirrored into the workspace text by range, at once, and the
-// whole text is restyled from one parse. While the view shows the workspace text as it is, the
+// The workspace text is authoritative. The view shows the copy made by EditorTextMapping (the
+// workspace text itself while no line break is mapped, so the controller holds no second copy);
+// every change of the view's document is mirrored into the workspace text by range, at once, and
+// the whole text is restyled from one parse. While the view shows the workspace text as it is, the
 // styles are those of the workspace's DocumentAnalysis, which the preview, outline and status
 // bar share. Up to backgroundParseSize they are made at once, so a keystroke shows its styles
 // before the next event is handled; in a longer text the styles move with the edits until the
@@ -85,8 +86,6 @@ public:
     // The workspace text the view currently stands for.
     const QString &mirroredText() const { return m_workspaceText; }
     qint64 lastReportedLine() const { return m_lastReportedLine; }
-    // Full restyles from a fresh parse so far (one per change of the text).
-    int highlightCount() const { return m_highlightCount; }
     // True when the styles shown come from a parse of the view's current text.
     bool isHighlightCurrent() const { return m_highlightCurrent; }
 
@@ -96,6 +95,13 @@ signals:
     void highlightApplied();
 
 private:
+    friend struct EditorControllerTestAccess;
+
+    // The view's document text, block breaks as LF.
+    const QString &editorText() const
+    {
+        return m_mapping.isIdentity() ? m_workspaceText : m_editorText;
+    }
     void onContentsChange(int position, int removed, int added);
     void onWorkspaceTextChanged();
     void scheduleSync();
@@ -131,7 +137,9 @@ private:
     EditorTextMapping m_mapping;
     QString m_workspaceText; // what the view stands for
     TextBuffers m_textBuffers; // where a shared m_workspaceText is copied to when it changes
-    QString m_editorText; // the view's document text, block breaks as LF
+    // The view's document text, block breaks as LF, where it differs from m_workspaceText (line
+    // breaks mapped); empty while the mapping is the identity.
+    QString m_editorText;
 
     PositionHandler m_onCursorChange;
     PositionHandler m_onVisibleLineChange;
@@ -148,7 +156,7 @@ private:
     bool m_applying = false; // the controller itself is changing the document
     bool m_pushing = false; // the controller itself is writing the workspace text
     bool m_externalPending = false; // the workspace text changed and sync() has not run yet
-    int m_highlightCount = 0;
+    int m_highlightCount = 0; // full restyles from a fresh parse
     bool m_highlightCurrent = false;
     bool m_replacing = false; // the whole text is being replaced: styled at once
     bool m_marking = false; // soft breaks are being marked: the text stays as it is

@@ -62,9 +62,6 @@ public:
     // The format shown for a style.
     QTextCharFormat format(HighlightStyle style) const;
 
-    // Blocks restyled because of the last change, the edited ones included (deferred ones too).
-    int lastRestyledBlocks() const { return m_lastRestyled; }
-
     // Restyling costs about a tenth of a millisecond per thousand characters, so when more than
     // deferAboveChars characters change their styles at once (a fence opened at the top of a
     // long text), only the blocks in visibleBlocks() are restyled then; the others are marked and
@@ -82,6 +79,8 @@ protected:
     void highlightBlock(const QString &text) override;
 
 private:
+    friend struct MarkdownHighlighterTestAccess;
+
     void restylePending();
     void buildFormats();
 
@@ -91,6 +90,6 @@ private:
     std::vector<int> m_pending; // block numbers to restyle after the document's change
     std::function<std::pair<int, int>()> m_visibleBlocks;
     bool m_restyling = false;
-    int m_lastRestyled = 0;
+    int m_lastRestyled = 0; // blocks restyled because of the last change (deferred ones too)
     int m_editedBlocks = 0;
 };

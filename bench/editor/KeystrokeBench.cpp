@@ -1,6 +1,7 @@
 // One keystroke in the middle of a large Markdown document: the edit is mirrored into the
 // workspace text, the text parsed once, restyled, and the changed blocks laid out again.
 
+#include "../../tests/support/MarkdownHighlighterTestAccess.h"
 #include "Velto/editor/EditorController.h"
 #include "Velto/editor/MarkdownHighlighter.h"
 #include "Velto/editor/MarkdownTextView.h"
@@ -79,7 +80,7 @@ void keystroke(benchmark::State &state, const QString &lineBreak)
             QTest::keyClick(view, Qt::Key_A);
         else
             QTest::keyClick(view, Qt::Key_Backspace);
-        restyled += highlighter->lastRestyledBlocks();
+        restyled += MarkdownHighlighterTestAccess::lastRestyledBlocks(*highlighter);
         // What the keystroke left for the event loop (repaint, freeing the previous parse) runs
         // outside the measurement; its time is reported on its own.
         state.PauseTiming();

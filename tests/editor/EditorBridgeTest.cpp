@@ -1,6 +1,8 @@
 #include "EditorFixture.h"
 
 #include "Velto/editor/MarkdownHighlighter.h"
+#include "support/EditorControllerTestAccess.h"
+#include "support/MarkdownHighlighterTestAccess.h"
 
 #include <QFile>
 #include <QScrollBar>
@@ -39,17 +41,17 @@ TEST(EditorBridge, typingMirrorsIntoTheWorkspaceAndRestylesOnce)
 {
     EditorFixture f(QStringLiteral("# T\r\nabc\r\nend"));
     ASSERT_EQ(f.documentText(), QStringLiteral("# T\nabc\nend"));
-    const int highlights = f.controller()->highlightCount();
+    const int highlights = EditorControllerTestAccess::highlightCount(*f.controller());
     placeCaret(f, 6);
     QTest::keyClicks(f.view(), QStringLiteral("x"));
     EXPECT_EQ(f.workspace.text(), QStringLiteral("# T\r\nabxc\r\nend"));
-    EXPECT_EQ(f.controller()->highlightCount(), highlights + 1);
+    EXPECT_EQ(EditorControllerTestAccess::highlightCount(*f.controller()), highlights + 1);
     EXPECT_EQ(f.selectionStart(), 7);
-    EXPECT_EQ(f.controller()->highlighter()->lastRestyledBlocks(), 1);
+    EXPECT_EQ(MarkdownHighlighterTestAccess::lastRestyledBlocks(*f.controller()->highlighter()), 1);
 
     // The sync that follows finds the text equal and changes nothing.
     f.settle();
-    EXPECT_EQ(f.controller()->highlightCount(), highlights + 1);
+    EXPECT_EQ(EditorControllerTestAccess::highlightCount(*f.controller()), highlights + 1);
     EXPECT_EQ(f.selectionStart(), 7);
 }
 
@@ -290,6 +292,39 @@ TEST(EditorBridge, remoteEditsApplyInPlaceKeepingCaretSelectionAndScroll)
     EXPECT_TRUE(f.workspace.text().contains(QStringLiteral("!line 120\r\n")));
 }
 
+TEST(EditorBridge, typingStaysMirroredWhileMappedLineBreaksComeAndGo)
+{
+    EditorFixture f(QStringLiteral("ab\r\ncd"));
+    auto expectInStep = [&f](const QString &workspace, const QString &document) {
+        EXPECT_EQ(f.workspace.text(), workspace);
+        EXPECT_EQ(f.documentText(), document);
+        EXPECT_EQ(f.controller()->mapping().workspaceTextFor(f.documentText()), workspace);
+    };
+    // Deleting the only CR LF leaves no mapped line break; a typed one is mapped again.
+    placeCaret(f, 2);
+    QTest::keyClick(f.view(), Qt::Key_Delete);
+    QTest::keyClicks(f.view(), QStringLiteral("x"));
+    expectInStep(QStringLiteral("abxcd"), QStringLiteral("abxcd"));
+    QTest::keyClick(f.view(), Qt::Key_Return);
+    QTest::keyClicks(f.view(), QStringLiteral("y"));
+    expectInStep(QStringLiteral("abx\r\nycd"), QStringLiteral("abx\nycd"));
+
+    // The same both ways through changes from another device.
+    auto remote = [&f](const QString &text) {
+        f.workspace.setRemoteEditGeneration(f.workspace.remoteEditGeneration() + 1);
+        f.workspace.setText(text);
+        f.settle();
+    };
+    remote(QStringLiteral("abxycd"));
+    placeCaret(f, 0);
+    QTest::keyClicks(f.view(), QStringLiteral("z"));
+    expectInStep(QStringLiteral("zabxycd"), QStringLiteral("zabxycd"));
+    remote(QStringLiteral("zab\rxycd"));
+    placeCaret(f, 8);
+    QTest::keyClicks(f.view(), QStringLiteral("!"));
+    expectInStep(QStringLiteral("zab\rxycd!"), QStringLiteral("zab\nxycd!"));
+}
+
 TEST(EditorBridge, anOutsideChangeWaitingForSyncIsAppliedBeforeTheNextKey)
 {
     EditorFixture f(QStringLiteral("old"));
@@ -322,14 +357,14 @@ TEST(EditorBridge, highlightFollowsEditsAndRestylesOnlyChangedBlocks)
     // Typing in a plain spot lays out only that block.
     placeCaret(f, 17);
     QTest::keyClicks(f.view(), QStringLiteral("a"));
-    EXPECT_EQ(h->lastRestyledBlocks(), 1);
+    EXPECT_EQ(MarkdownHighlighterTestAccess::lastRestyledBlocks(*h), 1);
 
     // Breaking the opening fence restyles the blocks below it: no code any more.
     placeCaret(f, 0);
     QTest::keyClick(f.view(), Qt::Key_Delete);
     EXPECT_EQ(f.workspace.text(), QStringLiteral("``\ncode\n```\naftear *x*"));
     EXPECT_TRUE(formatsOf(f.view(), 1).isEmpty());
-    EXPECT_GE(h->lastRestyledBlocks(), 2);
+    EXPECT_GE(MarkdownHighlighterTestAccess::lastRestyledBlocks(*h), 2);
 
     // Deleting a delimiter returns the text to the base look.
     const QTextBlock last = f.view()->document()->lastBlock();

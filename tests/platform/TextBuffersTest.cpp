@@ -1,5 +1,6 @@
 #include "platform/TextBuffers.h"
 #include "platform/BackgroundPool.h"
+#include "support/TextBuffersTestAccess.h"
 
 #include <QRandomGenerator>
 #include <QThreadPool>
@@ -82,25 +83,26 @@ TEST(TextBuffers, shortTextsAreNotPooledAndPreparedBuffersArrive)
     QString holder = small;
     buffers.replace(small, 0, 1, u"K");
     EXPECT_EQ(small, QStringLiteral("Kurz"));
-    EXPECT_EQ(buffers.spareCount(), 0);
+    EXPECT_EQ(TextBuffersTestAccess::spareCount(buffers), 0);
 
     QString text = longText();
     buffers.prepare(text.size());
     background::pool().waitForDone();
     holder = text;
     buffers.replace(text, 0, 0, u"+");
-    EXPECT_GE(buffers.spareCount(), 2) << "prepared buffers plus the old version's";
+    EXPECT_GE(TextBuffersTestAccess::spareCount(buffers), 2)
+        << "prepared buffers plus the old version's";
     // The same text again keeps those it fits into (all but the loaded text's own); a longer
     // text has buffers of its own made.
-    const qsizetype kept = buffers.spareCount();
+    const qsizetype kept = TextBuffersTestAccess::spareCount(buffers);
     buffers.prepare(text.size());
-    EXPECT_EQ(buffers.spareCount(), kept - 1);
+    EXPECT_EQ(TextBuffersTestAccess::spareCount(buffers), kept - 1);
     buffers.prepare(4 * text.size());
-    EXPECT_EQ(buffers.spareCount(), 0);
+    EXPECT_EQ(TextBuffersTestAccess::spareCount(buffers), 0);
     background::pool().waitForDone();
     holder = text;
     buffers.replace(text, 0, 0, u"+");
-    EXPECT_GE(buffers.spareCount(), 6);
+    EXPECT_GE(TextBuffersTestAccess::spareCount(buffers), 6);
     buffers.prepare(10); // a short text lets go of them all
-    EXPECT_EQ(buffers.spareCount(), 0);
+    EXPECT_EQ(TextBuffersTestAccess::spareCount(buffers), 0);
 }

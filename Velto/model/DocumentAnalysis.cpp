@@ -76,8 +76,17 @@ void DocumentAnalysis::textChanged()
 {
     if (!m_workspace || m_current->isOf(m_workspace->text()))
         return;
-    m_current
-        = std::make_shared<const TextAnalysis>(m_current->revision() + 1, m_workspace->text());
+    // The newest revision whose layout is made can take the next one's edit; one that never got
+    // that far leaves its own base. A base keeps no base of its own, so at most two revisions
+    // are held.
+    std::shared_ptr<const TextAnalysis> base;
+    if (m_workspace->text().size() >= localReparseSize) {
+        base = m_current->hasLayout() ? m_current : m_current->base();
+        if (base)
+            base->dropBase();
+    }
+    m_current = std::make_shared<const TextAnalysis>(m_current->revision() + 1, m_workspace->text(),
+                                                     std::move(base));
     {
         std::lock_guard lock(m_newest->mutex);
         m_newest->analysis = m_current;

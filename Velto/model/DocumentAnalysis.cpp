@@ -76,12 +76,14 @@ void DocumentAnalysis::textChanged()
 {
     if (!m_workspace || m_current->isOf(m_workspace->text()))
         return;
-    // The newest revision whose layout is made can take the next one's edit; one that never got
-    // that far leaves its own base. A base keeps no base of its own, so at most two revisions
-    // are held.
+    // The next revision is made from the newest one that has every part its own base had (a
+    // part its base lacks is made whole); one that never got that far passes its base on. A
+    // base keeps no base of its own, so at most two revisions are held.
     std::shared_ptr<const TextAnalysis> base;
     if (m_workspace->text().size() >= localReparseSize) {
-        base = m_current->hasLayout() ? m_current : m_current->base();
+        base = m_current->base();
+        if (m_current->hasLayout() && (!base || m_current->hasPartsOf(*base)))
+            base = m_current;
         if (base)
             base->dropBase();
     }

@@ -88,7 +88,7 @@ BlockLayout BlockLayout::of(const MarkdownDocument &document)
             continue;
         const auto offset = document.textOffset({line, 1});
         if (offset)
-            layout.blocks.push_back({line - 1, *offset});
+            layout.blocks.push_back({line - 1, *offset, child.kind() == MarkdownNodeKind::List});
     }
     return layout;
 }
@@ -116,7 +116,8 @@ std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
                            [](const Block &block, qsizetype at) { return block.offset < at; });
     for (int tried = 0; below != blocks.begin() && tried < searchLimit; ++tried) {
         --below;
-        if (startsClean(earlierText, below->offset)) {
+        if (startsClean(earlierText, below->offset)
+            && (below == blocks.begin() || !std::prev(below)->isList)) {
             local.firstLine = below->line;
             local.offset = below->offset;
             break;
@@ -135,7 +136,8 @@ std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
             = std::upper_bound(blocks.begin(), blocks.end(), lastLineEnd + 1,
                                [](qsizetype at, const Block &block) { return at < block.offset; });
         for (int tried = 0; above != blocks.end() && tried < searchLimit; ++above, ++tried) {
-            if (startsClean(earlierText, above->offset)) {
+            if (startsClean(earlierText, above->offset)
+                && (above == blocks.begin() || !std::prev(above)->isList)) {
                 end = &*above;
                 break;
             }
@@ -172,8 +174,12 @@ std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
     // The edit may have opened something (a fence, a list) that goes on over the block.
     for (MarkdownNode child = local.window->root().lastChild(); child; child = child.previous()) {
         const int line = child.startLine() - 1;
-        if (line == local.newLineCount)
+        if (line == local.newLineCount) {
+            const MarkdownNode before = child.previous();
+            if (before && before.kind() == MarkdownNodeKind::List)
+                break;
             return local;
+        }
         if (line < local.newLineCount)
             break;
     }
@@ -202,9 +208,10 @@ BlockLayout LocalReparse::splice(const BlockLayout &earlier) const
         if (line - 1 >= newLineCount)
             break;
         if (const auto at = window->textOffset({line, 1}))
-            layout.blocks.push_back({firstLine + line - 1, offset + *at});
+            layout.blocks.push_back(
+                {firstLine + line - 1, offset + *at, child.kind() == MarkdownNodeKind::List});
     }
     for (auto it = after; it != blocks.end(); ++it)
-        layout.blocks.push_back({it->line + lineDelta, it->offset + offsetDelta});
+        layout.blocks.push_back({it->line + lineDelta, it->offset + offsetDelta, it->isList});
     return layout;
 }

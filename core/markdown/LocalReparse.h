@@ -16,6 +16,9 @@ struct BlockLayout
     {
         int line = 0; // 0-based
         qsizetype offset = 0; // UTF-16 offset of the line's start
+        // A list stays open over blank lines: the line that closes it closes a fenced code block
+        // in it too, which the parser then lets end on that line.
+        bool isList = false;
     };
 
     std::vector<Block> blocks;
@@ -35,12 +38,13 @@ struct BlockLayout
 // and `offsetDelta` units after the edit); the new text's lines `firstLine` to
 // `firstLine + newLineCount` parse as the first `newLineCount` lines of `window`.
 //
-// A re-parse starts at a top-level block before the edit that follows a blank line: there the
-// parser has nothing open that the line could continue. It ends at such a block after the edit
-// that the new text's parse starts too, found by parsing up to and including that block's first
-// line; failing that, it runs to the end of the text. It is refused where the parse of the window
-// could differ from that of the whole text: a link reference definition in the edited lines or
-// (being global) anywhere else while the window has a link, or line ends other than LF.
+// A re-parse starts at a top-level block before the edit that follows a blank line and no list:
+// there the parser has nothing open that the line could continue or that could end on it. It ends
+// at such a block after the edit that the new text's parse starts too, found by parsing up to and
+// including that block's first line; failing that, it runs to the end of the text. It is refused
+// where the parse of the window could differ from that of the whole text: a link reference
+// definition in the edited lines or (being global) anywhere else while the window has a link, or
+// line ends other than LF.
 struct LocalReparse
 {
     int firstLine = 0;

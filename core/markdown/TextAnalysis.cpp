@@ -1,5 +1,7 @@
 #include "core/markdown/TextAnalysis.h"
 
+#include <algorithm>
+
 namespace {
 // The keys of the parse and of the layout among the parts.
 const char parseKey = 0;
@@ -59,6 +61,20 @@ const BlockLayout &TextAnalysis::layout() const
 bool TextAnalysis::hasLayout() const
 {
     return hasPart(&reparseKey);
+}
+
+bool TextAnalysis::hasPartsOf(const TextAnalysis &other) const
+{
+    std::vector<const void *> keys;
+    {
+        std::lock_guard lock(other.m_mutex);
+        for (const auto &part : other.m_parts)
+            keys.push_back(part.first);
+    }
+    std::lock_guard lock(m_mutex);
+    return std::all_of(keys.begin(), keys.end(), [this](const void *key) {
+        return key == &parseKey || m_parts.contains(key);
+    });
 }
 
 const LocalReparse *TextAnalysis::localReparse() const

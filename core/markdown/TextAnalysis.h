@@ -56,6 +56,8 @@ public:
     // document().
     const BlockLayout &layout() const;
     bool hasLayout() const;
+    // Whether every part derived from `other` (not counting the parse) is made here too.
+    bool hasPartsOf(const TextAnalysis &other) const;
     // The lines parsed again since base(); null when the text was parsed whole.
     const LocalReparse *localReparse() const;
 

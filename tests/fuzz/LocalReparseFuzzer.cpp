@@ -50,7 +50,8 @@ void checkAgainstFresh(const TextAnalysis &analysis)
                     && std::equal(layout.blocks.begin(), layout.blocks.end(), made.blocks.begin(),
                                   made.blocks.end(),
                                   [](const BlockLayout::Block &a, const BlockLayout::Block &b) {
-                                      return a.line == b.line && a.offset == b.offset;
+                                      return a.line == b.line && a.offset == b.offset
+                                          && a.isList == b.isList;
                                   }),
                 "blocks start where a fresh parse starts them");
 }

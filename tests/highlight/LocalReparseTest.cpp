@@ -45,7 +45,7 @@ QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
     if (made.lineCount != layout.lineCount || made.blocks.size() != layout.blocks.size()
         || !std::equal(layout.blocks.begin(), layout.blocks.end(), made.blocks.begin(),
                        [](const BlockLayout::Block &a, const BlockLayout::Block &b) {
-                           return a.line == b.line && a.offset == b.offset;
+                           return a.line == b.line && a.offset == b.offset && a.isList == b.isList;
                        }))
         return ::testing::AssertionFailure() << "block layouts differ";
     return ::testing::AssertionSuccess();
@@ -177,4 +177,11 @@ TEST(LocalReparse, typingInALongTextReparsesOnlyAroundTheEdit)
         = std::make_shared<const TextAnalysis>(3, QString(text).insert(at, "[x]: /y\n\n"), base);
     EXPECT_TRUE(sameAsFresh(*definition));
     EXPECT_EQ(definition->localReparse(), nullptr);
+
+    // The line that closes a list closes a fence in it, which then ends on that line.
+    const QString fenceInList = "- ```\n\nafter\nx\n\ny\n";
+    auto listed = std::make_shared<const TextAnalysis>(1, fenceInList);
+    listed->derived(&runsOf);
+    EXPECT_TRUE(sameAsFresh(
+        *std::make_shared<const TextAnalysis>(2, QString(fenceInList).insert(15, "-"), listed)));
 }

@@ -23,7 +23,7 @@ namespace {
 
 HighlightRuns styleRunsOf(const TextAnalysis &analysis)
 {
-    return SyntaxHighlighter::highlight(analysis.document());
+    return SyntaxHighlighter::highlight(analysis, &styleRunsOf);
 }
 
 } // namespace

@@ -76,8 +76,19 @@ void DocumentAnalysis::textChanged()
 {
     if (!m_workspace || m_current->isOf(m_workspace->text()))
         return;
-    m_current
-        = std::make_shared<const TextAnalysis>(m_current->revision() + 1, m_workspace->text());
+    // The next revision is made from the newest one that has every part its own base had (a
+    // part its base lacks is made whole); one that never got that far passes its base on. A
+    // base keeps no base of its own, so at most two revisions are held.
+    std::shared_ptr<const TextAnalysis> base;
+    if (m_workspace->text().size() >= localReparseSize) {
+        base = m_current->base();
+        if (m_current->hasLayout() && (!base || m_current->hasPartsOf(*base)))
+            base = m_current;
+        if (base)
+            base->dropBase();
+    }
+    m_current = std::make_shared<const TextAnalysis>(m_current->revision() + 1, m_workspace->text(),
+                                                     std::move(base));
     {
         std::lock_guard lock(m_newest->mutex);
         m_newest->analysis = m_current;

@@ -39,7 +39,7 @@ QAction *toggle(QToolBar *bar, const QString &icon, const QString &helpKey)
 
 QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
 {
-    return OutlineParser::parse(analysis.document());
+    return OutlineParser::parse(analysis, &outlineOf);
 }
 
 } // namespace

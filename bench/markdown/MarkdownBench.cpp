@@ -1,8 +1,10 @@
+#include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/HTMLRenderer.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
 #include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/OutlineParser.h"
+#include "core/markdown/TextAnalysis.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -352,5 +354,46 @@ void BM_TablePadding(benchmark::State &state)
     state.counters["KB"] = double(text.toUtf8().size()) / 1024.0;
 }
 BENCHMARK(BM_TablePadding)->Unit(benchmark::kMillisecond);
+
+// What one keystroke in the middle of a long text costs its analysis: the editor's styles and the
+// outline of the new revision, made from the revision before (Arg 1) or from a whole parse (0),
+// at 1 MB and 5 MB. All of it runs on some thread for every key.
+HighlightRuns keyRunsOf(const TextAnalysis &analysis)
+{
+    return SyntaxHighlighter::highlight(analysis, &keyRunsOf);
+}
+
+QList<OutlineItem> keyOutlineOf(const TextAnalysis &analysis)
+{
+    return OutlineParser::parse(analysis, &keyOutlineOf);
+}
+
+void BM_KeystrokeAnalysis(benchmark::State &state)
+{
+    static std::map<qsizetype, QString> texts;
+    const qsizetype bytes = state.range(0) * 1024;
+    QString &text = texts[bytes];
+    if (text.isEmpty())
+        text = mixedDocument(bytes);
+    auto base = std::make_shared<const TextAnalysis>(1, text);
+    base->derived(&keyRunsOf);
+    base->derived(&keyOutlineOf);
+    // A letter typed into a paragraph in the middle.
+    const QString typed
+        = QString(text).insert(text.indexOf(u"Some **bold**", text.size() / 2), u'x');
+    const bool local = state.range(1) != 0;
+    for (auto _ : state) {
+        const TextAnalysis next(2, typed, local ? base : nullptr);
+        benchmark::DoNotOptimize(next.derived(&keyRunsOf).lineCount());
+        benchmark::DoNotOptimize(next.derived(&keyOutlineOf).size());
+    }
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+BENCHMARK(BM_KeystrokeAnalysis)
+    ->Args({1024, 1})
+    ->Args({5120, 1})
+    ->Args({1024, 0})
+    ->Args({5120, 0})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "core/highlight/SyntaxHighlighter.h"
 
+#include "core/markdown/TextAnalysis.h"
+
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownWalker.h"
 
@@ -282,6 +284,24 @@ HighlightRuns highlight(const MarkdownDocument &document)
         lineStart = lineEnd + 1;
     }
     return runs;
+}
+
+HighlightRuns highlight(const TextAnalysis &analysis, HighlightRuns (*part)(const TextAnalysis &))
+{
+    // The layout is made either way, for the revision after this one.
+    if (const LocalReparse *local = analysis.localReparse()) {
+        if (const std::shared_ptr<const TextAnalysis> base = analysis.base()) {
+            if (const std::shared_ptr<const HighlightRuns> earlier = base->made(part)) {
+                HighlightRuns lines = highlight(*local->window);
+                lines.replaceLines(local->newLineCount, lines.lineCount() - local->newLineCount,
+                                   HighlightRuns());
+                HighlightRuns runs = *earlier;
+                runs.replaceLines(local->firstLine, local->oldLineCount, lines);
+                return runs;
+            }
+        }
+    }
+    return highlight(analysis.document());
 }
 
 HighlightRuns highlight(const QString &text)

@@ -1,6 +1,7 @@
 #include "core/markdown/OutlineParser.h"
 
 #include "core/markdown/MarkdownWalker.h"
+#include "core/markdown/TextAnalysis.h"
 
 #include <string>
 
@@ -18,6 +19,38 @@ QList<OutlineItem> OutlineParser::parse(const MarkdownDocument &document)
         // The document's line: a heading after link reference definitions starts below them.
         items.append(
             OutlineItem(child.headingLevel(), plainTitle(child), document.startLine(child)));
+    }
+    return items;
+}
+
+QList<OutlineItem> OutlineParser::parse(const TextAnalysis &analysis,
+                                        QList<OutlineItem> (*part)(const TextAnalysis &))
+{
+    // The layout is made either way, for the revision after this one.
+    const LocalReparse *local = analysis.localReparse();
+    const std::shared_ptr<const TextAnalysis> base = local ? analysis.base() : nullptr;
+    const std::shared_ptr<const QList<OutlineItem>> earlier = base ? base->made(part) : nullptr;
+    if (!earlier)
+        return parse(analysis.document());
+    // Lines are 1-based here.
+    const int windowStart = local->firstLine + 1;
+    const int windowEnd = windowStart + local->oldLineCount;
+    QList<OutlineItem> items;
+    items.reserve(earlier->size() + 4);
+    auto at = earlier->begin();
+    for (; at != earlier->end() && at->line < windowStart; ++at)
+        items.append(*at);
+    for (OutlineItem item : parse(*local->window)) {
+        if (item.line > local->newLineCount)
+            break;
+        item.line += local->firstLine;
+        items.append(item);
+    }
+    while (at != earlier->end() && at->line < windowEnd)
+        ++at;
+    for (; at != earlier->end(); ++at) {
+        items.append(*at);
+        items.back().line += local->lineDelta;
     }
     return items;
 }

@@ -3,6 +3,8 @@
 #include "core/markdown/MarkdownDocument.h"
 #include "core/model/OutlineItem.h"
 
+class TextAnalysis;
+
 #include <QList>
 #include <QString>
 
@@ -17,6 +19,11 @@ public:
     static QList<OutlineItem> parse(const QString &text);
     // The same from an existing parse of the text.
     static QList<OutlineItem> parse(const MarkdownDocument &document);
+    // The same for an analysed revision, as its part `part`: where the revision was re-parsed
+    // locally and its base has that part made, the base's headings with those of the re-parsed
+    // lines put in their place.
+    static QList<OutlineItem> parse(const TextAnalysis &analysis,
+                                    QList<OutlineItem> (*part)(const TextAnalysis &));
 
     // A heading's inline content as plain text: text as the parser delivers it (smart
     // punctuation applied), inline code with one backtick on each side, soft breaks as spaces,

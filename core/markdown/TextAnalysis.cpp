@@ -1,14 +1,86 @@
 #include "core/markdown/TextAnalysis.h"
 
+#include <algorithm>
+
 namespace {
-// The key of the parse among the parts.
+// The keys of the parse and of the layout among the parts.
 const char parseKey = 0;
+const char reparseKey = 0;
 } // namespace
 
-TextAnalysis::TextAnalysis(quint64 revision, const QString &text)
+struct TextAnalysis::Reparse
+{
+    BlockLayout layout;
+    std::optional<LocalReparse> local;
+};
+
+TextAnalysis::TextAnalysis(quint64 revision, const QString &text,
+                           std::shared_ptr<const TextAnalysis> base)
     : m_revision(revision)
     , m_text(text)
+    , m_base(std::move(base))
 {
+}
+
+std::shared_ptr<const TextAnalysis> TextAnalysis::base() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_base;
+}
+
+void TextAnalysis::dropBase() const
+{
+    std::shared_ptr<const TextAnalysis> base;
+    std::lock_guard lock(m_mutex);
+    base.swap(m_base); // released after the lock
+}
+
+const TextAnalysis::Reparse &TextAnalysis::reparse() const
+{
+    const std::shared_ptr<const void> &part = derive(&reparseKey, [this] {
+        auto made = std::make_shared<Reparse>();
+        const std::shared_ptr<const TextAnalysis> earlier = base();
+        if (earlier && earlier->hasLayout()) {
+            made->local = LocalReparse::find(earlier->layout(), earlier->text(), m_text);
+            if (made->local)
+                made->layout = made->local->splice(earlier->layout());
+        }
+        if (!made->local)
+            made->layout = BlockLayout::of(document());
+        return std::static_pointer_cast<const void>(
+            std::shared_ptr<const Reparse>(std::move(made)));
+    });
+    return *static_cast<const Reparse *>(part.get());
+}
+
+const BlockLayout &TextAnalysis::layout() const
+{
+    return reparse().layout;
+}
+
+bool TextAnalysis::hasLayout() const
+{
+    return hasPart(&reparseKey);
+}
+
+bool TextAnalysis::hasPartsOf(const TextAnalysis &other) const
+{
+    std::vector<const void *> keys;
+    {
+        std::lock_guard lock(other.m_mutex);
+        for (const auto &part : other.m_parts)
+            keys.push_back(part.first);
+    }
+    std::lock_guard lock(m_mutex);
+    return std::all_of(keys.begin(), keys.end(), [this](const void *key) {
+        return key == &parseKey || m_parts.contains(key);
+    });
+}
+
+const LocalReparse *TextAnalysis::localReparse() const
+{
+    const Reparse &made = reparse();
+    return made.local ? &*made.local : nullptr;
 }
 
 TextAnalysis::~TextAnalysis() = default;
@@ -31,6 +103,18 @@ bool TextAnalysis::hasPart(const void *key) const
 {
     std::lock_guard lock(m_mutex);
     return m_parts.contains(key);
+}
+
+std::shared_ptr<const void> TextAnalysis::madePart(const void *key) const
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (const auto found = m_parts.find(key); found != m_parts.end())
+            return found->second;
+        if (!m_making.contains(key))
+            return nullptr;
+        m_made.wait(lock);
+    }
 }
 
 const std::shared_ptr<const void> &

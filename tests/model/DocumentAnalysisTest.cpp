@@ -71,3 +71,28 @@ TEST(DocumentAnalysis, perWorkspaceAndOnlyTheCurrentRevisionIsAnnounced)
     analysis.setPreparation(&later, {});
     analysis.setPreparation(&urgent, {});
 }
+
+// A revision of a long text is made from the newest one before it that has its parts, which
+// keeps no base of its own; an edit of it is re-parsed where it happened.
+TEST(DocumentAnalysis, aLongTextsRevisionIsMadeFromTheOneBefore)
+{
+    WorkspaceState ws;
+    DocumentAnalysis &analysis = DocumentAnalysis::of(ws);
+    QString text;
+    while (text.size() < 2 * localReparseSize)
+        text += QStringLiteral("# Heading\n\nSome *text*.\n\n");
+    ws.setText(text);
+    const std::shared_ptr<const TextAnalysis> first = analysis.current();
+    first->layout();
+    ws.setText(QString(text).insert(text.size() / 2, u'x'));
+    const std::shared_ptr<const TextAnalysis> second = analysis.current();
+    EXPECT_EQ(second->base(), first);
+    ASSERT_NE(second->localReparse(), nullptr);
+    EXPECT_LT(second->localReparse()->window->text().size(), 100);
+
+    // The second revision has not got the parts of the first: the third is made from the first.
+    first->derived(+[](const TextAnalysis &) { return 1; });
+    ws.setText(QString(text).insert(text.size() / 2, u'y'));
+    EXPECT_EQ(analysis.current()->base(), first);
+    EXPECT_EQ(first->base(), nullptr);
+}

@@ -1,0 +1,217 @@
+#include "core/markdown/LocalReparse.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using Block = BlockLayout::Block;
+
+// Blocks of this many units are compared with memcmp before the exact place is looked for.
+constexpr qsizetype chunk = 1024;
+
+qsizetype commonPrefix(const QChar *a, const QChar *b, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i + chunk <= n && std::memcmp(a + i, b + i, size_t(chunk) * sizeof(QChar)) == 0)
+        i += chunk;
+    while (i < n && a[i] == b[i])
+        ++i;
+    return i;
+}
+
+// Units equal at the ends of a[0, an) and b[0, bn), at most n.
+qsizetype commonSuffix(const QChar *a, qsizetype an, const QChar *b, qsizetype bn, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i + chunk <= n
+           && std::memcmp(a + an - i - chunk, b + bn - i - chunk, size_t(chunk) * sizeof(QChar))
+               == 0)
+        i += chunk;
+    while (i < n && a[an - i - 1] == b[bn - i - 1])
+        ++i;
+    return i;
+}
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+// Whether the parser starts a line at `offset` with nothing open that the line could continue,
+// given that a top-level block starts there: the line before is blank and this one starts at its
+// first column (no indentation to continue a list item or indented code). A byte order mark
+// counts only at the start of the text.
+bool startsClean(const QString &text, qsizetype offset)
+{
+    if (offset == 0)
+        return true;
+    if (offset >= text.size())
+        return false;
+    const QChar first = text.at(offset);
+    if (isBlank(first) || first == u'\n' || first == u'\r' || first == QChar(0xFEFF))
+        return false;
+    for (qsizetype i = offset - 2; i >= 0 && text.at(i) != u'\n'; --i) {
+        if (!isBlank(text.at(i)))
+            return false;
+    }
+    return true;
+}
+
+int lineFeeds(QStringView text)
+{
+    return int(text.count(u'\n'));
+}
+
+bool mayChangeDefinitions(QStringView text, bool definitionsElsewhere)
+{
+    if (text.contains(u"]:"))
+        return true;
+    return definitionsElsewhere && text.contains(u'[');
+}
+
+// How many blocks are tried for a start or an end before the whole text is parsed.
+constexpr int searchLimit = 64;
+
+} // namespace
+
+BlockLayout BlockLayout::of(const MarkdownDocument &document)
+{
+    BlockLayout layout;
+    const QString &text = document.text();
+    layout.lineCount = lineFeeds(text) + 1;
+    layout.hasCarriageReturn = text.contains(u'\r');
+    layout.hasDefinitionMarker = text.contains(u"]:");
+    for (MarkdownNode child = document.root().firstChild(); child; child = child.next()) {
+        const int line = child.startLine();
+        if (line < 1)
+            continue;
+        const auto offset = document.textOffset({line, 1});
+        if (offset)
+            layout.blocks.push_back({line - 1, *offset, child.kind() == MarkdownNodeKind::List});
+    }
+    return layout;
+}
+
+std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
+                                               const QString &earlierText, const QString &text)
+{
+    if (earlier.hasCarriageReturn)
+        return std::nullopt;
+    const qsizetype common = std::min(earlierText.size(), text.size());
+    const qsizetype prefix = commonPrefix(earlierText.constData(), text.constData(), common);
+    if (prefix == earlierText.size() && prefix == text.size())
+        return std::nullopt;
+    const qsizetype suffix = commonSuffix(earlierText.constData(), earlierText.size(),
+                                          text.constData(), text.size(), common - prefix);
+    const qsizetype oldEditEnd = earlierText.size() - suffix;
+    const qsizetype newEditEnd = text.size() - suffix;
+
+    LocalReparse local;
+    // The start: a clean block on a line before the edit's (that line is the same in both).
+    const qsizetype editLine = prefix > 0 ? earlierText.lastIndexOf(u'\n', prefix - 1) + 1 : 0;
+    const std::vector<Block> &blocks = earlier.blocks;
+    auto below
+        = std::lower_bound(blocks.begin(), blocks.end(), editLine,
+                           [](const Block &block, qsizetype at) { return block.offset < at; });
+    for (int tried = 0; below != blocks.begin() && tried < searchLimit; ++tried) {
+        --below;
+        if (startsClean(earlierText, below->offset)
+            && (below == blocks.begin() || !std::prev(below)->isList)) {
+            local.firstLine = below->line;
+            local.offset = below->offset;
+            break;
+        }
+    }
+
+    local.offsetDelta = text.size() - earlierText.size();
+    local.lineDelta = lineFeeds(QStringView(text).sliced(prefix, newEditEnd - prefix))
+        - lineFeeds(QStringView(earlierText).sliced(prefix, oldEditEnd - prefix));
+
+    // The end: a clean block after the line that follows the edit's last line, so that it and
+    // the blank line before it are the same in both texts.
+    const Block *end = nullptr;
+    if (const qsizetype lastLineEnd = earlierText.indexOf(u'\n', oldEditEnd); lastLineEnd >= 0) {
+        auto above
+            = std::upper_bound(blocks.begin(), blocks.end(), lastLineEnd + 1,
+                               [](qsizetype at, const Block &block) { return at < block.offset; });
+        for (int tried = 0; above != blocks.end() && tried < searchLimit; ++above, ++tried) {
+            if (startsClean(earlierText, above->offset)
+                && (above == blocks.begin() || !std::prev(above)->isList)) {
+                end = &*above;
+                break;
+            }
+        }
+    }
+
+    const bool definitionsElsewhere = earlier.hasDefinitionMarker;
+    auto toEnd = [&]() -> std::optional<LocalReparse> {
+        const QStringView window = QStringView(text).sliced(local.offset);
+        if (window.contains(u'\r') || mayChangeDefinitions(window, definitionsElsewhere)
+            || mayChangeDefinitions(QStringView(earlierText).sliced(local.offset), false))
+            return std::nullopt;
+        local.oldEnd = earlierText.size();
+        local.oldLineCount = earlier.lineCount - local.firstLine;
+        local.newLineCount = local.oldLineCount + local.lineDelta;
+        local.window = MarkdownDocument::parse(window.toString());
+        return local;
+    };
+    if (!end)
+        return toEnd();
+
+    const qsizetype newEnd = end->offset + local.offsetDelta;
+    const qsizetype endLineEnd = text.indexOf(u'\n', newEnd);
+    const QStringView window = QStringView(text).sliced(
+        local.offset, (endLineEnd < 0 ? text.size() : endLineEnd + 1) - local.offset);
+    if (window.contains(u'\r') || mayChangeDefinitions(window, definitionsElsewhere)
+        || mayChangeDefinitions(
+            QStringView(earlierText).sliced(local.offset, end->offset - local.offset), false))
+        return std::nullopt;
+    local.oldEnd = end->offset;
+    local.oldLineCount = end->line - local.firstLine;
+    local.newLineCount = local.oldLineCount + local.lineDelta;
+    local.window = MarkdownDocument::parse(window.toString());
+    // The edit may have opened something (a fence, a list) that goes on over the block.
+    for (MarkdownNode child = local.window->root().lastChild(); child; child = child.previous()) {
+        const int line = child.startLine() - 1;
+        if (line == local.newLineCount) {
+            const MarkdownNode before = child.previous();
+            if (before && before.kind() == MarkdownNodeKind::List)
+                break;
+            return local;
+        }
+        if (line < local.newLineCount)
+            break;
+    }
+    return toEnd();
+}
+
+BlockLayout LocalReparse::splice(const BlockLayout &earlier) const
+{
+    BlockLayout layout;
+    layout.lineCount = earlier.lineCount + lineDelta;
+    layout.hasCarriageReturn = earlier.hasCarriageReturn;
+    layout.hasDefinitionMarker = earlier.hasDefinitionMarker;
+    const std::vector<Block> &blocks = earlier.blocks;
+    const auto before
+        = std::lower_bound(blocks.begin(), blocks.end(), offset,
+                           [](const Block &block, qsizetype at) { return block.offset < at; });
+    const auto after
+        = std::lower_bound(before, blocks.end(), oldEnd,
+                           [](const Block &block, qsizetype at) { return block.offset < at; });
+    layout.blocks.reserve(blocks.size() + 16);
+    layout.blocks.insert(layout.blocks.end(), blocks.begin(), before);
+    for (MarkdownNode child = window->root().firstChild(); child; child = child.next()) {
+        const int line = child.startLine();
+        if (line < 1)
+            continue;
+        if (line - 1 >= newLineCount)
+            break;
+        if (const auto at = window->textOffset({line, 1}))
+            layout.blocks.push_back(
+                {firstLine + line - 1, offset + *at, child.kind() == MarkdownNodeKind::List});
+    }
+    for (auto it = after; it != blocks.end(); ++it)
+        layout.blocks.push_back({it->line + lineDelta, it->offset + offsetDelta, it->isList});
+    return layout;
+}

@@ -1,0 +1,87 @@
+// A text and edits of it: each revision, made from the one before by re-parsing only around the
+// edit where that can be trusted, must give what a fresh parse of its text gives (styles,
+// outline, where the top-level blocks start).
+//
+// Input: two bytes for the length of the first text, the text, then edits of five bytes each
+// (two for the place, one for how many units go, two for how many bytes of what follows come
+// in) followed by the inserted bytes.
+#include "FuzzInput.h"
+
+#include "core/highlight/SyntaxHighlighter.h"
+#include "core/markdown/OutlineParser.h"
+#include "core/markdown/TextAnalysis.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+HighlightRuns runsOf(const TextAnalysis &analysis)
+{
+    return SyntaxHighlighter::highlight(analysis, &runsOf);
+}
+
+QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
+{
+    return OutlineParser::parse(analysis, &outlineOf);
+}
+
+void checkAgainstFresh(const TextAnalysis &analysis)
+{
+    const MarkdownDocument fresh(analysis.text());
+    const HighlightRuns expected = SyntaxHighlighter::highlight(fresh);
+    const HighlightRuns &runs = analysis.derived(&runsOf);
+    fuzz::check(runs.lineCount() == expected.lineCount(), "styles have the text's lines");
+    for (qsizetype line = 0; line < runs.lineCount(); ++line)
+        fuzz::check(HighlightRuns::sameRuns(runs.line(line), expected.line(line)),
+                    "styles are those of a fresh parse");
+
+    const QList<OutlineItem> outline = OutlineParser::parse(fresh);
+    const QList<OutlineItem> &spliced = analysis.derived(&outlineOf);
+    fuzz::check(std::equal(outline.begin(), outline.end(), spliced.begin(), spliced.end(),
+                           [](const OutlineItem &a, const OutlineItem &b) {
+                               return a.level == b.level && a.line == b.line && a.title == b.title;
+                           }),
+                "the outline is that of a fresh parse");
+
+    const BlockLayout layout = BlockLayout::of(fresh);
+    const BlockLayout &made = analysis.layout();
+    fuzz::check(made.lineCount == layout.lineCount
+                    && std::equal(layout.blocks.begin(), layout.blocks.end(), made.blocks.begin(),
+                                  made.blocks.end(),
+                                  [](const BlockLayout::Block &a, const BlockLayout::Block &b) {
+                                      return a.line == b.line && a.offset == b.offset
+                                          && a.isList == b.isList;
+                                  }),
+                "blocks start where a fresh parse starts them");
+}
+
+int twoBytes(fuzz::Reader &reader)
+{
+    return reader.byte() | (reader.byte() << 8);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzz::Reader reader(data, size);
+    const QByteArray first = reader.take(size_t(twoBytes(reader)));
+    auto analysis = std::make_shared<const TextAnalysis>(1, QString::fromUtf8(first));
+    analysis->derived(&runsOf);
+    analysis->derived(&outlineOf);
+    for (int edits = 0; !reader.atEnd() && edits < 16; ++edits) {
+        QString text = analysis->text();
+        const qsizetype at = qsizetype(twoBytes(reader)) % (text.size() + 1);
+        const qsizetype removed = std::min<qsizetype>(reader.byte(), text.size() - at);
+        const QByteArray inserted = reader.take(size_t(twoBytes(reader) % 64));
+        text.replace(at, removed, QString::fromUtf8(inserted));
+        if (text == analysis->text())
+            continue;
+        analysis->dropBase();
+        auto next = std::make_shared<const TextAnalysis>(analysis->revision() + 1, text, analysis);
+        checkAgainstFresh(*next);
+        analysis = next;
+    }
+    return 0;
+}

@@ -1,0 +1,187 @@
+#include "core/highlight/SyntaxHighlighter.h"
+#include "core/markdown/OutlineParser.h"
+#include "core/markdown/TextAnalysis.h"
+
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+HighlightRuns runsOf(const TextAnalysis &analysis)
+{
+    return SyntaxHighlighter::highlight(analysis, &runsOf);
+}
+
+QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
+{
+    return OutlineParser::parse(analysis, &outlineOf);
+}
+
+// What the views take from a revision made from its base equals what a fresh parse gives.
+::testing::AssertionResult sameAsFresh(const TextAnalysis &analysis)
+{
+    const MarkdownDocument fresh(analysis.text());
+    const HighlightRuns expected = SyntaxHighlighter::highlight(fresh);
+    const HighlightRuns &runs = analysis.derived(&runsOf);
+    if (runs.lineCount() != expected.lineCount())
+        return ::testing::AssertionFailure()
+            << "line count " << runs.lineCount() << " vs " << expected.lineCount();
+    for (qsizetype line = 0; line < runs.lineCount(); ++line) {
+        if (!HighlightRuns::sameRuns(runs.line(line), expected.line(line)))
+            return ::testing::AssertionFailure() << "styles differ on line " << line;
+    }
+    const QList<OutlineItem> outline = OutlineParser::parse(fresh);
+    const QList<OutlineItem> &spliced = analysis.derived(&outlineOf);
+    if (!std::equal(outline.begin(), outline.end(), spliced.begin(), spliced.end(),
+                    [](const OutlineItem &a, const OutlineItem &b) {
+                        return a.level == b.level && a.line == b.line && a.title == b.title;
+                    }))
+        return ::testing::AssertionFailure() << "outlines differ";
+    const BlockLayout layout = BlockLayout::of(fresh);
+    const BlockLayout &made = analysis.layout();
+    if (made.lineCount != layout.lineCount || made.blocks.size() != layout.blocks.size()
+        || !std::equal(layout.blocks.begin(), layout.blocks.end(), made.blocks.begin(),
+                       [](const BlockLayout::Block &a, const BlockLayout::Block &b) {
+                           return a.line == b.line && a.offset == b.offset && a.isList == b.isList;
+                       }))
+        return ::testing::AssertionFailure() << "block layouts differ";
+    return ::testing::AssertionSuccess();
+}
+
+const QStringList lines = {
+    "# Title",
+    "## Sub *em* `c`",
+    "",
+    "",
+    "para with `code` and **bold**",
+    "text",
+    "- item",
+    "  - nested",
+    "1. one",
+    "> quote",
+    "> > deep",
+    "```js",
+    "```",
+    "~~~",
+    "    indented",
+    "<div>",
+    "</div>",
+    "<!-- c",
+    "-->",
+    "| a | b |",
+    "|---|---|",
+    "---",
+    "===",
+    "see [ref]",
+    "and [x](y)",
+    "\ttab",
+    "* * *",
+    "<script>",
+    "</script>",
+    "- [ ] task",
+    "Setext",
+    "lazy line",
+    "$$",
+    "x^2",
+    "  indented two",
+};
+
+const QStringList pieces = {
+    "\n",    "\n\n", "```",  "#",  "- ", "> ",   "[",   "]",   ":",    "a",    " ",   "*", "`",
+    "<div>", "|",    "    ", "]:", "\t", "word", "1. ", "---", "\r\n", "<!--", "-->", "_", "~~",
+};
+
+// Link reference definitions make most edits parse whole: only some texts have them.
+QString randomText(std::mt19937 &random, bool definitions)
+{
+    QStringList out;
+    const int count = int(random() % 60) + 5;
+    for (int i = 0; i < count; ++i) {
+        out.append(lines[int(random() % lines.size())]);
+        if (definitions && random() % 16 == 0)
+            out.append("[ref]: /url");
+    }
+    return out.join(u'\n');
+}
+
+QString edited(const QString &text, std::mt19937 &random)
+{
+    const qsizetype at = text.isEmpty() ? 0 : qsizetype(random() % (text.size() + 1));
+    const qsizetype removed = std::min<qsizetype>(text.size() - at, qsizetype(random() % 12));
+    QString inserted;
+    const int count = int(random() % 4);
+    for (int i = 0; i < count; ++i) {
+        // Line ends other than LF are rare, as in the texts people type.
+        QString piece = pieces[int(random() % pieces.size())];
+        if (piece.contains(u'\r') && random() % 8 != 0)
+            piece = "\n";
+        inserted += piece;
+    }
+    return QString(text).replace(at, removed, inserted);
+}
+
+} // namespace
+
+TEST(LocalReparse, editsOfRandomMarkdownAnalyseAsAFreshParseDoes)
+{
+    std::mt19937 random(20261209);
+    int local = 0;
+    int edits = 0;
+    for (int round = 0; round < 300; ++round) {
+        auto analysis = std::make_shared<const TextAnalysis>(1, randomText(random, round % 3 == 0));
+        analysis->derived(&runsOf);
+        analysis->derived(&outlineOf);
+        for (int step = 0; step < 30; ++step) {
+            QString text = edited(analysis->text(), random);
+            if (text == analysis->text())
+                continue;
+            // As the workspace's analysis does: the revision before is the base, and keeps no
+            // base of its own.
+            analysis->dropBase();
+            auto next
+                = std::make_shared<const TextAnalysis>(analysis->revision() + 1, text, analysis);
+            ASSERT_TRUE(sameAsFresh(*next)) << "round " << round << " step " << step << "\n"
+                                            << analysis->text().toStdString() << "\n----\n"
+                                            << text.toStdString();
+            local += next->localReparse() != nullptr;
+            ++edits;
+            analysis = next;
+        }
+    }
+    // Most edits are re-parsed where they happened, not whole.
+    EXPECT_GT(local, edits / 3);
+}
+
+TEST(LocalReparse, typingInALongTextReparsesOnlyAroundTheEdit)
+{
+    QString text;
+    for (int i = 0; i < 500; ++i)
+        text += QString("## Part %1\n\nSome *text* with `code`.\n\n- a\n- b\n\n").arg(i);
+    auto base = std::make_shared<const TextAnalysis>(1, text);
+    base->derived(&runsOf);
+    base->derived(&outlineOf);
+    const qsizetype at = text.indexOf("Part 250");
+    const auto next = std::make_shared<const TextAnalysis>(2, QString(text).insert(at, "x"), base);
+    ASSERT_TRUE(sameAsFresh(*next));
+    ASSERT_NE(next->localReparse(), nullptr);
+    EXPECT_LT(next->localReparse()->window->text().size(), 200);
+
+    // An opened fence runs to the end; a link reference definition is parsed whole.
+    const auto fence
+        = std::make_shared<const TextAnalysis>(3, QString(text).insert(at, "```\n"), base);
+    EXPECT_TRUE(sameAsFresh(*fence));
+    const auto definition
+        = std::make_shared<const TextAnalysis>(3, QString(text).insert(at, "[x]: /y\n\n"), base);
+    EXPECT_TRUE(sameAsFresh(*definition));
+    EXPECT_EQ(definition->localReparse(), nullptr);
+
+    // The line that closes a list closes a fence in it, which then ends on that line.
+    const QString fenceInList = "- ```\n\nafter\nx\n\ny\n";
+    auto listed = std::make_shared<const TextAnalysis>(1, fenceInList);
+    listed->derived(&runsOf);
+    EXPECT_TRUE(sameAsFresh(
+        *std::make_shared<const TextAnalysis>(2, QString(fenceInList).insert(15, "-"), listed)));
+}

@@ -1,5 +1,5 @@
-#include "Velto/chat/ChatView.h"
 #include "Velto/preview/PageSchemeHandler.h"
+#include "Velto/root/AppContext.h"
 #include "Velto/shell/VeltoApp.h"
 #include "core/markdown/MarkdownDocument.h"
 #include "platform/HugePageHeap.h"
@@ -21,9 +21,8 @@ int main(int argc, char *argv[])
     VeltoApp::prepare(app);
     MarkdownDocument::registerExtensions();
 
-    ShellServices services;
-    services.makeChatView = ChatView::factory();
-    VeltoApp velto(services);
+    AppContext context;
+    VeltoApp velto(context.shellServices());
     velto.openMainWindow();
     return app.exec();
 }

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/PostOnce.h"
+
 #include <QCoreApplication>
 #include <QList>
-#include <QMetaObject>
 
 #include <qcoro/qcoroasyncgenerator.h>
 
@@ -37,7 +38,7 @@ template<typename T> class AsyncQueue
     {
         std::deque<T> items;
         bool finished = false;
-        bool wakeQueued = false;
+        std::unique_ptr<PostOnce> wakeLater; // made at the first wake from the event loop
         AsyncResume resume = AsyncResume::fromEventLoop;
         std::coroutine_handle<> waiter;
 
@@ -51,24 +52,18 @@ template<typename T> class AsyncQueue
                 std::exchange(waiter, {}).resume();
                 return;
             }
-            if (wakeQueued)
-                return;
-            QCoreApplication *app = QCoreApplication::instance();
-            if (!app)
-                return; // no event loop to resume from: the consumer stays where it is
-            wakeQueued = true;
-            QMetaObject::invokeMethod(
-                app,
-                [weak = std::weak_ptr<State>(self)] {
+            if (!wakeLater) {
+                QCoreApplication *app = QCoreApplication::instance();
+                if (!app)
+                    return; // no event loop to resume from: the consumer stays where it is
+                wakeLater = std::make_unique<PostOnce>(app, [weak = std::weak_ptr<State>(self)] {
                     const auto state = weak.lock();
-                    if (!state)
-                        return;
-                    state->wakeQueued = false;
                     // Items cleared meanwhile: the consumer waits on.
-                    if (state->waiter && state->isReady())
+                    if (state && state->waiter && state->isReady())
                         std::exchange(state->waiter, {}).resume();
-                },
-                Qt::QueuedConnection);
+                });
+            }
+            wakeLater->post();
         }
     };
 

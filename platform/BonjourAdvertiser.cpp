@@ -1,5 +1,7 @@
 #include "platform/BonjourAdvertiser.h"
 
+#include "platform/RootInstance.h"
+
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMetaObject>
@@ -242,8 +244,7 @@ std::unique_ptr<ServiceRegistrar> ServiceRegistrar::avahi()
 
 BonjourAdvertiser &BonjourAdvertiser::shared()
 {
-    static auto *advertiser = new BonjourAdvertiser(ServiceRegistrar::avahi());
-    return *advertiser;
+    return RootInstance<BonjourAdvertiser>::get();
 }
 
 BonjourAdvertiser::BonjourAdvertiser(std::unique_ptr<ServiceRegistrar> registrar,

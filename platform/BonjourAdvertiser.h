@@ -60,7 +60,7 @@ class BonjourAdvertiser : public QObject
 public:
     using NameProvider = std::function<QString()>;
 
-    // Avahi, the host name, every interface; never destroyed.
+    // The application's instance (its root builds and owns it), for callers not handed one.
     static BonjourAdvertiser &shared();
 
     // An empty provider means the host name.

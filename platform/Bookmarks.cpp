@@ -43,12 +43,6 @@ std::optional<quint64> parseNumber(const QByteArray &field)
 
 Bookmarks::~Bookmarks() = default;
 
-Bookmarks &Bookmarks::standard()
-{
-    static Bookmarks *instance = new PathBookmarks;
-    return *instance;
-}
-
 // Layout: "VBM1\n<device>\n<inode>\n<absolute path in UTF-8>".
 std::optional<QByteArray> PathBookmarks::make(const QUrl &url)
 {

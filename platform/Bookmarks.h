@@ -27,9 +27,6 @@ public:
     // True when access was granted.
     virtual bool startAccess(const QUrl &url) = 0;
     virtual void stopAccess(const QUrl &url) = 0;
-
-    // The process-wide default implementation.
-    static Bookmarks &standard();
 };
 
 class PathBookmarks : public Bookmarks

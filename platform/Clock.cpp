@@ -58,10 +58,17 @@ QDateTime Clock::now() const
     return QDateTime::currentDateTimeUtc();
 }
 
-Clock &Clock::system()
+void Clock::singleShot(std::chrono::milliseconds delay, QObject *context, std::function<void()> fn)
 {
-    static auto *clock = new Clock;
-    return *clock;
+    // The timer lives in a child of the context, so the context going takes it along.
+    auto *holder = new QObject(context);
+    auto timer = std::make_shared<std::unique_ptr<ClockTimer>>();
+    *timer = createTimer([holder, fn = std::move(fn)] {
+        holder->deleteLater(); // and with it the timer
+        fn();
+    });
+    QObject::connect(holder, &QObject::destroyed, [timer] { timer->reset(); });
+    (*timer)->start(delay);
 }
 
 int Clock::intervalMs(std::chrono::milliseconds duration)

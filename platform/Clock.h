@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+class QObject;
+
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
@@ -22,8 +24,9 @@ public:
 };
 
 // Where timers, waits and the current time come from: Qt timers and the system time in the
-// application; tests inject a clock that they move by hand or that records the waits. Every
-// fixed delay and timeout of the program goes through one of these.
+// application (this base class; the application's root owns the one it hands out); tests inject
+// a clock that they move by hand or that records the waits. Every fixed delay and timeout of the
+// program goes through one of these.
 class Clock
 {
 public:
@@ -36,8 +39,8 @@ public:
     virtual QCoro::Task<bool> sleep(std::chrono::milliseconds duration, CancelToken cancel);
     virtual QDateTime now() const;
 
-    // Qt timers and the system time; never destroyed.
-    static Clock &system();
+    // Runs `fn` once after `delay` on a timer of this clock, unless `context` goes first.
+    void singleShot(std::chrono::milliseconds delay, QObject *context, std::function<void()> fn);
 
     // A duration as a Qt interval in milliseconds: negative becomes 0, huge values are capped.
     static int intervalMs(std::chrono::milliseconds duration);

@@ -89,12 +89,6 @@ QString Defaults::standardPath()
     return dir + QStringLiteral("/velto/defaults.json");
 }
 
-Defaults &Defaults::standard()
-{
-    static Defaults *instance = new Defaults(standardPath());
-    return *instance;
-}
-
 void Defaults::load()
 {
     QFile file(m_path);

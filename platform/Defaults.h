@@ -21,8 +21,7 @@ public:
     // Opens (or later creates) the store at filePath. The folder is made 0700, the file 0600.
     explicit Defaults(QString filePath);
 
-    // The process-wide store under the XDG config folder.
-    static Defaults &standard();
+    // Where the application's store lies: under the XDG config folder.
     static QString standardPath();
 
     QString filePath() const { return m_path; }

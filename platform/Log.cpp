@@ -1,14 +1,21 @@
 #include "platform/Log.h"
 
+#include <QCoreApplication>
 #include <QMutex>
-#include <QStringList>
 
 #include <cstdio>
+#include <cstring>
+
+Q_LOGGING_CATEGORY(logApi, "velto.api")
+Q_LOGGING_CATEGORY(logSync, "velto.sync.adapter")
+Q_LOGGING_CATEGORY(logPreview, "velto.preview")
+Q_LOGGING_CATEGORY(logExport, "velto.export")
 
 namespace {
 
 QMutex sinkMutex;
 LogSink currentSink;
+QtMessageHandler qtHandler = nullptr; // the handler ours replaced
 
 void writeStdout(const QString &line)
 {
@@ -18,19 +25,42 @@ void writeStdout(const QString &line)
     std::fflush(stdout);
 }
 
-} // namespace
-
-void logLine(const QString &line)
+bool isProcessLog(QtMsgType type, const QMessageLogContext &context)
 {
+    return (type == QtInfoMsg || type == QtDebugMsg) && context.category
+        && std::strncmp(context.category, "velto.", 6) == 0;
+}
+
+void handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!isProcessLog(type, context)) {
+        if (qtHandler) {
+            qtHandler(type, context, message);
+        } else {
+            const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit();
+            std::fprintf(stderr, "%s\n", line.constData());
+        }
+        return;
+    }
     LogSink sink;
     {
         QMutexLocker lock(&sinkMutex);
         sink = currentSink;
     }
     if (sink)
-        sink(line);
+        sink(message);
     else
-        writeStdout(line);
+        writeStdout(message);
+}
+
+} // namespace
+
+void installLogHandler()
+{
+    QtMessageHandler previous = qInstallMessageHandler(handleMessage);
+    QMutexLocker lock(&sinkMutex);
+    if (previous != handleMessage)
+        qtHandler = previous;
 }
 
 LogSink setLogSink(LogSink sink)
@@ -40,3 +70,6 @@ LogSink setLogSink(LogSink sink)
     currentSink = std::move(sink);
     return previous;
 }
+
+// Every program of ours logs the same way from its first line on.
+Q_COREAPP_STARTUP_FUNCTION(installLogHandler)

@@ -2,14 +2,11 @@
 
 #include "Velto/api/ApiListener.h"
 #include "Velto/api/OpenApiDocument.h"
-#include "Velto/api/PreviewEndpoints.h"
-#include "Velto/api/SettingsEndpoints.h"
-#include "Velto/api/WindowEndpoints.h"
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
-#include "core/ai/AISettings.h"
 #include "platform/Detached.h"
 #include "platform/Log.h"
+#include "platform/RootInstance.h"
 #include "platform/Text.h"
 
 #include <QJsonArray>
@@ -56,14 +53,7 @@ bool isWellFormed(const QJsonValue &value)
 
 DebugServer &DebugServer::shared()
 {
-    static DebugServer *server = [] {
-        auto *s = new DebugServer(AppSettings::shared());
-        settingsendpoints::registerWith(*s, AppSettings::shared(), AISettings::shared());
-        previewendpoints::registerWith(*s);
-        windowendpoints::registerWith(*s);
-        return s;
-    }();
-    return *server;
+    return RootInstance<DebugServer>::get();
 }
 
 DebugServer::DebugServer(AppSettings &settings, ApiLimits limits, QObject *parent)
@@ -72,6 +62,7 @@ DebugServer::DebugServer(AppSettings &settings, ApiLimits limits, QObject *paren
     , m_limits(limits)
     , m_documents(settings)
 {
+    registerOwnRoutes();
 }
 
 DebugServer::~DebugServer() = default;
@@ -99,7 +90,7 @@ void DebugServer::setWebView(QWebEngineView *view)
 void DebugServer::start()
 {
     if (!m_settings.apiEnabled()) {
-        logLine(u"[API] Disabled in settings"_s);
+        qCInfo(logApi).noquote() << u"[API] Disabled in settings"_s;
         return;
     }
     startListener(m_settings.apiPort());
@@ -110,7 +101,7 @@ void DebugServer::startListener(qint64 port)
     m_listener.reset();
     if (port < 1 || port > 65535) {
         setActivePort(0);
-        logLine(u"[API] Port %1 failed: invalid port"_s.arg(port));
+        qCInfo(logApi).noquote() << u"[API] Port %1 failed: invalid port"_s.arg(port);
         return;
     }
     auto listener = std::make_unique<ApiListener>();
@@ -118,12 +109,13 @@ void DebugServer::startListener(qint64 port)
     if (!listener->listen(quint16(port))) {
         // A port that is not listened on must not show as active.
         setActivePort(0);
-        logLine(u"[API] Port %1 failed: %2"_s.arg(port).arg(listener->errorString()));
+        qCInfo(logApi).noquote() << u"[API] Port %1 failed: %2"_s.arg(port).arg(
+            listener->errorString());
         return;
     }
     m_listener = std::move(listener);
     setActivePort(quint16(port));
-    logLine(u"[API] http://localhost:%1"_s.arg(port));
+    qCInfo(logApi).noquote() << u"[API] http://localhost:%1"_s.arg(port);
 }
 
 void DebugServer::stop()
@@ -230,65 +222,59 @@ void DebugServer::route(const Request &request, ApiConnection *connection)
         (*handler)(request, connection);
         return;
     }
-    WorkspaceState *ws = m_workspace.data();
-    switch (route) {
-    case ApiRoute::OpenApi:
-        return sendJSON(connection, openapi::document(m_activePort));
-    case ApiRoute::Docs:
-        return sendResponse(connection, 200, openapi::docsPage(m_activePort), apihttp::htmlType);
-    case ApiRoute::Status:
-        return send(connection, m_documents.status(ws));
-    case ApiRoute::Workspace:
-        return send(connection, m_documents.workspaceInfo(ws));
-    case ApiRoute::GetContent:
-        return send(connection, DocumentEndpoints::content(ws));
-    case ApiRoute::SetContent:
-        return send(connection, m_documents.setContent(ws, request));
-    case ApiRoute::Insert:
-        return send(connection, m_documents.insert(ws, request));
-    case ApiRoute::Replace:
-        return send(connection, m_documents.replace(ws, request));
-    case ApiRoute::Open:
-        runDetached(answerLater(DocumentEndpoints::open(ws, request), connection),
-                    u"API answer to open"_s);
-        return;
-    case ApiRoute::Create:
-        runDetached(answerLater(DocumentEndpoints::create(ws, request), connection),
-                    u"API answer to create"_s);
-        return;
-    case ApiRoute::Save:
-        return send(connection, m_documents.save(ws));
-    case ApiRoute::Outline:
-        return send(connection, DocumentEndpoints::outline(ws));
-    case ApiRoute::Search:
-        return send(connection, DocumentEndpoints::search(ws, request));
-    case ApiRoute::FolderFiles:
-        return send(connection, DocumentEndpoints::folderFiles(ws, request));
-    case ApiRoute::FolderOpen:
-        return send(connection, DocumentEndpoints::folderOpen(ws, request));
-    case ApiRoute::FrontMatter:
-        return send(connection, DocumentEndpoints::frontMatter(ws));
-    case ApiRoute::GetSelection:
-        return sendJSON(connection, {{u"info"_s, u"selection tracking not yet wired"_s}});
-    case ApiRoute::SetSelection:
-        return sendJSON(connection, {{u"info"_s, u"selection set not yet wired"_s}});
-    case ApiRoute::EndpointList:
-        return sendJSON(connection,
-                        {{u"endpoints"_s, QJsonArray::fromStringList(apiroutes::endpointList())}});
-    case ApiRoute::SyncStatus:
-    case ApiRoute::SyncTrigger:
-    case ApiRoute::PreviewCheck:
-    case ApiRoute::LiveUpdateTest:
-    case ApiRoute::Theme:
-    case ApiRoute::ViewMode:
-    case ApiRoute::AIProvider:
-    case ApiRoute::AppSettings:
-    case ApiRoute::Screenshot:
-    case ApiRoute::ScreenshotWindows:
-    case ApiRoute::PreviewEval:
-    case ApiRoute::PreviewDom:
-        return sendResponse(connection, 200, R"({"error":"not available"})", apihttp::jsonType);
-    }
+    sendResponse(connection, 200, R"({"error":"not available"})", apihttp::jsonType);
+}
+
+void DebugServer::registerOwnRoutes()
+{
+    // Answered now: the reply is ready before the handler returns.
+    const auto now = [this](ApiRoute route, auto answer) {
+        setRouteHandler(route, [this, answer](const Request &request, QPointer<ApiConnection> c) {
+            send(c, answer(m_workspace.data(), request));
+        });
+    };
+    const auto later = [this](ApiRoute route, auto work, const QString &what) {
+        setRouteHandler(route,
+                        [this, work, what](const Request &request, QPointer<ApiConnection> c) {
+                            runDetached(answerLater(work(m_workspace, request), c), what);
+                        });
+    };
+    using Ws = WorkspaceState *;
+    now(ApiRoute::OpenApi,
+        [this](Ws, const Request &) { return ApiAnswer::json(openapi::document(m_activePort)); });
+    now(ApiRoute::Docs, [this](Ws, const Request &) {
+        return ApiAnswer {200, apihttp::htmlType.toByteArray(), openapi::docsPage(m_activePort)};
+    });
+    now(ApiRoute::Status, [this](Ws ws, const Request &) { return m_documents.status(ws); });
+    now(ApiRoute::Workspace,
+        [this](Ws ws, const Request &) { return m_documents.workspaceInfo(ws); });
+    now(ApiRoute::GetContent,
+        [](Ws ws, const Request &) { return DocumentEndpoints::content(ws); });
+    now(ApiRoute::SetContent,
+        [this](Ws ws, const Request &r) { return m_documents.setContent(ws, r); });
+    now(ApiRoute::Insert, [this](Ws ws, const Request &r) { return m_documents.insert(ws, r); });
+    now(ApiRoute::Replace, [this](Ws ws, const Request &r) { return m_documents.replace(ws, r); });
+    now(ApiRoute::Save, [this](Ws ws, const Request &) { return m_documents.save(ws); });
+    now(ApiRoute::Outline, [](Ws ws, const Request &) { return DocumentEndpoints::outline(ws); });
+    now(ApiRoute::Search, [](Ws ws, const Request &r) { return DocumentEndpoints::search(ws, r); });
+    now(ApiRoute::FolderFiles,
+        [](Ws ws, const Request &r) { return DocumentEndpoints::folderFiles(ws, r); });
+    now(ApiRoute::FolderOpen,
+        [](Ws ws, const Request &r) { return DocumentEndpoints::folderOpen(ws, r); });
+    now(ApiRoute::FrontMatter,
+        [](Ws ws, const Request &) { return DocumentEndpoints::frontMatter(ws); });
+    now(ApiRoute::GetSelection, [](Ws, const Request &) {
+        return ApiAnswer::json({{u"info"_s, u"selection tracking not yet wired"_s}});
+    });
+    now(ApiRoute::SetSelection, [](Ws, const Request &) {
+        return ApiAnswer::json({{u"info"_s, u"selection set not yet wired"_s}});
+    });
+    now(ApiRoute::EndpointList, [](Ws, const Request &) {
+        return ApiAnswer::json(
+            {{u"endpoints"_s, QJsonArray::fromStringList(apiroutes::endpointList())}});
+    });
+    later(ApiRoute::Open, &DocumentEndpoints::open, u"API answer to open"_s);
+    later(ApiRoute::Create, &DocumentEndpoints::create, u"API answer to create"_s);
 }
 
 void DebugServer::setRouteHandler(ApiRoute route, RouteHandler handler)

@@ -31,6 +31,7 @@ public:
     // once the client is gone.
     using RouteHandler = std::function<void(const Request &, QPointer<ApiConnection>)>;
 
+    // The application's instance (its root builds and owns it), for callers not handed one.
     static DebugServer &shared();
     explicit DebugServer(AppSettings &settings, ApiLimits limits = {}, QObject *parent = nullptr);
     ~DebugServer() override;
@@ -61,8 +62,8 @@ public:
     static void send(ApiConnection *connection, const ApiAnswer &answer);
 
     // Serves a row of the route table whose subsystem registers itself (settings, AI, preview,
-    // windows, app, sync). Rows without a handler answer {"error":"not available"}. The shared
-    // server comes with the settings, preview and window routes.
+    // windows, app, sync). Rows without a handler answer {"error":"not available"}. The
+    // application's root registers them; the server registers its document routes itself.
     void setRouteHandler(ApiRoute route, RouteHandler handler);
 
     // Connections accepted and not yet closed.
@@ -77,6 +78,8 @@ private:
     void checkHead(const QByteArray &head, ApiConnection *connection);
     bool isAuthorized(const Request &request) const;
     void route(const Request &request, ApiConnection *connection);
+    // The document, workspace and description routes, which the server answers itself.
+    void registerOwnRoutes();
 
     AppSettings &m_settings;
     ApiLimits m_limits;

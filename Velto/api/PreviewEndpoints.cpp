@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -60,7 +59,7 @@ void sendText(QPointer<ApiConnection> connection, const QString &text)
     DebugServer::send(connection, ApiAnswer::text(text));
 }
 
-void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
+void runScriptIn(Clock &clock, QPointer<QWebEngineView> view, const QString &script,
                  std::chrono::milliseconds timeout,
                  std::function<void(std::optional<QVariant>)> done, bool recoverWhenHung);
 
@@ -68,12 +67,13 @@ void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
 // and every later script, check and update would queue behind it. A trivial script tells the
 // two apart; when that does not come back either, the preview replaces the renderer and loads
 // its page again.
-void recoverIfHung(QPointer<QWebEngineView> view, qint64 pid, std::chrono::milliseconds timeout)
+void recoverIfHung(Clock &clock, QPointer<QWebEngineView> view, qint64 pid,
+                   std::chrono::milliseconds timeout)
 {
     if (!view || !view->page() || pid <= 0 || view->page()->renderProcessPid() != pid)
         return;
     runScriptIn(
-        view, u"0"_s,
+        clock, view, u"0"_s,
         std::clamp(timeout, std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)),
         [view, pid](std::optional<QVariant> answer) {
             if (!answer && view)
@@ -82,7 +82,7 @@ void recoverIfHung(QPointer<QWebEngineView> view, qint64 pid, std::chrono::milli
         false);
 }
 
-void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
+void runScriptIn(Clock &clock, QPointer<QWebEngineView> view, const QString &script,
                  std::chrono::milliseconds timeout,
                  std::function<void(std::optional<QVariant>)> done, bool recoverWhenHung)
 {
@@ -98,14 +98,15 @@ void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
         done(std::move(result));
     };
     if (!view || !view->page()) {
-        QTimer::singleShot(0, call, [finish] { finish(std::nullopt); });
+        QMetaObject::invokeMethod(
+            call, [finish] { finish(std::nullopt); }, Qt::QueuedConnection);
         return;
     }
     const qint64 pid = view->page()->renderProcessPid();
-    QTimer::singleShot(timeout, call, [finish, view, pid, timeout, recoverWhenHung] {
+    clock.singleShot(timeout, call, [&clock, finish, view, pid, timeout, recoverWhenHung] {
         finish(std::nullopt);
         if (recoverWhenHung)
-            recoverIfHung(view, pid, timeout);
+            recoverIfHung(clock, view, pid, timeout);
     });
     QObject::connect(view, &QObject::destroyed, call, [finish] { finish(std::nullopt); });
     // A renderer that ends never completes the scripts it was given.
@@ -115,17 +116,18 @@ void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
                                 [finish, call = QPointer<QObject>(call)](const QVariant &result) {
                                     if (!call)
                                         return;
-                                    QTimer::singleShot(0, call,
-                                                       [finish, result] { finish(result); });
+                                    QMetaObject::invokeMethod(
+                                        call, [finish, result] { finish(result); },
+                                        Qt::QueuedConnection);
                                 });
 }
 
 } // namespace
 
-void runScript(QPointer<QWebEngineView> view, const QString &script,
+void runScript(Clock &clock, QPointer<QWebEngineView> view, const QString &script,
                std::chrono::milliseconds timeout, std::function<void(std::optional<QVariant>)> done)
 {
-    runScriptIn(std::move(view), script, timeout, std::move(done), true);
+    runScriptIn(clock, std::move(view), script, timeout, std::move(done), true);
 }
 
 QString evalWrapper(const QString &code)
@@ -177,7 +179,7 @@ void registerWith(DebugServer &server, Timings timings)
             if (!server.webView())
                 return DebugServer::sendResponse(connection, 200, R"({"error":"no webview"})",
                                                  apihttp::jsonType);
-            runScript(server.webView(), checkProbe, timings.scriptTimeout,
+            runScript(*timings.clock, server.webView(), checkProbe, timings.scriptTimeout,
                       [connection](std::optional<QVariant> result) {
                           sendProbeResult(connection, result);
                       });
@@ -187,8 +189,9 @@ void registerWith(DebugServer &server, Timings timings)
         ApiRoute::PreviewDom, [&server, timings](const ApiRequest &, auto connection) {
             if (!server.webView())
                 return sendText(connection, u"no webview"_s);
-            runScript(server.webView(), evalWrapper(u"document.documentElement.outerHTML"_s),
-                      timings.scriptTimeout, [connection](std::optional<QVariant> result) {
+            runScript(*timings.clock, server.webView(),
+                      evalWrapper(u"document.documentElement.outerHTML"_s), timings.scriptTimeout,
+                      [connection](std::optional<QVariant> result) {
                           const QVariantMap outcome = result ? result->toMap() : QVariantMap();
                           const QString kind = outcome.value(u"k"_s).toString();
                           const QString value = outcome.value(u"v"_s).toString();
@@ -208,7 +211,7 @@ void registerWith(DebugServer &server, Timings timings)
             const std::optional<QString> code = evalCode(request.path);
             if (!code)
                 return sendText(connection, u"Usage: ?js=<code>"_s);
-            runScript(server.webView(), evalWrapper(*code), timings.scriptTimeout,
+            runScript(*timings.clock, server.webView(), evalWrapper(*code), timings.scriptTimeout,
                       [connection](std::optional<QVariant> result) {
                           sendText(connection, evalAnswer(result));
                       });
@@ -224,10 +227,10 @@ void registerWith(DebugServer &server, Timings timings)
                                + QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm:ss"_s)
                                + u" +0000\n\n**Bold** `code` $E=mc^2$"_s);
             // The view is looked up again when the delay is over: it may have gone meanwhile.
-            QTimer::singleShot(
+            timings.clock->singleShot(
                 timings.liveUpdateDelay, connection.data(), [&server, timings, connection] {
-                    runScript(server.webView(), liveUpdateProbe, timings.scriptTimeout,
-                              [connection](std::optional<QVariant> result) {
+                    runScript(*timings.clock, server.webView(), liveUpdateProbe,
+                              timings.scriptTimeout, [connection](std::optional<QVariant> result) {
                                   sendProbeResult(connection, result);
                               });
                 });

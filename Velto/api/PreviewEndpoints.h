@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Velto/api/ApiHttp.h"
+#include "platform/Clock.h"
 
 #include <QPointer>
 #include <QString>
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ApiConnection;
@@ -25,11 +27,13 @@ struct Timings
     std::chrono::milliseconds liveUpdateDelay {1000};
     // Longest wait for a script's completion.
     std::chrono::milliseconds scriptTimeout {15000};
+    // Waits out both; Qt timers unless the application's or a test's clock is handed in.
+    std::shared_ptr<Clock> clock = std::make_shared<Clock>();
 };
 
 // Runs a script in the view's page (main world) and calls `done` once from the event loop: with
 // the result, or with nothing when the view went away or the timeout passed.
-void runScript(QPointer<QWebEngineView> view, const QString &script,
+void runScript(Clock &clock, QPointer<QWebEngineView> view, const QString &script,
                std::chrono::milliseconds timeout,
                std::function<void(std::optional<QVariant>)> done);
 

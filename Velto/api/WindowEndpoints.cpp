@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -185,14 +184,14 @@ void registerAppSettings(DebugServer &server, std::function<void()> openSettings
 {
     server.setRouteHandler(
         ApiRoute::AppSettings,
-        [open = std::move(openSettings),
-         delay = options.settingsDelay](const ApiRequest &, QPointer<ApiConnection> connection) {
+        [open = std::move(openSettings), delay = options.settingsDelay,
+         clock = options.clock](const ApiRequest &, QPointer<ApiConnection> connection) {
             if (!connection)
                 return;
             open();
             // Answered from the event loop once the window had time to appear; a client that
             // left meanwhile takes the timer with it.
-            QTimer::singleShot(delay, connection.data(), [connection] {
+            clock->singleShot(delay, connection.data(), [connection] {
                 QJsonArray windows;
                 for (const QWidget *w : applicationWindows()) {
                     if (w->isVisible())

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "Velto/api/ApiHttp.h"
+#include "platform/Clock.h"
 
 #include <QList>
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class DebugServer;
@@ -43,6 +45,8 @@ struct Options
     QString screenshotBase;
     // How long the app-settings answer waits for the settings window to appear.
     std::chrono::milliseconds settingsDelay {800};
+    // Waits it out; Qt timers unless the application's or a test's clock is handed in.
+    std::shared_ptr<Clock> clock = std::make_shared<Clock>();
 };
 
 // The screenshot and window-list routes.

@@ -1,8 +1,8 @@
 #include "Velto/chat/ChatController.h"
 
+#include "Velto/model/ChatViewState.h"
+#include "Velto/model/SettingsNavigation.h"
 #include "Velto/model/WorkspaceState.h"
-#include "Velto/shell/ChatViewState.h"
-#include "Velto/shell/SettingsNavigation.h"
 #include "core/ai/AIClient.h"
 #include "core/ai/AIReplyStream.h"
 #include "core/ai/AISettings.h"
@@ -26,11 +26,12 @@ ChatController::ChatController(WorkspaceState &workspace, ChatViewState &actions
     : QObject(parent)
     , m_workspace(&workspace)
     , m_actions(&actions)
-    , m_settings(services.settings ? services.settings : &AISettings::shared())
-    , m_navigation(services.navigation ? services.navigation : &SettingsNavigation::shared())
+    , m_settings(services.settings)
+    , m_navigation(services.navigation)
     , m_client(services.client ? std::move(services.client)
                                : std::make_unique<AIClient>(*m_settings))
 {
+    Q_ASSERT(m_settings && m_navigation);
     for (auto changed : {&AISettings::providerChanged, &AISettings::apiKeyChanged})
         connect(m_settings, changed, this, &ChatController::configuredChanged);
     connect(&workspace, &WorkspaceState::textChanged, this, &ChatController::documentChanged);

@@ -17,16 +17,18 @@
 class AIReplyStream;
 class AISettings;
 class ChatViewState;
+class Clock;
 class SettingsNavigation;
 class WorkspaceState;
 
-// What a chat panel works with. Unset members mean the process-wide ones; the client by default
-// is a new AIClient over the settings.
+// What a chat panel works with: the settings and the navigation are required; without a client
+// the panel talks through a new AIClient over the settings.
 struct ChatServices
 {
     AISettings *settings = nullptr;
     SettingsNavigation *navigation = nullptr;
     std::unique_ptr<AIClient> client;
+    Clock *clock = nullptr; // the panel's delays; unset: Qt timers of its own
 };
 
 // The state and operations of a window's chat panel, without widgets: one conversation, the

@@ -3,6 +3,7 @@
 #include "Velto/chat/GrowingTextEdit.h"
 #include "Velto/chat/MessageBubble.h"
 #include "core/ai/AIClient.h"
+#include "platform/Clock.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
 
@@ -15,7 +16,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -87,6 +87,11 @@ ChatView::ChatView(WorkspaceState &workspace, ChatViewState &actions, ChatServic
     addWidget(buildNotice());
     addWidget(buildConversation());
 
+    if (!services.clock) {
+        m_ownClock = std::make_unique<Clock>();
+        services.clock = m_ownClock.get();
+    }
+    m_scrollTimer = services.clock->createTimer([this] { scrollToEnd(); });
     m_controller = new ChatController(workspace, actions, std::move(services), this);
     connect(m_controller, &ChatController::configuredChanged, this, &ChatView::showPage);
     connect(m_controller, &ChatController::messageAppended, this, &ChatView::addBubble);
@@ -113,13 +118,6 @@ ChatView::ChatView(WorkspaceState &workspace, ChatViewState &actions, ChatServic
 }
 
 ChatView::~ChatView() = default;
-
-ChatViewFactory ChatView::factory()
-{
-    return [](WorkspaceState &workspace, ChatViewState &actions, QWidget *parent) -> QWidget * {
-        return new ChatView(workspace, actions, {}, parent);
-    };
-}
 
 QWidget *ChatView::buildNotice()
 {
@@ -357,13 +355,9 @@ void ChatView::updateControls()
 
 void ChatView::scheduleScroll()
 {
-    if (m_scrollScheduled)
+    if (m_scrollTimer->isActive())
         return;
-    m_scrollScheduled = true;
-    QTimer::singleShot(scrollDelayMs, this, [this] {
-        m_scrollScheduled = false;
-        scrollToEnd();
-    });
+    m_scrollTimer->start(std::chrono::milliseconds(scrollDelayMs));
 }
 
 void ChatView::scrollToEnd()

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "Velto/chat/ChatController.h"
-#include "Velto/shell/EditorView.h"
 
 #include <QList>
 #include <QPointer>
 #include <QStackedWidget>
 
+class Clock;
+class ClockTimer;
 class GrowingTextEdit;
 class MessageBubble;
 class QFrame;
@@ -25,12 +26,9 @@ class ChatView : public QStackedWidget
     Q_OBJECT
 
 public:
-    ChatView(WorkspaceState &workspace, ChatViewState &actions, ChatServices services = {},
+    ChatView(WorkspaceState &workspace, ChatViewState &actions, ChatServices services,
              QWidget *parent = nullptr);
     ~ChatView() override;
-
-    // What the editor area builds in its chat slot: a panel over the process-wide services.
-    static ChatViewFactory factory();
 
     static constexpr int minimumWidth = 280;
     static constexpr int scrollDelayMs = 100;
@@ -74,5 +72,6 @@ private:
     QPointer<QFrame> m_applyBar;
     GrowingTextEdit *m_input = nullptr;
     QToolButton *m_send = nullptr;
-    bool m_scrollScheduled = false;
+    std::unique_ptr<Clock> m_ownClock; // when none was handed in
+    std::unique_ptr<ClockTimer> m_scrollTimer;
 };

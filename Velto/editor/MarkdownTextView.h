@@ -15,7 +15,7 @@ class WorkspaceState;
 // The Markdown editor of a window, bound to its workspace: the find bar above the text view, and
 // the controller that keeps both in step with the workspace text and the settings.
 //
-//     auto *editor = new MarkdownTextView(workspace, AppSettings::shared(), parent);
+//     auto *editor = new MarkdownTextView(workspace, settings, parent);
 //     editor->setOnCursorChange([&workspace](qint64 p) { workspace.setCursorPosition(p); });
 class MarkdownTextView : public QWidget
 {

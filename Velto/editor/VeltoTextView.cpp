@@ -5,7 +5,6 @@
 #include "Velto/editor/FindBar.h"
 #include "Velto/editor/LongBlockLayout.h"
 #include "Velto/editor/SoftBreaks.h"
-#include "core/ai/AISettings.h"
 #include "platform/Icons.h"
 #include "platform/Text.h"
 
@@ -346,7 +345,7 @@ QMenu *VeltoTextView::buildContextMenu()
     QMenu *menu = createStandardContextMenu();
     if (!menu)
         menu = new QMenu(this);
-    const bool configured = m_aiConfigured ? m_aiConfigured() : AISettings::shared().isConfigured();
+    const bool configured = m_aiConfigured && m_aiConfigured();
     if (!textCursor().hasSelection() || !configured)
         return menu;
 

@@ -55,8 +55,7 @@ public:
         m_selectionText = std::move(source);
     }
 
-    // Whether the AI submenu is offered; by default AISettings::shared().isConfigured(), read at
-    // every right click.
+    // Whether the AI submenu is offered, asked at every right click; without it, never.
     void setAIConfiguredCheck(std::function<bool()> check) { m_aiConfigured = std::move(check); }
 
     void setFindBar(FindBar *bar);

@@ -1,5 +1,7 @@
 #include "Velto/model/AppSettings.h"
 
+#include "platform/RootInstance.h"
+
 #include "platform/Defaults.h"
 #include "platform/Text.h"
 
@@ -20,8 +22,7 @@ const QString apiTokenKey = QStringLiteral("apiToken");
 
 AppSettings &AppSettings::shared()
 {
-    static AppSettings *instance = new AppSettings(Defaults::standard());
-    return *instance;
+    return RootInstance<AppSettings>::get();
 }
 
 AppSettings::AppSettings(Defaults &defaults, QObject *parent)

@@ -24,6 +24,7 @@ class AppSettings : public QObject
     Q_PROPERTY(QString apiToken READ apiToken WRITE setApiToken NOTIFY apiTokenChanged)
 
 public:
+    // The application's instance (its root builds and owns it), for callers not handed one.
     static AppSettings &shared();
     // Reads every setting from the store; generates and stores a token when none is stored.
     explicit AppSettings(Defaults &defaults, QObject *parent = nullptr);

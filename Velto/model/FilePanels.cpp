@@ -109,12 +109,6 @@ QString DialogFilePanels::startFolder() const
     return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
 }
 
-FilePanels &FilePanels::standard()
-{
-    static FilePanels *instance = new DialogFilePanels;
-    return *instance;
-}
-
 void DialogFilePanels::chooseOpenItem(const QString &message, Completion completion)
 {
     auto *dialog = new FileOrFolderDialog;

@@ -20,9 +20,6 @@ public:
     virtual void chooseOpenItem(const QString &message, Completion completion) = 0;
     // A location for a Markdown file; the chosen name carries the Markdown extension.
     virtual void chooseSaveLocation(const QString &proposedName, Completion completion) = 0;
-
-    // The dialogs of the running application.
-    static FilePanels &standard();
 };
 
 // Window-independent, non-modal file dialogs. They open in the folder that startFolder names

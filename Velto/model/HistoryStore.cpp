@@ -3,6 +3,7 @@
 #include "platform/Bookmarks.h"
 #include "platform/Defaults.h"
 #include "platform/Paths.h"
+#include "platform/RootInstance.h"
 #include "platform/Text.h"
 
 #include <QFileInfo>
@@ -11,8 +12,7 @@
 
 HistoryStore &HistoryStore::shared()
 {
-    static HistoryStore *instance = new HistoryStore(Defaults::standard(), Bookmarks::standard());
-    return *instance;
+    return RootInstance<HistoryStore>::get();
 }
 
 HistoryStore::HistoryStore(Defaults &defaults, Bookmarks &bookmarks, Clock clock, QObject *parent)

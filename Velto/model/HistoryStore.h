@@ -28,6 +28,7 @@ class HistoryStore : public QObject
 public:
     using Clock = std::function<QDateTime()>;
 
+    // The application's instance (its root builds and owns it), for callers not handed one.
     static HistoryStore &shared();
     // Loads the stored list at once. The clock dates new and refreshed entries.
     HistoryStore(Defaults &defaults, Bookmarks &bookmarks, Clock clock = {},

@@ -1,21 +1,20 @@
 #include "Velto/model/WorkspaceState.h"
 
+#include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
 #include "core/model/DocumentFile.h"
 #include "core/model/TextMetrics.h"
 #include "platform/AsyncQueue.h"
-#include "platform/BackgroundPool.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
 #include "platform/L10n.h"
+#include "platform/LatestWorker.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
 
@@ -39,6 +38,7 @@ WorkspaceState::WorkspaceState(QObject *parent)
 WorkspaceState::WorkspaceState(const Services &services, QObject *parent)
     : QObject(parent)
     , m_services(services)
+    , m_scans(std::make_unique<LatestWorker>(this))
 {
 }
 
@@ -46,17 +46,20 @@ WorkspaceState::~WorkspaceState() = default;
 
 HistoryStore &WorkspaceState::history() const
 {
-    return m_services.history ? *m_services.history : HistoryStore::shared();
+    Q_ASSERT_X(m_services.history, "WorkspaceState", "a workspace that records needs a history");
+    return *m_services.history;
 }
 
 SessionRestore WorkspaceState::session() const
 {
-    return SessionRestore(m_services.defaults ? *m_services.defaults : Defaults::standard());
+    Q_ASSERT_X(m_services.defaults, "WorkspaceState", "a workspace that restores needs a store");
+    return SessionRestore(*m_services.defaults);
 }
 
 FilePanels &WorkspaceState::panels() const
 {
-    return m_services.panels ? *m_services.panels : FilePanels::standard();
+    Q_ASSERT_X(m_services.panels, "WorkspaceState", "a workspace that asks needs file panels");
+    return *m_services.panels;
 }
 
 // ---- stored fields
@@ -179,25 +182,27 @@ QString WorkspaceState::windowTitle() const
     return title;
 }
 
+WorkspaceState::TextCounts WorkspaceState::countsOf(const TextAnalysis &analysis)
+{
+    const QString &text = analysis.text();
+    return {TextMetrics::wordCount(text), TextMetrics::characterCount(text)};
+}
+
+WorkspaceState::TextCounts WorkspaceState::counts() const
+{
+    // The analysis belongs to the workspace but is made on first use, also by a reader.
+    auto &analysis = DocumentAnalysis::of(const_cast<WorkspaceState &>(*this));
+    return analysis.current()->derived(&countsOf);
+}
+
 qsizetype WorkspaceState::wordCount() const
 {
-    countText();
-    return m_derived.words;
+    return counts().words;
 }
 
 qsizetype WorkspaceState::charCount() const
 {
-    countText();
-    return m_derived.characters;
-}
-
-void WorkspaceState::countText() const
-{
-    if (m_derived.countedRevision == m_textRevision)
-        return;
-    m_derived.words = TextMetrics::wordCount(m_text);
-    m_derived.characters = TextMetrics::characterCount(m_text);
-    m_derived.countedRevision = m_textRevision;
+    return counts().characters;
 }
 
 QString WorkspaceState::readingTime() const
@@ -280,16 +285,12 @@ void WorkspaceState::reloadFileTree()
         return;
     }
     const QUrl folder = *m_folderURL;
-    // The watcher belongs to this workspace: its result always arrives through the event loop
+    // The worker belongs to this workspace: its result always arrives through the event loop
     // on the main thread, and never once the workspace is gone.
-    auto *watcher = new QFutureWatcher<QList<FileNode>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, folder] {
-        const QList<FileNode> tree = watcher->result();
-        watcher->deleteLater();
-        applyScan(generation, folder, tree);
+    m_scans->submit([self = this, folder, generation]() -> LatestWorker::Finish {
+        auto tree = std::make_shared<const QList<FileNode>>(FolderScan::scan(folder));
+        return [self, generation, folder, tree] { self->applyScan(generation, folder, *tree); };
     });
-    watcher->setFuture(
-        QtConcurrent::run(&background::pool(), [folder] { return FolderScan::scan(folder); }));
 }
 
 void WorkspaceState::applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree)

@@ -13,11 +13,14 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <memory>
 #include <optional>
 
 class Defaults;
 class FilePanels;
 class HistoryStore;
+class LatestWorker;
+class TextAnalysis;
 
 // The model behind one main window: the open folder with its scanned tree, the one open document
 // (its file, the text being edited and the text as last read or written), the caret, a caret to
@@ -38,8 +41,9 @@ class WorkspaceState : public QObject
                    NOTIFY remoteEditGenerationChanged)
 
 public:
-    // What the document operations work with. Tests hand in their own; an unset member falls
-    // back to the process-wide one.
+    // What the document operations work with, handed in by the window (the application's) or a
+    // test. A workspace built without them only holds a document: it records no history,
+    // restores no session and asks for no file.
     struct Services
     {
         HistoryStore *history = nullptr;
@@ -91,6 +95,14 @@ public:
     qsizetype wordCount() const;
     qsizetype charCount() const;
     QString readingTime() const;
+    // The counts of one revision of a text. The status bar and the local API read them from the
+    // text's shared analysis, so a text is counted once, on the background pool when it is long.
+    struct TextCounts
+    {
+        qsizetype words = 0;
+        qsizetype characters = 0;
+    };
+    static TextCounts countsOf(const TextAnalysis &analysis);
 
     // Document operations. All run on the main thread and return without waiting for the disk
     // scan or the network. None of them shows an error; the results are for programmatic callers
@@ -157,7 +169,7 @@ signals:
 
 private:
     QCoro::Task<bool> saveBeforeReplacing();
-    void countText() const;
+    TextCounts counts() const;
     void openChosenItem(const QUrl &url);
     QCoro::Task<bool> openChosenFile(QUrl url);
     void applyScan(quint64 generation, const QUrl &folder, const QList<FileNode> &tree);
@@ -185,9 +197,6 @@ private:
         quint64 textRevision = ~quint64(0);
         quint64 savedTextRevision = ~quint64(0);
         bool modified = false;
-        quint64 countedRevision = ~quint64(0);
-        qsizetype words = 0;
-        qsizetype characters = 0;
     };
     mutable Derived m_derived;
 
@@ -196,5 +205,6 @@ private:
     quint64 m_documentGeneration = 0;
     // Raised by every reload; only the latest scan may fill the tree.
     quint64 m_scanGeneration = 0;
+    std::unique_ptr<LatestWorker> m_scans; // folder scans
     bool m_savePanelOpen = false;
 };

@@ -68,7 +68,8 @@ PDFDelegate *Export::exportPDF(const QString &text, const ExportEnvironment &env
 void Export::createPDF(QWebEngineView *webView, PDFDelegate *delegate)
 {
     if (!webView) {
-        logLine(QStringLiteral("[Export] PDF error: the export view is gone"));
+        qCInfo(logExport).noquote()
+            << QStringLiteral("[Export] PDF error: the export view is gone");
         delegate->finish();
         return;
     }
@@ -88,7 +89,8 @@ void Export::savePDF(const QByteArray &pdf, PDFDelegate *delegate)
     delegate->finish();
     if (pdf.isEmpty()) {
         // The web engine reports a failed print only as empty data.
-        logLine(QStringLiteral("[Export] PDF error: the page could not be printed to PDF"));
+        qCInfo(logExport).noquote()
+            << QStringLiteral("[Export] PDF error: the page could not be printed to PDF");
         return;
     }
     env.chooseFile(
@@ -103,8 +105,8 @@ bool Export::writeFile(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        logLine(QStringLiteral("[Export] write failed: ") + path + QStringLiteral(": ")
-                + file.errorString());
+        qCInfo(logExport).noquote() << QStringLiteral("[Export] write failed: ") + path
+                + QStringLiteral(": ") + file.errorString();
         file.cancelWriting();
         return false;
     }
@@ -129,7 +131,8 @@ void PDFDelegate::pageLoaded(bool ok)
     if (m_chainStarted)
         return;
     if (!ok) {
-        logLine(QStringLiteral("[Export] PDF error: the export page could not be loaded"));
+        qCInfo(logExport).noquote()
+            << QStringLiteral("[Export] PDF error: the export page could not be loaded");
         finish();
         return;
     }

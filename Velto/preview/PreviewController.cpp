@@ -73,7 +73,8 @@ void PreviewController::pageLoaded(bool ok)
         if (m_isLoaded || m_fallbackLoaded)
             return;
         m_fallbackLoaded = true;
-        logLine(QStringLiteral("[Preview] Page failed to load; showing an empty page"));
+        qCInfo(logPreview).noquote()
+            << QStringLiteral("[Preview] Page failed to load; showing an empty page");
         m_host.loadFallbackPage(m_sources.renderPage(QString()));
         return;
     }
@@ -112,8 +113,8 @@ void PreviewController::loadNextScript()
                                  const QString description = guard->m_chainError.isEmpty()
                                      ? QStringLiteral("the script could not be evaluated")
                                      : guard->m_chainError;
-                                 logLine(QStringLiteral("[Preview] JS inject error: ")
-                                         + description);
+                                 qCInfo(logPreview).noquote()
+                                     << QStringLiteral("[Preview] JS inject error: ") + description;
                              }
                              guard->loadNextScript();
                          });
@@ -136,8 +137,8 @@ void PreviewController::finishSetUp()
 
 void PreviewController::rendererTerminated(const QString &description)
 {
-    logLine(QStringLiteral("[Preview] The renderer process ended (") + description
-            + QStringLiteral(")"));
+    qCInfo(logPreview).noquote() << QStringLiteral("[Preview] The renderer process ended (")
+            + description + QStringLiteral(")");
     if (std::exchange(m_rendererEndExpected, false)) {
         // Ended because it stopped answering, not because of the document.
         forgetPage();
@@ -151,11 +152,12 @@ void PreviewController::rendererTerminated(const QString &description)
         return;
     forgetPage();
     if (++m_rendererDeaths == 1) {
-        logLine(QStringLiteral("[Preview] Reloading the preview"));
+        qCInfo(logPreview).noquote() << QStringLiteral("[Preview] Reloading the preview");
         reload();
         return;
     }
-    logLine(QStringLiteral("[Preview] The renderer died again on this document; preview paused"));
+    qCInfo(logPreview).noquote() << QStringLiteral(
+        "[Preview] The renderer died again on this document; preview paused");
     m_showsNotice = true;
     m_host.showNotice(L10n::text(QStringLiteral("preview.tooLarge")));
 }

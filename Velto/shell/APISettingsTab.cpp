@@ -4,6 +4,7 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/shell/SettingsLayout.h"
 #include "Velto/shell/ShellStyle.h"
+#include "platform/Clock.h"
 #include "platform/Icons.h"
 #include "platform/L10n.h"
 
@@ -25,7 +26,6 @@
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QTextEdit>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -98,8 +98,13 @@ APISettingsTab::APISettingsTab(const Services &services, QWidget *parent)
     , m_openURL(services.openURL)
 {
     if (!m_delay) {
-        m_delay = [this](std::chrono::milliseconds after, std::function<void()> call) {
-            QTimer::singleShot(after, this, std::move(call));
+        Clock *clock = services.clock;
+        if (!clock) {
+            m_ownClock = std::make_unique<Clock>();
+            clock = m_ownClock.get();
+        }
+        m_delay = [this, clock](std::chrono::milliseconds after, std::function<void()> call) {
+            clock->singleShot(after, this, std::move(call));
         };
     }
     if (!m_openURL)
@@ -207,6 +212,8 @@ APISettingsTab::APISettingsTab(const Services &services, QWidget *parent)
     showSettings();
     showCopyTitles();
 }
+
+APISettingsTab::~APISettingsTab() = default;
 
 QString APISettingsTab::mcpConfigJSON(const QString &bridgePath, qint64 port, const QString &token)
 {

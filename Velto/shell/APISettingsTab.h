@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class AppSettings;
+class Clock;
 class DebugServer;
 class QCheckBox;
 class QLabel;
@@ -34,11 +36,13 @@ public:
         DebugServer *server = nullptr;
         // Where velto-mcp-server is installed; empty: beside the running executable.
         QString programDirectory;
-        DelayedCall delay; // unset: a timer on the main loop
+        DelayedCall delay; // unset: a timer of the clock
         std::function<void(const QUrl &)> openURL; // unset: the default browser
+        Clock *clock = nullptr; // for the timer when no delay is handed in; unset: Qt timers
     };
 
     explicit APISettingsTab(const Services &services, QWidget *parent = nullptr);
+    ~APISettingsTab() override;
 
     static constexpr std::chrono::milliseconds copiedDuration {1500};
 
@@ -78,6 +82,7 @@ private:
     AppSettings &m_settings;
     DebugServer &m_server;
     QString m_programDirectory;
+    std::unique_ptr<Clock> m_ownClock; // when neither a delay nor a clock was handed in
     DelayedCall m_delay;
     std::function<void(const QUrl &)> m_openURL;
     bool m_copiedToken = false;

@@ -14,6 +14,7 @@
 #include "Velto/sync/SyncSettingsView.h"
 #include "core/ai/AISettings.h"
 #include "core/sync/SyncState.h"
+#include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
 
@@ -25,18 +26,10 @@
 ShellServices ShellServices::resolved() const
 {
     ShellServices s = *this;
-    if (!s.settings)
-        s.settings = &AppSettings::shared();
-    if (!s.history)
-        s.history = &HistoryStore::shared();
-    if (!s.debugServer)
-        s.debugServer = &DebugServer::shared();
-    if (!s.syncAdapter)
-        s.syncAdapter = &MacSyncAdapter::shared();
-    if (!s.defaults)
-        s.defaults = &Defaults::standard();
-    if (!s.aiSettings)
-        s.aiSettings = &AISettings::shared();
+    if (!s.clock)
+        s.clock = std::make_shared<Clock>();
+    Q_ASSERT(s.settings && s.history && s.debugServer && s.syncAdapter && s.defaults && s.aiSettings
+             && s.navigation);
     if (!s.makeSyncSettings) {
         s.makeSyncSettings = [](MacSyncAdapter &adapter, QWidget *parent) {
             return new SyncSettingsView(adapter, parent);
@@ -76,10 +69,11 @@ ContentView::ContentView(const ShellServices &services, QWidget *parent)
         = new SidebarView(*m_workspace, *m_services.history, *m_services.defaults, m_splitter);
     m_sidebar->setMinimumWidth(sidebarMinimumWidth);
     m_sidebar->setMaximumWidth(sidebarMaximumWidth);
-    m_editorView = new EditorView(*m_workspace,
-                                  {m_services.settings, m_services.defaults, m_services.syncAdapter,
-                                   m_services.makePreview, m_services.makeChatView},
-                                  m_splitter);
+    m_editorView
+        = new EditorView(*m_workspace,
+                         {m_services.settings, m_services.defaults, m_services.syncAdapter,
+                          m_services.makePreview, m_services.makeChatView, m_services.aiSettings},
+                         m_splitter);
     m_splitter->addWidget(m_sidebar);
     m_splitter->addWidget(m_editorView);
     m_splitter->setStretchFactor(0, 0);

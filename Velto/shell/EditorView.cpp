@@ -1,11 +1,13 @@
 #include "Velto/shell/EditorView.h"
 
 #include "Velto/editor/MarkdownTextView.h"
+#include "Velto/editor/VeltoTextView.h"
+#include "Velto/model/ChatViewState.h"
 #include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/OutlinePanelView.h"
-#include "Velto/shell/ChatViewState.h"
 #include "Velto/shell/StatusBarView.h"
+#include "core/ai/AISettings.h"
 #include "core/markdown/OutlineParser.h"
 #include "core/model/SessionRestore.h"
 #include "platform/Icons.h"
@@ -83,6 +85,8 @@ EditorView::EditorView(WorkspaceState &workspace, const Services &services, QWid
     m_splitter->setChildrenCollapsible(false);
     m_editor = new MarkdownTextView(workspace, *services.settings, m_splitter);
     m_editor->setMinimumWidth(paneMinimumWidth);
+    if (AISettings *ai = services.aiSettings)
+        m_editor->textView()->setAIConfiguredCheck([ai] { return ai->isConfigured(); });
     m_splitter->addWidget(m_editor);
     m_preview = services.makePreview(workspace, m_splitter);
     m_preview.widget->setMinimumWidth(paneMinimumWidth);

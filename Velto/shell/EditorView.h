@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+class AISettings;
 class AppSettings;
 class ChatViewState;
 class DocumentAnalysis;
@@ -49,6 +50,7 @@ public:
         MacSyncAdapter *syncAdapter = nullptr;
         PreviewFactory makePreview;
         ChatViewFactory makeChatView; // unset: an empty panel
+        AISettings *aiSettings = nullptr; // unset: no AI entries in the context menu
     };
 
     EditorView(WorkspaceState &workspace, const Services &services, QWidget *parent = nullptr);

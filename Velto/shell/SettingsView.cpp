@@ -69,8 +69,13 @@ SettingsView::SettingsView(const QStringList &fonts, SettingsNavigation &nav,
             page = new AISettingsTab(*services.aiSettings, m_tabs);
             break;
         case SettingsTab::api:
-            page = new APISettingsTab(
-                {services.settings, services.server, {}, services.delay, services.openURL}, m_tabs);
+            page = new APISettingsTab({services.settings,
+                                       services.server,
+                                       {},
+                                       services.delay,
+                                       services.openURL,
+                                       services.clock},
+                                      m_tabs);
             break;
         case SettingsTab::sync:
             page = makeSync(*services.syncAdapter, m_tabs);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Velto/model/SettingsNavigation.h"
 #include "Velto/shell/APISettingsTab.h"
-#include "Velto/shell/SettingsNavigation.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -10,6 +10,7 @@
 
 class AISettings;
 class AppSettings;
+class Clock;
 class DebugServer;
 class MacSyncAdapter;
 class QTabWidget;
@@ -31,8 +32,9 @@ public:
         DebugServer *server = nullptr;
         MacSyncAdapter *syncAdapter = nullptr;
         SyncSettingsFactory makeSyncSettings; // unset: syncSettingsPlaceholder
-        APISettingsTab::DelayedCall delay; // unset: a timer on the main loop
+        APISettingsTab::DelayedCall delay; // unset: a timer of the clock
         std::function<void(const QUrl &)> openURL; // unset: the default browser
+        Clock *clock = nullptr; // for the timer when no delay is handed in; unset: Qt timers
     };
 
     // The fonts the editor tab offers, in this order.

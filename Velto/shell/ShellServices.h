@@ -3,16 +3,21 @@
 #include "Velto/shell/EditorView.h"
 #include "Velto/shell/SettingsView.h"
 
+#include <memory>
+
 class AISettings;
 class AppSettings;
+class Clock;
 class DebugServer;
 class Defaults;
 class FilePanels;
 class HistoryStore;
 class MacSyncAdapter;
+class SettingsNavigation;
 
-// The process-wide services a main window works with. An unset member means the process-wide
-// one; tests and benchmarks hand in their own.
+// The services a main window works with, handed in by the application's root (AppContext) or
+// by a test or benchmark. Every pointer is required except the panels; an unset factory means
+// the application's own view.
 struct ShellServices
 {
     AppSettings *settings = nullptr;
@@ -25,7 +30,9 @@ struct ShellServices
     ChatViewFactory makeChatView;
     AISettings *aiSettings = nullptr;
     SyncSettingsFactory makeSyncSettings; // unset: the sync settings view
+    SettingsNavigation *navigation = nullptr;
+    std::shared_ptr<Clock> clock; // every delay of the windows
 
-    // The same with every unset service filled in by the process-wide one.
+    // The same with every unset factory filled in by the application's own.
     ShellServices resolved() const;
 };

@@ -15,19 +15,9 @@
 
 using namespace ShellStyle;
 
-struct StatusBarView::Counts
-{
-    qsizetype words = 0;
-    qsizetype chars = 0;
-};
-
 namespace {
 
-StatusBarView::Counts countsOf(const TextAnalysis &analysis)
-{
-    const QString &text = analysis.text();
-    return {TextMetrics::wordCount(text), TextMetrics::characterCount(text)};
-}
+constexpr auto countsOf = &WorkspaceState::countsOf;
 
 } // namespace
 
@@ -73,7 +63,7 @@ StatusBarView::StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdap
 
     m_analysis = &DocumentAnalysis::of(workspace);
     m_analysis->setPreparation(this,
-                               [](const TextAnalysis &analysis) { analysis.derived(&countsOf); });
+                               [](const TextAnalysis &analysis) { analysis.derived(countsOf); });
     connect(m_analysis, &DocumentAnalysis::ready, this, &StatusBarView::recount);
     connect(&workspace, &WorkspaceState::selectedFileURLChanged, this,
             &StatusBarView::refreshFileName);
@@ -96,13 +86,13 @@ void StatusBarView::recount()
     if (!m_analysis)
         return;
     const std::shared_ptr<const TextAnalysis> analysis = m_analysis->current();
-    if (analysis->text().size() < backgroundParseSize || analysis->has(&countsOf))
-        showCounts(analysis->derived(&countsOf));
+    if (analysis->text().size() < backgroundParseSize || analysis->has(countsOf))
+        showCounts(analysis->derived(countsOf));
 }
 
 bool StatusBarView::isCounting() const
 {
-    return m_analysis && (m_analysis->isBusy() || !m_analysis->current()->has(&countsOf));
+    return m_analysis && (m_analysis->isBusy() || !m_analysis->current()->has(countsOf));
 }
 
 namespace {
@@ -121,10 +111,11 @@ void setCountText(QLabel *label, const QString &text)
 
 } // namespace
 
-void StatusBarView::showCounts(const Counts &counts)
+void StatusBarView::showCounts(const WorkspaceState::TextCounts &counts)
 {
     setCountText(m_words, L10n::format(QStringLiteral("status.words"), {qint64(counts.words)}));
-    setCountText(m_chars, L10n::format(QStringLiteral("status.chars"), {qint64(counts.chars)}));
+    setCountText(m_chars,
+                 L10n::format(QStringLiteral("status.chars"), {qint64(counts.characters)}));
     setCountText(m_readingTime, TextMetrics::readingTime(counts.words));
 }
 

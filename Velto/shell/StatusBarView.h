@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Velto/model/WorkspaceState.h"
 #include "core/markdown/TextAnalysis.h"
 
 #include <QPointer>
@@ -10,7 +11,6 @@ class MacSyncAdapter;
 class QLabel;
 class StatusDot;
 class SyncState;
-class WorkspaceState;
 
 // The bar under the editor area: words, characters and reading time of the open document at the
 // leading edge; the sync indicator (while paired) and the open file's name at the trailing edge.
@@ -37,14 +37,12 @@ public:
     // The colour of the sync dot for the current connection status.
     QColor syncDotColor() const;
 
-    struct Counts;
-
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void recount();
-    void showCounts(const Counts &counts);
+    void showCounts(const WorkspaceState::TextCounts &counts);
     void refreshSync();
     void refreshFileName();
 

@@ -15,7 +15,6 @@
 #include "Velto/shell/MainWindow.h"
 #include "Velto/shell/SettingsView.h"
 #include "Velto/shell/ShellDialogs.h"
-#include "Velto/sync/SyncApiRoutes.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
 #include "platform/L10n.h"
@@ -30,7 +29,6 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QStyle>
-#include <QTimer>
 #include <QTranslator>
 #include <QWebEngineView>
 #include <QWindow>
@@ -85,30 +83,37 @@ VeltoApp::VeltoApp(const ShellServices &services, QObject *parent)
     , m_terminate([this] {
         QCoreApplication::quit();
         // Any window may still refuse its close event and so the whole quit.
-        QTimer::singleShot(0, this, &VeltoApp::quitRefused);
+        QMetaObject::invokeMethod(this, &VeltoApp::quitRefused, Qt::QueuedConnection);
     })
 {
     m_legalPresenter = [this](MainWindow &window) {
         // Once the window is up, so the question sits over it; unless another window's
         // acceptance came first.
-        QTimer::singleShot(0, &window, [self = QPointer(this), w = QPointer(&window)] {
-            if (self && w && !self->hasAcceptedLegal())
-                self->presentLegalAcceptance(*w);
-        });
+        QMetaObject::invokeMethod(
+            &window,
+            [self = QPointer(this), w = QPointer(&window)] {
+                if (self && w && !self->hasAcceptedLegal())
+                    self->presentLegalAcceptance(*w);
+            },
+            Qt::QueuedConnection);
     };
-    connect(&SettingsNavigation::shared(), &SettingsNavigation::openRequested, this,
+    connect(m_services.navigation, &SettingsNavigation::openRequested, this,
             qOverload<>(&VeltoApp::openSettings));
     createActions();
-    syncapi::install(*m_services.debugServer, *m_services.syncAdapter);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &VeltoApp::updateActionStates);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &VeltoApp::commitData);
     updateActionStates();
     // The local API opens the settings window the way the menu does.
-    windowendpoints::registerAppSettings(*m_services.debugServer, [app = QPointer<VeltoApp>(this)] {
-        if (app)
-            app->action(QStringLiteral("menu.settings"))->trigger();
-    });
+    windowendpoints::Options options;
+    options.clock = m_services.clock;
+    windowendpoints::registerAppSettings(
+        *m_services.debugServer,
+        [app = QPointer<VeltoApp>(this)] {
+            if (app)
+                app->action(QStringLiteral("menu.settings"))->trigger();
+        },
+        options);
 }
 
 VeltoApp::~VeltoApp()
@@ -423,8 +428,9 @@ SettingsView *VeltoApp::settingsWindow()
         SettingsView::Services services {m_services.settings, m_services.aiSettings,
                                          m_services.debugServer, m_services.syncAdapter,
                                          m_services.makeSyncSettings};
-        m_settingsWindow = new SettingsView(SettingsView::defaultFonts(),
-                                            SettingsNavigation::shared(), services);
+        services.clock = m_services.clock.get();
+        m_settingsWindow
+            = new SettingsView(SettingsView::defaultFonts(), *m_services.navigation, services);
         centreOnScreen(m_settingsWindow);
     }
     return m_settingsWindow;
@@ -441,7 +447,7 @@ void VeltoApp::openSettings()
 
 void VeltoApp::openSettings(SettingsTab tab)
 {
-    SettingsNavigation::shared().setSelectedTab(tab);
+    m_services.navigation->setSelectedTab(tab);
     openSettings();
 }
 

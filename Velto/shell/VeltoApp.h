@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Velto/model/SettingsNavigation.h"
 #include "Velto/shell/LegalInfoType.h"
-#include "Velto/shell/SettingsNavigation.h"
 #include "Velto/shell/ShellServices.h"
 
 #include <QList>

@@ -11,6 +11,7 @@
 #include "core/sync/SyncModels.h"
 #include "core/sync/SyncState.h"
 #include "core/sync/SyncTiming.h"
+#include "platform/PostOnce.h"
 
 #include <QObject>
 #include <QPointer>
@@ -53,7 +54,8 @@ class MacSyncAdapter : public QObject
         qint64 lastRemoteGeneration READ lastRemoteGeneration NOTIFY lastRemoteGenerationChanged)
 
 public:
-    // What the adapter works with; an unset member means the process-wide one.
+    // What the adapter works with. Without an advertiser the device is not announced on the
+    // network; without a clock the adapter keeps Qt timers of its own.
     struct Services
     {
         // The computer's name; an empty answer means it has none.
@@ -66,6 +68,7 @@ public:
         QNetworkAccessManager *network = nullptr;
     };
 
+    // The application's instance (its root builds and owns it), for callers not handed one.
     static MacSyncAdapter &shared();
     // An adapter over its own sync state, loaded from the store.
     explicit MacSyncAdapter(Defaults &defaults, QObject *parent = nullptr);
@@ -169,6 +172,8 @@ private:
 
     Defaults &m_defaults;
     Services m_services;
+    std::unique_ptr<Clock> m_ownClock; // when none was handed in
+    std::unique_ptr<QNetworkAccessManager> m_ownNetwork; // likewise
     SyncState *m_state;
     QPointer<SyncEngine> m_engine;
     QPointer<LiveSyncEngine> m_liveEngine;
@@ -176,7 +181,7 @@ private:
     QString m_lastKnownText;
     qint64 m_lastRemoteGeneration = 0;
 
-    bool m_flushPending = false;
+    PostOnce m_localChange {this, [this] { flushLocalChange(); }};
     // The open document's shared history, from the text it had when it was opened or shared.
     std::unique_ptr<LiveDocument> m_document;
     QString m_documentPath;

@@ -22,6 +22,7 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
+#include "Velto/model/SettingsNavigation.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewView.h"
@@ -190,11 +191,13 @@ struct Services
                                [] { return QStringLiteral("bench"); }, QHostAddress::LocalHost};
     MacSyncAdapter sync {defaults, MacSyncAdapter::Services {.bonjour = &bonjour}};
     NoPanels panels;
+    SettingsNavigation navigation;
 
     ShellServices shell()
     {
         ShellServices s {&settings, &history, &api, &sync, &defaults, &panels};
         s.aiSettings = &ai;
+        s.navigation = &navigation;
         return s;
     }
 };

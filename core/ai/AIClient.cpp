@@ -5,7 +5,6 @@
 #include "core/ai/AISettings.h"
 
 #include "platform/L10n.h"
-#include "platform/NetworkAccess.h"
 #include "platform/SignalWait.h"
 
 #include <QCoreApplication>
@@ -17,11 +16,6 @@
 
 #include <algorithm>
 
-AIClient::AIClient()
-    : m_pending(std::make_unique<QObject>())
-{
-}
-
 AIClient::AIClient(AISettings &settings, QNetworkAccessManager *network,
                    std::chrono::milliseconds timeout)
     : m_settings(&settings)
@@ -29,6 +23,10 @@ AIClient::AIClient(AISettings &settings, QNetworkAccessManager *network,
     , m_timeout(timeout)
     , m_pending(std::make_unique<QObject>())
 {
+    if (!m_network) {
+        m_ownNetwork = std::make_unique<QNetworkAccessManager>();
+        m_network = m_ownNetwork.get();
+    }
 }
 
 AIClient::~AIClient() = default;
@@ -38,8 +36,6 @@ QCoro::Task<AIStreamResult> AIClient::stream(QList<ChatMessage> messages,
 {
     Q_ASSERT(!QCoreApplication::instance()
              || QThread::currentThread() == QCoreApplication::instance()->thread());
-    if (!m_settings)
-        m_settings = &AISettings::shared();
     const AIProviderType provider = m_settings->provider();
     const QString model = m_settings->effectiveModel();
     const QString endpoint = m_settings->effectiveEndpoint();
@@ -124,7 +120,7 @@ QCoro::Task<AIStreamResult> AIClient::send(AIRequest request, AILineParser::Dial
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                                 QNetworkRequest::SameOriginRedirectPolicy);
 
-    QNetworkAccessManager &network = m_network ? *m_network : sharedNetworkAccess();
+    QNetworkAccessManager &network = *m_network;
     auto *body = new AIRequestBody(std::move(request.body));
     networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
     QNetworkReply *reply = network.post(networkRequest, body);

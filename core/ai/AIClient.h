@@ -41,9 +41,7 @@ class AIClient
 public:
     static constexpr std::chrono::milliseconds defaultTimeout = std::chrono::seconds(60);
 
-    // AISettings::shared() (read at the first request) and sharedNetworkAccess().
-    AIClient();
-    // Tests pass their own settings, network manager and a short idle timeout.
+    // Without a network manager the client keeps one of its own; tests pass a short idle timeout.
     explicit AIClient(AISettings &settings, QNetworkAccessManager *network = nullptr,
                       std::chrono::milliseconds timeout = defaultTimeout);
     virtual ~AIClient();
@@ -80,6 +78,7 @@ private:
     static AIError invalidEndpoint(const QString &endpoint);
 
     AISettings *m_settings = nullptr;
+    std::unique_ptr<QNetworkAccessManager> m_ownNetwork;
     QNetworkAccessManager *m_network = nullptr;
     std::chrono::milliseconds m_timeout = defaultTimeout;
     // Parent of the reply streams whose response head is still outstanding.

@@ -1,6 +1,7 @@
 #include "core/ai/AISettings.h"
 
 #include "platform/Defaults.h"
+#include "platform/RootInstance.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -19,8 +20,7 @@ void assertMainThread()
 
 AISettings &AISettings::shared()
 {
-    static AISettings *instance = new AISettings(Defaults::standard());
-    return *instance;
+    return RootInstance<AISettings>::get();
 }
 
 AISettings::AISettings(Defaults &defaults, QObject *parent)

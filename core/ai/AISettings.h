@@ -20,7 +20,7 @@ class AISettings : public QObject
     Q_PROPERTY(QString endpoint READ endpoint WRITE setEndpoint NOTIFY endpointChanged)
 
 public:
-    // Over Defaults::standard(); created on first use and never destroyed.
+    // The application's instance (its root builds and owns it), for callers not handed one.
     static AISettings &shared();
 
     // Loads once from the store; nothing is written while loading.

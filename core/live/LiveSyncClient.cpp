@@ -4,7 +4,6 @@
 
 #include "platform/Urls.h"
 
-#include <QTimer>
 #include <QWebSocket>
 
 using namespace Qt::StringLiterals;
@@ -27,9 +26,14 @@ LiveSyncClient::LiveSyncClient(const QString &baseURL, const QString &folderId,
     , m_folderId(folderId)
     , m_folderToken(folderToken)
     , m_timings(timings)
+    , m_clock(clock)
     , m_reconnectDelay(timings.reconnect)
 {
-    Clock &timers = clock ? *clock : Clock::system();
+    if (!m_clock) {
+        m_ownClock = std::make_unique<Clock>();
+        m_clock = m_ownClock.get();
+    }
+    Clock &timers = *m_clock;
     m_pingTimer = timers.createTimer([this] { sendPing(); });
     m_debounceTimer = timers.createTimer([this] { flushPendingEdits(); });
     m_reconnectTimer = timers.createTimer([this] { open(); });
@@ -284,7 +288,7 @@ void LiveSyncClient::releaseSocket(bool goingAway)
         // Let the close frame leave and the peer answer before the socket goes.
         socket->setParent(nullptr);
         QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(closeGrace, socket, &QObject::deleteLater);
+        m_clock->singleShot(closeGrace, socket, [socket] { socket->deleteLater(); });
         socket->close(QWebSocketProtocol::CloseCodeGoingAway);
         return;
     }

@@ -29,7 +29,7 @@ class LiveSyncClient : public QObject
     Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
 
 public:
-    // The clock must outlive the client; nullptr means Clock::system().
+    // The clock must outlive the client; nullptr means Qt timers.
     LiveSyncClient(const QString &baseURL, const QString &folderId, const QString &folderToken,
                    LiveSyncTimings timings = {}, Clock *clock = nullptr, QObject *parent = nullptr);
     ~LiveSyncClient() override;
@@ -89,6 +89,8 @@ private:
     QString m_folderId;
     QString m_folderToken;
     LiveSyncTimings m_timings;
+    std::unique_ptr<Clock> m_ownClock; // when none was handed in
+    Clock *m_clock;
 
     QPointer<QWebSocket> m_socket;
     std::unique_ptr<AsyncQueue<LiveSyncMessage>> m_stream;

@@ -19,11 +19,6 @@ SessionRestore::SessionRestore(Defaults &defaults)
 {
 }
 
-SessionRestore SessionRestore::standard()
-{
-    return SessionRestore(Defaults::standard());
-}
-
 std::optional<QString> SessionRestore::lastFolderPath() const
 {
     return m_defaults->string(lastFolderPathKey);

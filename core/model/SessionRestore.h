@@ -15,9 +15,6 @@ class SessionRestore
 public:
     explicit SessionRestore(Defaults &defaults);
 
-    // Over the process-wide store.
-    static SessionRestore standard();
-
     std::optional<QString> lastFolderPath() const;
     void setLastFolderPath(const std::optional<QString> &path); // none removes the key
     std::optional<QString> lastFilePath() const;

@@ -6,8 +6,8 @@
 #include "core/sync/SyncEventStream.h"
 #include "core/sync/SyncFailure.h"
 
+#include "platform/BackgroundPool.h"
 #include "platform/L10n.h"
-#include "platform/NetworkAccess.h"
 #include "platform/SignalWait.h"
 #include "platform/Urls.h"
 
@@ -21,9 +21,6 @@
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QSet>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <qcoro/qcorofuture.h>
 
 Q_LOGGING_CATEGORY(lcSync, "velto.sync")
 
@@ -158,7 +155,8 @@ FileSyncClient::FileSyncClient(const QString &baseURL, QNetworkAccessManager *na
 FileSyncClient::FileSyncClient(const QUrl &baseURL, QNetworkAccessManager *nam, SyncTiming timing,
                                SyncLimits limits)
     : m_baseURL(isUsableBase(baseURL) ? baseURL : defaultSyncBackendURL())
-    , m_nam(nam ? nam : &sharedNetworkAccess())
+    , m_ownNam(nam ? nullptr : std::make_shared<QNetworkAccessManager>())
+    , m_nam(nam ? nam : m_ownNam.get())
     , m_timing(std::move(timing))
     , m_limits(limits)
 {
@@ -321,7 +319,7 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::sendMultipart(SyncHttpRequest requ
 
     // Reading a large file would stall the event loop; it happens on a worker thread.
     const MultipartUpload::FileContent read
-        = co_await QtConcurrent::run(MultipartUpload::readFile, filePath, cap);
+        = co_await background::run(&MultipartUpload::readFile, filePath, cap);
     if (self.m_cancel.isCancelled())
         throw SyncFailure::cancelled();
     if (read.tooLarge)

@@ -13,6 +13,7 @@
 #include <qcoro/qcoroasyncgenerator.h>
 #include <qcoro/qcorotask.h>
 
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -50,7 +51,8 @@ class FileSyncClient
 {
 public:
     // The string must be an http or https URL with a host; anything else gives the default
-    // backend URL. nam null means sharedNetworkAccess().
+    // backend URL. Without nam the client and its copies share a manager of their
+    // own.
     explicit FileSyncClient(const QString &baseURL, QNetworkAccessManager *nam = nullptr,
                             SyncTiming timing = {}, SyncLimits limits = {});
     explicit FileSyncClient(const QUrl &baseURL, QNetworkAccessManager *nam = nullptr,
@@ -161,6 +163,7 @@ private:
                                   const QString &rest, const QByteArray &method) const;
 
     QUrl m_baseURL;
+    std::shared_ptr<QNetworkAccessManager> m_ownNam;
     QNetworkAccessManager *m_nam;
     SyncTiming m_timing;
     SyncLimits m_limits;

@@ -65,8 +65,7 @@ SyncEventStream::SyncEventStream(QNetworkRequest request, std::optional<QString>
                            QNetworkRequest::AlwaysNetwork);
     m_request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     m_request.setTransferTimeout(Clock::intervalMs(timing.streamIdleTimeout));
-    m_totalTimer.setSingleShot(true);
-    connect(&m_totalTimer, &QTimer::timeout, this, [this] {
+    m_totalTimer = timing.effectiveClock().createTimer([this] {
         if (!m_reply || m_finished)
             return;
         m_totalTimedOut = true;
@@ -91,7 +90,7 @@ void SyncEventStream::start()
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &SyncEventStream::onMetaData);
     connect(m_reply, &QNetworkReply::readyRead, this, &SyncEventStream::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &SyncEventStream::onFinished);
-    m_totalTimer.start(Clock::intervalMs(m_totalTimeout));
+    m_totalTimer->start(m_totalTimeout);
 }
 
 void SyncEventStream::cancel()
@@ -174,7 +173,7 @@ void SyncEventStream::finish()
     if (m_finished)
         return;
     m_finished = true;
-    m_totalTimer.stop();
+    m_totalTimer->stop();
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->deleteLater();

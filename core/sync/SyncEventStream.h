@@ -8,7 +8,6 @@
 
 #include <QNetworkRequest>
 #include <QObject>
-#include <QTimer>
 
 #include <optional>
 
@@ -47,7 +46,7 @@ private:
     std::chrono::milliseconds m_totalTimeout;
     QNetworkAccessManager *m_nam;
     QNetworkReply *m_reply = nullptr;
-    QTimer m_totalTimer;
+    std::unique_ptr<ClockTimer> m_totalTimer;
     SSEParser m_parser;
     AsyncQueue<SSEChangeNotification> m_queue;
     bool m_headAccepted = false;

@@ -24,10 +24,11 @@ struct SyncTiming
     Duration pairingPollInterval = std::chrono::seconds(2);
     Duration minimumPollInterval = std::chrono::seconds(1);
 
-    // Performs the waits (reconnect, retry, poll). Null means the system clock.
-    std::shared_ptr<Clock> clock;
+    // Performs the waits (reconnect, retry, poll); Qt timers unless the application's or a
+    // test's clock is handed in.
+    std::shared_ptr<Clock> clock = std::make_shared<Clock>();
 
-    Clock &effectiveClock() const { return clock ? *clock : Clock::system(); }
+    Clock &effectiveClock() const { return *clock; }
 };
 
 // Local caps on what the network may make us hold or write.

@@ -3,8 +3,8 @@
 #include "model/ModelFakes.h"
 
 #include "Velto/chat/ChatView.h"
-#include "Velto/shell/ChatViewState.h"
-#include "Velto/shell/SettingsNavigation.h"
+#include "Velto/model/ChatViewState.h"
+#include "Velto/model/SettingsNavigation.h"
 #include "core/ai/AISettings.h"
 #include "fakes/ai/FakeAIServer.h"
 

@@ -6,7 +6,7 @@
 #include "core/live/LiveSyncEngine.h"
 #include "core/live/TextDiff.h"
 #include "fakes/live/FakeLiveRelay.h"
-#include "fakes/live/ManualLiveClock.h"
+#include "fakes/platform/FakeClock.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
@@ -29,7 +29,7 @@ struct Device
     std::unique_ptr<LiveSyncEngine> engine;
     int refused = 0;
 
-    Device(const QString &name, FakeLiveRelay &relay, ManualLiveClock &clock)
+    Device(const QString &name, FakeLiveRelay &relay, FakeClock &clock)
         : engine(std::make_unique<LiveSyncEngine>(u"7"_s, u"token"_s, relay.baseUrl(), name,
                                                   LiveSyncTimings {}, &clock))
     {
@@ -64,7 +64,7 @@ struct Device
 struct TwoDevices
 {
     FakeLiveRelay relay;
-    ManualLiveClock clock;
+    FakeClock clock;
     std::unique_ptr<Device> a;
     std::unique_ptr<Device> b;
 

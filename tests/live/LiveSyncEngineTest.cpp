@@ -2,7 +2,7 @@
 
 #include "core/live/LiveSyncEngine.h"
 #include "fakes/live/FakeLiveRelay.h"
-#include "fakes/live/ManualLiveClock.h"
+#include "fakes/platform/FakeClock.h"
 #include "platform/AsyncQueue.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
@@ -25,7 +25,7 @@ constexpr qint64 int64Max = std::numeric_limits<qint64>::max();
 struct Fixture
 {
     FakeLiveRelay relay;
-    ManualLiveClock clock;
+    FakeClock clock;
     std::unique_ptr<LiveSyncEngine> engine;
     QList<LiveSyncMessage> handled;
     QList<LiveOrder> orders;
@@ -272,7 +272,7 @@ TEST(LiveSyncEngine, aNewSessionForgetsVersionsAndClosesTheOldOne)
 TEST(LiveSyncEngine, withoutCredentialsNothingConnectsButVersionsAreStillTaken)
 {
     testsupport::LogCapture log(testsupport::LogCapture::Source::qtMessages);
-    ManualLiveClock clock;
+    FakeClock clock;
     LiveSyncEngine engine(u"42"_s, QString(), u"http://127.0.0.1:1"_s, u"devA"_s, {}, &clock);
     engine.open([](LiveSyncMessage, LiveOrder) -> QCoro::Task<> { co_return; });
     EXPECT_TRUE(log.contains(u"LiveSync: no folder credentials"_s));

@@ -1,10 +1,12 @@
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
+#include "fakes/platform/FakeClock.h"
 #include "platform/AsyncQueue.h"
 #include "platform/CancelToken.h"
 #include "platform/Clock.h"
 #include "platform/Detached.h"
+#include "platform/PostOnce.h"
 #include "platform/SignalWait.h"
 
 #include <QTimer>
@@ -118,8 +120,9 @@ TEST(Clock, sleepEndsWithTheTimerOrFalseOnCancellation)
     auto sleep
         = [](Clock &clock, std::chrono::milliseconds d, CancelToken token,
              std::optional<bool> &out) -> QCoro::Task<> { out = co_await clock.sleep(d, token); };
-    sleep(Clock::system(), -5ms, CancelToken(), shortWait);
-    sleep(Clock::system(), 24h, cancel, longWait);
+    Clock clock;
+    sleep(clock, -5ms, CancelToken(), shortWait);
+    sleep(clock, 24h, cancel, longWait);
     ASSERT_TRUE(testsupport::waitUntil([&] { return shortWait.has_value(); }));
     EXPECT_TRUE(*shortWait);
     EXPECT_FALSE(longWait.has_value());
@@ -128,6 +131,49 @@ TEST(Clock, sleepEndsWithTheTimerOrFalseOnCancellation)
     EXPECT_FALSE(*longWait);
     EXPECT_EQ(Clock::intervalMs(-1s), 0);
     EXPECT_EQ(Clock::intervalMs(std::chrono::hours(24 * 365)), std::numeric_limits<int>::max());
+}
+
+TEST(PostOnce, asksCoalesceIntoOneCallFromTheEventLoopThatCanBeFlushedOrDropped)
+{
+    QObject context;
+    int calls = 0;
+    auto post = std::make_unique<PostOnce>(&context, [&] { ++calls; });
+    post->post();
+    post->post();
+    EXPECT_EQ(calls, 0) << "never inside post()";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return calls == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 1);
+
+    post->post();
+    post->flush();
+    EXPECT_EQ(calls, 2) << "flush makes the pending call at once";
+    post->flush();
+    EXPECT_EQ(calls, 2) << "and nothing without one";
+
+    post->post();
+    post->cancel();
+    post->post();
+    post.reset(); // the helper goes with a call on the way
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(Clock, aSingleShotFiresOnceUnlessItsContextGoesFirst)
+{
+    FakeClock clock;
+    int fired = 0;
+    QObject kept;
+    clock.singleShot(100ms, &kept, [&] { ++fired; });
+    auto dropped = std::make_unique<QObject>();
+    clock.singleShot(50ms, dropped.get(), [&] { fired += 10; });
+    dropped.reset();
+    clock.advance(99ms);
+    EXPECT_EQ(fired, 0);
+    clock.advance(1ms);
+    EXPECT_EQ(fired, 1);
+    clock.advance(1000ms);
+    EXPECT_EQ(fired, 1);
 }
 
 TEST(Detached, aTaskThatThrowsIsLogged)

@@ -69,15 +69,15 @@ TEST(Log, captureSeesLinesAndRestoresSink)
 {
     {
         testsupport::LogCapture capture;
-        logLine("[API] hello");
+        qCInfo(logApi) << "[API] hello";
         EXPECT_TRUE(capture.contains("[API] hello"));
         EXPECT_EQ(capture.lines().size(), 1);
     }
     testsupport::LogCapture outer;
     {
         testsupport::LogCapture inner;
-        logLine("inner");
+        qCInfo(logApi) << "inner";
     }
-    logLine("outer");
+    qCInfo(logApi) << "outer";
     EXPECT_EQ(outer.lines(), QStringList {"outer"});
 }

@@ -252,16 +252,16 @@ TEST_F(App, newAndOpenOnAModifiedUntitledDocumentKeepTheTextWhenTheSavePanelIsCa
 TEST_F(App, settingsOpenOnTheRequestedTabEachAboutIsANewWindowAndLegalTextsAreShown)
 {
     app->openSettings(SettingsTab::api);
-    EXPECT_EQ(SettingsNavigation::shared().selectedTab(), SettingsTab::api);
+    EXPECT_EQ(navigation->selectedTab(), SettingsTab::api);
     SettingsView *settingsWindow = app->settingsWindow();
     EXPECT_TRUE(settingsWindow->isVisible());
     settingsWindow->hide();
     // What the chat's "open settings" does.
-    SettingsNavigation::shared().open(SettingsTab::ai);
+    navigation->open(SettingsTab::ai);
     EXPECT_TRUE(settingsWindow->isVisible());
     EXPECT_EQ(settingsWindow->tabs()->currentWidget(), settingsWindow->tab(SettingsTab::ai));
     EXPECT_EQ(app->settingsWindow(), settingsWindow) << "one settings window";
-    SettingsNavigation::shared().setSelectedTab(SettingsTab::editor);
+    navigation->setSelectedTab(SettingsTab::editor);
     const auto abouts = [] {
         int n = 0;
         for (QWidget *w : QApplication::topLevelWidgets())

@@ -1,9 +1,9 @@
 #include "ShellFixture.h"
 
 #include "Velto/editor/MarkdownTextView.h"
+#include "Velto/model/ChatViewState.h"
 #include "Velto/model/DocumentAnalysis.h"
 #include "Velto/preview/OutlinePanelView.h"
-#include "Velto/shell/ChatViewState.h"
 #include "Velto/shell/EditorView.h"
 #include "Velto/shell/StatusBarView.h"
 #include "core/model/SessionRestore.h"

@@ -41,11 +41,13 @@ void ShellTest::SetUp()
     ai = std::make_unique<AISettings>(*defaults);
     api = std::make_unique<DebugServer>(*settings);
     sync = std::make_unique<RecordingSyncAdapter>(*defaults);
+    navigation = std::make_unique<SettingsNavigation>();
 }
 
 void ShellTest::TearDown()
 {
     ws.reset();
+    navigation.reset();
     sync.reset();
     api.reset();
     ai.reset();
@@ -57,6 +59,7 @@ ShellServices ShellTest::services()
 {
     ShellServices s {settings.get(), history.get(), api.get(), sync.get(), defaults.get(), &panels};
     s.aiSettings = ai.get();
+    s.navigation = navigation.get();
     s.makePreview = [this](WorkspaceState &, QWidget *parent) {
         return PreviewPane {new QWidget(parent), [this](int line) { previewLines.append(line); }};
     };

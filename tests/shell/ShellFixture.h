@@ -4,6 +4,7 @@
 
 #include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
+#include "Velto/model/SettingsNavigation.h"
 #include "Velto/shell/ShellServices.h"
 #include "Velto/sync/MacSyncAdapter.h"
 #include "core/ai/AISettings.h"
@@ -46,6 +47,7 @@ protected:
     std::unique_ptr<AISettings> ai;
     std::unique_ptr<DebugServer> api;
     std::unique_ptr<RecordingSyncAdapter> sync;
+    std::unique_ptr<SettingsNavigation> navigation;
     QList<int> previewLines;
 };
 

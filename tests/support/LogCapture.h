@@ -7,8 +7,8 @@
 
 namespace testsupport {
 
-// Collects log lines while it lives: the process log written through logLine ("[API] …", the
-// default) or Qt's logging (qCInfo, qCWarning, …; the category is not part of a line). Captures
+// Collects log lines while it lives: the process log (the program's informational lines, "[API] …",
+// the default) or every Qt message (qCWarning too; the category is not part of a line). Captures
 // nest: the inner one sees the lines while it lives, then the outer one again.
 class LogCapture
 {

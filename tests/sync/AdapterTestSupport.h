@@ -3,8 +3,8 @@
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/sync/MacSyncAdapter.h"
 #include "fakes/model/FakePanels.h"
+#include "fakes/platform/FakeClock.h"
 #include "fakes/platform/FakeServiceRegistrar.h"
-#include "fakes/sync/FakeSyncClock.h"
 #include "platform/BonjourAdvertiser.h"
 #include "platform/Defaults.h"
 #include "platform/Detached.h"
@@ -29,7 +29,7 @@ struct Device
         = std::make_shared<FakeServiceRegistrar::Record>();
     std::unique_ptr<BonjourAdvertiser> bonjour;
     // Sync engine waits are held: a stream that fails does not retry in the background.
-    std::shared_ptr<FakeSyncClock> syncClock = FakeSyncClock::create();
+    std::shared_ptr<FakeClock> syncClock = FakeClock::create();
     FakePanels panels;
     std::unique_ptr<WorkspaceState> ws;
     std::unique_ptr<MacSyncAdapter> adapter;

@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QSignalSpy>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -148,14 +147,17 @@ TEST(EventStream, idleAndTotalTimeouts)
     ASSERT_TRUE(r->failure.has_value());
     EXPECT_EQ(r->failure->kind(), SyncFailure::Kind::Timeout);
 
-    // Keep-alives keep the idle timer happy, but the total limit still ends the stream.
+    // Keep-alives keep the idle timer happy, but the total limit, on the clock, still ends the
+    // stream.
     f.timing.streamIdleTimeout = std::chrono::seconds(5);
-    f.timing.streamTotalTimeout = std::chrono::milliseconds(600);
     r = startReading(f.client(), f.folderId, f.folder.token);
-    QTimer ticker;
     qint64 n = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { f.backend.keepalive(++n); });
-    ticker.start(50);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        f.backend.keepalive(++n);
+        return r->items.size() >= 2;
+    }));
+    EXPECT_FALSE(r->ended);
+    f.clock->advance(f.timing.streamTotalTimeout);
     ASSERT_TRUE(testsupport::waitUntil([&] { return r->ended; }));
     ASSERT_TRUE(r->failure.has_value());
     EXPECT_EQ(r->failure->kind(), SyncFailure::Kind::Timeout);

@@ -3,7 +3,7 @@
 #include "AdapterTestSupport.h"
 
 #include "fakes/live/FakeLiveRelay.h"
-#include "fakes/live/ManualLiveClock.h"
+#include "fakes/platform/FakeClock.h"
 #include "support/LogCapture.h"
 
 #include <QCoreApplication>
@@ -28,7 +28,7 @@ const QString file = u"notes/a.md"_s;
 struct Pair
 {
     FakeLiveRelay relay;
-    ManualLiveClock clock;
+    FakeClock clock;
     std::unique_ptr<Device> a;
     std::unique_ptr<Device> b;
     std::unique_ptr<Device> c; // only with three devices

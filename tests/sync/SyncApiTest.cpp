@@ -4,12 +4,12 @@
 
 #include "Velto/api/DebugServer.h"
 #include "Velto/model/AppSettings.h"
-#include "Velto/sync/SyncApiRoutes.h"
-#include "platform/NetworkAccess.h"
+#include "Velto/root/SyncApiRoutes.h"
 #include "support/Ports.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 
 using namespace Qt::StringLiterals;
@@ -23,6 +23,7 @@ struct Api
     Device device {u"desk"_s};
     AppSettings settings {*device.defaults};
     DebugServer server {settings};
+    QNetworkAccessManager network;
     quint16 port = 0;
 
     Api()
@@ -40,7 +41,7 @@ struct Api
         QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2"_s.arg(port).arg(path)));
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
         request.setRawHeader("Authorization", "Bearer " + settings.apiToken().toUtf8());
-        QNetworkReply *reply = sharedNetworkAccess().sendCustomRequest(request, method, body);
+        QNetworkReply *reply = network.sendCustomRequest(request, method, body);
         EXPECT_TRUE(waitUntil([&] { return reply->isFinished(); }));
         const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
         reply->deleteLater();

@@ -2,8 +2,8 @@
 
 #include "core/sync/FileSyncClient.h"
 #include "core/sync/SyncFailure.h"
+#include "fakes/platform/FakeClock.h"
 #include "fakes/sync/FakeSyncBackend.h"
-#include "fakes/sync/FakeSyncClock.h"
 
 #include "support/TestSupport.h"
 
@@ -80,7 +80,7 @@ struct Fixture
     FakeSyncBackend backend;
     FakeSyncBackend::Folder folder;
     QString folderId;
-    std::shared_ptr<FakeSyncClock> clock = FakeSyncClock::create();
+    std::shared_ptr<FakeClock> clock = FakeClock::create();
     SyncTiming timing;
 
     Fixture()

@@ -10,13 +10,14 @@ namespace SettingsTabs {
 QString toString(SettingsTab tab);
 } // namespace SettingsTabs
 
-// Which tab the settings window shows, also while it is open. Process-wide, so any part of the
-// program (the chat's "open settings", the menu) can open the window on a tab. Never persisted:
-// every run starts on the editor tab.
+// Which tab the settings window shows, also while it is open. One per application, handed to
+// every part of the program that opens the window on a tab (the chat's "open settings", the
+// menu). Never persisted: every run starts on the editor tab.
 class SettingsNavigation : public QObject
 {
     Q_OBJECT
 public:
+    // The application's instance (its root builds and owns it), for callers not handed one.
     static SettingsNavigation &shared();
     explicit SettingsNavigation(QObject *parent = nullptr);
 

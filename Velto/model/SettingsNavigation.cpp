@@ -1,4 +1,6 @@
-#include "Velto/shell/SettingsNavigation.h"
+#include "Velto/model/SettingsNavigation.h"
+
+#include "platform/RootInstance.h"
 
 QString SettingsTabs::toString(SettingsTab tab)
 {
@@ -19,8 +21,7 @@ QString SettingsTabs::toString(SettingsTab tab)
 
 SettingsNavigation &SettingsNavigation::shared()
 {
-    static SettingsNavigation *instance = new SettingsNavigation;
-    return *instance;
+    return RootInstance<SettingsNavigation>::get();
 }
 
 SettingsNavigation::SettingsNavigation(QObject *parent)

@@ -1,4 +1,4 @@
-#include "Velto/sync/SyncApiRoutes.h"
+#include "Velto/root/SyncApiRoutes.h"
 
 #include "Velto/api/DebugServer.h"
 #include "Velto/sync/MacSyncAdapter.h"

@@ -1,4 +1,4 @@
-#include "Velto/shell/ChatViewState.h"
+#include "Velto/model/ChatViewState.h"
 
 ChatViewState::ChatViewState(QObject *parent)
     : QObject(parent)

@@ -478,14 +478,14 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
         if (type == CMARK_NODE_TEXT) {
             // An unmatched backtick run is recorded after itself; merged into text before it, it
             // only moves the text's end, merged into text after it only the start.
+            // The literal may begin with more backticks than the run (escaped ones merged
+            // into it), and only code ends on a backtick before text starting with one.
             const std::string_view literal = literalOf(node);
             const int run = leadingRun(literal, '`');
             const SourcePosition at = raw.lower;
-            const bool escaped = (byteAt(at) == '\\' && byteAt({at.line, at.column + 1}) == '`')
-                || byteAt(at) == '&';
-            if (run > 0 && !escaped && at.column > run
-                && backtickRun({at.line, at.column - run}) >= run)
-                raw.lower.column -= run;
+            cmark_node *previous = cmark_node_previous(node);
+            if (run > 0 && !(previous && cmark_node_get_type(previous) == CMARK_NODE_CODE))
+                raw.lower.column -= runBefore(at, run);
             const SourcePosition end = raw.upper;
             if (!literal.empty() && literal.back() == '`'
                 && byteAt({end.line, end.column - 1}) != '`'
@@ -528,9 +528,12 @@ void SourcePositionRepair::anchor(Walk &walk, cmark_node *node, int recordedColu
         while (blanks < literal.size() && (literal[blanks] == ' ' || literal[blanks] == '\t'))
             ++blanks;
         const int n = int(blanks);
-        // What follows the blanks may be written escaped.
-        const bool sameNext = blanks == literal.size() || byteAt(at) == literal[blanks]
-            || (byteAt(at) == '\\' && byteAt({at.line, at.column + 1}) == literal[blanks]);
+        // What follows the blanks may be written escaped, as an entity or as the plain
+        // punctuation typographic quotes, dashes and ellipses are made of.
+        const char first = byteAt(at);
+        const bool sameNext = blanks == literal.size() || first == literal[blanks] || first == '&'
+            || (first == '\\' && byteAt({at.line, at.column + 1}) == literal[blanks])
+            || (literal[blanks] == '\xE2' && std::strchr("'\"-.", first) && first != 0);
         bool blanksBefore = n > 0 && column > n && sameNext;
         for (int i = 1; blanksBefore && i <= n; ++i) {
             const char c = byteAt({at.line, column - i});
@@ -538,9 +541,9 @@ void SourcePositionRepair::anchor(Walk &walk, cmark_node *node, int recordedColu
         }
         if (blanksBefore)
             column -= n;
-        const int run = leadingRun(literal, '`');
-        if (run > 0 && byteAt({walk.pendingLine, column}) == '`')
-            recordedColumn -= run; // recorded after the run
+        // Recorded after the run, which may be shorter than the literal's (escapes after it).
+        recordedColumn
+            -= std::min(leadingRun(literal, '`'), backtickRun({walk.pendingLine, column}));
         break;
     }
     case CMARK_NODE_CODE:
@@ -606,6 +609,14 @@ int SourcePositionRepair::backtickRun(SourcePosition position) const
 {
     int n = 0;
     while (byteAt({position.line, position.column + n}) == '`')
+        ++n;
+    return n;
+}
+
+int SourcePositionRepair::runBefore(SourcePosition position, int limit) const
+{
+    int n = 0;
+    while (n < limit && byteAt({position.line, position.column - n - 1}) == '`')
         ++n;
     return n;
 }

@@ -89,6 +89,7 @@ private:
     static int nextBlockLine(cmark_node *block);
     char byteAt(SourcePosition position) const;
     int backtickRun(SourcePosition position) const;
+    int runBefore(SourcePosition position, int limit) const; // backticks ending before it
     bool looksLikeReferenceDefinitions(SourcePosition start, int firstTextLine) const;
     int lineAfterDefinitions(SourcePosition start, const Walk &walk) const;
     bool startsWithFirstNode(cmark_node *block, int line, const Walk &walk) const;

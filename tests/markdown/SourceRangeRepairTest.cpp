@@ -167,6 +167,18 @@ TEST(SourceRangeRepair, breaksAfterBreaksDefinitionsBeforeHeadingsAndLazyMarkers
     EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {"a", ">", "b"}));
 }
 
+// Inputs the fuzzer found: an unmatched backtick run merged with escaped backticks after it, and
+// a lazy line after a backslash break whose blanks stay in text starting with a typographic quote.
+TEST(SourceRangeRepair, escapedBackticksAfterRunsAndQuotesAfterLazyBlanks)
+{
+    const MarkdownDocument ticks(QStringLiteral("|\n``\\```\nt\n`"));
+    EXPECT_EQ(coveredAll(ticks, MarkdownNodeKind::Text), (QStringList {"|", "``\\```", "t", "`"}));
+    const MarkdownDocument inLine(QStringLiteral("a ``\\``` b\n*x*"));
+    EXPECT_EQ(coveredAll(inLine, MarkdownNodeKind::Text), (QStringList {"a ``\\``` b", "x"}));
+    const MarkdownDocument quoted(QStringLiteral("- a\\\n 'b *c*\n- d\\\n \"e *f*"));
+    EXPECT_EQ(coveredAll(quoted, MarkdownNodeKind::Emphasis), (QStringList {"*c*", "*f*"}));
+}
+
 // Random documents of containers, lazy and indented continuation lines, hard breaks of both kinds,
 // tables after text, reference definitions, autolinks, unmatched backticks and inline markup
 // over line ends: every delimited construct's range starts and ends on its delimiters, and plain

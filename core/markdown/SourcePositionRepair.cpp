@@ -23,6 +23,22 @@ bool isTableRow(cmark_node *node)
     return kind == MarkdownNodeKind::TableHeaderRow || kind == MarkdownNodeKind::TableRow;
 }
 
+// In a table row a pipe can only come from an escaped one, which moves the columns after it.
+bool hasPipe(std::string_view text)
+{
+    return text.find('|') != std::string_view::npos;
+}
+
+bool hasPipe(const char *text)
+{
+    return text && std::strchr(text, '|');
+}
+
+bool isTableCell(cmark_node *node)
+{
+    return MarkdownNode(node).kind() == MarkdownNodeKind::TableCell;
+}
+
 bool isLeaf(cmark_node_type type)
 {
     return type == CMARK_NODE_TEXT || type == CMARK_NODE_CODE || type == CMARK_NODE_HTML_INLINE;
@@ -128,16 +144,22 @@ void SourcePositionRepair::Collector::enter(cmark_node *node)
     case CMARK_NODE_HTML_INLINE:
         m_lineBreaks
             += std::max(0, cmark_node_get_end_line(node) - cmark_node_get_start_line(node));
+        m_suspect = m_suspect || (inRow() && hasPipe(literalOf(node)));
         return;
     case CMARK_NODE_TEXT: {
         const std::string_view literal = literalOf(node);
         if (!literal.empty() && (literal.front() == '`' || literal.back() == '`'))
             m_suspect = true;
+        m_suspect = m_suspect || (inRow() && hasPipe(literal));
         return;
     }
     case CMARK_NODE_LINK:
+    case CMARK_NODE_IMAGE:
         if (isBracketedByOne(node))
             m_suspect = true;
+        m_suspect = m_suspect
+            || (inRow()
+                && (hasPipe(cmark_node_get_url(node)) || hasPipe(cmark_node_get_title(node))));
         return;
     default:
         break;
@@ -149,6 +171,11 @@ void SourcePositionRepair::Collector::enter(cmark_node *node)
     } else if (isTable(node)) {
         m_candidates.push_back({node, 0}); // rows indented unlike the first, a text before it
     }
+}
+
+bool SourcePositionRepair::Collector::inRow() const
+{
+    return m_block && isTableRow(m_block);
 }
 
 void SourcePositionRepair::Collector::exit(cmark_node *node)
@@ -179,6 +206,11 @@ struct SourcePositionRepair::Walk
     int pendingLine = 0;
     int pendingColumn = 0;
     Frame provisional;
+    // In a table cell the parser reads "\\|" as "|": a column after an escaped pipe lies one
+    // further in the text for each one before it. These are the columns the escaped pipes of the
+    // cell the walk is in have in the parser's counting, in order.
+    int cellLine = 0;
+    std::vector<int> cellEscapes;
 };
 
 SourcePositionRepair::SourcePositionRepair(const QByteArray &utf8, const SourceTextMap &lines,
@@ -217,10 +249,13 @@ bool SourcePositionRepair::followsText(cmark_node *table)
         && cmark_node_get_start_line(previous) < 1;
 }
 
-// Rows are counted as if indented like the table's first row.
+// Rows are counted as if indented like the table's first row, whose line may begin with a list
+// item's marker.
 int SourcePositionRepair::rowShift(cmark_node *row) const
 {
     cmark_node *table = cmark_node_parent(row);
+    if (cmark_node_get_start_line(row) == cmark_node_get_start_line(table))
+        return 0;
     return contentStart(cmark_node_get_start_line(row), quoteDepth(table),
                         outerQuoteColumn(table, m_lines))
         - cmark_node_get_start_column(table);
@@ -235,7 +270,7 @@ void SourcePositionRepair::repairRow(cmark_node *row)
     walk.frame = {walk.line, 0, rowShift(row)};
     const SourceRange was = recorded(row);
     const SourceRange range {place(walk.frame, was.lower.column, walk),
-                             after(place(walk.frame, was.upper.column - 1, walk))};
+                             placeEnd(walk.frame, was.upper.column - 1, walk)};
     if (range != was)
         m_store(row, range);
     walkInlines(row, walk);
@@ -396,13 +431,15 @@ void SourcePositionRepair::walkInlines(cmark_node *container, Walk &walk)
             walk.frame = walk.provisional;
             walk.pending = false;
         }
+        if (isTableCell(node))
+            walk.cellEscapes.clear();
         const SourceRange was = recorded(node);
         SourceRange range;
         if (lower.line == 0) { // placed by its only child
             range = {{walk.lastLeafRange.lower.line, walk.lastLeafRange.lower.column - 1},
                      {walk.lastLeafRange.upper.line, walk.lastLeafRange.upper.column + 1}};
         } else {
-            range = {lower, after(place(walk.frame, was.upper.column - 1, walk))};
+            range = {lower, placeEnd(walk.frame, was.upper.column - 1, walk)};
         }
         if (range != was)
             m_store(node, range);
@@ -443,6 +480,8 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
     if (!isLeaf(type)) {
         open.emplace_back(node, lower);
         walk.line = lower.line;
+        if (isTableCell(node))
+            findEscapedPipes(lower, walk);
         return;
     }
 
@@ -452,7 +491,7 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
     bool changed = false;
     if (type == CMARK_NODE_CODE) {
         if (lines == 0)
-            raw.upper = after(place(walk.frame, was.upper.column - 1, walk));
+            raw.upper = placeEnd(walk.frame, was.upper.column - 1, walk);
         changed = raw.lower != was.lower || raw.upper.line != was.upper.line
             || (lines == 0 && raw.upper != was.upper);
         range = finalCodeRange(raw);
@@ -474,7 +513,7 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
         changed = true;
         walk.frame = {range.upper.line, walk.base + was.upper.column, range.upper.column};
     } else {
-        raw.upper = after(place(walk.frame, was.upper.column - 1, walk));
+        raw.upper = placeEnd(walk.frame, was.upper.column - 1, walk);
         if (type == CMARK_NODE_TEXT) {
             // An unmatched backtick run is recorded after itself; merged into text before it, it
             // only moves the text's end, merged into text after it only the start.
@@ -572,7 +611,37 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
             + (column - content - terminator - 1);
         ++line;
     }
+    if (line == walk.cellLine && !walk.cellEscapes.empty()) {
+        const auto &escapes = walk.cellEscapes;
+        column += std::lower_bound(escapes.begin(), escapes.end(), column) - escapes.begin();
+    }
     return {line, int(std::max<qint64>(column, 1))};
+}
+
+// Just after the character at a recorded column: after the pipe where that is an escaped one.
+SourcePosition SourcePositionRepair::placeEnd(const Frame &frame, int recordedColumn,
+                                              const Walk &walk) const
+{
+    SourcePosition position = place(frame, recordedColumn, walk);
+    if (position.line == walk.cellLine && !walk.cellEscapes.empty() && byteAt(position) == '\\'
+        && byteAt(after(position)) == '|')
+        ++position.column;
+    return after(position);
+}
+
+// The escaped pipes of the cell starting at `start`, up to the pipe that ends it.
+void SourcePositionRepair::findEscapedPipes(SourcePosition start, Walk &walk) const
+{
+    walk.cellEscapes.clear();
+    walk.cellLine = start.line;
+    for (SourcePosition at = start; const char c = byteAt(at); ++at.column) {
+        if (c == '|')
+            break;
+        if (c == '\\' && byteAt(after(at)) == '|') {
+            walk.cellEscapes.push_back(at.column - int(walk.cellEscapes.size()));
+            ++at.column;
+        }
+    }
 }
 
 SourceRange SourcePositionRepair::finalCodeRange(const SourceRange &range) const

@@ -179,6 +179,23 @@ TEST(SourceRangeRepair, escapedBackticksAfterRunsAndQuotesAfterLazyBlanks)
     EXPECT_EQ(coveredAll(quoted, MarkdownNodeKind::Emphasis), (QStringList {"*c*", "*f*"}));
 }
 
+// Table cells read with "\\|" as "|", and a table whose first row starts after a list marker.
+TEST(SourceRangeRepair, cellsWithEscapedPipesAndTablesInListItems)
+{
+    const MarkdownDocument pipes(QStringLiteral("a\\|b *c* | *d*\n-|-\n*e* \\| *f* | *g*"));
+    EXPECT_EQ(coveredAll(pipes, MarkdownNodeKind::Emphasis),
+              (QStringList {"*c*", "*d*", "*e*", "*f*", "*g*"}));
+    EXPECT_EQ(covered(pipes, firstOf(pipes, MarkdownNodeKind::Text)), QStringLiteral("a\\|b "));
+    const MarkdownDocument code(QStringLiteral("`\\|`$`|$\n-|-"));
+    EXPECT_EQ(covered(code, firstOf(code, MarkdownNodeKind::Code)), QStringLiteral("`\\|`"));
+    EXPECT_EQ(coveredAll(code, MarkdownNodeKind::Text), (QStringList {"$`", "$"}));
+
+    const MarkdownDocument item(QStringLiteral("- *a* | b\n  -|-\n  *c* | d"));
+    EXPECT_EQ(coveredAll(item, MarkdownNodeKind::Emphasis), (QStringList {"*a*", "*c*"}));
+    EXPECT_EQ(covered(item, firstOf(item, MarkdownNodeKind::TableHeaderRow)),
+              QStringLiteral("*a* | b"));
+}
+
 // Random documents of containers, lazy and indented continuation lines, hard breaks of both kinds,
 // tables after text, reference definitions, autolinks, unmatched backticks and inline markup
 // over line ends: every delimited construct's range starts and ends on its delimiters, and plain

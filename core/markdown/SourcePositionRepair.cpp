@@ -206,11 +206,14 @@ struct SourcePositionRepair::Walk
     int pendingLine = 0;
     int pendingColumn = 0;
     Frame provisional;
-    // In a table cell the parser reads "\\|" as "|": a column after an escaped pipe lies one
+    // In a table cell the parser reads "\|" as "|": a column after an escaped pipe lies one
     // further in the text for each one before it. These are the columns the escaped pipes of the
     // cell the walk is in have in the parser's counting, in order.
-    int cellLine = 0;
-    std::vector<int> cellEscapes;
+    mutable int cellLine = 0;
+    mutable std::vector<int> cellEscapes;
+    // The text before a table is read again with every "\|" as "|": its lines' escapes are
+    // found as the walk comes to them.
+    bool textBeforeTable = false;
 };
 
 SourcePositionRepair::SourcePositionRepair(const QByteArray &utf8, const SourceTextMap &lines,
@@ -389,6 +392,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     text.pendingLine = start.line;
     text.pendingColumn = start.column;
     text.provisional = text.frame = {start.line, 0, start.column};
+    text.textBeforeTable = true;
     m_store(paragraph, {start, {text.lastLine, trimmedEnd(text.lastLine)}});
     walkInlines(paragraph, text);
 
@@ -481,10 +485,16 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
         open.emplace_back(node, lower);
         walk.line = lower.line;
         if (isTableCell(node))
-            findEscapedPipes(lower, walk);
+            findEscapedPipes(lower, walk, true);
         return;
     }
 
+    if (was.upper < was.lower) {
+        // Text a syntax extension makes (a "~" that strikes nothing through) has no end and
+        // stays without a range; only its start tells where the walk stands.
+        walk.line = lower.line;
+        return;
+    }
     const int lines = was.upper.line - was.lower.line;
     SourceRange raw {lower, {lower.line + lines, 1}};
     SourceRange range;
@@ -611,6 +621,8 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
             + (column - content - terminator - 1);
         ++line;
     }
+    if (walk.textBeforeTable && line != walk.cellLine)
+        findEscapedPipes({line, contentStart(line, walk.quotes, walk.quoteColumn)}, walk, false);
     if (line == walk.cellLine && !walk.cellEscapes.empty()) {
         const auto &escapes = walk.cellEscapes;
         column += std::lower_bound(escapes.begin(), escapes.end(), column) - escapes.begin();
@@ -630,12 +642,13 @@ SourcePosition SourcePositionRepair::placeEnd(const Frame &frame, int recordedCo
 }
 
 // The escaped pipes of the cell starting at `start`, up to the pipe that ends it.
-void SourcePositionRepair::findEscapedPipes(SourcePosition start, Walk &walk) const
+void SourcePositionRepair::findEscapedPipes(SourcePosition start, const Walk &walk,
+                                            bool toCellEnd) const
 {
     walk.cellEscapes.clear();
     walk.cellLine = start.line;
     for (SourcePosition at = start; const char c = byteAt(at); ++at.column) {
-        if (c == '|')
+        if (c == '|' && toCellEnd)
             break;
         if (c == '\\' && byteAt(after(at)) == '|') {
             walk.cellEscapes.push_back(at.column - int(walk.cellEscapes.size()));

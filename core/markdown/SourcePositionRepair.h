@@ -82,7 +82,7 @@ private:
 
     SourcePosition place(const Frame &frame, int recordedColumn, const Walk &walk) const;
     SourcePosition placeEnd(const Frame &frame, int recordedColumn, const Walk &walk) const;
-    void findEscapedPipes(SourcePosition start, Walk &walk) const;
+    void findEscapedPipes(SourcePosition start, const Walk &walk, bool toCellEnd) const;
     void startLine(Walk &walk, bool backslashBreak) const;
     void anchor(Walk &walk, cmark_node *node, int recordedColumn) const;
     SourceRange finalCodeRange(const SourceRange &range) const;

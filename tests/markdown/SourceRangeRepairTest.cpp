@@ -67,6 +67,10 @@ TEST(SourceRangeRepair, backslashHardBreakStartsTheNextLine)
     EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*c*"));
     EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Code)), QStringLiteral("`e`"));
 
+    // A "~" that strikes nothing through has no end; after a link over two lines it must not
+    // take the walk back a line.
+    const MarkdownDocument tilde(QStringLiteral("[](\n)~\nu"));
+    EXPECT_EQ(coveredAll(tilde, MarkdownNodeKind::Text), (QStringList {"<none>", "u"}));
     const MarkdownDocument quoted(QStringLiteral("> a\\\n> b\\\nc **d**"));
     EXPECT_EQ(covered(quoted, firstOf(quoted, MarkdownNodeKind::Strong)), QStringLiteral("**d**"));
 }
@@ -167,19 +171,25 @@ TEST(SourceRangeRepair, breaksAfterBreaksDefinitionsBeforeHeadingsAndLazyMarkers
     EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {"a", ">", "b"}));
 }
 
-// Inputs the fuzzer found: an unmatched backtick run merged with escaped backticks after it, and
-// a lazy line after a backslash break whose blanks stay in text starting with a typographic quote.
-TEST(SourceRangeRepair, escapedBackticksAfterRunsAndQuotesAfterLazyBlanks)
+// An unmatched backtick run merged with escaped backticks after it, a lone "~" after a link over
+// two lines, and a lazy line after a backslash break whose blanks stay in text starting with a
+// typographic quote.
+TEST(SourceRangeRepair, escapedBackticksAfterRunsLoneTildesAndQuotesAfterLazyBlanks)
 {
     const MarkdownDocument ticks(QStringLiteral("|\n``\\```\nt\n`"));
     EXPECT_EQ(coveredAll(ticks, MarkdownNodeKind::Text), (QStringList {"|", "``\\```", "t", "`"}));
     const MarkdownDocument inLine(QStringLiteral("a ``\\``` b\n*x*"));
     EXPECT_EQ(coveredAll(inLine, MarkdownNodeKind::Text), (QStringList {"a ``\\``` b", "x"}));
+    // A "~" that strikes nothing through has no end; after a link over two lines it must not
+    // take the walk back a line.
+    const MarkdownDocument tilde(QStringLiteral("[](\n)~\nu"));
+    EXPECT_EQ(coveredAll(tilde, MarkdownNodeKind::Text), (QStringList {"<none>", "u"}));
     const MarkdownDocument quoted(QStringLiteral("- a\\\n 'b *c*\n- d\\\n \"e *f*"));
     EXPECT_EQ(coveredAll(quoted, MarkdownNodeKind::Emphasis), (QStringList {"*c*", "*f*"}));
 }
 
-// Table cells read with "\\|" as "|", and a table whose first row starts after a list marker.
+// Table cells and the text before a table read with "\|" as "|", and a table whose first row
+// starts after a list item's marker.
 TEST(SourceRangeRepair, cellsWithEscapedPipesAndTablesInListItems)
 {
     const MarkdownDocument pipes(QStringLiteral("a\\|b *c* | *d*\n-|-\n*e* \\| *f* | *g*"));
@@ -189,6 +199,9 @@ TEST(SourceRangeRepair, cellsWithEscapedPipesAndTablesInListItems)
     const MarkdownDocument code(QStringLiteral("`\\|`$`|$\n-|-"));
     EXPECT_EQ(covered(code, firstOf(code, MarkdownNodeKind::Code)), QStringLiteral("`\\|`"));
     EXPECT_EQ(coveredAll(code, MarkdownNodeKind::Text), (QStringList {"$`", "$"}));
+
+    const MarkdownDocument before(QStringLiteral("x\\|*a* \\| *b*\nc\\|*d* | e\n-|-"));
+    EXPECT_EQ(coveredAll(before, MarkdownNodeKind::Emphasis), (QStringList {"*a*", "*b*", "*d*"}));
 
     const MarkdownDocument item(QStringLiteral("- *a* | b\n  -|-\n  *c* | d"));
     EXPECT_EQ(coveredAll(item, MarkdownNodeKind::Emphasis), (QStringList {"*a*", "*c*"}));

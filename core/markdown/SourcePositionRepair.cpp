@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -214,6 +215,7 @@ struct SourcePositionRepair::Walk
     // The text before a table is read again with every "\|" as "|": its lines' escapes are
     // found as the walk comes to them.
     bool textBeforeTable = false;
+    int tabbedStart = 0; // where text starting with blanks made of a tab starts
 };
 
 SourcePositionRepair::SourcePositionRepair(const QByteArray &utf8, const SourceTextMap &lines,
@@ -480,7 +482,10 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
     const SourceRange was = recorded(node);
     if (walk.pending)
         anchor(walk, node, was.lower.column);
-    const SourcePosition lower = place(walk.frame, was.lower.column, walk);
+    SourcePosition lower = place(walk.frame, was.lower.column, walk);
+    if (walk.tabbedStart > 0) {
+        lower.column = std::exchange(walk.tabbedStart, 0);
+    }
     if (!isLeaf(type)) {
         open.emplace_back(node, lower);
         walk.line = lower.line;
@@ -588,8 +593,21 @@ void SourcePositionRepair::anchor(Walk &walk, cmark_node *node, int recordedColu
             const char c = byteAt({at.line, column - i});
             blanksBefore = c == ' ' || c == '\t';
         }
-        if (blanksBefore)
+        // A tab the container took part of leaves the rest as spaces: fewer bytes than blanks.
+        int tabbed = 0;
+        bool tab = false;
+        for (char c; !blanksBefore && n > 0 && sameNext && tabbed < n
+             && ((c = byteAt({at.line, column - tabbed - 1})) == ' ' || c == '\t');
+             ++tabbed)
+            tab = tab || c == '\t';
+        if (blanksBefore) {
             column -= n;
+        } else if (tab) {
+            walk.frame = {walk.pendingLine, recordedColumn + n, column};
+            walk.tabbedStart = column - tabbed;
+            walk.pending = false;
+            return;
+        }
         // Recorded after the run, which may be shorter than the literal's (escapes after it).
         recordedColumn
             -= std::min(leadingRun(literal, '`'), backtickRun({walk.pendingLine, column}));
@@ -613,7 +631,13 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
     int line = frame.line;
     qint64 column = qint64(frame.column) + recordedColumn - frame.recordedColumn;
     while (line < walk.lastLine && line < m_lines.lineCount()) {
-        const qint64 content = m_lines.lineContentEnd(line) - m_lines.lineStart(line);
+        qint64 content = m_lines.lineContentEnd(line) - m_lines.lineStart(line);
+        if (walk.textBeforeTable) {
+            if (line != walk.cellLine)
+                findEscapedPipes({line, contentStart(line, walk.quotes, walk.quoteColumn)}, walk,
+                                 false);
+            content -= qint64(walk.cellEscapes.size()); // the parser counts each "\|" as one
+        }
         const qint64 terminator = m_lines.lineStart(line + 1) - m_lines.lineContentEnd(line);
         if (column <= content + terminator)
             break;

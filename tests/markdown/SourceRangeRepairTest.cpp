@@ -172,8 +172,8 @@ TEST(SourceRangeRepair, breaksAfterBreaksDefinitionsBeforeHeadingsAndLazyMarkers
 }
 
 // An unmatched backtick run merged with escaped backticks after it, a lone "~" after a link over
-// two lines, and a lazy line after a backslash break whose blanks stay in text starting with a
-// typographic quote.
+// two lines, and a lazy line after a backslash break whose blanks stay in the text: before a
+// typographic quote, or made of a tab.
 TEST(SourceRangeRepair, escapedBackticksAfterRunsLoneTildesAndQuotesAfterLazyBlanks)
 {
     const MarkdownDocument ticks(QStringLiteral("|\n``\\```\nt\n`"));
@@ -186,6 +186,9 @@ TEST(SourceRangeRepair, escapedBackticksAfterRunsLoneTildesAndQuotesAfterLazyBla
     EXPECT_EQ(coveredAll(tilde, MarkdownNodeKind::Text), (QStringList {"<none>", "u"}));
     const MarkdownDocument quoted(QStringLiteral("- a\\\n 'b *c*\n- d\\\n \"e *f*"));
     EXPECT_EQ(coveredAll(quoted, MarkdownNodeKind::Emphasis), (QStringList {"*c*", "*f*"}));
+    // The list item takes two columns of the tab, the text keeps the other two as spaces.
+    const MarkdownDocument tab(QStringLiteral("- >\\\n\tz *b*"));
+    EXPECT_EQ(coveredAll(tab, MarkdownNodeKind::Text), (QStringList {"\tz ", "b"}));
 }
 
 // Table cells and the text before a table read with "\|" as "|", and a table whose first row

@@ -212,6 +212,7 @@ struct SourcePositionRepair::Walk
     // cell the walk is in have in the parser's counting, in order.
     mutable int cellLine = 0;
     mutable std::vector<int> cellEscapes;
+    mutable std::vector<int> cellBackslashes; // the same escapes' columns in the text
     // The text before a table is read again with every "\|" as "|": its lines' escapes are
     // found as the walk comes to them.
     bool textBeforeTable = false;
@@ -437,8 +438,10 @@ void SourcePositionRepair::walkInlines(cmark_node *container, Walk &walk)
             walk.frame = walk.provisional;
             walk.pending = false;
         }
-        if (isTableCell(node))
+        if (isTableCell(node)) {
             walk.cellEscapes.clear();
+            walk.cellBackslashes.clear();
+        }
         const SourceRange was = recorded(node);
         SourceRange range;
         if (lower.line == 0) { // placed by its only child
@@ -630,26 +633,35 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
 {
     int line = frame.line;
     qint64 column = qint64(frame.column) + recordedColumn - frame.recordedColumn;
+    // Escaped pipes before the frame's column are in it already (a frame set after a code span).
+    auto escapesBefore = [&walk](qint64 at) {
+        const auto &escapes = walk.cellBackslashes;
+        return std::lower_bound(escapes.begin(), escapes.end(), at) - escapes.begin();
+    };
+    auto findEscapes = [&](int at) {
+        if (walk.textBeforeTable && at != walk.cellLine)
+            findEscapedPipes({at, contentStart(at, walk.quotes, walk.quoteColumn)}, walk, false);
+    };
+    qint64 counted = frame.column;
     while (line < walk.lastLine && line < m_lines.lineCount()) {
         qint64 content = m_lines.lineContentEnd(line) - m_lines.lineStart(line);
-        if (walk.textBeforeTable) {
-            if (line != walk.cellLine)
-                findEscapedPipes({line, contentStart(line, walk.quotes, walk.quoteColumn)}, walk,
-                                 false);
-            content -= qint64(walk.cellEscapes.size()); // the parser counts each "\|" as one
-        }
+        findEscapes(line);
+        if (walk.textBeforeTable) // the parser counts each "\|" as one
+            content -= qint64(walk.cellEscapes.size()) - escapesBefore(counted);
         const qint64 terminator = m_lines.lineStart(line + 1) - m_lines.lineContentEnd(line);
         if (column <= content + terminator)
             break;
         column = contentStart(line + 1, walk.quotes, walk.quoteColumn)
             + (column - content - terminator - 1);
         ++line;
+        counted = 0;
     }
-    if (walk.textBeforeTable && line != walk.cellLine)
-        findEscapedPipes({line, contentStart(line, walk.quotes, walk.quoteColumn)}, walk, false);
+    findEscapes(line);
     if (line == walk.cellLine && !walk.cellEscapes.empty()) {
         const auto &escapes = walk.cellEscapes;
-        column += std::lower_bound(escapes.begin(), escapes.end(), column) - escapes.begin();
+        const qint64 known = escapesBefore(counted);
+        column += std::lower_bound(escapes.begin() + known, escapes.end(), column - known)
+            - (escapes.begin() + known);
     }
     return {line, int(std::max<qint64>(column, 1))};
 }
@@ -670,12 +682,14 @@ void SourcePositionRepair::findEscapedPipes(SourcePosition start, const Walk &wa
                                             bool toCellEnd) const
 {
     walk.cellEscapes.clear();
+    walk.cellBackslashes.clear();
     walk.cellLine = start.line;
     for (SourcePosition at = start; const char c = byteAt(at); ++at.column) {
         if (c == '|' && toCellEnd)
             break;
         if (c == '\\' && byteAt(after(at)) == '|') {
             walk.cellEscapes.push_back(at.column - int(walk.cellEscapes.size()));
+            walk.cellBackslashes.push_back(at.column);
             ++at.column;
         }
     }

@@ -169,6 +169,9 @@ TEST(SourceRangeRepair, breaksAfterBreaksDefinitionsBeforeHeadingsAndLazyMarkers
     const MarkdownDocument lazy(QStringLiteral("> a\n    >*b*"));
     EXPECT_EQ(covered(lazy, firstOf(lazy, MarkdownNodeKind::Emphasis)), QStringLiteral("*b*"));
     EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {"a", ">", "b"}));
+    // The item's content starts at column 6 (the tab takes it to 4): the line is lazy.
+    const MarkdownDocument tabbed(QStringLiteral("-\t >a\n    >*b*"));
+    EXPECT_EQ(coveredAll(tabbed, MarkdownNodeKind::Text), (QStringList {"a", ">", "b"}));
 }
 
 // An unmatched backtick run merged with escaped backticks after it, a lone "~" after a link over
@@ -199,12 +202,15 @@ TEST(SourceRangeRepair, cellsWithEscapedPipesAndTablesInListItems)
     EXPECT_EQ(coveredAll(pipes, MarkdownNodeKind::Emphasis),
               (QStringList {"*c*", "*d*", "*e*", "*f*", "*g*"}));
     EXPECT_EQ(covered(pipes, firstOf(pipes, MarkdownNodeKind::Text)), QStringLiteral("a\\|b "));
-    const MarkdownDocument code(QStringLiteral("`\\|`$`|$\n-|-"));
-    EXPECT_EQ(covered(code, firstOf(code, MarkdownNodeKind::Code)), QStringLiteral("`\\|`"));
-    EXPECT_EQ(coveredAll(code, MarkdownNodeKind::Text), (QStringList {"$`", "$"}));
+    const MarkdownDocument cell(QStringLiteral("`\\|`$`|$\n-|-"));
+    EXPECT_EQ(covered(cell, firstOf(cell, MarkdownNodeKind::Code)), QStringLiteral("`\\|`"));
+    EXPECT_EQ(coveredAll(cell, MarkdownNodeKind::Text), (QStringList {"$`", "$"}));
 
     const MarkdownDocument before(QStringLiteral("x\\|*a* \\| *b*\nc\\|*d* | e\n-|-"));
     EXPECT_EQ(coveredAll(before, MarkdownNodeKind::Emphasis), (QStringList {"*a*", "*b*", "*d*"}));
+
+    const MarkdownDocument code(QStringLiteral("`\n\\|`x\nx\n-|"));
+    EXPECT_EQ(coveredAll(code, MarkdownNodeKind::Text), (QStringList {"x", "x"}));
 
     const MarkdownDocument item(QStringLiteral("- *a* | b\n  -|-\n  *c* | d"));
     EXPECT_EQ(coveredAll(item, MarkdownNodeKind::Emphasis), (QStringList {"*a*", "*c*"}));

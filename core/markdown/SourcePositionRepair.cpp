@@ -7,6 +7,7 @@
 #include <cmark-gfm.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -794,16 +795,21 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
         space();
         // The destination: in angle brackets, or up to a blank with its parentheses balanced.
         const qsizetype destination = at;
+        // A backslash escapes ASCII punctuation only: before a blank it ends the destination.
+        auto escapes = [&] {
+            return d[at] == '\\' && at + 1 < lineEnd()
+                && std::ispunct(static_cast<unsigned char>(d[at + 1]));
+        };
         if (!atEnd() && d[at] == '<') {
             while (++at < lineEnd() && d[at] != '>' && d[at] != '<')
-                at += d[at] == '\\' ? 1 : 0;
+                at += escapes() ? 1 : 0;
             if (atEnd() || d[at] != '>')
                 return after;
             ++at;
         } else {
             int depth = 0;
             for (; !atEnd() && d[at] != ' ' && d[at] != '\t'; ++at) {
-                if (d[at] == '\\')
+                if (escapes())
                     ++at;
                 else if (d[at] == '(')
                     ++depth;

@@ -124,6 +124,10 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     EXPECT_EQ(heading.startLine(firstOf(heading, MarkdownNodeKind::Heading)), 2);
     EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Link)), QStringLiteral("[x][r]"));
     // A link whose destination follows on the next line is no definition.
+    // "\ " escapes nothing: the destination is "\", and a "T" after it no title.
+    const MarkdownDocument slash(QStringLiteral("[f]: \\\n[*\\f\n]: \\ T\n[*\\f"));
+    EXPECT_EQ(coveredAll(slash, MarkdownNodeKind::Text),
+              (QStringList {"[", "\\f", "]: \\ T", "[", "\\f"}));
     const MarkdownDocument split(QStringLiteral("[a](\n/u) *x*"));
     EXPECT_EQ(covered(split, firstOf(split, MarkdownNodeKind::Link)), QStringLiteral("[a](\n/u)"));
     EXPECT_EQ(covered(split, firstOf(split, MarkdownNodeKind::Emphasis)), QStringLiteral("*x*"));

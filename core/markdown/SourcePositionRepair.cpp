@@ -834,7 +834,8 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
                         break;
                     continue;
                 }
-                if (d[at] == close)
+                // A title in parentheses holds none unescaped.
+                if (d[at] == close || (close == ')' && d[at] == '('))
                     break;
                 at += d[at] == '\\' ? 2 : 1;
             }

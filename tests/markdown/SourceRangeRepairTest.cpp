@@ -124,6 +124,10 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     EXPECT_EQ(heading.startLine(firstOf(heading, MarkdownNodeKind::Heading)), 2);
     EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Link)), QStringLiteral("[x][r]"));
     // A link whose destination follows on the next line is no definition.
+    // A title in parentheses holds no "(": the definition ends on its first line.
+    const MarkdownDocument paren(QStringLiteral("[f]: &q\n(:(*a tt$)\n&xot*6*"));
+    EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Emphasis), (QStringList {"*a tt$)\n&xot*"}));
+    EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Text).front(), QStringLiteral("(:("));
     // "\ " escapes nothing: the destination is "\", and a "T" after it no title.
     const MarkdownDocument slash(QStringLiteral("[f]: \\\n[*\\f\n]: \\ T\n[*\\f"));
     EXPECT_EQ(coveredAll(slash, MarkdownNodeKind::Text),

@@ -773,8 +773,15 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
         if (atEnd() && nextLine())
             blanks();
     };
+    // A lazy line in a block quote keeps its blanks for the parser, and a definition cannot
+    // start after them.
+    auto lazyBlanks = [&] {
+        const qsizetype begin = m_lines.lineStart(line);
+        return walk.quotes > 0 && line != start.line && at > begin
+            && std::memchr(d + begin, '>', size_t(at - begin)) == nullptr;
+    };
     int after = 0;
-    while (!atEnd() && d[at] == '[') {
+    while (!atEnd() && d[at] == '[' && !lazyBlanks()) {
         // The label: not blank, no "[" in it, followed by a colon.
         bool blank = true;
         for (++at;;) {
@@ -801,9 +808,22 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
                 && std::ispunct(static_cast<unsigned char>(d[at + 1]));
         };
         if (!atEnd() && d[at] == '<') {
-            while (++at < lineEnd() && d[at] != '>' && d[at] != '<')
-                at += escapes() ? 1 : 0;
-            if (atEnd() || d[at] != '>')
+            // The parser skips whatever follows a backslash here, a line feed too.
+            for (++at;;) {
+                if (atEnd())
+                    return after;
+                if (d[at] == '>' || d[at] == '<')
+                    break;
+                if (d[at] == '\\' && at + 1 == lineEnd()) {
+                    const qsizetype next
+                        = line < m_lines.lineCount() ? m_lines.lineStart(line + 1) : 0;
+                    if (next != lineEnd() + 1 || !nextLine())
+                        return after;
+                    continue;
+                }
+                at += d[at] == '\\' ? 2 : 1;
+            }
+            if (d[at] != '>')
                 return after;
             ++at;
         } else {

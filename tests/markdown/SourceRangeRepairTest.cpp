@@ -124,6 +124,12 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     EXPECT_EQ(heading.startLine(firstOf(heading, MarkdownNodeKind::Heading)), 2);
     EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Link)), QStringLiteral("[x][r]"));
     // A link whose destination follows on the next line is no definition.
+    // A backslash in an angle-bracket destination takes the line break after it along.
+    const MarkdownDocument angle(QStringLiteral("[f]: </\\\nx>\n*k*"));
+    EXPECT_EQ(coveredAll(angle, MarkdownNodeKind::Emphasis), (QStringList {"*k*"}));
+    // After a lazy line's blanks no definition starts.
+    const MarkdownDocument lazy(QStringLiteral("> [\nO]:4f]\n [\nu]:4f]\n[\nm"));
+    EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {" [", "u]:4f]", "[", "m"}));
     // A title in parentheses holds no "(": the definition ends on its first line.
     const MarkdownDocument paren(QStringLiteral("[f]: &q\n(:(*a tt$)\n&xot*6*"));
     EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Emphasis), (QStringList {"*a tt$)\n&xot*"}));

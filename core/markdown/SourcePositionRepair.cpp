@@ -649,7 +649,8 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
         findEscapes(line);
         if (walk.textBeforeTable) // the parser counts each "\|" as one
             content -= qint64(walk.cellEscapes.size()) - escapesBefore(counted);
-        const qint64 terminator = m_lines.lineStart(line + 1) - m_lines.lineContentEnd(line);
+        // The parser keeps a CR LF as a single line feed.
+        const qint64 terminator = 1;
         if (column <= content + terminator)
             break;
         column = contentStart(line + 1, walk.quotes, walk.quoteColumn)

@@ -134,6 +134,9 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     const MarkdownDocument paren(QStringLiteral("[f]: &q\n(:(*a tt$)\n&xot*6*"));
     EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Emphasis), (QStringList {"*a tt$)\n&xot*"}));
     EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Text).front(), QStringLiteral("(:("));
+    // A CR LF inside a link the parser does not count as a line break is one byte to it.
+    const MarkdownDocument crlf(QStringLiteral("![a](b \"c\r\nd\") *e*\r\n[a](b\r\n) *f*"));
+    EXPECT_EQ(coveredAll(crlf, MarkdownNodeKind::Emphasis), (QStringList {"*e*", "*f*"}));
     // "\ " escapes nothing: the destination is "\", and a "T" after it no title.
     const MarkdownDocument slash(QStringLiteral("[f]: \\\n[*\\f\n]: \\ T\n[*\\f"));
     EXPECT_EQ(coveredAll(slash, MarkdownNodeKind::Text),

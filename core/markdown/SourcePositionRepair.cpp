@@ -7,8 +7,10 @@
 #include <cmark-gfm.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -21,6 +23,22 @@ bool isTableRow(cmark_node *node)
 {
     const MarkdownNodeKind kind = MarkdownNode(node).kind();
     return kind == MarkdownNodeKind::TableHeaderRow || kind == MarkdownNodeKind::TableRow;
+}
+
+// In a table row a pipe can only come from an escaped one, which moves the columns after it.
+bool hasPipe(std::string_view text)
+{
+    return text.find('|') != std::string_view::npos;
+}
+
+bool hasPipe(const char *text)
+{
+    return text && std::strchr(text, '|');
+}
+
+bool isTableCell(cmark_node *node)
+{
+    return MarkdownNode(node).kind() == MarkdownNodeKind::TableCell;
 }
 
 bool isLeaf(cmark_node_type type)
@@ -128,16 +146,22 @@ void SourcePositionRepair::Collector::enter(cmark_node *node)
     case CMARK_NODE_HTML_INLINE:
         m_lineBreaks
             += std::max(0, cmark_node_get_end_line(node) - cmark_node_get_start_line(node));
+        m_suspect = m_suspect || (inRow() && hasPipe(literalOf(node)));
         return;
     case CMARK_NODE_TEXT: {
         const std::string_view literal = literalOf(node);
         if (!literal.empty() && (literal.front() == '`' || literal.back() == '`'))
             m_suspect = true;
+        m_suspect = m_suspect || (inRow() && hasPipe(literal));
         return;
     }
     case CMARK_NODE_LINK:
+    case CMARK_NODE_IMAGE:
         if (isBracketedByOne(node))
             m_suspect = true;
+        m_suspect = m_suspect
+            || (inRow()
+                && (hasPipe(cmark_node_get_url(node)) || hasPipe(cmark_node_get_title(node))));
         return;
     default:
         break;
@@ -149,6 +173,11 @@ void SourcePositionRepair::Collector::enter(cmark_node *node)
     } else if (isTable(node)) {
         m_candidates.push_back({node, 0}); // rows indented unlike the first, a text before it
     }
+}
+
+bool SourcePositionRepair::Collector::inRow() const
+{
+    return m_block && isTableRow(m_block);
 }
 
 void SourcePositionRepair::Collector::exit(cmark_node *node)
@@ -179,6 +208,16 @@ struct SourcePositionRepair::Walk
     int pendingLine = 0;
     int pendingColumn = 0;
     Frame provisional;
+    // In a table cell the parser reads "\|" as "|": a column after an escaped pipe lies one
+    // further in the text for each one before it. These are the columns the escaped pipes of the
+    // cell the walk is in have in the parser's counting, in order.
+    mutable int cellLine = 0;
+    mutable std::vector<int> cellEscapes;
+    mutable std::vector<int> cellBackslashes; // the same escapes' columns in the text
+    // The text before a table is read again with every "\|" as "|": its lines' escapes are
+    // found as the walk comes to them.
+    bool textBeforeTable = false;
+    int tabbedStart = 0; // where text starting with blanks made of a tab starts
 };
 
 SourcePositionRepair::SourcePositionRepair(const QByteArray &utf8, const SourceTextMap &lines,
@@ -217,10 +256,13 @@ bool SourcePositionRepair::followsText(cmark_node *table)
         && cmark_node_get_start_line(previous) < 1;
 }
 
-// Rows are counted as if indented like the table's first row.
+// Rows are counted as if indented like the table's first row, whose line may begin with a list
+// item's marker.
 int SourcePositionRepair::rowShift(cmark_node *row) const
 {
     cmark_node *table = cmark_node_parent(row);
+    if (cmark_node_get_start_line(row) == cmark_node_get_start_line(table))
+        return 0;
     return contentStart(cmark_node_get_start_line(row), quoteDepth(table),
                         outerQuoteColumn(table, m_lines))
         - cmark_node_get_start_column(table);
@@ -235,7 +277,7 @@ void SourcePositionRepair::repairRow(cmark_node *row)
     walk.frame = {walk.line, 0, rowShift(row)};
     const SourceRange was = recorded(row);
     const SourceRange range {place(walk.frame, was.lower.column, walk),
-                             after(place(walk.frame, was.upper.column - 1, walk))};
+                             placeEnd(walk.frame, was.upper.column - 1, walk)};
     if (range != was)
         m_store(row, range);
     walkInlines(row, walk);
@@ -354,6 +396,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     text.pendingLine = start.line;
     text.pendingColumn = start.column;
     text.provisional = text.frame = {start.line, 0, start.column};
+    text.textBeforeTable = true;
     m_store(paragraph, {start, {text.lastLine, trimmedEnd(text.lastLine)}});
     walkInlines(paragraph, text);
 
@@ -396,13 +439,17 @@ void SourcePositionRepair::walkInlines(cmark_node *container, Walk &walk)
             walk.frame = walk.provisional;
             walk.pending = false;
         }
+        if (isTableCell(node)) {
+            walk.cellEscapes.clear();
+            walk.cellBackslashes.clear();
+        }
         const SourceRange was = recorded(node);
         SourceRange range;
         if (lower.line == 0) { // placed by its only child
             range = {{walk.lastLeafRange.lower.line, walk.lastLeafRange.lower.column - 1},
                      {walk.lastLeafRange.upper.line, walk.lastLeafRange.upper.column + 1}};
         } else {
-            range = {lower, after(place(walk.frame, was.upper.column - 1, walk))};
+            range = {lower, placeEnd(walk.frame, was.upper.column - 1, walk)};
         }
         if (range != was)
             m_store(node, range);
@@ -439,20 +486,31 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
     const SourceRange was = recorded(node);
     if (walk.pending)
         anchor(walk, node, was.lower.column);
-    const SourcePosition lower = place(walk.frame, was.lower.column, walk);
+    SourcePosition lower = place(walk.frame, was.lower.column, walk);
+    if (walk.tabbedStart > 0) {
+        lower.column = std::exchange(walk.tabbedStart, 0);
+    }
     if (!isLeaf(type)) {
         open.emplace_back(node, lower);
         walk.line = lower.line;
+        if (isTableCell(node))
+            findEscapedPipes(lower, walk, true);
         return;
     }
 
+    if (was.upper < was.lower) {
+        // Text a syntax extension makes (a "~" that strikes nothing through) has no end and
+        // stays without a range; only its start tells where the walk stands.
+        walk.line = lower.line;
+        return;
+    }
     const int lines = was.upper.line - was.lower.line;
     SourceRange raw {lower, {lower.line + lines, 1}};
     SourceRange range;
     bool changed = false;
     if (type == CMARK_NODE_CODE) {
         if (lines == 0)
-            raw.upper = after(place(walk.frame, was.upper.column - 1, walk));
+            raw.upper = placeEnd(walk.frame, was.upper.column - 1, walk);
         changed = raw.lower != was.lower || raw.upper.line != was.upper.line
             || (lines == 0 && raw.upper != was.upper);
         range = finalCodeRange(raw);
@@ -474,18 +532,18 @@ void SourcePositionRepair::placeNode(cmark_node *node, Walk &walk,
         changed = true;
         walk.frame = {range.upper.line, walk.base + was.upper.column, range.upper.column};
     } else {
-        raw.upper = after(place(walk.frame, was.upper.column - 1, walk));
+        raw.upper = placeEnd(walk.frame, was.upper.column - 1, walk);
         if (type == CMARK_NODE_TEXT) {
             // An unmatched backtick run is recorded after itself; merged into text before it, it
             // only moves the text's end, merged into text after it only the start.
+            // The literal may begin with more backticks than the run (escaped ones merged
+            // into it), and only code ends on a backtick before text starting with one.
             const std::string_view literal = literalOf(node);
             const int run = leadingRun(literal, '`');
             const SourcePosition at = raw.lower;
-            const bool escaped = (byteAt(at) == '\\' && byteAt({at.line, at.column + 1}) == '`')
-                || byteAt(at) == '&';
-            if (run > 0 && !escaped && at.column > run
-                && backtickRun({at.line, at.column - run}) >= run)
-                raw.lower.column -= run;
+            cmark_node *previous = cmark_node_previous(node);
+            if (run > 0 && !(previous && cmark_node_get_type(previous) == CMARK_NODE_CODE))
+                raw.lower.column -= runBefore(at, run);
             const SourcePosition end = raw.upper;
             if (!literal.empty() && literal.back() == '`'
                 && byteAt({end.line, end.column - 1}) != '`'
@@ -528,19 +586,35 @@ void SourcePositionRepair::anchor(Walk &walk, cmark_node *node, int recordedColu
         while (blanks < literal.size() && (literal[blanks] == ' ' || literal[blanks] == '\t'))
             ++blanks;
         const int n = int(blanks);
-        // What follows the blanks may be written escaped.
-        const bool sameNext = blanks == literal.size() || byteAt(at) == literal[blanks]
-            || (byteAt(at) == '\\' && byteAt({at.line, at.column + 1}) == literal[blanks]);
+        // What follows the blanks may be written escaped, as an entity or as the plain
+        // punctuation typographic quotes, dashes and ellipses are made of.
+        const char first = byteAt(at);
+        const bool sameNext = blanks == literal.size() || first == literal[blanks] || first == '&'
+            || (first == '\\' && byteAt({at.line, at.column + 1}) == literal[blanks])
+            || (literal[blanks] == '\xE2' && std::strchr("'\"-.", first) && first != 0);
         bool blanksBefore = n > 0 && column > n && sameNext;
         for (int i = 1; blanksBefore && i <= n; ++i) {
             const char c = byteAt({at.line, column - i});
             blanksBefore = c == ' ' || c == '\t';
         }
-        if (blanksBefore)
+        // A tab the container took part of leaves the rest as spaces: fewer bytes than blanks.
+        int tabbed = 0;
+        bool tab = false;
+        for (char c; !blanksBefore && n > 0 && sameNext && tabbed < n
+             && ((c = byteAt({at.line, column - tabbed - 1})) == ' ' || c == '\t');
+             ++tabbed)
+            tab = tab || c == '\t';
+        if (blanksBefore) {
             column -= n;
-        const int run = leadingRun(literal, '`');
-        if (run > 0 && byteAt({walk.pendingLine, column}) == '`')
-            recordedColumn -= run; // recorded after the run
+        } else if (tab) {
+            walk.frame = {walk.pendingLine, recordedColumn + n, column};
+            walk.tabbedStart = column - tabbed;
+            walk.pending = false;
+            return;
+        }
+        // Recorded after the run, which may be shorter than the literal's (escapes after it).
+        recordedColumn
+            -= std::min(leadingRun(literal, '`'), backtickRun({walk.pendingLine, column}));
         break;
     }
     case CMARK_NODE_CODE:
@@ -560,16 +634,67 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
 {
     int line = frame.line;
     qint64 column = qint64(frame.column) + recordedColumn - frame.recordedColumn;
+    // Escaped pipes before the frame's column are in it already (a frame set after a code span).
+    auto escapesBefore = [&walk](qint64 at) {
+        const auto &escapes = walk.cellBackslashes;
+        return std::lower_bound(escapes.begin(), escapes.end(), at) - escapes.begin();
+    };
+    auto findEscapes = [&](int at) {
+        if (walk.textBeforeTable && at != walk.cellLine)
+            findEscapedPipes({at, contentStart(at, walk.quotes, walk.quoteColumn)}, walk, false);
+    };
+    qint64 counted = frame.column;
     while (line < walk.lastLine && line < m_lines.lineCount()) {
-        const qint64 content = m_lines.lineContentEnd(line) - m_lines.lineStart(line);
-        const qint64 terminator = m_lines.lineStart(line + 1) - m_lines.lineContentEnd(line);
+        qint64 content = m_lines.lineContentEnd(line) - m_lines.lineStart(line);
+        findEscapes(line);
+        if (walk.textBeforeTable) // the parser counts each "\|" as one
+            content -= qint64(walk.cellEscapes.size()) - escapesBefore(counted);
+        // The parser keeps a CR LF as a single line feed.
+        const qint64 terminator = 1;
         if (column <= content + terminator)
             break;
         column = contentStart(line + 1, walk.quotes, walk.quoteColumn)
             + (column - content - terminator - 1);
         ++line;
+        counted = 0;
+    }
+    findEscapes(line);
+    if (line == walk.cellLine && !walk.cellEscapes.empty()) {
+        const auto &escapes = walk.cellEscapes;
+        const qint64 known = escapesBefore(counted);
+        column += std::lower_bound(escapes.begin() + known, escapes.end(), column - known)
+            - (escapes.begin() + known);
     }
     return {line, int(std::max<qint64>(column, 1))};
+}
+
+// Just after the character at a recorded column: after the pipe where that is an escaped one.
+SourcePosition SourcePositionRepair::placeEnd(const Frame &frame, int recordedColumn,
+                                              const Walk &walk) const
+{
+    SourcePosition position = place(frame, recordedColumn, walk);
+    if (position.line == walk.cellLine && !walk.cellEscapes.empty() && byteAt(position) == '\\'
+        && byteAt(after(position)) == '|')
+        ++position.column;
+    return after(position);
+}
+
+// The escaped pipes of the cell starting at `start`, up to the pipe that ends it.
+void SourcePositionRepair::findEscapedPipes(SourcePosition start, const Walk &walk,
+                                            bool toCellEnd) const
+{
+    walk.cellEscapes.clear();
+    walk.cellBackslashes.clear();
+    walk.cellLine = start.line;
+    for (SourcePosition at = start; const char c = byteAt(at); ++at.column) {
+        if (c == '|' && toCellEnd)
+            break;
+        if (c == '\\' && byteAt(after(at)) == '|') {
+            walk.cellEscapes.push_back(at.column - int(walk.cellEscapes.size()));
+            walk.cellBackslashes.push_back(at.column);
+            ++at.column;
+        }
+    }
 }
 
 SourceRange SourcePositionRepair::finalCodeRange(const SourceRange &range) const
@@ -610,6 +735,14 @@ int SourcePositionRepair::backtickRun(SourcePosition position) const
     return n;
 }
 
+int SourcePositionRepair::runBefore(SourcePosition position, int limit) const
+{
+    int n = 0;
+    while (n < limit && byteAt({position.line, position.column - n - 1}) == '`')
+        ++n;
+    return n;
+}
+
 // The line after the link reference definitions a paragraph starts with (a label, a colon, a
 // destination and an optional title, each part on the same line or the next), or 0 when the
 // paragraph starts with none.
@@ -641,8 +774,15 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
         if (atEnd() && nextLine())
             blanks();
     };
+    // A lazy line in a block quote keeps its blanks for the parser, and a definition cannot
+    // start after them.
+    auto lazyBlanks = [&] {
+        const qsizetype begin = m_lines.lineStart(line);
+        return walk.quotes > 0 && line != start.line && at > begin
+            && std::memchr(d + begin, '>', size_t(at - begin)) == nullptr;
+    };
     int after = 0;
-    while (!atEnd() && d[at] == '[') {
+    while (!atEnd() && d[at] == '[' && !lazyBlanks()) {
         // The label: not blank, no "[" in it, followed by a colon.
         bool blank = true;
         for (++at;;) {
@@ -663,16 +803,34 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
         space();
         // The destination: in angle brackets, or up to a blank with its parentheses balanced.
         const qsizetype destination = at;
+        // A backslash escapes ASCII punctuation only: before a blank it ends the destination.
+        auto escapes = [&] {
+            return d[at] == '\\' && at + 1 < lineEnd()
+                && std::ispunct(static_cast<unsigned char>(d[at + 1]));
+        };
         if (!atEnd() && d[at] == '<') {
-            while (++at < lineEnd() && d[at] != '>' && d[at] != '<')
-                at += d[at] == '\\' ? 1 : 0;
-            if (atEnd() || d[at] != '>')
+            // The parser skips whatever follows a backslash here, a line feed too.
+            for (++at;;) {
+                if (atEnd())
+                    return after;
+                if (d[at] == '>' || d[at] == '<')
+                    break;
+                if (d[at] == '\\' && at + 1 == lineEnd()) {
+                    const qsizetype next
+                        = line < m_lines.lineCount() ? m_lines.lineStart(line + 1) : 0;
+                    if (next != lineEnd() + 1 || !nextLine())
+                        return after;
+                    continue;
+                }
+                at += d[at] == '\\' ? 2 : 1;
+            }
+            if (d[at] != '>')
                 return after;
             ++at;
         } else {
             int depth = 0;
             for (; !atEnd() && d[at] != ' ' && d[at] != '\t'; ++at) {
-                if (d[at] == '\\')
+                if (escapes())
                     ++at;
                 else if (d[at] == '(')
                     ++depth;
@@ -697,7 +855,8 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
                         break;
                     continue;
                 }
-                if (d[at] == close)
+                // A title in parentheses holds none unescaped.
+                if (d[at] == close || (close == ')' && d[at] == '('))
                     break;
                 at += d[at] == '\\' ? 2 : 1;
             }

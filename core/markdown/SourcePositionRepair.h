@@ -47,6 +47,8 @@ public:
         std::vector<Candidate> take() { return std::move(m_candidates); }
 
     private:
+        bool inRow() const;
+
         std::vector<Candidate> m_candidates;
         cmark_node *m_block = nullptr;
         int m_lineBreaks = 0;
@@ -79,6 +81,8 @@ private:
                    std::vector<std::pair<cmark_node *, SourcePosition>> &open);
 
     SourcePosition place(const Frame &frame, int recordedColumn, const Walk &walk) const;
+    SourcePosition placeEnd(const Frame &frame, int recordedColumn, const Walk &walk) const;
+    void findEscapedPipes(SourcePosition start, const Walk &walk, bool toCellEnd) const;
     void startLine(Walk &walk, bool backslashBreak) const;
     void anchor(Walk &walk, cmark_node *node, int recordedColumn) const;
     SourceRange finalCodeRange(const SourceRange &range) const;
@@ -89,6 +93,7 @@ private:
     static int nextBlockLine(cmark_node *block);
     char byteAt(SourcePosition position) const;
     int backtickRun(SourcePosition position) const;
+    int runBefore(SourcePosition position, int limit) const; // backticks ending before it
     bool looksLikeReferenceDefinitions(SourcePosition start, int firstTextLine) const;
     int lineAfterDefinitions(SourcePosition start, const Walk &walk) const;
     bool startsWithFirstNode(cmark_node *block, int line, const Walk &walk) const;

@@ -116,17 +116,25 @@ int SourceTextMap::listItemContentColumn(int line, int column) const
         return 1;
     const qsizetype begin = lineStart(line);
     const qsizetype end = lineContentEnd(line);
-    qsizetype i = begin + column - 1;
-    while (i < end && m_utf8[i] >= '0' && m_utf8[i] <= '9')
-        ++i;
+    // In columns, as the content start it is compared with: tabs advance to a multiple of four.
+    int width = 0;
+    auto advance = [this, &width](qsizetype at) {
+        width = m_utf8[at] == '\t' ? (width / 4 + 1) * 4 : width + 1;
+    };
+    qsizetype i = begin;
+    for (; i < std::min(begin + column - 1, end); ++i)
+        advance(i);
+    for (; i < end && m_utf8[i] >= '0' && m_utf8[i] <= '9'; ++i)
+        advance(i);
     if (i < end)
-        ++i; // the bullet, "." or ")"
-    qsizetype blanks = 0;
-    while (i + blanks < end && (m_utf8[i + blanks] == ' ' || m_utf8[i + blanks] == '\t'))
-        ++blanks;
-    // One to four blanks belong to the marker; after more, or none, the content starts one on.
-    const qsizetype padding = blanks >= 1 && blanks <= 4 && i + blanks < end ? blanks : 1;
-    return int(std::min(i + padding, end) - begin + 1);
+        advance(i++); // the bullet, "." or ")"
+    const int marker = width;
+    while (i < end && (m_utf8[i] == ' ' || m_utf8[i] == '\t'))
+        advance(i++);
+    // One to four columns of blanks belong to the marker; after more, or none, the content starts
+    // one on.
+    const int blanks = width - marker;
+    return marker + (blanks >= 1 && blanks <= 4 && i < end ? blanks : 1) + 1;
 }
 
 int SourceTextMap::trimmedEndColumn(int line) const

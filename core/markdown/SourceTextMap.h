@@ -29,7 +29,8 @@ public:
     // four columns of blanks more than that (or than the marker before it) is text, as on a lazy
     // continuation line.
     int contentStartColumn(int line, int quoteMarkers, int quoteColumn = 1) const;
-    // Where the content of a list item whose marker starts at (line, column) begins.
+    // The column (tabs expanded) where the content of a list item whose marker starts at (line,
+    // column) begins.
     int listItemContentColumn(int line, int column) const;
     // The column just after a line's last character other than a blank.
     int trimmedEndColumn(int line) const;

@@ -4,8 +4,8 @@
 //
 // With VELTO_FUZZ_RANGES set, every node's range must also cover the node's own markup (what the
 // highlighter styles). The parser's positions still go astray in rare inputs the repair does not
-// know yet (unmatched backtick runs with escapes among them, for one), which this finds within
-// minutes: it is for hunting those, not for the short runs of every build.
+// know yet (one in a few hundred thousand runs), so it is for hunting those, not for the short
+// runs of every build.
 #include "FuzzInput.h"
 
 #include "core/highlight/SyntaxHighlighter.h"
@@ -42,12 +42,43 @@ bool coversItsMarkup(MarkdownNode node, QStringView part)
             if (!(c >= u'a' && c <= u'z') && !(c >= u'0' && c <= u'9') && c != u' ')
                 return true;
         }
-        return part == literal
-            || (part.startsWith(literal) && part.mid(literal.size()).trimmed().isEmpty());
+        // Blanks made of a tab a container took part of come as spaces, as many as it had left.
+        QStringView got = part;
+        QStringView expected = literal;
+        if (got.startsWith(u'\t')) {
+            auto unindented = [](QStringView s) {
+                while (!s.isEmpty() && (s.front() == u' ' || s.front() == u'\t'))
+                    s = s.mid(1);
+                return s;
+            };
+            got = unindented(got);
+            expected = unindented(expected);
+        }
+        return got == expected
+            || (got.startsWith(expected) && got.mid(expected.size()).trimmed().isEmpty());
     }
     default:
         return true;
     }
+}
+
+// Whether a node inside a block quote covers a line after its first without a ">" before it.
+bool hasLazyLineInQuote(MarkdownNode node, QStringView covered)
+{
+    MarkdownNode quote = node.parent();
+    while (quote && quote.kind() != MarkdownNodeKind::BlockQuote)
+        quote = quote.parent();
+    if (!quote)
+        return false;
+    qsizetype at = 0;
+    while ((at = covered.indexOf(u'\n', at)) >= 0) {
+        QStringView line = covered.mid(++at);
+        while (!line.isEmpty() && (line.front() == u' ' || line.front() == u'\t'))
+            line = line.mid(1);
+        if (!line.startsWith(u'>'))
+            return true;
+    }
+    return false;
 }
 
 // Source-ordered, apart, inside the text, each starting on its opening delimiter.
@@ -72,12 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = fuzz::text(data, size);
     const auto document = MarkdownDocument::parse(text);
     fuzz::check(document->isParseOf(text), "a parse stands for its text");
-    // Left out: the text before a table, which the parser reads again without positions (the
-    // repair rebuilds them, but not where reference definitions or escaped pipes come first),
-    // a table with escaped pipes, whose cells' inline columns the parser records a column off
-    // after one, and what follows a link or image over several lines in its block (the parser
-    // counts no line break inside its label, destination or title).
-    const bool escapedPipes = text.contains(u"\\|");
+    // Left out, as the repair does not place them yet:
+    // - the text before a table, which the parser reads again without positions, resolving the
+    //   reference definitions it starts with in some cases and not in others;
+    // - what follows a link or image over several lines in a block quote where one of the lines
+    //   after its first is a lazy one: across a line break it does not count, the parser counts
+    //   that line's blanks too, which the repair takes for the quote's indentation.
     std::set<int> unchecked;
     // Depth first, without recursion: nesting is as deep as the input makes it.
     MarkdownNode node = document->root();
@@ -87,19 +118,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                             && range->end <= text.size(),
                         "node ranges lie inside the text");
             const auto lines = document->sourceRange(node);
-            if ((escapedPipes && node.kind() == MarkdownNodeKind::Table)
-                || (node.kind() == MarkdownNodeKind::Paragraph && node.next()
-                    && node.next().kind() == MarkdownNodeKind::Table)) {
+            if (node.kind() == MarkdownNodeKind::Paragraph && node.next()
+                && node.next().kind() == MarkdownNodeKind::Table) {
                 for (int line = lines->lower.line; line <= lines->upper.line; ++line)
                     unchecked.insert(line);
             }
             const QStringView covered = QStringView(text).mid(range->start, range->length());
             if ((node.kind() == MarkdownNodeKind::Link || node.kind() == MarkdownNodeKind::Image)
-                && (covered.contains(u'\n') || covered.contains(u'\r'))) {
+                && lines->upper.line > lines->lower.line && hasLazyLineInQuote(node, covered)) {
                 MarkdownNode block = node.parent();
                 while (block && block.kind() != MarkdownNodeKind::Paragraph
-                       && block.kind() != MarkdownNodeKind::Heading
-                       && block.kind() != MarkdownNodeKind::TableCell)
+                       && block.kind() != MarkdownNodeKind::Heading)
                     block = block.parent();
                 const auto blockLines = block ? document->sourceRange(block) : std::nullopt;
                 for (int line = lines->lower.line;

@@ -67,6 +67,10 @@ TEST(SourceRangeRepair, backslashHardBreakStartsTheNextLine)
     EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*c*"));
     EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Code)), QStringLiteral("`e`"));
 
+    // A "~" that strikes nothing through has no end; after a link over two lines it must not
+    // take the walk back a line.
+    const MarkdownDocument tilde(QStringLiteral("[](\n)~\nu"));
+    EXPECT_EQ(coveredAll(tilde, MarkdownNodeKind::Text), (QStringList {"<none>", "u"}));
     const MarkdownDocument quoted(QStringLiteral("> a\\\n> b\\\nc **d**"));
     EXPECT_EQ(covered(quoted, firstOf(quoted, MarkdownNodeKind::Strong)), QStringLiteral("**d**"));
 }
@@ -120,6 +124,23 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     EXPECT_EQ(heading.startLine(firstOf(heading, MarkdownNodeKind::Heading)), 2);
     EXPECT_EQ(covered(heading, firstOf(heading, MarkdownNodeKind::Link)), QStringLiteral("[x][r]"));
     // A link whose destination follows on the next line is no definition.
+    // A backslash in an angle-bracket destination takes the line break after it along.
+    const MarkdownDocument angle(QStringLiteral("[f]: </\\\nx>\n*k*"));
+    EXPECT_EQ(coveredAll(angle, MarkdownNodeKind::Emphasis), (QStringList {"*k*"}));
+    // After a lazy line's blanks no definition starts.
+    const MarkdownDocument lazy(QStringLiteral("> [\nO]:4f]\n [\nu]:4f]\n[\nm"));
+    EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {" [", "u]:4f]", "[", "m"}));
+    // A title in parentheses holds no "(": the definition ends on its first line.
+    const MarkdownDocument paren(QStringLiteral("[f]: &q\n(:(*a tt$)\n&xot*6*"));
+    EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Emphasis), (QStringList {"*a tt$)\n&xot*"}));
+    EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Text).front(), QStringLiteral("(:("));
+    // A CR LF inside a link the parser does not count as a line break is one byte to it.
+    const MarkdownDocument crlf(QStringLiteral("![a](b \"c\r\nd\") *e*\r\n[a](b\r\n) *f*"));
+    EXPECT_EQ(coveredAll(crlf, MarkdownNodeKind::Emphasis), (QStringList {"*e*", "*f*"}));
+    // "\ " escapes nothing: the destination is "\", and a "T" after it no title.
+    const MarkdownDocument slash(QStringLiteral("[f]: \\\n[*\\f\n]: \\ T\n[*\\f"));
+    EXPECT_EQ(coveredAll(slash, MarkdownNodeKind::Text),
+              (QStringList {"[", "\\f", "]: \\ T", "[", "\\f"}));
     const MarkdownDocument split(QStringLiteral("[a](\n/u) *x*"));
     EXPECT_EQ(covered(split, firstOf(split, MarkdownNodeKind::Link)), QStringLiteral("[a](\n/u)"));
     EXPECT_EQ(covered(split, firstOf(split, MarkdownNodeKind::Emphasis)), QStringLiteral("*x*"));
@@ -165,6 +186,53 @@ TEST(SourceRangeRepair, breaksAfterBreaksDefinitionsBeforeHeadingsAndLazyMarkers
     const MarkdownDocument lazy(QStringLiteral("> a\n    >*b*"));
     EXPECT_EQ(covered(lazy, firstOf(lazy, MarkdownNodeKind::Emphasis)), QStringLiteral("*b*"));
     EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {"a", ">", "b"}));
+    // The item's content starts at column 6 (the tab takes it to 4): the line is lazy.
+    const MarkdownDocument tabbed(QStringLiteral("-\t >a\n    >*b*"));
+    EXPECT_EQ(coveredAll(tabbed, MarkdownNodeKind::Text), (QStringList {"a", ">", "b"}));
+}
+
+// An unmatched backtick run merged with escaped backticks after it, a lone "~" after a link over
+// two lines, and a lazy line after a backslash break whose blanks stay in the text: before a
+// typographic quote, or made of a tab.
+TEST(SourceRangeRepair, escapedBackticksAfterRunsLoneTildesAndQuotesAfterLazyBlanks)
+{
+    const MarkdownDocument ticks(QStringLiteral("|\n``\\```\nt\n`"));
+    EXPECT_EQ(coveredAll(ticks, MarkdownNodeKind::Text), (QStringList {"|", "``\\```", "t", "`"}));
+    const MarkdownDocument inLine(QStringLiteral("a ``\\``` b\n*x*"));
+    EXPECT_EQ(coveredAll(inLine, MarkdownNodeKind::Text), (QStringList {"a ``\\``` b", "x"}));
+    // A "~" that strikes nothing through has no end; after a link over two lines it must not
+    // take the walk back a line.
+    const MarkdownDocument tilde(QStringLiteral("[](\n)~\nu"));
+    EXPECT_EQ(coveredAll(tilde, MarkdownNodeKind::Text), (QStringList {"<none>", "u"}));
+    const MarkdownDocument quoted(QStringLiteral("- a\\\n 'b *c*\n- d\\\n \"e *f*"));
+    EXPECT_EQ(coveredAll(quoted, MarkdownNodeKind::Emphasis), (QStringList {"*c*", "*f*"}));
+    // The list item takes two columns of the tab, the text keeps the other two as spaces.
+    const MarkdownDocument tab(QStringLiteral("- >\\\n\tz *b*"));
+    EXPECT_EQ(coveredAll(tab, MarkdownNodeKind::Text), (QStringList {"\tz ", "b"}));
+}
+
+// Table cells and the text before a table read with "\|" as "|", and a table whose first row
+// starts after a list item's marker.
+TEST(SourceRangeRepair, cellsWithEscapedPipesAndTablesInListItems)
+{
+    const MarkdownDocument pipes(QStringLiteral("a\\|b *c* | *d*\n-|-\n*e* \\| *f* | *g*"));
+    EXPECT_EQ(coveredAll(pipes, MarkdownNodeKind::Emphasis),
+              (QStringList {"*c*", "*d*", "*e*", "*f*", "*g*"}));
+    EXPECT_EQ(covered(pipes, firstOf(pipes, MarkdownNodeKind::Text)), QStringLiteral("a\\|b "));
+    const MarkdownDocument cell(QStringLiteral("`\\|`$`|$\n-|-"));
+    EXPECT_EQ(covered(cell, firstOf(cell, MarkdownNodeKind::Code)), QStringLiteral("`\\|`"));
+    EXPECT_EQ(coveredAll(cell, MarkdownNodeKind::Text), (QStringList {"$`", "$"}));
+
+    const MarkdownDocument before(QStringLiteral("x\\|*a* \\| *b*\nc\\|*d* | e\n-|-"));
+    EXPECT_EQ(coveredAll(before, MarkdownNodeKind::Emphasis), (QStringList {"*a*", "*b*", "*d*"}));
+
+    const MarkdownDocument code(QStringLiteral("`\n\\|`x\nx\n-|"));
+    EXPECT_EQ(coveredAll(code, MarkdownNodeKind::Text), (QStringList {"x", "x"}));
+
+    const MarkdownDocument item(QStringLiteral("- *a* | b\n  -|-\n  *c* | d"));
+    EXPECT_EQ(coveredAll(item, MarkdownNodeKind::Emphasis), (QStringList {"*a*", "*c*"}));
+    EXPECT_EQ(covered(item, firstOf(item, MarkdownNodeKind::TableHeaderRow)),
+              QStringLiteral("*a* | b"));
 }
 
 // Random documents of containers, lazy and indented continuation lines, hard breaks of both kinds,

@@ -93,9 +93,9 @@ void runScriptIn(QPointer<QWebEngineView> view, const QString &script,
     auto finish = [pending, call](std::optional<QVariant> result) {
         if (!*pending)
             return;
-        const auto done = std::exchange(*pending, {});
+        const auto answer = std::exchange(*pending, {});
         call->deleteLater();
-        done(std::move(result));
+        answer(std::move(result));
     };
     if (!view || !view->page()) {
         QTimer::singleShot(0, call, [finish] { finish(std::nullopt); });

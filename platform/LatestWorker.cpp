@@ -10,8 +10,8 @@
 
 struct LatestWorker::State
 {
-    explicit State(QObject *receiver)
-        : receiver(receiver)
+    explicit State(QObject *receiver_)
+        : receiver(receiver_)
     {
     }
 

@@ -93,9 +93,9 @@ void runScriptIn(Clock &clock, QPointer<QWebEngineView> view, const QString &scr
     auto finish = [pending, call](std::optional<QVariant> result) {
         if (!*pending)
             return;
-        const auto done = std::exchange(*pending, {});
+        const auto answer = std::exchange(*pending, {});
         call->deleteLater();
-        done(std::move(result));
+        answer(std::move(result));
     };
     if (!view || !view->page()) {
         QMetaObject::invokeMethod(

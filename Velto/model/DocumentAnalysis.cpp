@@ -8,8 +8,8 @@
 
 struct DocumentAnalysis::Lane
 {
-    Lane(QObject *receiver, Prepare prepare)
-        : prepare(std::move(prepare))
+    Lane(QObject *receiver, Prepare prepare_)
+        : prepare(std::move(prepare_))
         , worker(receiver)
     {
     }

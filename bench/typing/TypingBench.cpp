@@ -420,9 +420,9 @@ class Typist : public QObject
 public:
     struct Due : QEvent
     {
-        explicit Due(int index)
+        explicit Due(int index_)
             : QEvent(kind())
-            , index(index)
+            , index(index_)
         {
         }
         static Type kind()

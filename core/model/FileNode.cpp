@@ -4,12 +4,12 @@
 
 #include <QHashFunctions>
 
-FileNode::FileNode(QUrl url, QString name, bool isDirectory,
-                   std::optional<QList<FileNode>> children)
-    : url(std::move(url))
-    , name(std::move(name))
-    , isDirectory(isDirectory)
-    , children(std::move(children))
+FileNode::FileNode(QUrl url_, QString name_, bool isDirectory_,
+                   std::optional<QList<FileNode>> children_)
+    : url(std::move(url_))
+    , name(std::move(name_))
+    , isDirectory(isDirectory_)
+    , children(std::move(children_))
 {
 }
 

@@ -45,13 +45,13 @@ std::optional<QByteArray> parseBase64(const QJsonValue &value)
 
 } // namespace
 
-HistoryEntry::HistoryEntry(QUuid id, QString path, bool isDirectory, QByteArray bookmarkData,
-                           double lastOpenedDate)
-    : id(id)
-    , path(std::move(path))
-    , isDirectory(isDirectory)
-    , bookmarkData(std::move(bookmarkData))
-    , lastOpenedDate(lastOpenedDate)
+HistoryEntry::HistoryEntry(QUuid id_, QString path_, bool isDirectory_, QByteArray bookmarkData_,
+                           double lastOpenedDate_)
+    : id(id_)
+    , path(std::move(path_))
+    , isDirectory(isDirectory_)
+    , bookmarkData(std::move(bookmarkData_))
+    , lastOpenedDate(lastOpenedDate_)
 {
 }
 

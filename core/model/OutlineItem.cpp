@@ -1,9 +1,9 @@
 #include "core/model/OutlineItem.h"
 
-OutlineItem::OutlineItem(int level, QString title, int line)
+OutlineItem::OutlineItem(int level_, QString title_, int line_)
     : id(QUuid::createUuid())
-    , level(level)
-    , title(std::move(title))
-    , line(line)
+    , level(level_)
+    , title(std::move(title_))
+    , line(line_)
 {
 }

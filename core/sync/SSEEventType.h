@@ -27,11 +27,11 @@ QString caseName(SSEEventType type);
 struct SSEChangeNotification
 {
     SSEChangeNotification() = default;
-    SSEChangeNotification(std::optional<QString> lastEventID, std::optional<QString> folderId,
-                          SSEEventType eventType)
-        : lastEventID(std::move(lastEventID))
-        , folderId(std::move(folderId))
-        , eventType(eventType)
+    SSEChangeNotification(std::optional<QString> lastEventID_, std::optional<QString> folderId_,
+                          SSEEventType eventType_)
+        : lastEventID(std::move(lastEventID_))
+        , folderId(std::move(folderId_))
+        , eventType(eventType_)
     {
     }
 

@@ -400,37 +400,37 @@ template<class T> void describe(JsonEncoder &io, T &value)
 
 } // namespace
 
-StructureFileEntry::StructureFileEntry(QString relative_path, qint64 size_bytes,
-                                       QString content_type, std::optional<qint64> file_id,
-                                       std::optional<bool> has_content,
-                                       std::optional<QString> sha256,
-                                       std::optional<QString> modified_at)
-    : relative_path(std::move(relative_path))
-    , size_bytes(size_bytes)
-    , content_type(std::move(content_type))
-    , file_id(file_id)
-    , has_content(has_content)
-    , sha256(std::move(sha256))
-    , modified_at(std::move(modified_at))
+StructureFileEntry::StructureFileEntry(QString relative_path_, qint64 size_bytes_,
+                                       QString content_type_, std::optional<qint64> file_id_,
+                                       std::optional<bool> has_content_,
+                                       std::optional<QString> sha256_,
+                                       std::optional<QString> modified_at_)
+    : relative_path(std::move(relative_path_))
+    , size_bytes(size_bytes_)
+    , content_type(std::move(content_type_))
+    , file_id(file_id_)
+    , has_content(has_content_)
+    , sha256(std::move(sha256_))
+    , modified_at(std::move(modified_at_))
 {
 }
 
-MetadataUploadRequest::MetadataUploadRequest(QString filename, QString relative_path,
-                                             QString content_type, qint64 size_bytes,
-                                             QString sha256, std::optional<QString> source_device)
-    : filename(std::move(filename))
-    , relative_path(std::move(relative_path))
-    , content_type(std::move(content_type))
-    , size_bytes(size_bytes)
-    , sha256(std::move(sha256))
-    , source_device(std::move(source_device))
+MetadataUploadRequest::MetadataUploadRequest(QString filename_, QString relative_path_,
+                                             QString content_type_, qint64 size_bytes_,
+                                             QString sha256_, std::optional<QString> source_device_)
+    : filename(std::move(filename_))
+    , relative_path(std::move(relative_path_))
+    , content_type(std::move(content_type_))
+    , size_bytes(size_bytes_)
+    , sha256(std::move(sha256_))
+    , source_device(std::move(source_device_))
 {
 }
 
-PairConfirmRequest::PairConfirmRequest(QString code, QString folderId, QString folderToken)
-    : code(std::move(code))
-    , folderId(std::move(folderId))
-    , folderToken(std::move(folderToken))
+PairConfirmRequest::PairConfirmRequest(QString code_, QString folderId_, QString folderToken_)
+    : code(std::move(code_))
+    , folderId(std::move(folderId_))
+    , folderToken(std::move(folderToken_))
 {
 }
 

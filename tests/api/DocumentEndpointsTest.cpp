@@ -308,10 +308,11 @@ TEST_F(DocumentRoutes, searchPlainRegexAndLimits)
 TEST_F(DocumentRoutes, folderFilesFollowTheTreeAndTheGlob)
 {
     const QString root = path("tree");
-    const auto node = [&](const QString &rel, bool dir = false,
+    const auto node = [&](const QString &rel, bool folder = false,
                           std::optional<QList<FileNode>> children = std::nullopt) {
-        return FileNode(QUrl::fromLocalFile(root + '/' + rel), QFileInfo(rel).fileName(), dir,
-                        dir ? std::optional(children.value_or(QList<FileNode>())) : std::nullopt);
+        return FileNode(QUrl::fromLocalFile(root + '/' + rel), QFileInfo(rel).fileName(), folder,
+                        folder ? std::optional(children.value_or(QList<FileNode>()))
+                               : std::nullopt);
     };
     workspace->setFileTree({node("a.md"), node("b.txt"),
                             node("d", true, QList<FileNode> {node("d/c.md"), node("d/my-notes")}),

@@ -33,7 +33,9 @@ std::string ops(const PreviewBody &before, const PreviewBody &after)
             one << 'k' << op.from << '+' << op.count << '@' << op.delta;
         else
             one << 'n' << op.block;
-        out += (out.empty() ? "" : " ") + one.str();
+        if (!out.empty())
+            out += ' ';
+        out += one.str();
     }
     return out;
 }

@@ -87,9 +87,10 @@ struct Device
             return false;
         bool done = false;
         bool opened = false;
-        auto task = [](WorkspaceState *ws, QUrl url, bool *done, bool *opened) -> QCoro::Task<> {
-            *opened = co_await ws->openFile(url);
-            *done = true;
+        auto task = [](WorkspaceState *workspace, QUrl url, bool *finished,
+                       bool *succeeded) -> QCoro::Task<> {
+            *succeeded = co_await workspace->openFile(url);
+            *finished = true;
         };
         runDetached(task(ws.get(), QUrl::fromLocalFile(file), &done, &opened),
                     QStringLiteral("Opening in a test"));

@@ -78,8 +78,8 @@ struct Pair
     {
         const QString token = d.adapter->state().folderToken().value_or(QString());
         for (int id = relay.connectionCount() - 1; id >= 0; --id) {
-            const auto &c = relay.connection(id);
-            if (c.open && c.token == token)
+            const auto &connection = relay.connection(id);
+            if (connection.open && connection.token == token)
                 return id;
         }
         return -1;
@@ -96,9 +96,9 @@ struct Pair
             if (id < 0)
                 return false;
             const LiveSyncClient *client = d->adapter->liveEngine()->client();
-            const auto &c = relay.connection(id);
-            if (c.received.size() != client->framesSent()
-                || c.delivered.size() != client->framesReceived())
+            const auto &connection = relay.connection(id);
+            if (connection.received.size() != client->framesSent()
+                || connection.delivered.size() != client->framesReceived())
                 return false;
         }
         return true;

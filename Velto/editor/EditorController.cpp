@@ -372,10 +372,7 @@ void EditorController::onWorkspaceTextChanged()
 
 void EditorController::scheduleSync()
 {
-    if (m_syncScheduled)
-        return;
-    m_syncScheduled = true;
-    QMetaObject::invokeMethod(this, &EditorController::sync, Qt::QueuedConnection);
+    m_syncPost.post();
 }
 
 void EditorController::setScrollToLine(std::optional<qint64> line)
@@ -390,7 +387,7 @@ void EditorController::setScrollToLine(std::optional<qint64> line)
 
 void EditorController::sync()
 {
-    m_syncScheduled = false;
+    m_syncPost.cancel();
     if (!m_view || !m_workspace)
         return;
     m_externalPending = false;

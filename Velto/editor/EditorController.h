@@ -4,6 +4,7 @@
 #include "core/highlight/HighlightStyle.h"
 #include "core/highlight/RunShift.h"
 #include "core/markdown/TextAnalysis.h"
+#include "platform/PostOnce.h"
 #include "platform/TextBuffers.h"
 
 #include <QColor>
@@ -67,7 +68,7 @@ public:
     // Brings the view in step now. Runs by itself after every observed change; call it directly
     // only to flush (before user input, in tests).
     void sync();
-    bool isSyncPending() const { return m_syncScheduled; }
+    bool isSyncPending() const { return m_syncPost.isPending(); }
 
     // Offset of the start of a 1-based line: 0 for line 1, just after the (n−1)-th LF for n ≥ 2,
     // the text's length when there are fewer lines or n < 1.
@@ -152,7 +153,7 @@ private:
     qint64 m_lastRemoteGeneration = 0;
     qint64 m_lastReportedLine = 0;
 
-    bool m_syncScheduled = false;
+    PostOnce m_syncPost {this, [this] { sync(); }};
     bool m_applying = false; // the controller itself is changing the document
     bool m_pushing = false; // the controller itself is writing the workspace text
     bool m_externalPending = false; // the workspace text changed and sync() has not run yet

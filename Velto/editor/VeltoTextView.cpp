@@ -117,7 +117,7 @@ std::optional<TypeAheadBuffer::Key> VeltoTextView::typeAheadKey(const QKeyEvent 
 
 void VeltoTextView::flushTypeAhead()
 {
-    m_typeAheadScheduled = false;
+    m_typeAheadFlush.cancel();
     if (m_typeAhead.isEmpty())
         return;
     QTextCursor cursor = textCursor();
@@ -172,10 +172,7 @@ void VeltoTextView::keyPressEvent(QKeyEvent *event)
         stepOverSoftBreak(event);
     if (auto key = typeAheadKey(event)) {
         m_typeAhead.push(std::move(*key));
-        if (!m_typeAheadScheduled) {
-            m_typeAheadScheduled = true;
-            QMetaObject::invokeMethod(this, &VeltoTextView::flushTypeAhead, Qt::QueuedConnection);
-        }
+        m_typeAheadFlush.post();
         event->accept();
         return;
     }

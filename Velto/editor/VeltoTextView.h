@@ -5,6 +5,7 @@
 #include "Velto/editor/InlinePrompt.h"
 #include "Velto/editor/TypeAheadBuffer.h"
 #include "core/ai/AIAction.h"
+#include "platform/PostOnce.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -145,5 +146,5 @@ private:
     int m_promptAnchorEnd = 0;
     TypeAheadBuffer m_typeAhead;
     // The held keys go in once the events waiting now are handled.
-    bool m_typeAheadScheduled = false;
+    PostOnce m_typeAheadFlush {this, [this] { flushTypeAhead(); }};
 };

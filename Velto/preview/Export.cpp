@@ -13,11 +13,6 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
-void Export::exportHTML(const QString &text)
-{
-    exportHTML(text, ExportEnvironment::standard());
-}
-
 void Export::exportHTML(const QString &text, const ExportEnvironment &env)
 {
     const QByteArray page = env.renderExportPage(text).toUtf8();
@@ -27,11 +22,6 @@ void Export::exportHTML(const QString &text, const ExportEnvironment &env)
             if (!path.isEmpty())
                 writeFile(path, page);
         });
-}
-
-PDFDelegate *Export::exportPDF(const QString &text)
-{
-    return exportPDF(text, ExportEnvironment::standard());
 }
 
 PDFDelegate *Export::exportPDF(const QString &text, const ExportEnvironment &env)
@@ -59,7 +49,8 @@ PDFDelegate *Export::exportPDF(const QString &text, const ExportEnvironment &env
     QObject::connect(webPage, &QWebEnginePage::loadFinished, delegate,
                      [delegate](bool ok) { delegate->pageLoaded(ok); });
 
-    const QUrl url = PageSchemeHandler::shared().publish(page, env.documentFolder);
+    Q_ASSERT(env.pageHandler);
+    const QUrl url = env.pageHandler->publish(page, env.documentFolder);
     delegate->setPublishedUrl(url);
     webPage->loadPublished(url);
     return delegate;
@@ -121,8 +112,8 @@ PDFDelegate::PDFDelegate(ExportEnvironment env, QObject *parent)
 
 PDFDelegate::~PDFDelegate()
 {
-    if (!m_publishedUrl.isEmpty())
-        PageSchemeHandler::shared().withdraw(m_publishedUrl);
+    if (!m_publishedUrl.isEmpty() && m_env.pageHandler)
+        m_env.pageHandler->withdraw(m_publishedUrl);
     delete retainedWebView.data();
 }
 
@@ -176,7 +167,8 @@ void PDFDelegate::loadNextScript()
 void PDFDelegate::finish()
 {
     if (!m_publishedUrl.isEmpty()) {
-        PageSchemeHandler::shared().withdraw(m_publishedUrl);
+        if (m_env.pageHandler)
+            m_env.pageHandler->withdraw(m_publishedUrl);
         m_publishedUrl.clear();
     }
     if (retainedWebView)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Velto/preview/PageSchemeHandler.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
@@ -12,9 +14,10 @@
 class QWebEngineView;
 class QWidget;
 class PDFDelegate;
+struct PreviewServices;
 
-// What an export needs from its surroundings; the defaults are the application's (save panel,
-// main-thread timer, MarkdownParser). Tests replace the panel and the timer.
+// What an export needs from its surroundings: the application's is made from the preview
+// services its root owns; tests fill in their own panel and timer.
 struct ExportEnvironment
 {
     struct FileRequest
@@ -31,8 +34,13 @@ struct ExportEnvironment
     std::function<QStringList()> previewScripts;
     // The document's folder: the PDF shows the images the text names relative to it.
     QString documentFolder;
+    // Serves the PDF's page to its web view; needed by PDF exports only. Held weakly: an export
+    // still running when the application ends outlives it.
+    QPointer<PageSchemeHandler> pageHandler;
 
-    static ExportEnvironment standard();
+    // A save panel over the main window, delays on the services' clock, their builder's pages
+    // served by their page handler.
+    static ExportEnvironment of(const PreviewServices &services);
     // The save panels' parent: the main window in front (or the first one shown), else none.
     static QWidget *panelParent();
 };
@@ -42,12 +50,10 @@ struct ExportEnvironment
 class Export
 {
 public:
-    static void exportHTML(const QString &text);
     static void exportHTML(const QString &text, const ExportEnvironment &env);
 
     // Starts the off-screen rendering; the save panel follows when the PDF is ready. The returned
     // delegate lives until the export is over.
-    static PDFDelegate *exportPDF(const QString &text);
     static PDFDelegate *exportPDF(const QString &text, const ExportEnvironment &env);
 
     static void createPDF(QWebEngineView *webView, PDFDelegate *delegate);

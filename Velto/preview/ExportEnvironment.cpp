@@ -1,11 +1,12 @@
 #include "Velto/preview/Export.h"
 
-#include "core/markdown/MarkdownParser.h"
+#include "Velto/preview/PreviewServices.h"
+#include "core/markdown/MarkdownPageBuilder.h"
+#include "platform/Clock.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QMainWindow>
-#include <QTimer>
 
 QWidget *ExportEnvironment::panelParent()
 {
@@ -27,7 +28,7 @@ QWidget *ExportEnvironment::panelParent()
     return nullptr;
 }
 
-ExportEnvironment ExportEnvironment::standard()
+ExportEnvironment ExportEnvironment::of(const PreviewServices &services)
 {
     ExportEnvironment env;
     env.chooseFile = [](const FileRequest &request, std::function<void(const QString &)> done) {
@@ -42,11 +43,13 @@ ExportEnvironment ExportEnvironment::standard()
                          [done](const QString &path) { done(path); });
         dialog->show();
     };
-    env.delay = [](int ms, QObject *context, std::function<void()> fn) {
-        QTimer::singleShot(ms, context, std::move(fn));
+    env.delay = [&clock = services.clock](int ms, QObject *context, std::function<void()> fn) {
+        clock.singleShot(std::chrono::milliseconds(ms), context, std::move(fn));
     };
-    env.renderExportPage
-        = [](const QString &markdown) { return MarkdownParser::renderExportPage(markdown); };
-    env.previewScripts = [] { return MarkdownParser::previewScripts(); };
+    env.renderExportPage = [&pages = services.pages](const QString &markdown) {
+        return pages.renderExportPage(markdown);
+    };
+    env.previewScripts = [&pages = services.pages] { return pages.previewScripts(); };
+    env.pageHandler = &services.pageHandler;
     return env;
 }

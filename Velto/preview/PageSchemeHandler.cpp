@@ -34,19 +34,19 @@ void PageSchemeHandler::registerScheme()
     QWebEngineUrlScheme::registerScheme(scheme);
 }
 
-PageSchemeHandler &PageSchemeHandler::shared()
+PageSchemeHandler::PageSchemeHandler()
 {
-    static PageSchemeHandler *handler = [] {
-        auto *h = new PageSchemeHandler;
-        QWebEngineProfile::defaultProfile()->installUrlSchemeHandler(schemeName(), h);
-        return h;
-    }();
-    return *handler;
+    Q_ASSERT(!profile()->urlSchemeHandler(schemeName()));
+    profile()->installUrlSchemeHandler(schemeName(), this);
+}
+
+PageSchemeHandler::~PageSchemeHandler()
+{
+    profile()->removeUrlSchemeHandler(this);
 }
 
 QWebEngineProfile *PageSchemeHandler::profile()
 {
-    shared();
     return QWebEngineProfile::defaultProfile();
 }
 

@@ -13,6 +13,9 @@ class QWebEngineProfile;
 // URL would give raw HTML of the document access to every local file. Pages live on their own
 // scheme until they are withdrawn; the only local files it serves are images inside the folder
 // given with a page.
+//
+// One handler serves the web profile at a time: the application's root owns it, tests make their
+// own.
 class PageSchemeHandler : public QWebEngineUrlSchemeHandler
 {
     Q_OBJECT
@@ -24,8 +27,10 @@ public:
     // Safe to call more than once.
     static void registerScheme();
 
-    // The handler installed on the default web profile (installed on first use, never destroyed).
-    static PageSchemeHandler &shared();
+    // Installs itself on the profile of the pages (after the QApplication exists); removes itself
+    // again when destroyed.
+    PageSchemeHandler();
+    ~PageSchemeHandler() override;
 
     // The profile that every preview and export page uses.
     static QWebEngineProfile *profile();
@@ -45,7 +50,6 @@ public:
     void requestStarted(QWebEngineUrlRequestJob *job) override;
 
 private:
-    PageSchemeHandler() = default;
     static QString keyOf(const QUrl &url);
     void replyWithImage(QWebEngineUrlRequestJob *job, const QString &key);
 

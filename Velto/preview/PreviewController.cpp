@@ -3,12 +3,12 @@
 #include "Velto/preview/PreviewHost.h"
 #include "Velto/preview/PreviewScripts.h"
 #include "core/markdown/TextAnalysis.h"
+#include "platform/Clock.h"
 #include "platform/L10n.h"
 #include "platform/LatestWorker.h"
 #include "platform/Log.h"
 
 #include <QPointer>
-#include <QTimer>
 
 namespace {
 // Longer texts are not put in the first page (see start()).
@@ -28,6 +28,8 @@ PreviewController::PreviewController(PreviewHost &host, Sources sources, QObject
     : QObject(parent)
     , m_host(host)
     , m_sources(std::move(sources))
+    , m_ownClock(m_sources.clock ? nullptr : std::make_unique<Clock>())
+    , m_clock(m_sources.clock ? *m_sources.clock : *m_ownClock)
 {
 }
 
@@ -380,7 +382,7 @@ void PreviewController::waitWhileBusy()
     const quint64 ticket = m_nextTicket++;
     m_inFlight = ticket;
     QPointer<PreviewController> guard(this);
-    QTimer::singleShot(busyPollMs, this, [this, guard, ticket] {
+    m_clock.singleShot(std::chrono::milliseconds(busyPollMs), this, [this, guard, ticket] {
         if (m_inFlight != ticket)
             return;
         m_host.runScript(PreviewScripts::busyScript(), [guard, ticket](const QVariant &result) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Velto/preview/PreviewBody.h"
+#include "platform/Clock.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -49,6 +50,9 @@ public:
         std::function<void(std::function<std::function<void()>()> job)> runElsewhere;
         std::function<QStringList()> previewScripts;
         std::function<Style()> style;
+        // The timers of the busy poll; unset: Qt timers of the controller's own. Must outlive the
+        // controller.
+        Clock *clock = nullptr;
     };
 
     PreviewController(PreviewHost &host, Sources sources, QObject *parent = nullptr);
@@ -131,6 +135,8 @@ private:
 
     PreviewHost &m_host;
     Sources m_sources;
+    std::unique_ptr<Clock> m_ownClock;
+    Clock &m_clock;
 
     bool m_isLoaded = false;
     bool m_jsReady = false;

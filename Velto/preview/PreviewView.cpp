@@ -3,7 +3,7 @@
 #include "Velto/model/EditorTheme.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewPage.h"
-#include "core/markdown/MarkdownParser.h"
+#include "core/markdown/MarkdownPageBuilder.h"
 #include "platform/LatestWorker.h"
 #include "platform/ThreadPriority.h"
 
@@ -19,8 +19,9 @@
 #include <csignal>
 
 PreviewView::PreviewView(const QString &markdown, PreviewController::Sources sources,
-                         QWidget *parent)
+                         PageSchemeHandler &pageHandler, QWidget *parent)
     : QWebEngineView(parent)
+    , m_pageHandler(&pageHandler)
 {
     m_controller = new PreviewController(*this, std::move(sources), this);
     setUp(markdown);
@@ -28,8 +29,8 @@ PreviewView::PreviewView(const QString &markdown, PreviewController::Sources sou
 
 PreviewView::~PreviewView()
 {
-    if (!m_publishedUrl.isEmpty())
-        PageSchemeHandler::shared().withdraw(m_publishedUrl);
+    if (!m_publishedUrl.isEmpty() && m_pageHandler)
+        m_pageHandler->withdraw(m_publishedUrl);
 }
 
 void PreviewView::setUp(const QString &markdown)
@@ -149,17 +150,18 @@ QString PreviewView::withImagePolicy(const QString &html)
 void PreviewView::setDocumentFolder(const QString &folder)
 {
     m_documentFolder = folder;
-    if (!m_publishedUrl.isEmpty())
-        PageSchemeHandler::shared().setFolder(m_publishedUrl, folder);
+    if (!m_publishedUrl.isEmpty() && m_pageHandler)
+        m_pageHandler->setFolder(m_publishedUrl, folder);
 }
 
 void PreviewView::loadPage(const QString &html)
 {
-    auto &handler = PageSchemeHandler::shared();
+    if (!m_pageHandler)
+        return;
     if (!m_publishedUrl.isEmpty())
-        handler.withdraw(m_publishedUrl);
+        m_pageHandler->withdraw(m_publishedUrl);
     // Kept until the view goes, so any later request of the page by the engine still succeeds.
-    m_publishedUrl = handler.publish(withImagePolicy(html).toUtf8(), m_documentFolder);
+    m_publishedUrl = m_pageHandler->publish(withImagePolicy(html).toUtf8(), m_documentFolder);
     m_page->loadPublished(m_publishedUrl);
 }
 
@@ -178,7 +180,8 @@ void PreviewView::showNotice(const QString &text)
         + text.toHtmlEscaped() + QStringLiteral("</p></body>\n</html>"));
 }
 
-PreviewController::Style PreviewView::styleFor(const EditorTheme &theme, bool wideMode)
+PreviewController::Style PreviewView::styleFor(const EditorTheme &theme, bool wideMode,
+                                               const QString &darkCode)
 {
     PreviewController::Style style {wideMode, theme.previewExtraCSS};
     if (theme.editorBg.color().lightnessF() >= 0.5)
@@ -186,15 +189,17 @@ PreviewController::Style PreviewView::styleFor(const EditorTheme &theme, bool wi
     // The theme sheet picks the code style by the engine's colour scheme, which knows nothing of
     // the theme and here not even of the appearance: a dark page would get the light style, with
     // its white code boxes. The dark one, later in the cascade, wins over it.
-    static const QString darkCode = [] {
-        QString css = QStringLiteral(":root{color-scheme:dark;}");
-        if (const auto sheet = MarkdownParser::loadResource(QStringLiteral("github-dark.min.css")))
-            css += u'\n' + *sheet;
-        return css;
-    }();
     style.extraCSS += u'\n' + darkCode;
     style.darkPage = true;
     return style;
+}
+
+QString PreviewView::darkCodeStyle(const MarkdownPageBuilder &pages)
+{
+    QString css = QStringLiteral(":root{color-scheme:dark;}");
+    if (const auto sheet = pages.loadResource(QStringLiteral("github-dark.min.css")))
+        css += u'\n' + *sheet;
+    return css;
 }
 
 void PreviewView::restartRenderer(qint64 pid)

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewController.h"
 #include "Velto/preview/PreviewHost.h"
+#include "Velto/preview/PreviewServices.h"
 
+#include <QPointer>
 #include <QUrl>
 #include <QWebEngineView>
 
@@ -10,6 +13,7 @@
 
 class AppSettings;
 class LatestWorker;
+class MarkdownPageBuilder;
 class PreviewPage;
 struct EditorTheme;
 class WorkspaceState;
@@ -24,21 +28,26 @@ class PreviewView
 public:
     // A preview of the workspace's text; width and theme style are read from the settings at
     // every swap. The visible source line starts at 0 (no scroll request).
-    PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidget *parent = nullptr);
+    PreviewView(WorkspaceState &workspace, AppSettings &settings, const PreviewServices &services,
+                QWidget *parent = nullptr);
 
     // A preview of the given text with explicit sources (tests, benchmarks).
     PreviewView(const QString &markdown, PreviewController::Sources sources,
-                QWidget *parent = nullptr);
+                PageSchemeHandler &pageHandler, QWidget *parent = nullptr);
 
     ~PreviewView() override;
 
-    // The sources of the application: MarkdownParser and the settings' current look.
-    static PreviewController::Sources standardSources(AppSettings &settings);
+    // The sources of the application: the builder's pages and the settings' current look.
+    static PreviewController::Sources standardSources(AppSettings &settings,
+                                                      const MarkdownPageBuilder &pages);
 
     // The page's look for a theme. A dark theme (or the standard theme in a dark appearance)
-    // makes the page dark and its code highlighting the dark style, whatever the web engine
-    // believes the system's appearance to be.
-    static PreviewController::Style styleFor(const EditorTheme &theme, bool wideMode);
+    // makes the page dark and adds darkCode (darkCodeStyle) so its code highlighting takes the
+    // dark style, whatever the web engine believes the system's appearance to be.
+    static PreviewController::Style styleFor(const EditorTheme &theme, bool wideMode,
+                                             const QString &darkCode);
+    // What a dark page adds: the dark colour scheme and the assets' dark code style.
+    static QString darkCodeStyle(const MarkdownPageBuilder &pages);
 
     QString markdown() const { return m_markdown; }
     void setMarkdown(const QString &markdown);
@@ -80,6 +89,8 @@ private:
     void runScript(const QString &script) override;
     void runScript(const QString &script, std::function<void(const QVariant &)> done) override;
 
+    // Weakly: a window can outlive the application's root at exit.
+    QPointer<PageSchemeHandler> m_pageHandler;
     PreviewPage *m_page = nullptr;
     PreviewController *m_controller = nullptr;
     QString m_markdown;

@@ -3,24 +3,28 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/WorkspaceState.h"
+#include "core/markdown/MarkdownPageBuilder.h"
 #include "core/markdown/MarkdownParser.h"
 #include "platform/LatestWorker.h"
 
 #include <QFileInfo>
 #include <QPointer>
 
-PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidget *parent)
+PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings,
+                         const PreviewServices &services, QWidget *parent)
     : QWebEngineView(parent)
+    , m_pageHandler(&services.pageHandler)
 {
-    PreviewController::Sources sources = standardSources(settings);
+    PreviewController::Sources sources = standardSources(settings, services.pages);
+    sources.clock = &services.clock;
     // The workspace's parse of the text, which the editor, outline and status bar share; a text
     // that is no longer the newest is parsed on its own.
     auto parseOf = [lookup = DocumentAnalysis::of(workspace).lookup()](const QString &markdown) {
         const std::shared_ptr<const TextAnalysis> analysis = lookup(markdown);
         return analysis ? analysis->sharedDocument() : MarkdownDocument::parse(markdown);
     };
-    sources.renderPage = [parseOf](const QString &markdown) {
-        return MarkdownParser::renderPage(*parseOf(markdown));
+    sources.renderPage = [parseOf, &pages = services.pages](const QString &markdown) {
+        return pages.renderPage(*parseOf(markdown));
     };
     sources.renderBody = [parseOf](const QString &markdown) {
         return MarkdownParser::renderBody(*parseOf(markdown));
@@ -57,11 +61,12 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidg
             &PreviewController::styleChanged);
 }
 
-PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
+PreviewController::Sources PreviewView::standardSources(AppSettings &settings,
+                                                        const MarkdownPageBuilder &pages)
 {
     PreviewController::Sources sources;
-    sources.renderPage = [](const QString &markdown) {
-        return MarkdownParser::renderPage(*MarkdownDocument::parse(markdown));
+    sources.renderPage = [&pages](const QString &markdown) {
+        return pages.renderPage(*MarkdownDocument::parse(markdown));
     };
     sources.renderBody = [](const QString &markdown) {
         return MarkdownParser::renderBody(*MarkdownDocument::parse(markdown));
@@ -69,12 +74,13 @@ PreviewController::Sources PreviewView::standardSources(AppSettings &settings)
     sources.renderBlocks = [](const QString &markdown) {
         return PreviewBody::render(*MarkdownDocument::parse(markdown));
     };
-    sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
+    sources.previewScripts = [&pages] { return pages.previewScripts(); };
     QPointer<AppSettings> s(&settings);
-    sources.style = [s] {
+    // Read once per view, not at every swap.
+    sources.style = [s, darkCode = darkCodeStyle(pages)] {
         if (!s)
             return PreviewController::Style();
-        return styleFor(s->currentTheme(), s->isWideMode());
+        return styleFor(s->currentTheme(), s->isWideMode(), darkCode);
     };
     return sources;
 }

@@ -8,14 +8,17 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/HistoryStore.h"
 #include "Velto/model/SettingsNavigation.h"
+#include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/root/SyncApiRoutes.h"
 #include "Velto/sync/MacSyncAdapter.h"
 #include "core/ai/AIClient.h"
 #include "core/ai/AISettings.h"
+#include "core/markdown/MarkdownPageBuilder.h"
 #include "platform/BonjourAdvertiser.h"
 #include "platform/Bookmarks.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
+#include "platform/Resources.h"
 
 #include <QNetworkAccessManager>
 
@@ -35,6 +38,8 @@ AppContext::AppContext(const QString &storePath)
     , m_navigation(std::make_unique<SettingsNavigation>())
     , m_bonjour(std::make_unique<BonjourAdvertiser>(ServiceRegistrar::avahi()))
     , m_debugServer(std::make_unique<DebugServer>(*m_settings))
+    , m_pages(std::make_unique<MarkdownPageBuilder>(Resources::webDir()))
+    , m_pageHandler(std::make_unique<PageSchemeHandler>())
 {
     MacSyncAdapter::Services sync;
     sync.bonjour = m_bonjour.get();
@@ -74,6 +79,8 @@ ShellServices AppContext::shellServices() const
     s.aiSettings = m_aiSettings.get();
     s.navigation = m_navigation.get();
     s.clock = m_clock;
+    s.pages = m_pages.get();
+    s.pageHandler = m_pageHandler.get();
     s.makeChatView
         = [ai = m_aiSettings.get(), navigation = m_navigation.get(), network = m_network.get(),
            clock = m_clock.get()](WorkspaceState &workspace, ChatViewState &actions,

@@ -15,6 +15,8 @@ class Clock;
 class DebugServer;
 class Defaults;
 class HistoryStore;
+class MarkdownPageBuilder;
+class PageSchemeHandler;
 class MacSyncAdapter;
 class QNetworkAccessManager;
 class SettingsNavigation;
@@ -44,6 +46,8 @@ public:
     QNetworkAccessManager &network() const { return *m_network; }
     DebugServer &debugServer() const { return *m_debugServer; }
     MacSyncAdapter &syncAdapter() const { return *m_syncAdapter; }
+    const MarkdownPageBuilder &pages() const { return *m_pages; }
+    PageSchemeHandler &pageHandler() const { return *m_pageHandler; }
 
     // What the application object and its windows are built with.
     ShellServices shellServices() const;
@@ -60,6 +64,8 @@ private:
     std::unique_ptr<BonjourAdvertiser> m_bonjour;
     std::unique_ptr<DebugServer> m_debugServer;
     std::unique_ptr<MacSyncAdapter> m_syncAdapter;
+    std::unique_ptr<MarkdownPageBuilder> m_pages;
+    std::unique_ptr<PageSchemeHandler> m_pageHandler;
 
     // Last, so the accessors stop answering before anything above goes.
     std::unique_ptr<RootInstance<AppSettings>::Registration> m_sharedSettings;

@@ -6,6 +6,7 @@
 #include "Velto/model/FilePanels.h"
 #include "Velto/model/HistoryStore.h"
 #include "Velto/model/WorkspaceState.h"
+#include "Velto/preview/PreviewServices.h"
 #include "Velto/preview/PreviewView.h"
 #include "Velto/shell/EditorView.h"
 #include "Velto/shell/ShellDialogs.h"
@@ -38,14 +39,21 @@ ShellServices ShellServices::resolved() const
     if (!s.makePreview) {
         // The one place where a window's preview meets the local API: the API inspects the
         // preview of the window created last.
-        s.makePreview = [settings = s.settings, api = s.debugServer](WorkspaceState &workspace,
-                                                                     QWidget *parent) {
-            auto *view = new PreviewView(workspace, *settings, parent);
-            api->setWebView(view);
-            return PreviewPane {view, [view](int line) { view->setVisibleSourceLine(line); }};
-        };
+        s.makePreview
+            = [settings = s.settings, api = s.debugServer, clock = s.clock,
+               preview = s.previewServices()](WorkspaceState &workspace, QWidget *parent) {
+                  auto *view = new PreviewView(workspace, *settings, preview, parent);
+                  api->setWebView(view);
+                  return PreviewPane {view, [view](int line) { view->setVisibleSourceLine(line); }};
+              };
     }
     return s;
+}
+
+PreviewServices ShellServices::previewServices() const
+{
+    Q_ASSERT(clock && pages && pageHandler);
+    return {*clock, *pages, *pageHandler};
 }
 
 ContentView::ContentView(const ShellServices &services, QWidget *parent)

@@ -30,9 +30,9 @@ QString startFolder(const WorkspaceState &workspace)
     return QDir::homePath();
 }
 
-ExportEnvironment exportEnvironment(const QString &startFolder)
+ExportEnvironment exportEnvironment(const QString &startFolder, const PreviewServices &services)
 {
-    ExportEnvironment env = ExportEnvironment::standard();
+    ExportEnvironment env = ExportEnvironment::of(services);
     env.chooseFile = [startFolder](const ExportEnvironment::FileRequest &request,
                                    std::function<void(const QString &)> done) {
         auto *dialog = new QFileDialog;

@@ -5,6 +5,7 @@
 #include <qcoro/qcorotask.h>
 
 struct ExportEnvironment;
+struct PreviewServices;
 class QWidget;
 class WorkspaceState;
 
@@ -15,8 +16,9 @@ namespace ShellDialogs {
 // The open document's folder, else the open folder, else the home folder.
 QString startFolder(const WorkspaceState &workspace);
 
-// The application's export environment with German dialog titles, starting in startFolder.
-ExportEnvironment exportEnvironment(const QString &startFolder);
+// The application's export environment (made from the services) with German dialog titles,
+// starting in startFolder.
+ExportEnvironment exportEnvironment(const QString &startFolder, const PreviewServices &services);
 
 enum class UnsavedChoice { save, discard, cancel };
 

@@ -7,6 +7,8 @@
 
 class AISettings;
 class AppSettings;
+class MarkdownPageBuilder;
+class PageSchemeHandler;
 class Clock;
 class DebugServer;
 class Defaults;
@@ -14,6 +16,7 @@ class FilePanels;
 class HistoryStore;
 class MacSyncAdapter;
 class SettingsNavigation;
+struct PreviewServices;
 
 // The services a main window works with, handed in by the application's root (AppContext) or
 // by a test or benchmark. Every pointer is required except the panels; an unset factory means
@@ -32,7 +35,13 @@ struct ShellServices
     SyncSettingsFactory makeSyncSettings; // unset: the sync settings view
     SettingsNavigation *navigation = nullptr;
     std::shared_ptr<Clock> clock; // every delay of the windows
+    // The pages of the previews and exports, and what serves them to the web views; required
+    // by the live preview and the exports.
+    const MarkdownPageBuilder *pages = nullptr;
+    PageSchemeHandler *pageHandler = nullptr;
 
     // The same with every unset factory filled in by the application's own.
     ShellServices resolved() const;
+    // The clock, pages and page handler together; all three must be set.
+    PreviewServices previewServices() const;
 };

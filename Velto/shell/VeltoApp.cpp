@@ -6,6 +6,7 @@
 #include "Velto/model/AppSettings.h"
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/Export.h"
+#include "Velto/preview/PreviewServices.h"
 #include "Velto/preview/PreviewView.h"
 #include "Velto/shell/AboutView.h"
 #include "Velto/shell/ContentView.h"
@@ -351,7 +352,8 @@ void VeltoApp::exportHTML()
 {
     if (WorkspaceState *ws = focusedWorkspace())
         Export::exportHTML(ws->text(),
-                           ShellDialogs::exportEnvironment(ShellDialogs::startFolder(*ws)));
+                           ShellDialogs::exportEnvironment(ShellDialogs::startFolder(*ws),
+                                                           m_services.previewServices()));
 }
 
 void VeltoApp::exportPDF()
@@ -359,7 +361,8 @@ void VeltoApp::exportPDF()
     WorkspaceState *ws = focusedWorkspace();
     if (!ws)
         return;
-    ExportEnvironment env = ShellDialogs::exportEnvironment(ShellDialogs::startFolder(*ws));
+    ExportEnvironment env = ShellDialogs::exportEnvironment(ShellDialogs::startFolder(*ws),
+                                                            m_services.previewServices());
     if (const auto file = ws->selectedFileURL(); file && file->isLocalFile())
         env.documentFolder = QFileInfo(file->toLocalFile()).absolutePath();
     Export::exportPDF(ws->text(), env);

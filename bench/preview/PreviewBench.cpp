@@ -6,8 +6,10 @@
 #include "Velto/preview/PreviewScripts.h"
 #include "Velto/preview/PreviewView.h"
 #include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownPageBuilder.h"
 #include "core/markdown/MarkdownParser.h"
 #include "platform/LatestWorker.h"
+#include "platform/Resources.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -67,22 +69,34 @@ void countCrashes(PreviewView &view, int &crashes)
                      });
 }
 
+const MarkdownPageBuilder &pages()
+{
+    static const MarkdownPageBuilder builder(Resources::webDir());
+    return builder;
+}
+
+PageSchemeHandler &pageHandler()
+{
+    static auto *handler = new PageSchemeHandler; // kept to the end of the process
+    return *handler;
+}
+
 PreviewController::Sources benchSources()
 {
     PreviewController::Sources sources;
-    sources.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
+    sources.renderPage = [](const QString &md) { return pages().renderPage(md); };
     sources.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
     sources.renderBlocks = [cache = std::make_shared<PreviewBlockCache>()](const QString &md) {
         return cache->render(MarkdownDocument(md));
     };
-    sources.previewScripts = [] { return MarkdownParser::previewScripts(); };
+    sources.previewScripts = [] { return pages().previewScripts(); };
     sources.style = [] { return PreviewController::Style(); };
     return sources;
 }
 
 std::unique_ptr<PreviewView> openPreview(const QString &text, bool incremental = true)
 {
-    auto view = std::make_unique<PreviewView>(text, benchSources());
+    auto view = std::make_unique<PreviewView>(text, benchSources(), pageHandler());
     view->controller().setIncremental(incremental);
     view->resize(800, 900);
     view->show();
@@ -127,7 +141,8 @@ void BM_PreviewOpen(benchmark::State &state)
     LatestWorker worker(&owner);
     PreviewController::Sources sources = benchSources();
     sources.runElsewhere = [&worker](LatestWorker::Job job) { worker.submit(std::move(job)); };
-    auto view = std::make_unique<PreviewView>(QStringLiteral("# Untitled\n"), sources);
+    auto view
+        = std::make_unique<PreviewView>(QStringLiteral("# Untitled\n"), sources, pageHandler());
     view->resize(700, 900);
     view->show();
     int crashes = 0;
@@ -210,7 +225,7 @@ BENCHMARK(BM_PreviewOpen)
 void BM_PreviewTypesetEverything(benchmark::State &state)
 {
     const QString text = benchsupport::mixedDocument(state.range(0));
-    auto view = std::make_unique<PreviewView>(text, benchSources());
+    auto view = std::make_unique<PreviewView>(text, benchSources(), pageHandler());
     view->resize(700, 900);
     view->show();
     int crashes = 0;

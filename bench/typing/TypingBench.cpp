@@ -33,11 +33,13 @@
 #include "Velto/sync/MacSyncAdapter.h"
 #include "core/ai/AISettings.h"
 #include "core/markdown/MarkdownDocument.h"
+#include "core/markdown/MarkdownPageBuilder.h"
 #include "platform/BonjourAdvertiser.h"
 #include "platform/Bookmarks.h"
 #include "platform/Defaults.h"
 #include "platform/HugePageHeap.h"
 #include "platform/Log.h"
+#include "platform/Resources.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -195,9 +197,14 @@ struct Services
 
     ShellServices shell()
     {
+        // The page handler serves the web profile for the whole process, as the root's does.
+        static const MarkdownPageBuilder pages(Resources::webDir());
+        static auto *pageHandler = new PageSchemeHandler;
         ShellServices s {&settings, &history, &api, &sync, &defaults, &panels};
         s.aiSettings = &ai;
         s.navigation = &navigation;
+        s.pages = &pages;
+        s.pageHandler = pageHandler;
         return s;
     }
 };

@@ -3,7 +3,6 @@
 #include "core/markdown/HTMLRenderer.h"
 
 #include "core/markdown/MarkdownParser.h"
-#include "platform/Resources.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -114,12 +113,6 @@ QString resourceFileName(const QString &fileName)
 MarkdownPageBuilder::MarkdownPageBuilder(QString resourceDir)
     : m_resourceDir(std::move(resourceDir))
 {
-}
-
-MarkdownPageBuilder &MarkdownPageBuilder::shared()
-{
-    static auto *builder = new MarkdownPageBuilder(Resources::webDir());
-    return *builder;
 }
 
 const QStringList &MarkdownPageBuilder::katexFontNames()

@@ -14,17 +14,14 @@
 // addresses) and the script texts are built on first use and then kept: the first use fixes them
 // for the builder's life, even if files appear later.
 //
-// The application uses `shared()` over the installed assets (through `MarkdownParser`); tests
-// build their own over a folder of their choosing.
+// The application's root owns one over the installed assets and hands it to the previews and
+// exports; tests build their own over a folder of their choosing.
 class MarkdownPageBuilder
 {
 public:
     explicit MarkdownPageBuilder(QString resourceDir);
     MarkdownPageBuilder(const MarkdownPageBuilder &) = delete;
     MarkdownPageBuilder &operator=(const MarkdownPageBuilder &) = delete;
-
-    // Over Resources::webDir() as it is at the first call; never destroyed.
-    static MarkdownPageBuilder &shared();
 
     static const QStringList &katexFontNames();
     static const QStringList &previewScriptNames();

@@ -1,7 +1,6 @@
 #include "core/markdown/MarkdownParser.h"
 
 #include "core/markdown/HTMLRenderer.h"
-#include "core/markdown/MarkdownPageBuilder.h"
 
 #include <string>
 
@@ -17,39 +16,4 @@ QString MarkdownParser::renderBody(const MarkdownDocument &document)
     html.reserve(size_t(document.utf8().size()) * 4 / 3 + 64);
     HTMLRenderer::appendChildren(html, document);
     return QString::fromUtf8(html.data(), qsizetype(html.size()));
-}
-
-QString MarkdownParser::renderPage(const QString &markdown)
-{
-    return MarkdownPageBuilder::shared().renderPage(markdown);
-}
-
-QString MarkdownParser::renderPage(const MarkdownDocument &document)
-{
-    return MarkdownPageBuilder::shared().renderPage(document);
-}
-
-QString MarkdownParser::renderExportPage(const QString &markdown)
-{
-    return MarkdownPageBuilder::shared().renderExportPage(markdown);
-}
-
-QString MarkdownParser::renderExportPage(const MarkdownDocument &document)
-{
-    return MarkdownPageBuilder::shared().renderExportPage(document);
-}
-
-const QString &MarkdownParser::themeCSS()
-{
-    return MarkdownPageBuilder::shared().themeCSS();
-}
-
-const QStringList &MarkdownParser::previewScripts()
-{
-    return MarkdownPageBuilder::shared().previewScripts();
-}
-
-std::optional<QString> MarkdownParser::loadResource(const QString &fileName)
-{
-    return MarkdownPageBuilder::shared().loadResource(fileName);
 }

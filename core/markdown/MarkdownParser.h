@@ -5,14 +5,12 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
-// Markdown text to HTML for the web views: the body fragment, the preview page the live preview
-// loads once, and the self-contained export page. The style sheets and scripts come from the
-// installed web assets, read once per process (MarkdownPageBuilder::shared()).
+// Markdown text to the HTML body fragment for the web views. The pages around it (the preview
+// page and the self-contained export page, with their style sheets and scripts) come from a
+// MarkdownPageBuilder over the installed web assets.
 //
-// Every function taking text parses it afresh; the overloads taking a MarkdownDocument use an
-// existing parse of the same text and give the same result.
+// The overload taking text parses it afresh; the one taking a MarkdownDocument uses an existing
+// parse of the same text and gives the same result.
 class MarkdownParser
 {
 public:
@@ -20,12 +18,4 @@ public:
 
     static QString renderBody(const QString &markdown);
     static QString renderBody(const MarkdownDocument &document);
-    static QString renderPage(const QString &markdown);
-    static QString renderPage(const MarkdownDocument &document);
-    static QString renderExportPage(const QString &markdown);
-    static QString renderExportPage(const MarkdownDocument &document);
-
-    static const QString &themeCSS();
-    static const QStringList &previewScripts();
-    static std::optional<QString> loadResource(const QString &fileName);
 };

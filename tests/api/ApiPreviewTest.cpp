@@ -3,6 +3,9 @@
 #include "Velto/api/PreviewEndpoints.h"
 #include "Velto/preview/PageSchemeHandler.h"
 #include "Velto/preview/PreviewView.h"
+#include "core/markdown/MarkdownPageBuilder.h"
+#include "platform/Clock.h"
+#include "platform/Resources.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -56,7 +59,8 @@ protected:
     void openPreview(const QString &markdown)
     {
         workspace->setText(markdown);
-        view = std::make_unique<PreviewView>(*workspace, *settings);
+        view = std::make_unique<PreviewView>(*workspace, *settings,
+                                             PreviewServices {clock, pages, pageHandler});
         server->setWebView(view.get());
         view->show();
         ASSERT_TRUE(testsupport::waitUntil(
@@ -65,6 +69,9 @@ protected:
     }
     QString text(const QByteArray &target) { return QString::fromUtf8(get(target).body); }
 
+    Clock clock;
+    const MarkdownPageBuilder pages {Resources::webDir()};
+    PageSchemeHandler pageHandler;
     std::unique_ptr<PreviewView> view;
 };
 

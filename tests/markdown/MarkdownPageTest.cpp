@@ -1,6 +1,7 @@
 #include "core/markdown/MarkdownPageBuilder.h"
 #include "core/markdown/MarkdownParser.h"
 
+#include "platform/Resources.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -216,30 +217,31 @@ TEST(MarkdownPages, loadResourceReadsPlainNamesOnly)
     EXPECT_EQ(builder.loadResourceData(QStringLiteral("latin1.css")), QByteArray("caf\xe9"));
 }
 
-// The build copies the npm-installed libraries next to the tests' resource folder; the process-wide
-// builder reads them from there.
+// The build copies the npm-installed libraries next to the tests' resource folder; the
+// application's builder reads them from there.
 TEST(MarkdownPages, installedAssetsReachTheProductionPages)
 {
-    const QStringList &scripts = MarkdownParser::previewScripts();
+    const MarkdownPageBuilder installed(Resources::webDir());
+    const QStringList &scripts = installed.previewScripts();
     ASSERT_EQ(scripts.size(), 4) << "web assets missing: run scripts/setup.sh";
     EXPECT_TRUE(scripts[0].contains(QStringLiteral("katex")));
     EXPECT_TRUE(scripts[1].contains(QStringLiteral("renderMathInElement")));
     EXPECT_TRUE(scripts[2].contains(QStringLiteral("highlightAll")));
     EXPECT_TRUE(scripts[3].contains(QStringLiteral("mermaid")));
 
-    const QString &theme = MarkdownParser::themeCSS();
+    const QString &theme = installed.themeCSS();
     EXPECT_EQ(theme.count(QStringLiteral("data:font/woff2;base64,")), 15);
     for (const QString &font : MarkdownPageBuilder::katexFontNames())
         EXPECT_FALSE(theme.contains(QStringLiteral("fonts/") + font + QStringLiteral(".woff2")))
             << font.toStdString();
     EXPECT_TRUE(theme.contains(QStringLiteral("@media(prefers-color-scheme:light){")));
     EXPECT_TRUE(theme.contains(QStringLiteral("@media(prefers-color-scheme:dark){")));
-    EXPECT_TRUE(MarkdownParser::loadResource(QStringLiteral("katex.min.css")).has_value());
+    EXPECT_TRUE(installed.loadResource(QStringLiteral("katex.min.css")).has_value());
 
-    const QString page = MarkdownParser::renderPage(QStringLiteral("# Hi"));
+    const QString page = installed.renderPage(QStringLiteral("# Hi"));
     EXPECT_TRUE(page.startsWith(MarkdownPageBuilder::pageHead() + theme));
     EXPECT_TRUE(page.endsWith(QStringLiteral("<h1 data-line=\"1\">Hi</h1>") + tail));
-    const QString exported = MarkdownParser::renderExportPage(QStringLiteral("# Hi"));
+    const QString exported = installed.renderExportPage(QStringLiteral("# Hi"));
     EXPECT_EQ(exported.count(QStringLiteral("<script>")), 5);
     EXPECT_EQ(MarkdownParser::renderBody(QStringLiteral("# Hi")),
               QStringLiteral("<h1 data-line=\"1\">Hi</h1>"));

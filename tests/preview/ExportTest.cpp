@@ -4,7 +4,9 @@
 
 #include "Velto/preview/Export.h"
 #include "Velto/preview/PageSchemeHandler.h"
-#include "core/markdown/MarkdownParser.h"
+#include "Velto/preview/PreviewServices.h"
+#include "core/markdown/MarkdownPageBuilder.h"
+#include "platform/Clock.h"
 #include "support/LogCapture.h"
 
 #include <QApplication>
@@ -51,7 +53,8 @@ struct ExportFixture : ::testing::Test
             timers << std::move(fn);
         };
         env.renderExportPage
-            = [](const QString &md) { return MarkdownParser::renderExportPage(md); };
+            = [](const QString &md) { return webtest::pages().renderExportPage(md); };
+        env.pageHandler = &webtest::pageHandler();
         env.previewScripts = [] { return webtest::libraries(); };
         return env;
     }
@@ -70,7 +73,7 @@ TEST_F(HTMLExport, confirmingWritesExactlyTheExportPage)
     EXPECT_EQ(requests[0].nameFilter, QStringLiteral("HTML (*.html)"));
     EXPECT_EQ(requests[0].defaultSuffix, QStringLiteral("html"));
     const QByteArray written = testsupport::readFile(answer);
-    EXPECT_EQ(written, MarkdownParser::renderExportPage(text).toUtf8());
+    EXPECT_EQ(written, webtest::pages().renderExportPage(text).toUtf8());
     EXPECT_TRUE(written.contains("<h1 data-line=\"1\">Héllo</h1>"));
     EXPECT_TRUE(written.contains("mermaid.run()"));
 }
@@ -149,7 +152,7 @@ struct PDFExport : ExportFixture
 TEST_F(PDFExport, anEmptyDocumentBecomesAValidPDFWrittenOnlyAfterThePanel)
 {
     answer = path(QStringLiteral("empty.pdf"));
-    const int published = PageSchemeHandler::shared().publishedCount();
+    const int published = webtest::pageHandler().publishedCount();
     runToEnd(Export::exportPDF(QString(), environment()));
     ASSERT_EQ(requests.size(), 1);
     EXPECT_EQ(requests[0].proposedName, QStringLiteral("export.pdf"));
@@ -157,7 +160,7 @@ TEST_F(PDFExport, anEmptyDocumentBecomesAValidPDFWrittenOnlyAfterThePanel)
     const QByteArray pdf = testsupport::readFile(answer);
     EXPECT_TRUE(pdf.startsWith("%PDF-"));
     EXPECT_EQ(pdfPages(answer), 1);
-    EXPECT_EQ(PageSchemeHandler::shared().publishedCount(), published);
+    EXPECT_EQ(webtest::pageHandler().publishedCount(), published);
 }
 
 TEST_F(PDFExport, aLongDocumentWithMathCodeAndADiagramIsPaginated)
@@ -221,7 +224,9 @@ TEST_F(PDFExport, theSavePanelBelongsToTheMainWindowAndOutlivesTheExportView)
     QMainWindow window;
     window.show();
     ExportEnvironment env = environment();
-    env.chooseFile = ExportEnvironment::standard().chooseFile;
+    Clock clock;
+    env.chooseFile
+        = ExportEnvironment::of({clock, webtest::pages(), webtest::pageHandler()}).chooseFile;
     auto panel = [] {
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())

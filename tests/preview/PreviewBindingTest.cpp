@@ -7,6 +7,7 @@
 #include "Velto/model/WorkspaceState.h"
 #include "Velto/preview/PreviewScripts.h"
 #include "Velto/preview/PreviewView.h"
+#include "platform/Clock.h"
 #include "platform/Defaults.h"
 
 #include <QDir>
@@ -36,7 +37,9 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLook)
     WorkspaceState workspace(services);
     workspace.setText(QStringLiteral("# First\n\n```cpp\nint x = 1;\n```\n"));
 
-    auto view = std::make_unique<PreviewView>(workspace, settings);
+    Clock clock;
+    auto view = std::make_unique<PreviewView>(
+        workspace, settings, PreviewServices {clock, webtest::pages(), webtest::pageHandler()});
     auto settled = [&] {
         return testsupport::waitUntil(
             [&] { return view->controller().jsReady() && !view->controller().swapInFlight(); },
@@ -64,17 +67,17 @@ TEST(PreviewBinding, followsTheWorkspaceTextWithTheSettingsLook)
     EXPECT_EQ(js(QStringLiteral("mermaid.mermaidAPI.getConfig().theme")).toString(),
               QStringLiteral("dark"));
     // A light theme keeps its style as it is, and the scheme's code style.
-    const PreviewController::Style sepia = PreviewView::styleFor(EditorTheme::sepia(), false);
+    const PreviewController::Style sepia = PreviewView::styleFor(EditorTheme::sepia(), false, {});
     EXPECT_EQ(sepia.extraCSS, EditorTheme::sepia().previewExtraCSS);
     EXPECT_FALSE(sepia.darkPage);
     // The standard theme follows the appearance.
-    EXPECT_FALSE(PreviewView::styleFor(EditorTheme::standard(), false).darkPage);
+    EXPECT_FALSE(PreviewView::styleFor(EditorTheme::standard(), false, {}).darkPage);
     const QPalette light = QGuiApplication::palette();
     QPalette dark = light;
     dark.setColor(QPalette::Base, QColor(30, 30, 30));
     QGuiApplication::setPalette(dark);
-    const PreviewController::Style standardDark
-        = PreviewView::styleFor(EditorTheme::standard(), false);
+    const PreviewController::Style standardDark = PreviewView::styleFor(
+        EditorTheme::standard(), false, PreviewView::darkCodeStyle(webtest::pages()));
     QGuiApplication::setPalette(light);
     EXPECT_TRUE(standardDark.darkPage);
     EXPECT_TRUE(standardDark.extraCSS.contains(QStringLiteral(":root{color-scheme:dark;}")));
@@ -122,7 +125,8 @@ TEST(PreviewBinding, showsImagesFromTheDocumentsFolderAndNoOtherFile)
     workspace.setSelectedFileURL(QUrl::fromLocalFile(folder + QStringLiteral("/note.md")));
     workspace.setText(QStringLiteral("![a](local.png) ![b](img/deep.png) ![c](../outside.png) "
                                      "![d](link.png) ![e](%2E%2E/outside.png) ![f](note.md)\n"));
-    PreviewView view(workspace, settings);
+    Clock clock;
+    PreviewView view(workspace, settings, {clock, webtest::pages(), webtest::pageHandler()});
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return view.controller().jsReady() && !view.controller().swapInFlight(); }, 60s));
     ASSERT_TRUE(webtest::waitForTrue(

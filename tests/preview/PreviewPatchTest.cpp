@@ -21,7 +21,7 @@ namespace {
 
 std::unique_ptr<PreviewView> openView(const QString &markdown, bool incremental)
 {
-    auto view = std::make_unique<PreviewView>(markdown, webtest::sources());
+    auto view = std::make_unique<PreviewView>(markdown, webtest::sources(), webtest::pageHandler());
     view->controller().setIncremental(incremental);
     // Low: most blocks are far from the view and typeset only on demand.
     view->resize(700, 120);

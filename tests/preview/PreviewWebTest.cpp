@@ -30,7 +30,7 @@ struct PreviewWebTest : ::testing::Test
 
     void open(const QString &markdown, PreviewController::Sources sources)
     {
-        view = std::make_unique<PreviewView>(markdown, std::move(sources));
+        view = std::make_unique<PreviewView>(markdown, std::move(sources), webtest::pageHandler());
         view->show();
         ASSERT_TRUE(settled(60s)) << "the preview never became ready";
     }
@@ -330,19 +330,19 @@ TEST_F(PreviewWebTest, aLibraryThatThrowsIsLoggedAndTheChainGoesOn)
 
 TEST_F(PreviewWebTest, aClosedPreviewWithdrawsItsPage)
 {
-    const int before = PageSchemeHandler::shared().publishedCount();
+    const int before = webtest::pageHandler().publishedCount();
     open(QStringLiteral("x"));
-    EXPECT_EQ(PageSchemeHandler::shared().publishedCount(), before + 1);
+    EXPECT_EQ(webtest::pageHandler().publishedCount(), before + 1);
     view.reset();
-    EXPECT_EQ(PageSchemeHandler::shared().publishedCount(), before);
+    EXPECT_EQ(webtest::pageHandler().publishedCount(), before);
 }
 
 TEST(PreviewPage, anUnknownPageFailsToLoadAndTheInlineFallbackLoads)
 {
     PreviewPage page;
     QSignalSpy finished(&page, &QWebEnginePage::loadFinished);
-    QUrl missing = PageSchemeHandler::shared().publish("x");
-    PageSchemeHandler::shared().withdraw(missing);
+    QUrl missing = webtest::pageHandler().publish("x");
+    webtest::pageHandler().withdraw(missing);
     page.loadPublished(missing);
     ASSERT_TRUE(testsupport::waitUntil([&] { return finished.size() == 1; }, 20s));
     EXPECT_FALSE(finished.at(0).at(0).toBool());

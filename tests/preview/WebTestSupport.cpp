@@ -1,6 +1,7 @@
 #include "WebTestSupport.h"
 
 #include "Velto/preview/PageSchemeHandler.h"
+#include "core/markdown/MarkdownPageBuilder.h"
 #include "core/markdown/MarkdownParser.h"
 #include "platform/Resources.h"
 #include "support/TestSupport.h"
@@ -32,6 +33,19 @@ bool waitForTrue(QWebEnginePage *page, const QString &script, int timeoutMs)
                                   std::chrono::milliseconds(timeoutMs));
 }
 
+const MarkdownPageBuilder &pages()
+{
+    static const MarkdownPageBuilder builder(Resources::webDir());
+    return builder;
+}
+
+PageSchemeHandler &pageHandler()
+{
+    // Never destroyed: pages may still ask for their addresses while the process ends.
+    static auto *handler = new PageSchemeHandler;
+    return *handler;
+}
+
 QStringList libraries(const QStringList &without)
 {
     QStringList out;
@@ -50,7 +64,7 @@ PreviewController::Sources sources(const PreviewController::Style *style,
                                    const QStringList &without)
 {
     PreviewController::Sources s;
-    s.renderPage = [](const QString &md) { return MarkdownParser::renderPage(md); };
+    s.renderPage = [](const QString &md) { return pages().renderPage(md); };
     s.renderBody = [](const QString &md) { return MarkdownParser::renderBody(md); };
     // As in the application: unchanged blocks come from the previous render.
     s.renderBlocks = [cache = std::make_shared<PreviewBlockCache>()](const QString &md) {

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+class MarkdownPageBuilder;
+class PageSchemeHandler;
 class QWebEnginePage;
 
 namespace webtest {
@@ -14,6 +16,11 @@ QVariant evaluate(QWebEnginePage *page, const QString &script);
 
 // Waits until the script's result is true (polling; for asynchronous work such as Mermaid).
 bool waitForTrue(QWebEnginePage *page, const QString &script, int timeoutMs = 15000);
+
+// The test process's page builder over the build's web folder, and its page handler (installed
+// on first use, kept to the end of the process).
+const MarkdownPageBuilder &pages();
+PageSchemeHandler &pageHandler();
 
 // The libraries of the build's web folder, minus the names given.
 QStringList libraries(const QStringList &without = {});

@@ -5,6 +5,7 @@
 #include "Velto/preview/PreviewView.h"
 #include "Velto/shell/MainWindow.h"
 #include "Velto/shell/VeltoApp.h"
+#include "core/markdown/MarkdownPageBuilder.h"
 #include "platform/L10n.h"
 #include "support/Ports.h"
 #include "support/TestSupport.h"
@@ -26,8 +27,12 @@ using shelltest::ShellTest;
 // The preview no longer knows the API; the window's preview factory hands it over.
 TEST_F(ShellTest, theWindowsLivePreviewIsTheOneTheApiInspects)
 {
+    const MarkdownPageBuilder pages {QString()};
+    PageSchemeHandler pageHandler;
     ShellServices s = services();
     s.makePreview = nullptr;
+    s.pages = &pages;
+    s.pageHandler = &pageHandler;
     const PreviewPane pane = s.resolved().makePreview(*ws, nullptr);
     std::unique_ptr<QWidget> view(pane.widget);
     ASSERT_NE(qobject_cast<PreviewView *>(view.get()), nullptr);

@@ -3,7 +3,10 @@
 
 #include "Velto/model/FilePanels.h"
 #include "Velto/preview/Export.h"
+#include "Velto/preview/PreviewServices.h"
 #include "Velto/shell/ShellDialogs.h"
+#include "core/markdown/MarkdownPageBuilder.h"
+#include "platform/Clock.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractItemView>
@@ -47,9 +50,13 @@ TEST_F(Dialogs, dialogsHaveGermanTitlesAndStartInTheDocumentsFolderElseTheOpenFo
     dialog->reject();
 
     std::optional<QString> path;
-    ShellDialogs::exportEnvironment(folder).chooseFile(
-        {QStringLiteral("PDF (*.pdf)"), QStringLiteral("export.pdf"), QStringLiteral("pdf")},
-        [&](const QString &chosen) { path = chosen; });
+    Clock clock;
+    const MarkdownPageBuilder pages {QString()};
+    PageSchemeHandler pageHandler;
+    ShellDialogs::exportEnvironment(folder, {clock, pages, pageHandler})
+        .chooseFile(
+            {QStringLiteral("PDF (*.pdf)"), QStringLiteral("export.pdf"), QStringLiteral("pdf")},
+            [&](const QString &chosen) { path = chosen; });
     ASSERT_TRUE(testsupport::waitUntil([] { return openDialog() != nullptr; }));
     dialog = openDialog();
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Als PDF exportieren"));

@@ -125,7 +125,7 @@ bool appendRendered(PreviewBlocks &out, const MarkdownDocument &document, int li
             block.line += lineShift;
             block.html = htmlAt(block.key, block.line);
         }
-        out.body.blocks.push_back(std::move(block));
+        out.blocks.push_back(std::make_shared<const PreviewBlock>(std::move(block)));
         out.sourceLines.push_back(start + lineShift);
         out.rawHTML.push_back(raw);
         out.fixedLines.push_back(fixed);
@@ -137,21 +137,21 @@ std::optional<PreviewBlocks> splice(const PreviewBlocks &earlier, const LocalRep
 {
     if (!earlier.placed)
         return std::nullopt;
-    const size_t count = earlier.body.blocks.size();
+    const size_t count = earlier.blocks.size();
     const int oldEnd = local.firstLine + local.oldLineCount;
     PreviewBlocks out;
-    out.body.blocks.reserve(count + 4);
+    out.blocks.reserve(count + 4);
     out.sourceLines.reserve(count + 4);
     out.rawHTML.reserve(count + 4);
     out.fixedLines.reserve(count + 4);
     size_t i = 0;
     auto keep = [&](size_t at, int delta) {
-        PreviewBlock block = earlier.body.blocks[at];
-        if (delta != 0 && block.line > 0) {
-            block.line += delta;
-            block.html = htmlAt(block.key, block.line);
-        }
-        out.body.blocks.push_back(std::move(block));
+        const std::shared_ptr<const PreviewBlock> &block = earlier.blocks[at];
+        if (delta != 0 && block->line > 0)
+            out.blocks.push_back(std::make_shared<const PreviewBlock>(PreviewBlock {
+                htmlAt(block->key, block->line + delta), block->key, block->line + delta}));
+        else
+            out.blocks.push_back(block);
         out.sourceLines.push_back(earlier.sourceLines[at] + delta);
         out.rawHTML.push_back(earlier.rawHTML[at]);
         out.fixedLines.push_back(earlier.fixedLines[at]);
@@ -163,11 +163,11 @@ std::optional<PreviewBlocks> splice(const PreviewBlocks &earlier, const LocalRep
     if (!appendRendered(out, *local.window, local.firstLine, local.newLineCount))
         return std::nullopt;
     for (; i < count; ++i) {
-        if (local.lineDelta != 0 && earlier.fixedLines[i] && earlier.body.blocks[i].line > 0)
+        if (local.lineDelta != 0 && earlier.fixedLines[i] && earlier.blocks[i]->line > 0)
             return std::nullopt;
         keep(i, local.lineDelta);
     }
-    out.body.patchable = std::find(out.rawHTML.begin(), out.rawHTML.end(), 1) == out.rawHTML.end();
+    out.patchable = std::find(out.rawHTML.begin(), out.rawHTML.end(), 1) == out.rawHTML.end();
     out.spliced = true;
     return out;
 }
@@ -299,9 +299,19 @@ PreviewBlocks PreviewBlocks::of(const TextAnalysis &analysis)
     }
     PreviewBlocks blocks;
     appendRendered(blocks, analysis.document(), 0, -1);
-    blocks.body.patchable
+    blocks.patchable
         = std::find(blocks.rawHTML.begin(), blocks.rawHTML.end(), 1) == blocks.rawHTML.end();
     return blocks;
+}
+
+PreviewBody PreviewBlocks::body() const
+{
+    PreviewBody body;
+    body.patchable = patchable;
+    body.blocks.reserve(blocks.size());
+    for (const std::shared_ptr<const PreviewBlock> &block : blocks)
+        body.blocks.push_back(*block);
+    return body;
 }
 
 QString PreviewBody::html() const

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -42,7 +43,9 @@ struct PreviewBody
 // parse. Either way the body is that of PreviewBody::render of a fresh parse.
 struct PreviewBlocks
 {
-    PreviewBody body;
+    // Shared with the revisions before and after wherever a block is unchanged.
+    std::vector<std::shared_ptr<const PreviewBlock>> blocks;
+    bool patchable = true;
     std::vector<int> sourceLines; // per block: the line (0-based) its top-level block starts on
     std::vector<char> rawHTML; // per block
     // Per block: raw HTML in it mentions line attributes itself, so its lines cannot be moved by
@@ -52,6 +55,7 @@ struct PreviewBlocks
     bool spliced = false; // made from the base's blocks
 
     static PreviewBlocks of(const TextAnalysis &analysis);
+    PreviewBody body() const;
 };
 
 // Renders bodies like PreviewBody::render, reusing the blocks of the previous render whose source

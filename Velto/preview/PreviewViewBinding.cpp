@@ -30,7 +30,7 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings, QWidg
     sources.renderBlocks
         = [lookup, cache = std::make_shared<PreviewBlockCache>()](const QString &markdown) {
               if (const std::shared_ptr<const TextAnalysis> analysis = lookup(markdown))
-                  return analysis->derived(&PreviewBlocks::of).body;
+                  return analysis->derived(&PreviewBlocks::of).body();
               return cache->render(*MarkdownDocument::parse(markdown));
           };
     // A long text's update is prepared on a worker thread, so typing never waits for it.

@@ -388,7 +388,7 @@ void BM_KeystrokeAnalysis(benchmark::State &state)
         const TextAnalysis next(2, typed, local ? base : nullptr);
         benchmark::DoNotOptimize(next.derived(&keyRunsOf).lineCount());
         benchmark::DoNotOptimize(next.derived(&keyOutlineOf).size());
-        benchmark::DoNotOptimize(next.derived(&PreviewBlocks::of).body.blocks.size());
+        benchmark::DoNotOptimize(next.derived(&PreviewBlocks::of).blocks.size());
     }
     state.counters["KB"] = double(bytes) / 1024.0;
 }

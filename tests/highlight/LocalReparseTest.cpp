@@ -50,17 +50,18 @@ QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
                        }))
         return ::testing::AssertionFailure() << "block layouts differ";
     const PreviewBody body = PreviewBody::render(fresh);
-    const PreviewBlocks &blocks = analysis.derived(&PreviewBlocks::of);
-    if (blocks.body.patchable != body.patchable
-        || !std::equal(body.blocks.begin(), body.blocks.end(), blocks.body.blocks.begin(),
-                       blocks.body.blocks.end(), [](const PreviewBlock &a, const PreviewBlock &b) {
+    const PreviewBody blocks = analysis.derived(&PreviewBlocks::of).body();
+    if (blocks.patchable != body.patchable
+        || !std::equal(body.blocks.begin(), body.blocks.end(), blocks.blocks.begin(),
+                       blocks.blocks.end(), [](const PreviewBlock &a, const PreviewBlock &b) {
                            return a.html == b.html && a.key == b.key && a.line == b.line;
                        }))
         return ::testing::AssertionFailure() << "preview blocks differ";
     // What the next revision's blocks are made from equals it too.
+    const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);
     const PreviewBlocks whole = PreviewBlocks::of(TextAnalysis(0, analysis.text()));
-    if (blocks.sourceLines != whole.sourceLines || blocks.rawHTML != whole.rawHTML
-        || blocks.fixedLines != whole.fixedLines || blocks.placed != whole.placed)
+    if (part.sourceLines != whole.sourceLines || part.rawHTML != whole.rawHTML
+        || part.fixedLines != whole.fixedLines || part.placed != whole.placed)
         return ::testing::AssertionFailure() << "preview block places differ";
     return ::testing::AssertionSuccess();
 }

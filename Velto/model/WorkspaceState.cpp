@@ -185,6 +185,24 @@ QString WorkspaceState::windowTitle() const
 WorkspaceState::TextCounts WorkspaceState::countsOf(const TextAnalysis &analysis)
 {
     const QString &text = analysis.text();
+    // No word or character runs across a line feed, so the lines parsed again since the base
+    // (whose offsets start after a line feed) change the base's counts by their own. The base
+    // must have its layout already: making one would parse the whole text here.
+    const std::shared_ptr<const TextAnalysis> base = analysis.base();
+    if (base && base->hasLayout()) {
+        if (const auto earlier = base->made(&countsOf)) {
+            if (const LocalReparse *local = analysis.localReparse()) {
+                const QString before
+                    = base->text().sliced(local->offset, local->oldEnd - local->offset);
+                const QString after = text.sliced(
+                    local->offset, local->oldEnd + local->offsetDelta - local->offset);
+                return {earlier->words - TextMetrics::wordCount(before)
+                            + TextMetrics::wordCount(after),
+                        earlier->characters - TextMetrics::characterCount(before)
+                            + TextMetrics::characterCount(after)};
+            }
+        }
+    }
     return {TextMetrics::wordCount(text), TextMetrics::characterCount(text)};
 }
 

@@ -4,9 +4,11 @@
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/SourceTextMap.h"
+#include "core/markdown/TextAnalysis.h"
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -77,6 +79,97 @@ std::string htmlAt(std::string_view key, int line)
     }
     html.append(key.substr(copied));
     return html;
+}
+
+// Whether raw HTML in the block has text the line attributes are found by: only the renderer's
+// own attributes may then be rewritten for a block that moved.
+bool mentionsLineAttributes(MarkdownNode block)
+{
+    MarkdownWalker walker(block);
+    while (walker.next()) {
+        if (!walker.entering())
+            continue;
+        const MarkdownNodeKind kind = walker.node().kind();
+        if ((kind == MarkdownNodeKind::HtmlBlock || kind == MarkdownNodeKind::HtmlInline)
+            && walker.node().literalUtf8().find("data-line") != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+// Appends the blocks of `document`'s top-level blocks starting before line `lineLimit` (0-based,
+// negative for all), their lines moved down by `lineShift`. False where a block can't be placed
+// (all of them are when there is no limit).
+bool appendRendered(PreviewBlocks &out, const MarkdownDocument &document, int lineShift,
+                    int lineLimit)
+{
+    for (MarkdownNode node = document.root().firstChild(); node; node = node.next()) {
+        const int start = node.startLine() - 1;
+        if (start < 0) {
+            if (lineLimit >= 0)
+                return false;
+            out.placed = false; // rendered, but never moved
+        }
+        if (lineLimit >= 0 && start >= lineLimit)
+            break;
+        PreviewBlock block;
+        HTMLRenderer::append(block.html, document, node);
+        if (block.html.empty())
+            continue;
+        const bool raw = containsRawHTML(node);
+        const bool fixed = raw && mentionsLineAttributes(node);
+        makeKey(block);
+        if (lineShift != 0 && block.line > 0) {
+            if (fixed)
+                return false;
+            block.line += lineShift;
+            block.html = htmlAt(block.key, block.line);
+        }
+        out.blocks.push_back(std::make_shared<const PreviewBlock>(std::move(block)));
+        out.sourceLines.push_back(start + lineShift);
+        out.rawHTML.push_back(raw);
+        out.fixedLines.push_back(fixed);
+    }
+    return true;
+}
+
+std::optional<PreviewBlocks> splice(const PreviewBlocks &earlier, const LocalReparse &local)
+{
+    if (!earlier.placed)
+        return std::nullopt;
+    const size_t count = earlier.blocks.size();
+    const int oldEnd = local.firstLine + local.oldLineCount;
+    PreviewBlocks out;
+    out.blocks.reserve(count + 4);
+    out.sourceLines.reserve(count + 4);
+    out.rawHTML.reserve(count + 4);
+    out.fixedLines.reserve(count + 4);
+    size_t i = 0;
+    auto keep = [&](size_t at, int delta) {
+        const std::shared_ptr<const PreviewBlock> &block = earlier.blocks[at];
+        if (delta != 0 && block->line > 0)
+            out.blocks.push_back(std::make_shared<const PreviewBlock>(PreviewBlock {
+                htmlAt(block->key, block->line + delta), block->key, block->line + delta}));
+        else
+            out.blocks.push_back(block);
+        out.sourceLines.push_back(earlier.sourceLines[at] + delta);
+        out.rawHTML.push_back(earlier.rawHTML[at]);
+        out.fixedLines.push_back(earlier.fixedLines[at]);
+    };
+    for (; i < count && earlier.sourceLines[i] < local.firstLine; ++i)
+        keep(i, 0);
+    while (i < count && earlier.sourceLines[i] < oldEnd)
+        ++i;
+    if (!appendRendered(out, *local.window, local.firstLine, local.newLineCount))
+        return std::nullopt;
+    for (; i < count; ++i) {
+        if (local.lineDelta != 0 && earlier.fixedLines[i] && earlier.blocks[i]->line > 0)
+            return std::nullopt;
+        keep(i, local.lineDelta);
+    }
+    out.patchable = std::find(out.rawHTML.begin(), out.rawHTML.end(), 1) == out.rawHTML.end();
+    out.spliced = true;
+    return out;
 }
 
 // Every line that could be part of a link reference definition, in order: "]:" ends a label,
@@ -191,6 +284,33 @@ PreviewBody PreviewBody::render(const MarkdownDocument &document)
         makeKey(block);
         body.blocks.push_back(std::move(block));
     }
+    return body;
+}
+
+PreviewBlocks PreviewBlocks::of(const TextAnalysis &analysis)
+{
+    if (const LocalReparse *local = analysis.localReparse()) {
+        if (const std::shared_ptr<const TextAnalysis> base = analysis.base()) {
+            if (const std::shared_ptr<const PreviewBlocks> earlier = base->made(&of)) {
+                if (std::optional<PreviewBlocks> blocks = splice(*earlier, *local))
+                    return std::move(*blocks);
+            }
+        }
+    }
+    PreviewBlocks blocks;
+    appendRendered(blocks, analysis.document(), 0, -1);
+    blocks.patchable
+        = std::find(blocks.rawHTML.begin(), blocks.rawHTML.end(), 1) == blocks.rawHTML.end();
+    return blocks;
+}
+
+PreviewBody PreviewBlocks::body() const
+{
+    PreviewBody body;
+    body.patchable = patchable;
+    body.blocks.reserve(blocks.size());
+    for (const std::shared_ptr<const PreviewBlock> &block : blocks)
+        body.blocks.push_back(*block);
     return body;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include <vector>
 
 class MarkdownDocument;
+class TextAnalysis;
 
 // The preview body as its top-level blocks, so an update can keep the blocks the page already
 // shows (with their highlighted code, mathematics and diagrams) and send only the others.
@@ -32,6 +34,28 @@ struct PreviewBody
 
     static PreviewBody render(const MarkdownDocument &document);
     QString html() const; // the whole body, identical to MarkdownParser::renderBody
+};
+
+// The preview body of a text revision, as a part of its analysis (analysis.derived(&of)). Where
+// the revision was re-parsed locally and its base has this part, the blocks are the base's with
+// the re-parsed lines' blocks put in their place and the line attributes after them moved: no
+// block outside the edit is parsed or rendered again. Anything else is rendered from the whole
+// parse. Either way the body is that of PreviewBody::render of a fresh parse.
+struct PreviewBlocks
+{
+    // Shared with the revisions before and after wherever a block is unchanged.
+    std::vector<std::shared_ptr<const PreviewBlock>> blocks;
+    bool patchable = true;
+    std::vector<int> sourceLines; // per block: the line (0-based) its top-level block starts on
+    std::vector<char> rawHTML; // per block
+    // Per block: raw HTML in it mentions line attributes itself, so its lines cannot be moved by
+    // rewriting the attributes.
+    std::vector<char> fixedLines;
+    bool placed = true; // every block's source line is known
+    bool spliced = false; // made from the base's blocks
+
+    static PreviewBlocks of(const TextAnalysis &analysis);
+    PreviewBody body() const;
 };
 
 // Renders bodies like PreviewBody::render, reusing the blocks of the previous render whose source

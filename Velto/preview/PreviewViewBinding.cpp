@@ -19,7 +19,8 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings,
     sources.clock = &services.clock;
     // The workspace's parse of the text, which the editor, outline and status bar share; a text
     // that is no longer the newest is parsed on its own.
-    auto parseOf = [lookup = DocumentAnalysis::of(workspace).lookup()](const QString &markdown) {
+    const auto lookup = DocumentAnalysis::of(workspace).lookup();
+    auto parseOf = [lookup](const QString &markdown) {
         const std::shared_ptr<const TextAnalysis> analysis = lookup(markdown);
         return analysis ? analysis->sharedDocument() : MarkdownDocument::parse(markdown);
     };
@@ -29,9 +30,12 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings,
     sources.renderBody = [parseOf](const QString &markdown) {
         return MarkdownParser::renderBody(*parseOf(markdown));
     };
+    // The blocks are a part of the analysis: a revision's are made from the revision before's.
     sources.renderBlocks
-        = [parseOf, cache = std::make_shared<PreviewBlockCache>()](const QString &markdown) {
-              return cache->render(*parseOf(markdown));
+        = [lookup, cache = std::make_shared<PreviewBlockCache>()](const QString &markdown) {
+              if (const std::shared_ptr<const TextAnalysis> analysis = lookup(markdown))
+                  return analysis->derived(&PreviewBlocks::of).body();
+              return cache->render(*MarkdownDocument::parse(markdown));
           };
     // A long text's update is prepared on a worker thread, so typing never waits for it.
     m_renderWorker = std::make_unique<LatestWorker>(this);

@@ -1,3 +1,4 @@
+#include "Velto/preview/PreviewBody.h"
 #include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/HTMLRenderer.h"
 #include "core/markdown/MarkdownDocument.h"
@@ -381,6 +382,7 @@ void BM_KeystrokeAnalysis(benchmark::State &state)
     auto base = std::make_shared<const TextAnalysis>(1, text);
     base->derived(&keyRunsOf);
     base->derived(&keyOutlineOf);
+    base->derived(&PreviewBlocks::of);
     // A letter typed into a paragraph in the middle.
     const QString typed
         = QString(text).insert(text.indexOf(u"Some **bold**", text.size() / 2), u'x');
@@ -389,6 +391,7 @@ void BM_KeystrokeAnalysis(benchmark::State &state)
         const TextAnalysis next(2, typed, local ? base : nullptr);
         benchmark::DoNotOptimize(next.derived(&keyRunsOf).lineCount());
         benchmark::DoNotOptimize(next.derived(&keyOutlineOf).size());
+        benchmark::DoNotOptimize(next.derived(&PreviewBlocks::of).blocks.size());
     }
     state.counters["KB"] = double(bytes) / 1024.0;
 }

@@ -1,12 +1,13 @@
 // A text and edits of it: each revision, made from the one before by re-parsing only around the
 // edit where that can be trusted, must give what a fresh parse of its text gives (styles,
-// outline, where the top-level blocks start).
+// outline, where the top-level blocks start, the preview's blocks).
 //
 // Input: two bytes for the length of the first text, the text, then edits of five bytes each
 // (two for the place, one for how many units go, two for how many bytes of what follows come
 // in) followed by the inserted bytes.
 #include "FuzzInput.h"
 
+#include "Velto/preview/PreviewBody.h"
 #include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/OutlineParser.h"
 #include "core/markdown/TextAnalysis.h"
@@ -54,6 +55,21 @@ void checkAgainstFresh(const TextAnalysis &analysis)
                                           && a.isList == b.isList;
                                   }),
                 "blocks start where a fresh parse starts them");
+
+    const PreviewBody body = PreviewBody::render(fresh);
+    const PreviewBody blocks = analysis.derived(&PreviewBlocks::of).body();
+    fuzz::check(blocks.patchable == body.patchable
+                    && std::equal(body.blocks.begin(), body.blocks.end(), blocks.blocks.begin(),
+                                  blocks.blocks.end(),
+                                  [](const PreviewBlock &a, const PreviewBlock &b) {
+                                      return a.html == b.html && a.key == b.key && a.line == b.line;
+                                  }),
+                "the preview's blocks are those of a fresh render");
+    const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);
+    const PreviewBlocks whole = PreviewBlocks::of(TextAnalysis(0, analysis.text()));
+    fuzz::check(part.sourceLines == whole.sourceLines && part.rawHTML == whole.rawHTML
+                    && part.fixedLines == whole.fixedLines && part.placed == whole.placed,
+                "the preview's blocks are placed as in a fresh render");
 }
 
 int twoBytes(fuzz::Reader &reader)
@@ -70,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto analysis = std::make_shared<const TextAnalysis>(1, QString::fromUtf8(first));
     analysis->derived(&runsOf);
     analysis->derived(&outlineOf);
+    analysis->derived(&PreviewBlocks::of);
     for (int edits = 0; !reader.atEnd() && edits < 16; ++edits) {
         QString text = analysis->text();
         const qsizetype at = qsizetype(twoBytes(reader)) % (text.size() + 1);

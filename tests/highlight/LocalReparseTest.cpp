@@ -1,3 +1,4 @@
+#include "Velto/preview/PreviewBody.h"
 #include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/OutlineParser.h"
 #include "core/markdown/TextAnalysis.h"
@@ -48,6 +49,20 @@ QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
                            return a.line == b.line && a.offset == b.offset && a.isList == b.isList;
                        }))
         return ::testing::AssertionFailure() << "block layouts differ";
+    const PreviewBody body = PreviewBody::render(fresh);
+    const PreviewBody blocks = analysis.derived(&PreviewBlocks::of).body();
+    if (blocks.patchable != body.patchable
+        || !std::equal(body.blocks.begin(), body.blocks.end(), blocks.blocks.begin(),
+                       blocks.blocks.end(), [](const PreviewBlock &a, const PreviewBlock &b) {
+                           return a.html == b.html && a.key == b.key && a.line == b.line;
+                       }))
+        return ::testing::AssertionFailure() << "preview blocks differ";
+    // What the next revision's blocks are made from equals it too.
+    const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);
+    const PreviewBlocks whole = PreviewBlocks::of(TextAnalysis(0, analysis.text()));
+    if (part.sourceLines != whole.sourceLines || part.rawHTML != whole.rawHTML
+        || part.fixedLines != whole.fixedLines || part.placed != whole.placed)
+        return ::testing::AssertionFailure() << "preview block places differ";
     return ::testing::AssertionSuccess();
 }
 
@@ -87,6 +102,7 @@ const QStringList lines = {
     "$$",
     "x^2",
     "  indented two",
+    "<b data-line=\"2\">raw</b> text",
 };
 
 const QStringList pieces = {
@@ -129,11 +145,13 @@ TEST(LocalReparse, editsOfRandomMarkdownAnalyseAsAFreshParseDoes)
 {
     std::mt19937 random(20261209);
     int local = 0;
+    int spliced = 0;
     int edits = 0;
     for (int round = 0; round < 300; ++round) {
         auto analysis = std::make_shared<const TextAnalysis>(1, randomText(random, round % 3 == 0));
         analysis->derived(&runsOf);
         analysis->derived(&outlineOf);
+        analysis->derived(&PreviewBlocks::of);
         for (int step = 0; step < 30; ++step) {
             QString text = edited(analysis->text(), random);
             if (text == analysis->text())
@@ -147,12 +165,14 @@ TEST(LocalReparse, editsOfRandomMarkdownAnalyseAsAFreshParseDoes)
                                             << analysis->text().toStdString() << "\n----\n"
                                             << text.toStdString();
             local += next->localReparse() != nullptr;
+            spliced += next->derived(&PreviewBlocks::of).spliced;
             ++edits;
             analysis = next;
         }
     }
     // Most edits are re-parsed where they happened, not whole.
     EXPECT_GT(local, edits / 3);
+    EXPECT_GT(spliced, local / 2);
 }
 
 TEST(LocalReparse, typingInALongTextReparsesOnlyAroundTheEdit)
@@ -163,10 +183,12 @@ TEST(LocalReparse, typingInALongTextReparsesOnlyAroundTheEdit)
     auto base = std::make_shared<const TextAnalysis>(1, text);
     base->derived(&runsOf);
     base->derived(&outlineOf);
+    base->derived(&PreviewBlocks::of);
     const qsizetype at = text.indexOf("Part 250");
     const auto next = std::make_shared<const TextAnalysis>(2, QString(text).insert(at, "x"), base);
     ASSERT_TRUE(sameAsFresh(*next));
     ASSERT_NE(next->localReparse(), nullptr);
+    EXPECT_TRUE(next->derived(&PreviewBlocks::of).spliced);
     EXPECT_LT(next->localReparse()->window->text().size(), 200);
 
     // An opened fence runs to the end; a link reference definition is parsed whole.

@@ -1,5 +1,6 @@
 #include "Velto/model/DocumentAnalysis.h"
 #include "Velto/model/WorkspaceState.h"
+#include "core/model/TextMetrics.h"
 #include "support/TestSupport.h"
 
 #include <QSignalSpy>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <random>
 #include <vector>
 
 // Each workspace has its own analysis. A short text's is ready at once; a long text's parts are
@@ -95,4 +97,41 @@ TEST(DocumentAnalysis, aLongTextsRevisionIsMadeFromTheOneBefore)
     ws.setText(QString(text).insert(text.size() / 2, u'y'));
     EXPECT_EQ(analysis.current()->base(), first);
     EXPECT_EQ(first->base(), nullptr);
+}
+
+// A long text's counts are made from the revision before's where its lines were re-parsed
+// locally, and equal a whole count after any edit: clusters across the edit's ends, line breaks
+// added or removed, and a CR LF (counted whole from then on).
+TEST(DocumentAnalysis, countsMadeFromTheRevisionBeforeEqualAWholeCount)
+{
+    const QStringList pieces = {"word",    " ",
+                                "\n",      "\n\n",
+                                "e\u0301", "\U0001F469\u200D\U0001F4BB",
+                                "\t",      "# ",
+                                "- ",      "\U0001F1E9\U0001F1EA",
+                                "a",       "\u00A0"};
+    std::mt19937 random(20261210);
+    auto piece = [&] { return pieces[int(random() % pieces.size())]; };
+    QString text;
+    while (text.size() < 2 * localReparseSize)
+        text += piece();
+    auto analysis = std::make_shared<const TextAnalysis>(1, text.replace("\r\n", "\n"));
+    analysis->layout();
+    analysis->derived(&WorkspaceState::countsOf);
+    int fromBase = 0;
+    for (int step = 0; step < 300; ++step) {
+        QString next = analysis->text();
+        const qsizetype at = qsizetype(random() % (next.size() + 1));
+        next.replace(at, std::min<qsizetype>(next.size() - at, random() % 6),
+                     step == 250 ? QString("\r\n") : piece() + piece());
+        analysis->dropBase();
+        auto made = std::make_shared<const TextAnalysis>(analysis->revision() + 1, next, analysis);
+        const WorkspaceState::TextCounts &counts = made->derived(&WorkspaceState::countsOf);
+        ASSERT_EQ(counts.words, TextMetrics::wordCount(next)) << "step " << step;
+        ASSERT_EQ(counts.characters, TextMetrics::characterCount(next)) << "step " << step;
+        fromBase += made->localReparse() != nullptr;
+        made->layout();
+        analysis = made;
+    }
+    EXPECT_GT(fromBase, 150);
 }

@@ -179,12 +179,12 @@ TEST(LocalReparse, typingInALongTextReparsesOnlyAroundTheEdit)
 {
     QString text;
     for (int i = 0; i < 500; ++i)
-        text += QString("## Part %1\n\nSome *text* with `code`.\n\n- a\n- b\n\n").arg(i);
+        text += QString("## Section %1\n\nSome *text* with `code`.\n\n- a\n- b\n\n").arg(i);
     auto base = std::make_shared<const TextAnalysis>(1, text);
     base->derived(&runsOf);
     base->derived(&outlineOf);
     base->derived(&PreviewBlocks::of);
-    const qsizetype at = text.indexOf("Part 250");
+    const qsizetype at = text.indexOf("Section 250");
     const auto next = std::make_shared<const TextAnalysis>(2, QString(text).insert(at, "x"), base);
     ASSERT_TRUE(sameAsFresh(*next));
     ASSERT_NE(next->localReparse(), nullptr);

@@ -18,9 +18,7 @@ case "$kind" in
 address)
   build=${VELTO_ASAN_BUILD_DIR:-build-asan}
   sanitize=address,undefined
-  # live is left out until its engine stops leaking the frame of a forwarding coroutine that is
-  # still suspended when the engine goes (LeakSanitizer reports it in every live test).
-  ((${#labels[@]})) || labels=(platform markdown model editor)
+  ((${#labels[@]})) || labels=(platform markdown model live editor)
   ;;
 thread)
   build=${VELTO_TSAN_BUILD_DIR:-build-tsan}

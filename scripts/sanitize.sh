@@ -6,8 +6,11 @@
 # Only the test executables of the chosen labels are built. By default ASan+UBSan runs the core
 # areas and the editor; the shell, chat, API and install tests mostly put those same libraries
 # together behind widgets, and building them once more would take CI past its time budget. TSan
-# defaults to the areas that start threads; it is not part of CI yet, since Qt is not built with
-# it and tests/sanitizers/tsan.supp does not yet cover all of Qt's own hand-overs between threads.
+# defaults to the areas that start threads. Qt and glib are not built with it, so their own
+# hand-overs between threads are invisible to it: TSan checks only the accesses our code makes
+# (ignore_noninstrumented_modules), which is where a race of ours shows.
+# It is not part of CI yet: hand-overs through Qt's event queue and thread pool still show as
+# races now and then, and tests/sanitizers/tsan.supp may not cover them all.
 # Suppressions: tests/sanitizers/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +27,8 @@ thread)
   build=${VELTO_TSAN_BUILD_DIR:-build-tsan}
   sanitize=thread
   ((${#labels[@]})) || labels=(editor preview platform sync model)
+  # A memory bound means nothing in TSan's shadow memory, and the test takes minutes under it.
+  exclude=thirtyMebibytesOfNewlinesKeepMemoryBounded
   ;;
 *)
   echo "sanitize: unknown kind '$kind' (address or thread)" >&2
@@ -51,11 +56,12 @@ supp=$(pwd)/tests/sanitizers
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$supp/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp}
-export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp}
+# The PDF export forks a helper process from a threaded one; the child only execs.
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:die_after_fork=0:suppressions=$supp/tsan.supp}
 
 regex=$(
   IFS='|'
   echo "${labels[*]}"
 )
 cd "$build"
-ctest --output-on-failure --parallel "${VELTO_JOBS:-$(nproc)}" -L "^($regex)\$"
+ctest --output-on-failure --parallel "${VELTO_JOBS:-$(nproc)}" -L "^($regex)\$" -E "${exclude:-^$}"

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "platform/BackgroundPool.h"
+
 #include <QApplication>
 #include <QStandardPaths>
 
@@ -27,8 +29,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VeltoTests"));
     const int result = RUN_ALL_TESTS();
-    // What the last test left to the event loop (deferred deletes, coroutines resumed from it)
-    // runs before the application goes, so leak checks report only what is really lost.
+    // What the last test left running or to the event loop (background jobs and the results they
+    // post, deferred deletes, coroutines resumed from it) ends before the application goes, so
+    // leak checks report only what is really lost.
+    background::pool().waitForDone();
     for (int round = 0; round < 4; ++round) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();

@@ -120,7 +120,10 @@ var frag=V.wrap(all.slice(V.group));g.parentNode.insertBefore(frag,g.nextSibling
 window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
 V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
 function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid')||!!b.querySelector('pre,.mermaid')||MATHRE.test(b.textContent));}
-V.add=function(nodes){for(var i=0;i<nodes.length;i++){if(needs(nodes[i]))V.todo.add(nodes[i]);}V.painted();V.kick();};
+// From the blocks' HTML when it is at hand: no text is made for every block of a long body. It finds all the element test finds (an entity may stand for any character), and a few more, which are typeset to no effect.
+var MAYNEED=/<pre|mermaid|\$|\\[(\[]|&/;
+// `far`: blocks put in away from the view, which the page need not wait to see drawn.
+V.add=function(nodes,html,far){for(var i=0;i<nodes.length;i++){var n=nodes[i];if(html?n.nodeType===1&&MAYNEED.test(html[i]):needs(n))V.todo.add(n);}if(!far)V.painted();V.kick();};
 // New blocks show (and read as text) only once a frame has laid them out: until then the page counts as busy. A hidden page draws no frames; it waits a moment instead.
 V.painted=function(){var k=V.unpainted=(V.unpainted||0)+1;var done=function(){if(V.unpainted===k){V.unpainted=0;V.kick();}};requestAnimationFrame(function(){requestAnimationFrame(done);});setTimeout(done,250);};
 V.drop=function(n){V.todo.delete(n);V.live.delete(n);V.saved.delete(n);};
@@ -141,7 +144,8 @@ function span(n,top,bottom,out){var lo=0,hi=n.length-1,i=n.length;while(lo<=hi){
 for(;i<n.length&&n[i].getBoundingClientRect().top<=bottom;i++){if(isG(n[i]))span(n[i].children,top,bottom,out);else out.push(n[i]);}}
 V.range=function(margin){var n=V.nodes(),h=window.innerHeight||0;if(!n.length||!h)return null;var out=[];span(n,-margin*h,h+margin*h,out);return out.length?out:null;};
 V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;for(var i=0;i<r.length;i++){if(V.todo.has(r[i])||r[i].hasAttribute('data-velto-slice'))return true;}return false;};
-V.busy=function(){return !!V.fill||!!V.pinned||!!V.unpainted||!!V.marking||V.pendingInView();};
+// The rest of a long body goes in afterwards, in turns that yield, and keeps nothing waiting but a patch, which is applied when it is all in.
+V.busy=function(){return (!!V.fill&&(!!V.fill.then||!(V.fill.viewDone&&V.firstDrawn)))||!!V.pinned||!!V.unpainted||!!V.marking||V.pendingInView();};
 // Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling).
 V.pin=function(el){var p=V.pinned={el:el,until:Date.now()+1500,held:0};setTimeout(function(){if(V.pinned===p){V.pinned=null;V.kick();}},1600);V.pinTick(p);};
 V.pinTick=function(p){if(V.pinned!==p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=5){V.pinned=null;V.kick();return;}
@@ -150,15 +154,16 @@ var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.
 V.step=function(){var t0=performance.now(),F=V.fill,more=false;
 if(!F||!F.viewDone||V.moved){V.moved=false;
 var r=V.range(1),i,put=false;
-if(F&&r){var sl=[];for(i=0;i<r.length;i++){if(r[i].__veltoSlice)sl.push(r[i].__veltoSlice);}sl.forEach(function(x){V.fillSlice(x);put=true;});if(put)r=V.range(1);}
+if(F&&r){var sl=[];for(i=0;i<r.length;i++){if(r[i].__veltoSlice)sl.push(r[i].__veltoSlice);}sl.forEach(function(x){V.fillSlice(x,false);put=true;});if(put)r=V.range(1);}
 if(r){for(i=0;i<r.length;i++){if(V.todo.has(r[i])){V.typeset(r[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
-if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;},0);});setTimeout(function(){V.marking=false;},250);}}
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;V.kick();},250);}}
 // The rest of a new body goes in once the visible part is on screen (or has had its time), in turns of its own.
 F=V.fill;if(F&&!more&&((F.viewDone&&V.firstDrawn)||Date.now()-F.started>2000))V.fillNext();
 if(V.live.size>V.keep)V.trim();
-if(more||V.fill)V.kick();};
+// Waiting for the first frame of the view, the fill is kicked again by its mark (or its 2 s fallback), not in a loop.
+F=V.fill;var wait=F&&F.viewDone&&!V.firstDrawn&&Date.now()-F.started<=2000;if(more||(F&&!wait))V.kick();};
 // Far from the view, typeset blocks go back to their source: memory stays bounded however far the reader scrolls.
 // A block is as far as its group: a group far away is not laid out, and is not made to be by asking where its blocks are.
 V.trim=function(){var h=window.innerHeight||1,far=[],rects=new Map();V.live.forEach(function(b){if(!V.saved.has(b))return;var e=isG(b.parentNode)?b.parentNode:b,r=rects.get(e);if(!r){r=e.getBoundingClientRect();rects.set(e,r);}var d=r.bottom<0?-r.bottom:(r.top>h?r.top-h:0);if(d>3*h)far.push([d,b]);});
@@ -170,25 +175,25 @@ for(var s=0,c=b;c&&s<h;c=V.next(c)){V.typeset(c);s+=c.getBoundingClientRect().he
 V.startFill=function(html,lines,focus,count){V.reset();var b=document.body,slices=[],i=0,size=0,start=0;
 for(i=0;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
 var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
-V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};
+V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};setTimeout(V.kick,2100);
 var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
 b.textContent='';b.appendChild(frag);
 var order=slices.map(function(s,k){return k;});order.sort(function(a,c){var da=a>=f?a-f:f-a+0.5,dc=c>=f?c-f:f-c+0.5;return da-dc;});V.fill.order=order;
-V.ratio=0;V.fillSlice(slices[f]);var fs=slices[f];
+V.ratio=0;V.fillSlice(slices[f],false);var fs=slices[f];
 // Heights per byte of HTML, from the first groups of the focus slice laid out for once.
 var gs=fs.groups.slice(0,3),bytes=0,px=0,cnt=0;gs.forEach(function(g){g.style.contentVisibility='visible';});gs.forEach(function(g){px+=g.getBoundingClientRect().height;bytes+=g.__veltoBytes;cnt+=g.childElementCount;});gs.forEach(function(g){g.style.contentVisibility='';});
 V.fill.ratio=V.ratio=bytes&&px?Math.max(0.005,px/bytes):0.05;if(cnt&&px)V.blockH=px/cnt;fs.groups.forEach(function(g){V.size(g,g.__veltoBytes*V.ratio);});
 slices.forEach(function(s){if(!s.nodes)s.node.style.height=Math.round(s.size*V.fill.ratio)+'px';});
 V.kick();};
-V.fillSlice=function(s){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
+V.fillSlice=function(s,far){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
 var whole=c.childNodes.length===s.to-s.from;if(!whole)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
-var frag=V.wrap(s.nodes,whole?F.html.slice(s.from,s.to).map(function(x){return x.length;}):null);s.groups=Array.prototype.slice.call(frag.childNodes);s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes);};
-V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()]);}
+var frag=V.wrap(s.nodes,whole?F.html.slice(s.from,s.to).map(function(x){return x.length;}):null);s.groups=Array.prototype.slice.call(frag.childNodes);s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes,whole?F.html.slice(s.from,s.to):null,far);};
+V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()],true);}
 if(!F.order.length)V.endFill();};
 V.fillLine=function(line){var F=V.fill;if(!F)return null;var s=null;for(var i=0;i<F.slices.length;i++){if(F.slices[i].line>0&&F.slices[i].line<=line)s=F.slices[i];}if(!s)s=F.slices[0];V.fillSlice(s);return s;};
 V.endFill=function(){var F=V.fill;if(!F)return;V.fill=null;var all=[];F.slices.forEach(function(s){all.push.apply(all,s.nodes);});
-window.__veltoBlocks=F.ok?all:null;};
-V.finishFill=function(){var F=V.fill;if(!F)return;F.order.forEach(function(k){V.fillSlice(F.slices[k]);});F.order=[];V.endFill();};
+window.__veltoBlocks=F.ok?all:null;if(F.then&&F.then()==='stale')window.__veltoBlocks=null;};
+V.finishFill=function(){var F=V.fill;if(!F)return;F.order.forEach(function(k){V.fillSlice(F.slices[k],true);});F.order=[];V.endFill();};
 })();)JS");
     return js;
 }
@@ -214,9 +219,10 @@ QString redrawBeforeRun()
 // drawn), or 'stale' when the page does not hold the blocks the patch was made for.
 QString patchFunction()
 {
-    static const QString fn
-        = QString::fromLatin1(
-              R"JS((function(ops){var b=document.body,V=window.__velto;if(V){V.finishFill();V.firstDrawn=0;}var old=window.__veltoBlocks;if(!old)return 'stale';
+    static const QString fn = QString::fromLatin1(
+                                  R"JS((function patch(ops){var b=document.body,V=window.__velto;
+if(V&&V.fill){V.fill.then=function(){return patch(ops);};V.kick();return 'ok:'+ops.filter(function(o){return typeof o==='string';}).length+':busy';}
+if(V)V.firstDrawn=0;var old=window.__veltoBlocks;if(!old)return 'stale';
 var next=[],fresh=[],html=[],kept=new Set(),i,j;
 function inPage(n){return V?V.inPage(n):n.parentNode===b;}
 function isGroupOf(n){return V.isGroup(n);}

@@ -241,6 +241,39 @@ TEST(PreviewPatch, aPageThatLostItsBlocksGetsTheWholeBodyAndRawHTMLIsSwappedWhol
               2);
 }
 
+TEST(PreviewPatch, aLongBodySettlesWithItsViewDrawnAndAnEditWaitsUntilTheRestIsIn)
+{
+    auto view = openView(QStringLiteral("x"), true);
+    ASSERT_TRUE(settled(*view, 60s));
+    // The rest of a long body is held back, as on a machine too busy to put it in.
+    webtest::evaluate(view->page(),
+                      QStringLiteral("__velto.heldFill = __velto.fillNext;"
+                                     "__velto.fillNext = function(){}"));
+    QString text;
+    for (int i = 0; text.size() < 400 * 1024; ++i)
+        text += QStringLiteral("Paragraph %1 with *some* words in it.\n\n").arg(i);
+    view->setMarkdown(text);
+    ASSERT_TRUE(settled(*view));
+    EXPECT_TRUE(webtest::evaluate(view->page(), QStringLiteral("!!__velto.fill")).toBool());
+
+    text.replace(QStringLiteral("Paragraph 5000 "), QStringLiteral("Edited\n\nParagraph 5000 "));
+    view->setMarkdown(text);
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("!!__velto.fill.then")));
+    EXPECT_TRUE(view->controller().swapInFlight());
+    webtest::evaluate(view->page(),
+                      QStringLiteral("__velto.fillNext = __velto.heldFill; __velto.kick()"));
+    ASSERT_TRUE(settled(*view));
+    // The blocks, taken out of their groups, are those of the new text.
+    const QString same
+        = QStringLiteral("(function(){var d=document.createElement('div');d.innerHTML=%1;"
+                         "var got=Array.prototype.map.call(document.querySelectorAll('body > "
+                         "[data-velto-group] > *'),function(e){return e.outerHTML;}).join('');"
+                         "return !__velto.fill && got===d.innerHTML;})()")
+              .arg(PreviewScripts::jsonStringLiteral(
+                  MarkdownParser::renderBody(text).remove(u'\n')));
+    EXPECT_TRUE(webtest::evaluate(view->page(), same).toBool());
+}
+
 TEST(PreviewPatch, aDeadRendererIsReplacedOnceThenTheNoticeShows)
 {
     testsupport::LogCapture log;

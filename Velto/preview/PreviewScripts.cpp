@@ -145,8 +145,8 @@ for(;i<n.length&&n[i].getBoundingClientRect().top<=bottom;i++){if(isG(n[i]))span
 V.range=function(margin){var n=V.nodes(),h=window.innerHeight||0;if(!n.length||!h)return null;var out=[];span(n,-margin*h,h+margin*h,out);return out.length?out:null;};
 V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;for(var i=0;i<r.length;i++){if(V.todo.has(r[i])||r[i].hasAttribute('data-velto-slice'))return true;}return false;};
 // The rest of a long body goes in afterwards, in turns that yield, and keeps nothing waiting but a patch, which is applied when it is all in.
-V.busy=function(){return (!!V.fill&&(!!V.fill.then||!(V.fill.viewDone&&V.firstDrawn)))||!!V.pinned||!!V.unpainted||!!V.marking||V.pendingInView();};
-// Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling).
+V.busy=function(){return (!!V.fill&&(!!V.fill.then||!(V.fill.viewDone&&V.firstDrawn)))||(!!V.pinned&&V.pinned.held<2)||!!V.unpainted||!!V.marking||V.pendingInView();};
+// Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling); the page counts as busy until it has stayed there for two turns.
 V.pin=function(el){var p=V.pinned={el:el,until:Date.now()+1500,held:0};setTimeout(function(){if(V.pinned===p){V.pinned=null;V.kick();}},1600);V.pinTick(p);};
 V.pinTick=function(p){if(V.pinned!==p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=5){V.pinned=null;V.kick();return;}
 var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.held=0;}else p.held++;setTimeout(function(){V.pinTick(p);},30);};
@@ -225,7 +225,6 @@ if(V&&V.fill){V.fill.then=function(){return patch(ops);};V.kick();return 'ok:'+o
 if(V)V.firstDrawn=0;var old=window.__veltoBlocks;if(!old)return 'stale';
 var next=[],fresh=[],html=[],kept=new Set(),i,j;
 function inPage(n){return V?V.inPage(n):n.parentNode===b;}
-function isGroupOf(n){return V.isGroup(n);}
 function shift(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);if(V)V.shift(n,d);}
 for(i=0;i<ops.length;i++){var op=ops[i];if(typeof op==='string'){fresh.push(next.length);next.push(null);html.push(op);continue;}
 for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||!inPage(n)||kept.has(n))return 'stale';kept.add(n);next.push(n);if(op[2])shift(n,op[2]);}}
@@ -241,7 +240,8 @@ for(i=0;i<old.length;i++){if(!kept.has(old[i])){if(V)V.drop(old[i]);if(inPage(ol
 var placed=new Set(next),boxes=V?V.groups():[b],g=0,ref=boxes[0].firstChild;
 function on(){while(!ref&&g<boxes.length-1){g++;ref=boxes[g].firstChild;}}
 for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else if(ref)ref.parentNode.insertBefore(next[i],ref);else boxes[g].appendChild(next[i]);}
-var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(V&&isGroupOf(s)){for(var t=s.firstChild;t;t=t.nextSibling)if(!placed.has(t))stray.push(t);}else if(!placed.has(s))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
+// Groups hold only the page's blocks, all of them in the sequence: what else the body holds goes after it.
+var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(!placed.has(s)&&!(V&&V.isGroup(s)))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
 window.__veltoBlocks=next;if(V){V.balance();V.add(f);}else{)JS")
         + redrawBeforeRun().mid(int(qstrlen(closeStyleText))) + QString::fromLatin1(mermaidRun)
         + QStringLiteral("}\nreturn 'ok:'+html.length+(V&&V.busy()?':busy':'');})");

@@ -91,23 +91,43 @@ QString runtime()
 {
     static const QString js = QString::fromLatin1(
                                   R"JS((function(){if(window.__velto)return;
-var V=window.__velto={todo:new Set(),live:new Set(),saved:new Map(),diagrams:[],fill:null,cache:null,queued:false,firstDrawn:0,keep:800};
+var V=window.__velto={todo:new Set(),live:new Set(),saved:new Map(),diagrams:[],fill:null,queued:false,firstDrawn:0,keep:800,group:100,blockH:40};
 var MATH=)JS")
         + QString::fromLatin1(mathOptions)
         + QString::fromLatin1(
                                   R"JS(,MATHRE=/\$|\\\(|\\\[/;
 var port=new MessageChannel();port.port1.onmessage=function(){V.queued=false;V.step();};
 V.kick=function(){if(!V.queued){V.queued=true;port.port2.postMessage(0);}};
-// Blocks far from the view are not laid out, their height estimated; the helper elements Mermaid measures its drawings in are.
-var lazy=document.createElement('style');lazy.id='velto-lazy';lazy.textContent='body>[data-line],body>.mermaid{content-visibility:auto;contain-intrinsic-size:auto 80px;}';document.head.appendChild(lazy);
+// The blocks sit in groups of about V.group: a change lays out its own group and the body's few groups, not thousands of blocks. Groups far from the view are not laid out, their height estimated.
+// A group is a formatting context of its own, so the margins at its edges do not collapse with the next group's: the last block's goes, the next block's top margin then spaces them as before.
+var lazy=document.createElement('style');lazy.id='velto-lazy';lazy.textContent='body>[data-velto-group]{content-visibility:auto;}body>[data-velto-group]:first-child>:first-child{margin-top:0;}body>[data-velto-group]>:last-child{margin-bottom:0;}';document.head.appendChild(lazy);
+function isG(n){return !!n&&n.nodeType===1&&n.hasAttribute('data-velto-group');}
+V.isGroup=isG;
+V.inPage=function(n){var p=n.parentNode,b=document.body;return p===b||(!!p&&p.parentNode===b&&isG(p));};
+V.blockOf=function(el){var b=el;while(b&&!V.inPage(b))b=b.parentNode;return isG(b)?null:b;};
+// The next and previous elements in block order, across groups.
+V.next=function(b){var n=b.nextElementSibling;if(!n&&isG(b.parentNode))n=b.parentNode.nextElementSibling;while(isG(n)&&!n.firstElementChild)n=n.nextElementSibling;return isG(n)?n.firstElementChild:n;};
+V.prev=function(b){var n=b.previousElementSibling;if(!n&&isG(b.parentNode))n=b.parentNode.previousElementSibling;while(isG(n)&&!n.lastElementChild)n=n.previousElementSibling;return isG(n)?n.lastElementChild:n;};
+V.size=function(g,h){if(!(h>0))h=g.childElementCount*V.blockH;g.style.containIntrinsicSize='auto '+Math.max(1,Math.round(h))+'px';};
+// Groups of the given nodes, in a fragment; heights estimated from the nodes' HTML sizes when known.
+V.wrap=function(nodes,bytes){var frag=document.createDocumentFragment();for(var i=0;i<nodes.length;i+=V.group){var g=document.createElement('div'),n=0;g.setAttribute('data-velto-group','');
+for(var j=i;j<nodes.length&&j<i+V.group;j++){g.appendChild(nodes[j]);if(bytes)n+=bytes[j];}g.__veltoBytes=n;V.size(g,bytes&&V.ratio?n*V.ratio:0);frag.appendChild(g);}return frag;};
+V.wrapBody=function(){var b=document.body,nodes=Array.prototype.slice.call(b.childNodes);b.appendChild(V.wrap(nodes));return nodes.filter(function(n){return n.nodeType===1;});};
+V.groups=function(){var b=document.body,g=Array.prototype.filter.call(b.children,isG);if(!g.length){var n=document.createElement('div');n.setAttribute('data-velto-group','');b.insertBefore(n,b.firstChild);g=[n];}return g;};
+// After a patch: empty groups go, grown ones are split, so a change keeps touching one small group.
+V.balance=function(){V.groups().forEach(function(g){if(!g.firstChild){g.parentNode.removeChild(g);return;}if(g.childNodes.length<=2*V.group)return;var all=Array.prototype.slice.call(g.childNodes);
+var frag=V.wrap(all.slice(V.group));g.parentNode.insertBefore(frag,g.nextSibling);V.size(g,0);});};
 window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
 V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
 function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid')||!!b.querySelector('pre,.mermaid')||MATHRE.test(b.textContent));}
-V.add=function(nodes){for(var i=0;i<nodes.length;i++){if(needs(nodes[i]))V.todo.add(nodes[i]);}V.cache=null;V.painted();V.kick();};
+// From the blocks' HTML when it is at hand: no text is made for every block of a long body. It finds all the element test finds (an entity may stand for any character), and a few more, which are typeset to no effect.
+var MAYNEED=/<pre|mermaid|\$|\\[(\[]|&/;
+// `far`: blocks put in away from the view, which the page need not wait to see drawn.
+V.add=function(nodes,html,far){for(var i=0;i<nodes.length;i++){var n=nodes[i];if(html?n.nodeType===1&&MAYNEED.test(html[i]):needs(n))V.todo.add(n);}if(!far)V.painted();V.kick();};
 // New blocks show (and read as text) only once a frame has laid them out: until then the page counts as busy. A hidden page draws no frames; it waits a moment instead.
 V.painted=function(){var k=V.unpainted=(V.unpainted||0)+1;var done=function(){if(V.unpainted===k){V.unpainted=0;V.kick();}};requestAnimationFrame(function(){requestAnimationFrame(done);});setTimeout(done,250);};
-V.drop=function(n){V.todo.delete(n);V.live.delete(n);V.saved.delete(n);V.cache=null;};
-V.reset=function(){V.todo.clear();V.live.clear();V.saved.clear();V.diagrams=[];V.fill=null;V.cache=null;};
+V.drop=function(n){V.todo.delete(n);V.live.delete(n);V.saved.delete(n);};
+V.reset=function(){V.todo.clear();V.live.clear();V.saved.clear();V.diagrams=[];V.fill=null;};
 V.shift=function(n,d){var s=V.saved.get(n);if(!s)return;var l=s.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);};
 V.typeset=function(b){if(!V.todo.has(b))return;V.todo.delete(b);
 var mm=b.matches('.mermaid')?[b]:Array.prototype.slice.call(b.querySelectorAll('.mermaid'));
@@ -118,57 +138,62 @@ for(var i=0;i<mm.length;i++)V.diagrams.push(mm[i]);V.live.add(b);};
 V.evict=function(b){var c=V.saved.get(b);if(!c)return;V.saved.delete(b);V.live.delete(b);while(b.firstChild)b.removeChild(b.firstChild);while(c.firstChild)b.appendChild(c.firstChild);V.todo.add(b);};
 V.typesetAll=function(){V.finishFill();V.todo.forEach(function(b){if(b.isConnected)V.typeset(b);else V.todo.delete(b);});V.draw();};
 V.draw=function(){if(!V.diagrams.length)return;var d=V.diagrams.filter(function(n){return n.isConnected;});V.diagrams=[];if(d.length&&typeof mermaid!=='undefined'){mermaid.run({nodes:d});}};
-V.nodes=function(){if(!V.cache)V.cache=document.body.children;return V.cache;};
-// The top-level elements within `margin` viewports of the visible part: [first, last] or null.
-V.range=function(margin){var n=V.nodes(),h=window.innerHeight||0;if(!n.length||!h)return null;var top=-margin*h,bottom=h+margin*h;
-var lo=0,hi=n.length-1,first=n.length;while(lo<=hi){var mid=(lo+hi)>>1;if(n[mid].getBoundingClientRect().bottom>=top){first=mid;hi=mid-1;}else lo=mid+1;}
-if(first>=n.length)return null;var last=first;while(last+1<n.length&&n[last+1].getBoundingClientRect().top<=bottom)last++;return [first,last];};
-V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;var n=V.nodes();for(var i=r[0];i<=r[1];i++){if(V.todo.has(n[i])||n[i].hasAttribute('data-velto-slice'))return true;}return false;};
-V.busy=function(){return !!V.fill||!!V.pinned||!!V.unpainted||!!V.marking||V.pendingInView();};
-// Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling).
+V.nodes=function(){return document.body.children;};
+// The blocks (and slice placeholders) within `margin` viewports of the visible part, in order, or null. Only the groups there are looked into.
+function span(n,top,bottom,out){var lo=0,hi=n.length-1,i=n.length;while(lo<=hi){var mid=(lo+hi)>>1;if(n[mid].getBoundingClientRect().bottom>=top){i=mid;hi=mid-1;}else lo=mid+1;}
+for(;i<n.length&&n[i].getBoundingClientRect().top<=bottom;i++){if(isG(n[i]))span(n[i].children,top,bottom,out);else out.push(n[i]);}}
+V.range=function(margin){var n=V.nodes(),h=window.innerHeight||0;if(!n.length||!h)return null;var out=[];span(n,-margin*h,h+margin*h,out);return out.length?out:null;};
+V.pendingInView=function(){var r=V.range(0.5);if(!r)return false;for(var i=0;i<r.length;i++){if(V.todo.has(r[i])||r[i].hasAttribute('data-velto-slice'))return true;}return false;};
+// The rest of a long body goes in afterwards, in turns that yield, and keeps nothing waiting but a patch, which is applied when it is all in.
+V.busy=function(){return (!!V.fill&&(!!V.fill.then||!(V.fill.viewDone&&V.firstDrawn)))||(!!V.pinned&&V.pinned.held<2)||!!V.unpainted||!!V.marking||V.pendingInView();};
+// Blocks not yet laid out have an estimated height: until those around it are, the element the view was brought to is held at the top (for a moment, and never against the reader's own scrolling); the page counts as busy until it has stayed there for two turns.
 V.pin=function(el){var p=V.pinned={el:el,until:Date.now()+1500,held:0};setTimeout(function(){if(V.pinned===p){V.pinned=null;V.kick();}},1600);V.pinTick(p);};
 V.pinTick=function(p){if(V.pinned!==p)return;if(!p.el.isConnected||Date.now()>p.until||p.held>=5){V.pinned=null;V.kick();return;}
 var t=p.el.getBoundingClientRect().top;if(Math.abs(t)>1){window.scrollBy(0,t);p.held=0;}else p.held++;setTimeout(function(){V.pinTick(p);},30);};
 ['wheel','keydown','mousedown','touchstart'].forEach(function(e){window.addEventListener(e,function(){V.pinned=null;},{passive:true,capture:true});});
 V.step=function(){var t0=performance.now(),F=V.fill,more=false;
 if(!F||!F.viewDone||V.moved){V.moved=false;
-var r=V.range(1),n=V.nodes(),i,put=false;
-if(F&&r){var sl=[];for(i=r[0];i<=r[1];i++){if(n[i].__veltoSlice)sl.push(n[i].__veltoSlice);}sl.forEach(function(x){V.fillSlice(x);put=true;});if(put)r=V.range(1);}
-if(r){for(i=r[0];i<=r[1];i++){if(V.todo.has(n[i])){V.typeset(n[i]);if(performance.now()-t0>40){more=true;break;}}}}
+var r=V.range(1),i,put=false;
+if(F&&r){var sl=[];for(i=0;i<r.length;i++){if(r[i].__veltoSlice)sl.push(r[i].__veltoSlice);}sl.forEach(function(x){V.fillSlice(x,false);put=true;});if(put)r=V.range(1);}
+if(r){for(i=0;i<r.length;i++){if(V.todo.has(r[i])){V.typeset(r[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
-if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;},0);});setTimeout(function(){V.marking=false;},250);}}
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;V.kick();},250);}}
 // The rest of a new body goes in once the visible part is on screen (or has had its time), in turns of its own.
 F=V.fill;if(F&&!more&&((F.viewDone&&V.firstDrawn)||Date.now()-F.started>2000))V.fillNext();
 if(V.live.size>V.keep)V.trim();
-if(more||V.fill)V.kick();};
+// Waiting for the first frame of the view, the fill is kicked again by its mark (or its 2 s fallback), not in a loop.
+F=V.fill;var wait=F&&F.viewDone&&!V.firstDrawn&&Date.now()-F.started<=2000;if(more||(F&&!wait))V.kick();};
 // Far from the view, typeset blocks go back to their source: memory stays bounded however far the reader scrolls.
-V.trim=function(){var h=window.innerHeight||1,far=[];V.live.forEach(function(b){if(!V.saved.has(b))return;var r=b.getBoundingClientRect();var d=r.bottom<0?-r.bottom:(r.top>h?r.top-h:0);if(d>3*h)far.push([d,b]);});
+// A block is as far as its group: a group far away is not laid out, and is not made to be by asking where its blocks are.
+V.trim=function(){var h=window.innerHeight||1,far=[],rects=new Map();V.live.forEach(function(b){if(!V.saved.has(b))return;var e=isG(b.parentNode)?b.parentNode:b,r=rects.get(e);if(!r){r=e.getBoundingClientRect();rects.set(e,r);}var d=r.bottom<0?-r.bottom:(r.top>h?r.top-h:0);if(d>3*h)far.push([d,b]);});
 far.sort(function(a,b){return b[0]-a[0];});for(var i=0;i<far.length&&V.live.size>V.keep/2;i++)V.evict(far[i][1]);};
 // Brings the neighbourhood of a block into its final shape before the view moves there.
-V.around=function(el){var b=el;while(b&&b.parentNode!==document.body)b=b.parentNode;if(!b)return;var h=(window.innerHeight||600)*1.5,p=b.previousElementSibling;for(var k=0;k<2&&p;k++,p=p.previousElementSibling)V.typeset(p);
-for(var s=0,c=b;c&&s<h;c=c.nextElementSibling){V.typeset(c);s+=c.getBoundingClientRect().height;}V.draw();};
+V.around=function(el){var b=V.blockOf(el);if(!b)return;var h=(window.innerHeight||600)*1.5,p=V.prev(b);for(var k=0;k<2&&p;k++,p=V.prev(p))V.typeset(p);
+for(var s=0,c=b;c&&s<h;c=V.next(c)){V.typeset(c);s+=c.getBoundingClientRect().height;}V.draw();};
 // A new body in slices: the slice holding the focus line first, then the others nearest first; placeholders of estimated height keep the rest of the page where it will be.
 V.startFill=function(html,lines,focus,count){V.reset();var b=document.body,slices=[],i=0,size=0,start=0;
 for(i=0;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
 var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
-V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};
+V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};setTimeout(V.kick,2100);
 var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
 b.textContent='';b.appendChild(frag);
 var order=slices.map(function(s,k){return k;});order.sort(function(a,c){var da=a>=f?a-f:f-a+0.5,dc=c>=f?c-f:f-c+0.5;return da-dc;});V.fill.order=order;
-V.fillSlice(slices[f]);var fs=slices[f];
-if(fs.nodes.length){var top=fs.nodes[0].getBoundingClientRect().top,bot=fs.nodes[fs.nodes.length-1].getBoundingClientRect().bottom;V.fill.ratio=Math.max(0.005,(bot-top)/Math.max(1,fs.size));}else V.fill.ratio=0.05;
+V.ratio=0;V.fillSlice(slices[f],false);var fs=slices[f];
+// Heights per byte of HTML, from the first groups of the focus slice laid out for once.
+var gs=fs.groups.slice(0,3),bytes=0,px=0,cnt=0;gs.forEach(function(g){g.style.contentVisibility='visible';});gs.forEach(function(g){px+=g.getBoundingClientRect().height;bytes+=g.__veltoBytes;cnt+=g.childElementCount;});gs.forEach(function(g){g.style.contentVisibility='';});
+V.fill.ratio=V.ratio=bytes&&px?Math.max(0.005,px/bytes):0.05;if(cnt&&px)V.blockH=px/cnt;fs.groups.forEach(function(g){V.size(g,g.__veltoBytes*V.ratio);});
 slices.forEach(function(s){if(!s.nodes)s.node.style.height=Math.round(s.size*V.fill.ratio)+'px';});
-V.cache=null;V.kick();};
-V.fillSlice=function(s){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
-if(c.childNodes.length!==s.to-s.from)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
-var frag=document.createDocumentFragment();s.nodes.forEach(function(n){frag.appendChild(n);});s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes);};
-V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()]);}
+V.kick();};
+V.fillSlice=function(s,far){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
+var whole=c.childNodes.length===s.to-s.from;if(!whole)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
+var frag=V.wrap(s.nodes,whole?F.html.slice(s.from,s.to).map(function(x){return x.length;}):null);s.groups=Array.prototype.slice.call(frag.childNodes);s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes,whole?F.html.slice(s.from,s.to):null,far);};
+V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()],true);}
 if(!F.order.length)V.endFill();};
 V.fillLine=function(line){var F=V.fill;if(!F)return null;var s=null;for(var i=0;i<F.slices.length;i++){if(F.slices[i].line>0&&F.slices[i].line<=line)s=F.slices[i];}if(!s)s=F.slices[0];V.fillSlice(s);return s;};
 V.endFill=function(){var F=V.fill;if(!F)return;V.fill=null;var all=[];F.slices.forEach(function(s){all.push.apply(all,s.nodes);});
-window.__veltoBlocks=F.ok?all:null;V.cache=null;};
-V.finishFill=function(){var F=V.fill;if(!F)return;F.order.forEach(function(k){V.fillSlice(F.slices[k]);});F.order=[];V.endFill();};
+window.__veltoBlocks=F.ok?all:null;if(F.then&&F.then()==='stale')window.__veltoBlocks=null;};
+V.finishFill=function(){var F=V.fill;if(!F)return;F.order.forEach(function(k){V.fillSlice(F.slices[k],true);});F.order=[];V.endFill();};
 })();)JS");
     return js;
 }
@@ -194,13 +219,15 @@ QString redrawBeforeRun()
 // drawn), or 'stale' when the page does not hold the blocks the patch was made for.
 QString patchFunction()
 {
-    static const QString fn
-        = QString::fromLatin1(
-              R"JS((function(ops){var b=document.body,V=window.__velto;if(V){V.finishFill();V.firstDrawn=0;}var old=window.__veltoBlocks;if(!old)return 'stale';
+    static const QString fn = QString::fromLatin1(
+                                  R"JS((function patch(ops){var b=document.body,V=window.__velto;
+if(V&&V.fill){V.fill.then=function(){return patch(ops);};V.kick();return 'ok:'+ops.filter(function(o){return typeof o==='string';}).length+':busy';}
+if(V)V.firstDrawn=0;var old=window.__veltoBlocks;if(!old)return 'stale';
 var next=[],fresh=[],html=[],kept=new Set(),i,j;
+function inPage(n){return V?V.inPage(n):n.parentNode===b;}
 function shift(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);if(V)V.shift(n,d);}
 for(i=0;i<ops.length;i++){var op=ops[i];if(typeof op==='string'){fresh.push(next.length);next.push(null);html.push(op);continue;}
-for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||n.parentNode!==b||kept.has(n))return 'stale';kept.add(n);next.push(n);if(op[2])shift(n,op[2]);}}
+for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||!inPage(n)||kept.has(n))return 'stale';kept.add(n);next.push(n);if(op[2])shift(n,op[2]);}}
 var c=document.createElement('div');c.innerHTML=html.join('');if(c.childNodes.length!==html.length)return 'stale';
 )JS")
         + QString::fromLatin1(mermaidContainers)
@@ -208,11 +235,14 @@ var c=document.createElement('div');c.innerHTML=html.join('');if(c.childNodes.le
                        QStringLiteral("c.querySelectorAll"))
         + QString::fromLatin1(R"JS(
 var f=Array.prototype.slice.call(c.childNodes);for(i=0;i<fresh.length;i++)next[fresh[i]]=f[i];
-for(i=0;i<old.length;i++){if(!kept.has(old[i])){if(V)V.drop(old[i]);if(old[i].parentNode===b)b.removeChild(old[i]);}}
-var placed=new Set(next),ref=b.firstChild;
-for(i=0;i<next.length;i++){while(ref&&ref!==next[i]&&!placed.has(ref))ref=ref.nextSibling;if(ref===next[i])ref=ref.nextSibling;else b.insertBefore(next[i],ref);}
-var stray=[];for(var s=b.firstChild;s;s=s.nextSibling)if(!placed.has(s))stray.push(s);stray.forEach(function(s){b.appendChild(s);});
-window.__veltoBlocks=next;if(V){V.add(f);}else{)JS")
+for(i=0;i<old.length;i++){if(!kept.has(old[i])){if(V)V.drop(old[i]);if(inPage(old[i]))old[i].parentNode.removeChild(old[i]);}}
+// The new sequence is put in along the old one, group after group; a block goes into the group where its place is.
+var placed=new Set(next),boxes=V?V.groups():[b],g=0,ref=boxes[0].firstChild;
+function on(){while(!ref&&g<boxes.length-1){g++;ref=boxes[g].firstChild;}}
+for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else if(ref)ref.parentNode.insertBefore(next[i],ref);else boxes[g].appendChild(next[i]);}
+// Groups hold only the page's blocks, all of them in the sequence: what else the body holds goes after it.
+var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(!placed.has(s)&&!(V&&V.isGroup(s)))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
+window.__veltoBlocks=next;if(V){V.balance();V.add(f);}else{)JS")
         + redrawBeforeRun().mid(int(qstrlen(closeStyleText))) + QString::fromLatin1(mermaidRun)
         + QStringLiteral("}\nreturn 'ok:'+html.length+(V&&V.busy()?':busy':'');})");
     return fn;
@@ -272,7 +302,7 @@ QString updateScript(const QString &bodyHTML, bool wideMode, const QString &extr
     } else {
         script += QLatin1String("\nwindow.__veltoBlocks=null;");
     }
-    script += QLatin1String("\nif(__veltoV){__veltoV.add(document.body.children);}else{");
+    script += QLatin1String("\nif(__veltoV){__veltoV.add(__veltoV.wrapBody());}else{");
     script += QString::fromLatin1(mermaidRun);
     script += QLatin1String("}");
     appendScroll(script, scrollLine);
@@ -349,7 +379,7 @@ QString setupScript(bool darkPage)
         + QString::fromLatin1(
                R"JS(window._scrollToSourceLine=function(line){if(!(line>=1))return;var V=window.__velto,els=null,blocks=window.__veltoBlocks;
 if(V&&V.fill){var sl=V.fillLine(line);blocks=null;if(sl){els=[];sl.nodes.forEach(function(n){if(n.nodeType===1){els.push(n);els.push.apply(els,n.querySelectorAll('[data-line]'));}});}}
-if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
+if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(V?!V.inPage(n):n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
 if(blocks){if(top<0)return;var b=blocks[top];els=[b].concat(Array.prototype.slice.call(b.querySelectorAll('[data-line]')));}}
 if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){if(V)V.around(best);best.scrollIntoView({block:'start'});if(V){V.pin(best);V.kick();}}};)JS");
 }

@@ -35,8 +35,8 @@ bool settled(PreviewView &view, std::chrono::milliseconds timeout = 30s)
         [&] { return view.controller().jsReady() && !view.controller().swapInFlight(); }, timeout);
 }
 
-// The body with every block typeset and every diagram drawn, with Mermaid's generated ids made
-// comparable.
+// The body's blocks in order (taken out of the groups that hold them) with every block typeset
+// and every diagram drawn, with Mermaid's generated ids made comparable.
 QString settledBody(PreviewView &view)
 {
     webtest::evaluate(view.page(), QStringLiteral("__velto.typesetAll()"));
@@ -53,6 +53,9 @@ QString settledBody(PreviewView &view)
                QStringLiteral("(function(){var b=document.body.cloneNode(true);"
                               "b.querySelectorAll(':scope > .mermaidTooltip').forEach("
                               "function(e){e.remove();});"
+                              "b.querySelectorAll(':scope > [data-velto-group]').forEach("
+                              "function(g){while(g.firstChild)b.insertBefore(g.firstChild,g);"
+                              "g.remove();});"
                               "return b.innerHTML.replace(/mermaid-\\d+/g,'mermaid-N');})()"))
         .toString();
 }
@@ -165,9 +168,11 @@ TEST(PreviewPatch, afterEveryEditThePatchedPageEqualsAFullSwapAndRedraw)
     auto patched = openView(model.text(), true);
     auto full = openView(model.text(), false);
     ASSERT_TRUE(settled(*patched, 60s) && settled(*full, 60s));
+    // Small groups, so that edits also cross, empty and split them.
+    webtest::evaluate(patched->page(), QStringLiteral("__velto.group = 3"));
 
     qint64 drawnPatched = 0, drawnFull = 0;
-    int lazySteps = 0;
+    int lazySteps = 0, groupedSteps = 0;
     for (int step = 0; step < 60; ++step) {
         const QString what = model.edit();
         const QString text = model.text();
@@ -180,6 +185,12 @@ TEST(PreviewPatch, afterEveryEditThePatchedPageEqualsAFullSwapAndRedraw)
         drawnFull += full->controller().drawnBlocks() - beforeFull;
         if (webtest::evaluate(patched->page(), QStringLiteral("__velto.todo.size")).toInt() > 0)
             ++lazySteps;
+        if (webtest::evaluate(patched->page(),
+                              QStringLiteral("document.body.querySelectorAll(':scope > "
+                                             "[data-velto-group]').length"))
+                .toInt()
+            > 2)
+            ++groupedSteps;
         // The reference: the whole body swapped in and redrawn at once, as a page does without
         // the drawing runtime.
         webtest::evaluate(full->page(),
@@ -201,6 +212,7 @@ TEST(PreviewPatch, afterEveryEditThePatchedPageEqualsAFullSwapAndRedraw)
     // Only what changed was drawn, and blocks out of view waited to be typeset.
     EXPECT_LT(drawnPatched * 3, drawnFull);
     EXPECT_GT(lazySteps, 10);
+    EXPECT_GT(groupedSteps, 10);
 }
 
 TEST(PreviewPatch, aPageThatLostItsBlocksGetsTheWholeBodyAndRawHTMLIsSwappedWhole)
@@ -227,6 +239,39 @@ TEST(PreviewPatch, aPageThatLostItsBlocksGetsTheWholeBodyAndRawHTMLIsSwappedWhol
                                 QStringLiteral("document.querySelectorAll('div.box p').length"))
                   .toInt(),
               2);
+}
+
+TEST(PreviewPatch, aLongBodySettlesWithItsViewDrawnAndAnEditWaitsUntilTheRestIsIn)
+{
+    auto view = openView(QStringLiteral("x"), true);
+    ASSERT_TRUE(settled(*view, 60s));
+    // The rest of a long body is held back, as on a machine too busy to put it in.
+    webtest::evaluate(view->page(),
+                      QStringLiteral("__velto.heldFill = __velto.fillNext;"
+                                     "__velto.fillNext = function(){}"));
+    QString text;
+    for (int i = 0; text.size() < 400 * 1024; ++i)
+        text += QStringLiteral("Paragraph %1 with *some* words in it.\n\n").arg(i);
+    view->setMarkdown(text);
+    ASSERT_TRUE(settled(*view));
+    EXPECT_TRUE(webtest::evaluate(view->page(), QStringLiteral("!!__velto.fill")).toBool());
+
+    text.replace(QStringLiteral("Paragraph 5000 "), QStringLiteral("Edited\n\nParagraph 5000 "));
+    view->setMarkdown(text);
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("!!__velto.fill.then")));
+    EXPECT_TRUE(view->controller().swapInFlight());
+    webtest::evaluate(view->page(),
+                      QStringLiteral("__velto.fillNext = __velto.heldFill; __velto.kick()"));
+    ASSERT_TRUE(settled(*view));
+    // The blocks, taken out of their groups, are those of the new text.
+    const QString same
+        = QStringLiteral("(function(){var d=document.createElement('div');d.innerHTML=%1;"
+                         "var got=Array.prototype.map.call(document.querySelectorAll('body > "
+                         "[data-velto-group] > *'),function(e){return e.outerHTML;}).join('');"
+                         "return !__velto.fill && got===d.innerHTML;})()")
+              .arg(PreviewScripts::jsonStringLiteral(
+                  MarkdownParser::renderBody(text).remove(u'\n')));
+    EXPECT_TRUE(webtest::evaluate(view->page(), same).toBool());
 }
 
 TEST(PreviewPatch, aDeadRendererIsReplacedOnceThenTheNoticeShows)

@@ -211,6 +211,30 @@ TEST(SourceRangeRepair, escapedBackticksAfterRunsLoneTildesAndQuotesAfterLazyBla
     EXPECT_EQ(coveredAll(tab, MarkdownNodeKind::Text), (QStringList {"\tz ", "b"}));
 }
 
+// A lazy line keeps its blanks for the parser from where the first container that does not go on
+// would begin; markup that closes right after the line break must not take them for indentation.
+TEST(SourceRangeRepair, closingMarkupAfterTheBlanksOfALazyLine)
+{
+    const MarkdownDocument code(QStringLiteral("[f]:!\n>[f\n ]`\n`m"));
+    EXPECT_EQ(covered(code, firstOf(code, MarkdownNodeKind::Link)), QStringLiteral("[f\n ]"));
+    EXPECT_EQ(covered(code, firstOf(code, MarkdownNodeKind::Code)), QStringLiteral("`\n`"));
+
+    for (const char *prefix : {"> ", "- ", "> - ", "1. "}) {
+        for (const char *blanks : {" ", "\t"}) {
+            const QString text = QString::fromLatin1(prefix) + QStringLiteral("[a\n")
+                + QString::fromLatin1(blanks) + QStringLiteral("] *c*\n\n[a]: /u");
+            const MarkdownDocument doc(text);
+            EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*c*"))
+                << text.toStdString();
+        }
+    }
+    // The parser counts on over a line break in a destination, the next line's blanks included.
+    const MarkdownDocument over(QStringLiteral("> a\n[b\n  ](u\n)c *d*\n> [e](f\n  \"t\") *g*"));
+    EXPECT_EQ(coveredAll(over, MarkdownNodeKind::Emphasis), (QStringList {"*d*", "*g*"}));
+    EXPECT_EQ(coveredAll(over, MarkdownNodeKind::Link),
+              (QStringList {"[b\n  ](u\n)", "[e](f\n  \"t\")"}));
+}
+
 // Table cells and the text before a table read with "\|" as "|", and a table whose first row
 // starts after a list item's marker.
 TEST(SourceRangeRepair, cellsWithEscapedPipesAndTablesInListItems)

@@ -374,6 +374,20 @@ int SourcePositionRepair::nextBlockLine(cmark_node *block)
     return 0;
 }
 
+// Whether a line's content starts four columns or more after its blanks begin, where a block's
+// content starting at `column` on its first line would.
+bool SourcePositionRepair::indented(int line, int column) const
+{
+    const int content = contentStart(line, 0, 1);
+    if (content <= column)
+        return false;
+    int width = 0;
+    for (qsizetype i = m_lines.lineStart(line) + column - 1;
+         i < m_lines.lineStart(line) + content - 1; ++i)
+        width = m_utf8[i] == '\t' ? (width / 4 + 1) * 4 : width + 1;
+    return width >= 4;
+}
+
 // A line of only "=" or only "-" (after its container markers and blanks).
 bool SourcePositionRepair::isUnderline(int line, const Walk &walk) const
 {
@@ -394,8 +408,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     cmark_node *header = cmark_node_first_child(table);
     if (!paragraph || !header)
         return;
-    const SourcePosition start {cmark_node_get_start_line(table),
-                                cmark_node_get_start_column(table)};
+    SourcePosition start {cmark_node_get_start_line(table), cmark_node_get_start_column(table)};
     cmark_node *firstRow = cmark_node_next(header);
     const int headerLine
         = (firstRow ? cmark_node_get_start_line(firstRow) : cmark_node_get_end_line(table) + 1) - 2;
@@ -409,6 +422,13 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     text.quoteColumn = quoteColumn;
     text.base = 0; // the text is read again from column 0 of line 0
     text.lastLine = headerLine - 1;
+    // Reference definitions and nothing else before a setext underline: the parser takes them
+    // out when it meets the underline, which, having no text to make a heading of, becomes the
+    // first line of the text read again.
+    if (const int read = lineAfterDefinitions(start, text);
+        read > start.line && isUnderline(read, text) && !indented(read, start.column)) {
+        start = {read, contentStart(read, quotes, quoteColumn)};
+    }
     text.line = start.line;
     text.pending = true;
     text.pendingLine = start.line;

@@ -130,6 +130,14 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     // After a lazy line's blanks no definition starts.
     const MarkdownDocument lazy(QStringLiteral("> [\nO]:4f]\n [\nu]:4f]\n[\nm"));
     EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {" [", "u]:4f]", "[", "m"}));
+    // Definitions alone before an underline are taken out; the underline is the text before a
+    // table then, and stays text where it is indented too far.
+    const MarkdownDocument table(QStringLiteral("[f]: /u\n===\nx *a*\nc | b\n-|-"));
+    EXPECT_EQ(coveredAll(table, MarkdownNodeKind::Text),
+              (QStringList {"===", "x ", "a", "c", "b"}));
+    const MarkdownDocument indented(QStringLiteral("[f]: /u\n    ===\nx *a*\nc | b\n-|-"));
+    EXPECT_EQ(coveredAll(indented, MarkdownNodeKind::Text),
+              (QStringList {"[f]: /u", "===", "x ", "a", "c", "b"}));
     // A title in parentheses holds no "(": the definition ends on its first line.
     const MarkdownDocument paren(QStringLiteral("[f]: &q\n(:(*a tt$)\n&xot*6*"));
     EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Emphasis), (QStringList {"*a tt$)\n&xot*"}));

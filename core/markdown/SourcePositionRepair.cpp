@@ -99,6 +99,22 @@ int outerQuoteColumn(cmark_node *node, const SourceTextMap &lines)
                                        cmark_node_get_start_column(item));
 }
 
+// What a continuation line must start with to go on in each container around a block, outermost
+// first: a ">" (0) or the blanks up to a list item's content column.
+std::vector<int> containerPrefixes(cmark_node *block, const SourceTextMap &lines)
+{
+    std::vector<int> prefixes;
+    for (cmark_node *p = cmark_node_parent(block); p; p = cmark_node_parent(p)) {
+        if (cmark_node_get_type(p) == CMARK_NODE_BLOCK_QUOTE)
+            prefixes.push_back(0);
+        else if (cmark_node_get_type(p) == CMARK_NODE_ITEM)
+            prefixes.push_back(lines.listItemContentColumn(cmark_node_get_start_line(p),
+                                                           cmark_node_get_start_column(p)));
+    }
+    std::reverse(prefixes.begin(), prefixes.end());
+    return prefixes;
+}
+
 int quoteDepth(cmark_node *node)
 {
     int depth = 0;
@@ -218,6 +234,7 @@ struct SourcePositionRepair::Walk
     // found as the walk comes to them.
     bool textBeforeTable = false;
     int tabbedStart = 0; // where text starting with blanks made of a tab starts
+    std::vector<int> prefixes; // see containerPrefixes()
 };
 
 SourcePositionRepair::SourcePositionRepair(const QByteArray &utf8, const SourceTextMap &lines,
@@ -291,6 +308,7 @@ void SourcePositionRepair::repairParagraph(const Candidate &candidate)
     Walk walk;
     walk.quotes = quoteDepth(block);
     walk.quoteColumn = outerQuoteColumn(block, m_lines);
+    walk.prefixes = containerPrefixes(block, m_lines);
     walk.base = start.column;
     walk.lastLine = std::min(lastTextLine(block), m_lines.lineCount());
     walk.line = start.line;
@@ -356,6 +374,20 @@ int SourcePositionRepair::nextBlockLine(cmark_node *block)
     return 0;
 }
 
+// Whether a line's content starts four columns or more after its blanks begin, where a block's
+// content starting at `column` on its first line would.
+bool SourcePositionRepair::indented(int line, int column) const
+{
+    const int content = contentStart(line, 0, 1);
+    if (content <= column)
+        return false;
+    int width = 0;
+    for (qsizetype i = m_lines.lineStart(line) + column - 1;
+         i < m_lines.lineStart(line) + content - 1; ++i)
+        width = m_utf8[i] == '\t' ? (width / 4 + 1) * 4 : width + 1;
+    return width >= 4;
+}
+
 // A line of only "=" or only "-" (after its container markers and blanks).
 bool SourcePositionRepair::isUnderline(int line, const Walk &walk) const
 {
@@ -376,8 +408,7 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     cmark_node *header = cmark_node_first_child(table);
     if (!paragraph || !header)
         return;
-    const SourcePosition start {cmark_node_get_start_line(table),
-                                cmark_node_get_start_column(table)};
+    SourcePosition start {cmark_node_get_start_line(table), cmark_node_get_start_column(table)};
     cmark_node *firstRow = cmark_node_next(header);
     const int headerLine
         = (firstRow ? cmark_node_get_start_line(firstRow) : cmark_node_get_end_line(table) + 1) - 2;
@@ -391,12 +422,20 @@ void SourcePositionRepair::repairSplitTable(cmark_node *paragraph, cmark_node *t
     text.quoteColumn = quoteColumn;
     text.base = 0; // the text is read again from column 0 of line 0
     text.lastLine = headerLine - 1;
+    // Reference definitions and nothing else before a setext underline: the parser takes them
+    // out when it meets the underline, which, having no text to make a heading of, becomes the
+    // first line of the text read again.
+    if (const int read = lineAfterDefinitions(start, text);
+        read > start.line && isUnderline(read, text) && !indented(read, start.column)) {
+        start = {read, contentStart(read, quotes, quoteColumn)};
+    }
     text.line = start.line;
     text.pending = true;
     text.pendingLine = start.line;
     text.pendingColumn = start.column;
     text.provisional = text.frame = {start.line, 0, start.column};
     text.textBeforeTable = true;
+    text.prefixes = containerPrefixes(paragraph, m_lines);
     m_store(paragraph, {start, {text.lastLine, trimmedEnd(text.lastLine)}});
     walkInlines(paragraph, text);
 
@@ -567,7 +606,8 @@ void SourcePositionRepair::startLine(Walk &walk, bool backslashBreak) const
     // After a counted break the parser starts the line at its content origin; a backslash break
     // is not counted, and the line before goes on.
     if (!backslashBreak)
-        walk.provisional = {walk.pendingLine, walk.base, walk.pendingColumn};
+        walk.provisional = {walk.pendingLine, walk.base + keptBlanks(walk.pendingLine, walk),
+                            walk.pendingColumn};
     else
         walk.provisional = walk.frame;
 }
@@ -653,7 +693,7 @@ SourcePosition SourcePositionRepair::place(const Frame &frame, int recordedColum
         const qint64 terminator = 1;
         if (column <= content + terminator)
             break;
-        column = contentStart(line + 1, walk.quotes, walk.quoteColumn)
+        column = contentStart(line + 1, walk.quotes, walk.quoteColumn) - keptBlanks(line + 1, walk)
             + (column - content - terminator - 1);
         ++line;
         counted = 0;
@@ -712,6 +752,49 @@ SourceRange SourcePositionRepair::finalCodeRange(const SourceRange &range) const
 int SourcePositionRepair::contentStart(int line, int quotes, int quoteColumn) const
 {
     return m_lines.contentStartColumn(line, quotes, quoteColumn);
+}
+
+// The parser drops the blanks a paragraph's continuation line starts with only where every
+// container around it goes on. On a lazy line it keeps them from where the first container that
+// does not go on would have begun; a tab a container took part of stays as the spaces left of it.
+int SourcePositionRepair::keptBlanks(int line, const Walk &walk) const
+{
+    if (walk.prefixes.empty() || line < 1 || line > m_lines.lineCount())
+        return 0;
+    const char *d = m_utf8.constData();
+    qsizetype at = m_lines.lineStart(line);
+    const qsizetype end = m_lines.lineContentEnd(line);
+    auto blank = [&](qsizetype i) { return i < end && (d[i] == ' ' || d[i] == '\t'); };
+    int column = 0; // tabs advance to the next multiple of four
+    bool partialTab = false; // the tab at `at` is taken in part
+    auto advance = [&](int count) {
+        while (count > 0 && at < end) {
+            const int step = d[at] == '\t' ? std::min(count, 4 - column % 4) : 1;
+            partialTab = d[at] == '\t' && step < 4 - column % 4;
+            column += step;
+            count -= step;
+            at += partialTab ? 0 : 1;
+        }
+    };
+    for (const int prefix : walk.prefixes) {
+        qsizetype first = at;
+        int firstColumn = column;
+        for (; blank(first); ++first)
+            firstColumn = d[first] == '\t' ? (firstColumn / 4 + 1) * 4 : firstColumn + 1;
+        if (prefix == 0 && firstColumn - column <= 3 && first < end && d[first] == '>') {
+            advance(firstColumn - column + 1);
+            if (blank(at))
+                advance(1);
+        } else if (prefix > 0 && firstColumn >= prefix - 1) {
+            advance(prefix - 1 - column);
+        } else {
+            int kept = partialTab ? 4 - column % 4 : 0;
+            for (qsizetype i = at + (partialTab ? 1 : 0); blank(i); ++i)
+                ++kept;
+            return kept;
+        }
+    }
+    return 0;
 }
 
 int SourcePositionRepair::trimmedEnd(int line) const

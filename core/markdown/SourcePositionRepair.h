@@ -89,7 +89,9 @@ private:
 
     int contentStart(int line, int quotes, int quoteColumn) const;
     int trimmedEnd(int line) const;
+    int keptBlanks(int line, const Walk &walk) const;
     bool isUnderline(int line, const Walk &walk) const;
+    bool indented(int line, int column) const;
     static int nextBlockLine(cmark_node *block);
     char byteAt(SourcePosition position) const;
     int backtickRun(SourcePosition position) const;

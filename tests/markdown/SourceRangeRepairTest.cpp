@@ -130,6 +130,14 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     // After a lazy line's blanks no definition starts.
     const MarkdownDocument lazy(QStringLiteral("> [\nO]:4f]\n [\nu]:4f]\n[\nm"));
     EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {" [", "u]:4f]", "[", "m"}));
+    // Definitions alone before an underline are taken out; the underline is the text before a
+    // table then, and stays text where it is indented too far.
+    const MarkdownDocument table(QStringLiteral("[f]: /u\n===\nx *a*\nc | b\n-|-"));
+    EXPECT_EQ(coveredAll(table, MarkdownNodeKind::Text),
+              (QStringList {"===", "x ", "a", "c", "b"}));
+    const MarkdownDocument indented(QStringLiteral("[f]: /u\n    ===\nx *a*\nc | b\n-|-"));
+    EXPECT_EQ(coveredAll(indented, MarkdownNodeKind::Text),
+              (QStringList {"[f]: /u", "===", "x ", "a", "c", "b"}));
     // A title in parentheses holds no "(": the definition ends on its first line.
     const MarkdownDocument paren(QStringLiteral("[f]: &q\n(:(*a tt$)\n&xot*6*"));
     EXPECT_EQ(coveredAll(paren, MarkdownNodeKind::Emphasis), (QStringList {"*a tt$)\n&xot*"}));
@@ -209,6 +217,30 @@ TEST(SourceRangeRepair, escapedBackticksAfterRunsLoneTildesAndQuotesAfterLazyBla
     // The list item takes two columns of the tab, the text keeps the other two as spaces.
     const MarkdownDocument tab(QStringLiteral("- >\\\n\tz *b*"));
     EXPECT_EQ(coveredAll(tab, MarkdownNodeKind::Text), (QStringList {"\tz ", "b"}));
+}
+
+// A lazy line keeps its blanks for the parser from where the first container that does not go on
+// would begin; markup that closes right after the line break must not take them for indentation.
+TEST(SourceRangeRepair, closingMarkupAfterTheBlanksOfALazyLine)
+{
+    const MarkdownDocument code(QStringLiteral("[f]:!\n>[f\n ]`\n`m"));
+    EXPECT_EQ(covered(code, firstOf(code, MarkdownNodeKind::Link)), QStringLiteral("[f\n ]"));
+    EXPECT_EQ(covered(code, firstOf(code, MarkdownNodeKind::Code)), QStringLiteral("`\n`"));
+
+    for (const char *prefix : {"> ", "- ", "> - ", "1. "}) {
+        for (const char *blanks : {" ", "\t"}) {
+            const QString text = QString::fromLatin1(prefix) + QStringLiteral("[a\n")
+                + QString::fromLatin1(blanks) + QStringLiteral("] *c*\n\n[a]: /u");
+            const MarkdownDocument doc(text);
+            EXPECT_EQ(covered(doc, firstOf(doc, MarkdownNodeKind::Emphasis)), QStringLiteral("*c*"))
+                << text.toStdString();
+        }
+    }
+    // The parser counts on over a line break in a destination, the next line's blanks included.
+    const MarkdownDocument over(QStringLiteral("> a\n[b\n  ](u\n)c *d*\n> [e](f\n  \"t\") *g*"));
+    EXPECT_EQ(coveredAll(over, MarkdownNodeKind::Emphasis), (QStringList {"*d*", "*g*"}));
+    EXPECT_EQ(coveredAll(over, MarkdownNodeKind::Link),
+              (QStringList {"[b\n  ](u\n)", "[e](f\n  \"t\")"}));
 }
 
 // Table cells and the text before a table read with "\|" as "|", and a table whose first row

@@ -1,5 +1,7 @@
 #include "platform/BackgroundPool.h"
 
+#include "platform/ThreadPriority.h"
+
 #include <QCoreApplication>
 #include <QThreadPool>
 
@@ -20,6 +22,17 @@ QThreadPool &background::pool()
             qAddPostRoutine(&background::shutDown);
     }
     return *thePool;
+}
+
+void background::start(std::function<void()> job)
+{
+    std::function<void()> handedOver = [job = std::move(job)] {
+        handover::acquire(handover::Queue::pool);
+        lowerThreadPriority(); // every job here is background work
+        job();
+    };
+    handover::release(handover::Queue::pool);
+    pool().start(std::move(handedOver));
 }
 
 void background::shutDown()

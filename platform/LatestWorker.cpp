@@ -1,7 +1,7 @@
 #include "platform/LatestWorker.h"
 
 #include "platform/BackgroundPool.h"
-#include "platform/ThreadPriority.h"
+#include "platform/ThreadHandOver.h"
 
 #include <QThreadPool>
 
@@ -10,12 +10,13 @@
 
 struct LatestWorker::State
 {
-    explicit State(QObject *receiver_)
-        : receiver(receiver_)
+    explicit State(QObject *receiver)
+        : delivery(handover::Delivery::of(receiver))
     {
     }
 
-    QObject *const receiver;
+    // Goes with the receiver, which outlives the worker.
+    handover::Delivery *const delivery;
     std::mutex mutex;
     std::optional<Job> waiting;
     bool running = false; // a pool thread is taking the jobs
@@ -58,7 +59,7 @@ void LatestWorker::submit(Job job)
         m_state->running = true;
     }
     if (start)
-        background::pool().start([state = m_state] { drain(state); });
+        background::start([state = m_state] { drain(state); });
 }
 
 bool LatestWorker::isBusy() const
@@ -81,12 +82,11 @@ void LatestWorker::postLocked(State &state, Finish finish)
     // While the worker lives so does its receiver; a result posted already is dropped by Qt if
     // the receiver goes before it is handled.
     if (finish && !state.stopped)
-        QMetaObject::invokeMethod(state.receiver, std::move(finish), Qt::QueuedConnection);
+        state.delivery->post(std::move(finish));
 }
 
 void LatestWorker::drain(const std::shared_ptr<State> &state)
 {
-    lowerThreadPriority();
     for (;;) {
         Job job;
         {
@@ -111,8 +111,5 @@ void LatestWorker::drain(const std::shared_ptr<State> &state)
 
 void destroyInBackground(std::function<void()> destroy)
 {
-    background::pool().start([destroy = std::move(destroy)] {
-        lowerThreadPriority();
-        destroy();
-    });
+    background::start(std::move(destroy));
 }

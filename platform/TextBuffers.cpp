@@ -53,7 +53,7 @@ void TextBuffers::prepare(qsizetype size)
         return;
     m_incoming = std::make_shared<Incoming>();
     const size_t missing = preparedSpares - m_spares.size();
-    background::pool().start([incoming = m_incoming, capacity = capacityFor(size), missing] {
+    background::start([incoming = m_incoming, capacity = capacityFor(size), missing] {
         lowerThreadPriority();
         for (size_t i = 0; i < missing; ++i) {
             if (incoming.use_count() == 1)

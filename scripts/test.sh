@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds (warnings are errors) and runs every test (headless), runs the core and editor
-# tests again under ASan+UBSan, then runs each fuzz target for 20 seconds.
+# tests again under ASan+UBSan and the threaded ones under TSan, then runs each fuzz target for 20
+# seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,4 +10,5 @@ git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 VELTO_WERROR=ON scripts/build.sh
 (cd "${VELTO_BUILD_DIR:-build}" && ctest --output-on-failure --parallel "${VELTO_JOBS:-$(nproc)}" "$@")
 scripts/sanitize.sh address
+scripts/sanitize.sh thread
 scripts/fuzz.sh 20

@@ -152,6 +152,8 @@ private:
     static QCoro::Task<> receiveLive(QPointer<MacSyncAdapter> adapter, LiveSyncMessage message,
                                      LiveOrder order);
     QCoro::Task<> remoteChangePass();
+    // The path of the open folder while an engine runs for it; what the passes work on.
+    std::optional<QString> syncedFolderPath() const;
     void refreshAfterRemoteChanges();
 
     // The live bridge's bookkeeping.

@@ -40,14 +40,21 @@ QCoro::Task<> MacSyncAdapter::handleRemoteChanges()
     }
 }
 
+std::optional<QString> MacSyncAdapter::syncedFolderPath() const
+{
+    if (!m_engine || !m_workspace || !m_workspace->folderURL())
+        return std::nullopt;
+    return pathOf(*m_workspace->folderURL());
+}
+
 QCoro::Task<> MacSyncAdapter::remoteChangePass()
 {
     const QPointer<MacSyncAdapter> self(this);
     const QPointer<SyncEngine> engine = m_engine;
-    const QPointer<WorkspaceState> workspace = m_workspace;
-    if (!engine || !workspace || !workspace->folderURL())
+    const std::optional<QString> syncedFolder = syncedFolderPath();
+    if (!syncedFolder)
         co_return;
-    const QString folder = pathOf(*workspace->folderURL());
+    const QString folder = *syncedFolder;
     const auto gone = [&] { return !self || !engine; };
 
     try {
@@ -199,10 +206,10 @@ QCoro::Task<> MacSyncAdapter::handleFileRequests()
 {
     const QPointer<MacSyncAdapter> self(this);
     const QPointer<SyncEngine> engine = m_engine;
-    const QPointer<WorkspaceState> workspace = m_workspace;
-    if (!engine || !workspace || !workspace->folderURL())
+    const std::optional<QString> syncedFolder = syncedFolderPath();
+    if (!syncedFolder)
         co_return;
-    const QString folder = pathOf(*workspace->folderURL());
+    const QString folder = *syncedFolder;
     try {
         const QList<PendingFileRequest> requests = co_await engine->pendingFileRequests();
         for (const PendingFileRequest &request : requests) {

@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
+#include <QPointer>
 #include <QSet>
 
 Q_LOGGING_CATEGORY(lcSync, "velto.sync")
@@ -33,6 +34,38 @@ struct DeleteLater
         if (o)
             o->deleteLater();
     }
+};
+
+// A reply the request's coroutine holds while it waits. The network manager is its parent and
+// takes it along when it goes first, so it is held weakly: the coroutine, resumed by that, finds it
+// gone instead of reading freed memory.
+class OwnedReply
+{
+public:
+    explicit OwnedReply(QNetworkReply *reply)
+        : m_reply(reply)
+    {
+    }
+    ~OwnedReply()
+    {
+        if (m_reply)
+            m_reply->deleteLater();
+    }
+    OwnedReply(const OwnedReply &) = delete;
+    OwnedReply &operator=(const OwnedReply &) = delete;
+
+    QNetworkReply *get() const { return m_reply.data(); }
+
+    // Waits until the reply finished; false when the manager took it away before that.
+    QCoro::Task<bool> finished() const
+    {
+        while (m_reply && !m_reply->isFinished())
+            co_await SignalWait(m_reply.data(), &QNetworkReply::finished);
+        co_return !m_reply.isNull();
+    }
+
+private:
+    QPointer<QNetworkReply> m_reply;
 };
 
 // An http or https address with a host: what a backend base URL and a download URL must be.
@@ -204,7 +237,7 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
         throw SyncFailure::cancelled();
     refuseControlCharactersInHeaders(request.request);
 
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(dispatch(self.m_nam, request, body));
+    const OwnedReply reply(dispatch(self.m_nam, request, body));
     // Ends the handlers below with this frame (they refer to its locals).
     QObject context;
     bool cancelled = false;
@@ -219,12 +252,14 @@ QCoro::Task<SyncHttpResponse> FileSyncClient::send(SyncHttpRequest request,
                              r->abort();
                          }
                      });
-    self.m_cancel.onCancel(&context, [&, r] {
+    self.m_cancel.onCancel(&context, [&] {
         cancelled = true;
-        r->abort();
+        if (QNetworkReply *live = reply.get())
+            live->abort();
     });
-    while (!r->isFinished())
-        co_await SignalWait(r, &QNetworkReply::finished);
+    // Without its manager the request ends unanswered, as when it is cancelled.
+    if (!co_await reply.finished())
+        throw SyncFailure::cancelled();
 
     const QNetworkReply::NetworkError error = r->error();
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -616,7 +651,7 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
 
     QNetworkRequest request(source);
     request.setTransferTimeout(Clock::intervalMs(client.timing().requestTimeout));
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(client.session()->get(request));
+    const OwnedReply reply(client.session()->get(request));
     QNetworkReply *r = reply.get();
     // Ends the handlers below with this frame (they refer to its locals).
     QObject context;
@@ -624,6 +659,7 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
     bool overLimit = false;
     bool writeFailed = false;
     qint64 written = 0;
+    // Runs on the reply's signals, and once more below while it is known to exist.
     auto drain = [&] {
         if (!r->isOpen())
             return;
@@ -646,10 +682,11 @@ QCoro::Task<DownloadAttempt> downloadOnce(FileSyncClient client, QUrl source, QS
     QObject::connect(r, &QNetworkReply::readyRead, &context, drain);
     cancel.onCancel(&context, [&] {
         cancelled = true;
-        r->abort();
+        if (QNetworkReply *live = reply.get())
+            live->abort();
     });
-    while (!r->isFinished())
-        co_await SignalWait(r, &QNetworkReply::finished);
+    if (!co_await reply.finished())
+        throw SyncFailure::cancelled();
     drain();
     file.close();
 

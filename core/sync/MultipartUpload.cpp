@@ -80,8 +80,16 @@ MultipartUpload::FileContent MultipartUpload::readFile(const QString &path, qint
         result.tooLarge = true;
         return result;
     }
-    // Read one byte past the cap so that a file growing meanwhile is still caught.
-    result.bytes = file.read(cap + 1);
+    // Read to the end, or one byte past the cap so that a file growing meanwhile is still caught.
+    // In pieces of the size the file has left: read(n) sets aside all n bytes first, which for the
+    // cap would be hundreds of megabytes for every small file.
+    while (result.bytes.size() <= cap) {
+        const qint64 left = qMax(file.size() - result.bytes.size(), qint64(0));
+        const QByteArray piece = file.read(qMin(cap + 1 - result.bytes.size(), left + 1));
+        if (piece.isEmpty())
+            break;
+        result.bytes += piece;
+    }
     if (result.bytes.size() > cap) {
         result.tooLarge = true;
         result.bytes.clear();

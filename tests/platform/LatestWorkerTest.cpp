@@ -1,5 +1,6 @@
 #include "platform/LatestWorker.h"
 #include "platform/BackgroundPool.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -38,7 +39,27 @@ private:
     bool m_open = false;
 };
 
+QCoro::Task<> record(QCoro::Task<int> task, QStringList *seen)
+{
+    try {
+        seen->append(QString::number(co_await std::move(task)));
+    } catch (const std::exception &e) {
+        seen->append(QString::fromUtf8(e.what()));
+    }
+}
+
 } // namespace
+
+// A job's result, or what it threw, reaches the coroutine awaiting it.
+TEST(BackgroundPool, runHandsTheResultOrTheExceptionBack)
+{
+    QStringList seen;
+    record(background::run([](int a, int b) { return a * b; }, 6, 7), &seen);
+    record(background::run([]() -> int { throw std::invalid_argument("refused"); }), &seen);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return seen.size() == 2; }));
+    seen.sort();
+    EXPECT_EQ(seen, QStringList({"42", "refused"}));
+}
 
 // A job handed in while one runs waits and is replaced by a newer one; the running one learns it
 // is superseded; results arrive on the receiver's thread.
@@ -121,7 +142,7 @@ TEST(BackgroundPool, shutDownJoinsRunningJobs)
 {
     std::atomic<bool> finished = false;
     Gate started;
-    background::pool().start([&] {
+    background::start([&] {
         started.open();
         QThread::msleep(50);
         finished = true;
@@ -130,7 +151,7 @@ TEST(BackgroundPool, shutDownJoinsRunningJobs)
     background::shutDown();
     EXPECT_TRUE(finished);
     std::atomic<bool> again = false;
-    background::pool().start([&] { again = true; });
+    background::start([&] { again = true; });
     background::pool().waitForDone();
     EXPECT_TRUE(again);
 }

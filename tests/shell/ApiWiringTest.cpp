@@ -7,13 +7,13 @@
 #include "Velto/shell/VeltoApp.h"
 #include "core/markdown/MarkdownPageBuilder.h"
 #include "platform/L10n.h"
+#include "support/LoopbackRequest.h"
 #include "support/Ports.h"
 #include "support/TestSupport.h"
 
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,24 +45,6 @@ TEST_F(ShellTest, theWindowsLivePreviewIsTheOneTheApiInspects)
 
 } // namespace
 
-namespace {
-
-// One request on a fresh connection to the in-process server, served while this waits.
-QJsonObject call(quint16 port, const QByteArray &method, const QByteArray &target)
-{
-    QTcpSocket socket;
-    QByteArray received;
-    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
-    bool closed = false;
-    QObject::connect(&socket, &QTcpSocket::disconnected, [&] { closed = true; });
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write(method + ' ' + target + " HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-    testsupport::waitUntil([&] { return closed; }, std::chrono::seconds(20));
-    return QJsonDocument::fromJson(received.mid(received.indexOf("\r\n\r\n") + 4)).object();
-}
-
-} // namespace
-
 // Through the application's own windows: the main window is captured as a PNG of its size, and
 // the app-settings route opens the settings window the menu opens.
 TEST_F(ShellTest, theApiCapturesTheRealWindowsAndOpensTheSettingsWindow)
@@ -80,16 +62,16 @@ TEST_F(ShellTest, theApiCapturesTheRealWindowsAndOpensTheSettingsWindow)
     MainWindow *window = app.openMainWindow();
     ASSERT_TRUE(testsupport::waitUntil([&] { return window->isVisible(); }));
 
-    const QJsonObject shots = call(port, "GET", "/api/screenshot");
+    const QJsonObject shots = testsupport::requestJson(port, "GET", "/api/screenshot");
     ASSERT_EQ(shots.value("count").toInt(), 1) << QJsonDocument(shots).toJson().constData();
     const QString file = shots.value("screenshots").toArray().first().toString();
     EXPECT_TRUE(file.endsWith("/velto-screenshots/Velto.png")) << qPrintable(file);
     EXPECT_EQ(QImage(file).size(), window->size() * window->devicePixelRatio());
 
-    const QJsonObject listed = call(port, "GET", "/api/screenshot/windows");
+    const QJsonObject listed = testsupport::requestJson(port, "GET", "/api/screenshot/windows");
     EXPECT_TRUE(listed["windows"][0]["isMain"].toBool());
 
-    const QJsonObject opened = call(port, "POST", "/api/app/settings");
+    const QJsonObject opened = testsupport::requestJson(port, "POST", "/api/app/settings");
     QStringList titles;
     for (const QJsonValue &w : opened.value("windows").toArray())
         titles << w["title"].toString();

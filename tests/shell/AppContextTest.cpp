@@ -6,12 +6,11 @@
 #include "Velto/sync/MacSyncAdapter.h"
 #include "core/ai/AISettings.h"
 #include "platform/Defaults.h"
+#include "support/LoopbackRequest.h"
 #include "support/Ports.h"
 #include "support/TestSupport.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,19 +18,6 @@
 class BonjourAdvertiser;
 
 namespace {
-
-QJsonObject get(quint16 port, const QByteArray &target)
-{
-    QTcpSocket socket;
-    QByteArray received;
-    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
-    bool closed = false;
-    QObject::connect(&socket, &QTcpSocket::disconnected, [&] { closed = true; });
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write("GET " + target + " HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-    testsupport::waitUntil([&] { return closed; }, std::chrono::seconds(20));
-    return QJsonDocument::fromJson(received.mid(received.indexOf("\r\n\r\n") + 4)).object();
-}
 
 // The root builds every service once over one store, hands the same instances to the windows
 // and answers the remaining accessors with them only while it lives; its API serves the routes
@@ -64,9 +50,10 @@ TEST(AppContext, buildsOneOfEachServiceAndWiresTheApiRoutes)
             api.startListener(candidate);
             return api.activePort() == candidate;
         });
-        EXPECT_EQ(get(port, "/api/sync/status").value("isPaired"), false);
-        EXPECT_TRUE(get(port, "/api/status").contains("wordCount"));
-        EXPECT_TRUE(get(port, "/api/endpoints").contains("endpoints"));
+        EXPECT_EQ(testsupport::requestJson(port, "GET", "/api/sync/status").value("isPaired"),
+                  false);
+        EXPECT_TRUE(testsupport::requestJson(port, "GET", "/api/status").contains("wordCount"));
+        EXPECT_TRUE(testsupport::requestJson(port, "GET", "/api/endpoints").contains("endpoints"));
     }
     EXPECT_FALSE(RootInstance<AppSettings>::isSet());
     EXPECT_FALSE(RootInstance<MacSyncAdapter>::isSet());

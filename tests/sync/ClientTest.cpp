@@ -1,6 +1,7 @@
 #include "SyncTestSupport.h"
 
 #include <QCryptographicHash>
+#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -377,6 +378,39 @@ TEST(FileSyncClient, redirectsNeverCarryTheTokenToAnotherOrigin)
                            f.backend.baseURLString()
                                + QStringLiteral("/sync/folders/%1/structure").arg(f.folder.id));
     EXPECT_EQ(run(c.getStructure(f.folderId, f.folder.token)).file_count, 0);
+}
+
+// The manager takes its replies along when it goes: a request waiting on one, and a download,
+// end as cancelled instead of reading the freed reply.
+TEST(FileSyncClient, requestsWhoseNetworkManagerGoesEndCancelled)
+{
+    Fixture f;
+    QTemporaryDir dir;
+    const auto endsCancelled = [&](auto start) {
+        auto network = std::make_unique<QNetworkAccessManager>();
+        f.backend.clearRequests();
+        auto task = start(FileSyncClient(f.backend.baseURLString(), network.get(), f.timing));
+        auto out = std::make_shared<Outcome<typename decltype(task)::value_type>>();
+        collect(std::move(task), out);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !f.backend.requests().isEmpty(); }));
+        network.reset();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return out->done; }));
+        try {
+            if (out->error)
+                std::rethrow_exception(out->error);
+        } catch (const SyncFailure &failure) {
+            return failure.isCancelled();
+        }
+        return false;
+    };
+    f.backend.hangNext("GET", "/structure$");
+    EXPECT_TRUE(endsCancelled(
+        [&](const FileSyncClient &c) { return c.getStructure(f.folderId, f.folder.token); }));
+    f.backend.hangNext("GET", "/blob$");
+    EXPECT_TRUE(endsCancelled([&](const FileSyncClient &c) {
+        return c.downloadFile(QUrl(f.backend.baseURLString() + "/blob"), dir.filePath("blob"), 0,
+                              {});
+    }));
 }
 
 TEST(FileSyncClient, transportFailuresTimeoutsCapsAndCancellation)

@@ -170,16 +170,17 @@ QJsonArray mcptools::list()
 
 std::optional<QString> McpTool::argumentProblem(const QJsonObject &arguments) const
 {
-    for (const QString &key : required)
-        if (arguments.value(key).isNull() || arguments.value(key).isUndefined())
-            return u"Missing argument \"%1\"."_s.arg(key);
-    // The API takes a value of the wrong type as absent and falls back to its default (a line
-    // "3" would insert at the start), so a mistyped argument is refused here instead.
-    // A null optional argument counts as left out, as the API treats it.
+    // A null argument counts as left out, as the API treats it. The API takes a value of the
+    // wrong type as absent too and falls back to its default (a line "3" would insert at the
+    // start), so a mistyped argument is refused here instead. Every required argument is one of
+    // the properties.
     for (auto it = properties.begin(); it != properties.end(); ++it) {
         const QJsonValue value = arguments.value(it.key());
-        if (value.isUndefined() || value.isNull())
+        if (value.isUndefined() || value.isNull()) {
+            if (required.contains(it.key()))
+                return u"Missing argument \"%1\"."_s.arg(it.key());
             continue;
+        }
         const QString type = it.value().toObject().value(u"type"_s).toString();
         if (!hasType(value, type))
             return u"Argument \"%1\" must be %2 %3."_s.arg(

@@ -62,7 +62,8 @@ void checkAgainstFresh(const TextAnalysis &analysis)
                     && std::equal(body.blocks.begin(), body.blocks.end(), blocks.blocks.begin(),
                                   blocks.blocks.end(),
                                   [](const auto &a, const auto &b) {
-                                      return a->html == b->html && a->key == b->key && a->line == b->line;
+                                      return a->html == b->html && a->key == b->key
+                                          && a->line == b->line;
                                   }),
                 "the preview's blocks are those of a fresh render");
     const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);

@@ -127,21 +127,38 @@ private:
 
 bool canonicallyEqual(const QString &a, const QString &b)
 {
+    qsizetype prefix = 0;
+    qsizetype suffix = 0;
+    return canonicallyEqual(a, b, prefix, suffix);
+}
+
+bool canonicallyEqual(const QString &a, const QString &b, qsizetype &knownPrefix,
+                      qsizetype &knownSuffix)
+{
     const char16_t *ua = QStringView(a).utf16();
     const char16_t *ub = QStringView(b).utf16();
     const qsizetype limit = std::min(a.size(), b.size());
-    if (ua == ub && a.size() == b.size())
+    if (ua == ub && a.size() == b.size()) {
+        knownPrefix = knownSuffix = limit;
         return true;
+    }
 
     // Only the part where the texts differ needs normalizing (a keystroke in a long document
     // must not normalize all of it). The prefix is cut after a character that no later mark
     // reorders across, the suffix before one that interacts with nothing before it; NFD of the
     // whole is then NFD of the prefix, of the middle and of the suffix in a row.
     const UNormalizer2 *nfd = nfdInstance();
-    qsizetype prefix = commonPrefix(ua, ub, limit);
-    if (prefix == a.size() && prefix == b.size())
+    const qsizetype from = std::clamp<qsizetype>(knownPrefix, 0, limit);
+    qsizetype prefix = from + commonPrefix(ua + from, ub + from, limit - from);
+    knownPrefix = prefix;
+    if (prefix == a.size() && prefix == b.size()) {
+        knownSuffix = limit;
         return true;
-    qsizetype suffix = commonSuffix(ua + a.size(), ub + b.size(), limit - prefix);
+    }
+    const qsizetype to = std::clamp<qsizetype>(knownSuffix, 0, limit - prefix);
+    qsizetype suffix
+        = to + commonSuffix(ua + a.size() - to, ub + b.size() - to, limit - prefix - to);
+    knownSuffix = suffix;
     // A cut between the halves of a surrogate pair would split a character.
     if (prefix > 0 && QChar::isHighSurrogate(ua[prefix - 1]))
         --prefix;

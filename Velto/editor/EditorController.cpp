@@ -169,12 +169,20 @@ void EditorController::onContentsChange(int position, int removed, int added)
                 m_editorText = QString();
         }
         if (!edit.isEmpty()) {
+            // The workspace holds the text before this edit (the same data): it compares only
+            // the edited part with it.
+            const bool inStep = m_workspace && m_workspace->text().size() == m_workspaceText.size()
+                && m_workspace->text().constData() == m_workspaceText.constData();
             m_textBuffers.replace(m_workspaceText, edit.position, edit.removed, edit.text);
             // While an outside change waits for sync() the workspace keeps it; sync() then
             // brings the view back in step with it.
             if (!m_externalPending && m_workspace) {
                 m_pushing = true;
-                m_workspace->setText(m_workspaceText);
+                if (inStep)
+                    m_workspace->setText(m_workspaceText, edit.position, edit.removed,
+                                         edit.text.size());
+                else
+                    m_workspace->setText(m_workspaceText);
                 m_pushing = false;
             }
         }

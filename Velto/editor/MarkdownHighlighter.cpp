@@ -91,16 +91,17 @@ void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int c
     m_lastRestyled = m_editedBlocks;
 }
 
-void MarkdownHighlighter::setRuns(HighlightRuns runs)
+void MarkdownHighlighter::setRuns(const HighlightRuns &runs)
 {
-    const HighlightRuns old = std::move(m_runs);
-    m_runs = std::move(runs);
     m_pending.clear();
     m_editedBlocks = 0;
-    for (int i = 0; i < m_runs.lineCount(); ++i) {
-        if (!HighlightRuns::sameRuns(m_runs.line(i), old.line(i)))
+    for (int i = 0; i < runs.lineCount(); ++i) {
+        if (!HighlightRuns::sameRuns(runs.line(i), m_runs.line(i)))
             m_pending.push_back(i);
     }
+    // Copied into the memory the runs had: a long text's runs are megabytes, handed in after
+    // every keystroke.
+    m_runs = runs;
     m_lastRestyled = int(m_pending.size());
     restylePending();
 }

@@ -54,7 +54,7 @@ public:
     void moveRuns(const TextEditSpan &edit, int position, int charsRemoved, int charsAdded);
     // New runs for the unchanged document (a theme change, tests): every differing line is
     // restyled at once.
-    void setRuns(HighlightRuns runs);
+    void setRuns(const HighlightRuns &runs);
     const HighlightRuns &runs() const { return m_runs; }
 
     void setColors(const HighlightColors &colors);

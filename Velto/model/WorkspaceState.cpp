@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -94,9 +95,10 @@ namespace {
 // text changed under canonical equivalence (a canonically equal text is stored without notice).
 // One pass over a long text while it is being typed into: the code units are compared on their
 // own only when the texts are canonically equal.
-bool storeText(QString &field, quint64 &revision, const QString &text)
+bool storeText(QString &field, quint64 &revision, const QString &text, qsizetype prefix = 0,
+               qsizetype suffix = 0)
 {
-    const bool changed = !canonicallyEqual(field, text);
+    const bool changed = !canonicallyEqual(field, text, prefix, suffix);
     if (!changed && field == text)
         return false;
     ++revision;
@@ -107,7 +109,26 @@ bool storeText(QString &field, quint64 &revision, const QString &text)
 
 void WorkspaceState::setText(const QString &text)
 {
+    m_savedPrefix = m_savedSuffix = 0;
     if (!storeText(m_text, m_textRevision, text))
+        return;
+    m_textWasEdited = false;
+    emit textChanged();
+}
+
+void WorkspaceState::setText(const QString &text, qsizetype position, qsizetype removed,
+                             qsizetype inserted)
+{
+    const qsizetype after = m_text.size() - position - removed; // units after the edit
+    if (position < 0 || removed < 0 || inserted < 0 || after < 0
+        || text.size() != position + inserted + after) {
+        setText(text);
+        return;
+    }
+    // The new text shares with the saved one at least what the old one did outside the edit.
+    m_savedPrefix = std::min(m_savedPrefix, position);
+    m_savedSuffix = std::min(m_savedSuffix, after);
+    if (!storeText(m_text, m_textRevision, text, position, after))
         return;
     m_textWasEdited = false;
     emit textChanged();
@@ -115,6 +136,7 @@ void WorkspaceState::setText(const QString &text)
 
 void WorkspaceState::editText(const QString &text)
 {
+    m_savedPrefix = m_savedSuffix = 0;
     if (!storeText(m_text, m_textRevision, text))
         return;
     m_textWasEdited = true;
@@ -123,6 +145,7 @@ void WorkspaceState::editText(const QString &text)
 
 void WorkspaceState::setSavedText(const QString &text)
 {
+    m_savedPrefix = m_savedSuffix = 0;
     if (storeText(m_savedText, m_savedTextRevision, text))
         emit savedTextChanged();
 }
@@ -165,7 +188,7 @@ bool WorkspaceState::isModified() const
 {
     if (m_derived.textRevision != m_textRevision
         || m_derived.savedTextRevision != m_savedTextRevision) {
-        m_derived.modified = !canonicallyEqual(m_text, m_savedText);
+        m_derived.modified = !canonicallyEqual(m_text, m_savedText, m_savedPrefix, m_savedSuffix);
         m_derived.textRevision = m_textRevision;
         m_derived.savedTextRevision = m_savedTextRevision;
     }

@@ -64,6 +64,9 @@ public:
     void setSelectedFileURL(const std::optional<QUrl> &url);
     const QString &text() const { return m_text; }
     void setText(const QString &text);
+    // setText for a text that is text() with `removed` code units at `position` replaced by
+    // `inserted` ones (a keystroke): only the edited part is compared, not the whole text.
+    void setText(const QString &text, qsizetype position, qsizetype removed, qsizetype inserted);
     // A change made to the document rather than a new text (the chat's replace and append): the
     // editor applies it as one step the user can undo.
     void editText(const QString &text);
@@ -199,6 +202,10 @@ private:
         bool modified = false;
     };
     mutable Derived m_derived;
+    // How many code units at the start and at the end m_text is known to share with m_savedText
+    // (at least): after a keystroke only the units in between are compared.
+    mutable qsizetype m_savedPrefix = 0;
+    mutable qsizetype m_savedSuffix = 0;
 
     // Raised whenever the document is replaced (another file, closed, renamed), so a save panel
     // that completes later can tell whether it still belongs to the open document.

@@ -238,12 +238,14 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
             }
         }
         if (cached) {
-            const int line = cached->block.line > 0 ? start + cached->lineOffset : 0;
-            if (line == cached->block.line) {
-                if (!cached->block.html.empty())
+            const PreviewBlock &block = *cached->block;
+            const int line = block.line > 0 ? start + cached->lineOffset : 0;
+            if (line == block.line) {
+                if (!block.html.empty())
                     body.blocks.push_back(cached->block);
             } else if (!cached->rawHTML) {
-                body.blocks.push_back({htmlAt(cached->block.key, line), cached->block.key, line});
+                body.blocks.push_back(std::make_shared<const PreviewBlock>(
+                    PreviewBlock {htmlAt(block.key, line), block.key, line}));
             } else {
                 cached = nullptr; // raw HTML may hold line attributes of its own: rendered again
             }
@@ -252,15 +254,18 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
         }
         if (!cached) {
             Entry entry;
-            HTMLRenderer::append(entry.block.html, document, node);
-            if (!entry.block.html.empty()) {
+            PreviewBlock block;
+            HTMLRenderer::append(block.html, document, node);
+            if (!block.html.empty()) {
                 entry.rawHTML = containsRawHTML(node);
-                makeKey(entry.block);
-                entry.lineOffset = entry.block.line - start;
+                makeKey(block);
+                entry.lineOffset = block.line - start;
                 if (entry.rawHTML)
                     body.patchable = false;
-                body.blocks.push_back(entry.block);
             }
+            entry.block = std::make_shared<const PreviewBlock>(std::move(block));
+            if (!entry.block->html.empty())
+                body.blocks.push_back(entry.block);
             if (known)
                 next.insert_or_assign(std::string(source), std::move(entry));
         }
@@ -282,7 +287,7 @@ PreviewBody PreviewBody::render(const MarkdownDocument &document)
         if (body.patchable && containsRawHTML(node))
             body.patchable = false;
         makeKey(block);
-        body.blocks.push_back(std::move(block));
+        body.blocks.push_back(std::make_shared<const PreviewBlock>(std::move(block)));
     }
     return body;
 }
@@ -308,40 +313,44 @@ PreviewBody PreviewBlocks::body() const
 {
     PreviewBody body;
     body.patchable = patchable;
-    body.blocks.reserve(blocks.size());
-    for (const std::shared_ptr<const PreviewBlock> &block : blocks)
-        body.blocks.push_back(*block);
+    body.blocks = blocks;
     return body;
 }
 
 QString PreviewBody::html() const
 {
     size_t size = 0;
-    for (const PreviewBlock &block : blocks)
-        size += block.html.size();
+    for (const std::shared_ptr<const PreviewBlock> &block : blocks)
+        size += block->html.size();
     std::string out;
     out.reserve(size);
-    for (const PreviewBlock &block : blocks)
-        out += block.html;
+    for (const std::shared_ptr<const PreviewBlock> &block : blocks)
+        out += block->html;
     return QString::fromUtf8(out.data(), qsizetype(out.size()));
 }
 
-std::vector<PreviewPatchOp> diffBlocks(const std::vector<ShownBlock> &shown,
-                                       const std::vector<PreviewBlock> &blocks)
+std::vector<PreviewPatchOp>
+diffBlocks(const std::vector<std::shared_ptr<const PreviewBlock>> &shown,
+           const std::vector<std::shared_ptr<const PreviewBlock>> &blocks)
 {
     const int oldCount = int(shown.size());
     const int newCount = int(blocks.size());
+    auto same = [&](int from, int to) {
+        return shown[size_t(from)] == blocks[size_t(to)]
+            || shown[size_t(from)]->key == blocks[size_t(to)]->key;
+    };
     // Typing touches one place: the blocks before and after it are matched without hashing.
     int prefix = 0;
-    while (prefix < oldCount && prefix < newCount && shown[prefix].key == blocks[prefix].key)
+    while (prefix < oldCount && prefix < newCount && same(prefix, prefix))
         ++prefix;
     int suffix = 0;
     while (suffix < oldCount - prefix && suffix < newCount - prefix
-           && shown[oldCount - 1 - suffix].key == blocks[newCount - 1 - suffix].key)
+           && same(oldCount - 1 - suffix, newCount - 1 - suffix))
         ++suffix;
 
     std::vector<PreviewPatchOp> ops;
-    auto keep = [&](int from, int delta) {
+    auto keep = [&](int from, int to) {
+        const int delta = blocks[size_t(to)]->line - shown[size_t(from)]->line;
         if (!ops.empty()) {
             PreviewPatchOp &last = ops.back();
             if (last.keep && last.from + last.count == from && last.delta == delta) {
@@ -352,25 +361,23 @@ std::vector<PreviewPatchOp> diffBlocks(const std::vector<ShownBlock> &shown,
         ops.push_back({true, from, 1, delta, 0});
     };
     for (int i = 0; i < prefix; ++i)
-        keep(i, blocks[i].line - shown[i].line);
+        keep(i, i);
 
     // Blocks in between may have moved: each takes the first unused shown block of its key.
     std::unordered_map<std::string_view, std::vector<int>> unused;
     for (int i = oldCount - suffix - 1; i >= prefix; --i)
-        unused[shown[i].key].push_back(i); // reversed, so back() is the first in order
+        unused[shown[size_t(i)]->key].push_back(i); // reversed, so back() is the first in order
     for (int j = prefix; j < newCount - suffix; ++j) {
-        const auto found = unused.find(blocks[j].key);
+        const auto found = unused.find(blocks[size_t(j)]->key);
         if (found == unused.end() || found->second.empty()) {
             ops.push_back({false, 0, 0, 0, j});
             continue;
         }
         const int from = found->second.back();
         found->second.pop_back();
-        keep(from, blocks[j].line - shown[from].line);
+        keep(from, j);
     }
-    for (int k = 0; k < suffix; ++k) {
-        const int from = oldCount - suffix + k;
-        keep(from, blocks[newCount - suffix + k].line - shown[from].line);
-    }
+    for (int k = 0; k < suffix; ++k)
+        keep(oldCount - suffix + k, newCount - suffix + k);
     return ops;
 }

@@ -27,7 +27,9 @@ struct PreviewBlock
 
 struct PreviewBody
 {
-    std::vector<PreviewBlock> blocks;
+    // Shared with whatever else holds them: the analysis the body was made from, the record of
+    // what the page shows. A long document's update then copies pointers, not megabytes of HTML.
+    std::vector<std::shared_ptr<const PreviewBlock>> blocks;
     // Raw HTML from the document can leave elements open that swallow later blocks, or carry text
     // that looks like a line attribute; such a body is only ever swapped whole.
     bool patchable = true;
@@ -72,7 +74,7 @@ public:
 private:
     struct Entry
     {
-        PreviewBlock block;
+        std::shared_ptr<const PreviewBlock> block;
         int lineOffset = 0; // block.line minus the first line of the block's source
         bool rawHTML = false;
     };
@@ -91,13 +93,6 @@ private:
     Entries m_entries;
 };
 
-// What the page shows of a block, as far as matching needs it.
-struct ShownBlock
-{
-    std::string key;
-    int line = 0;
-};
-
 // One step of turning the shown blocks into new ones, in the new order: either a run of shown
 // blocks kept (their lines shifted by `delta`) or one new block inserted.
 struct PreviewPatchOp
@@ -109,5 +104,8 @@ struct PreviewPatchOp
     int block = 0; // insert: index into the new blocks
 };
 
-std::vector<PreviewPatchOp> diffBlocks(const std::vector<ShownBlock> &shown,
-                                       const std::vector<PreviewBlock> &blocks);
+// `shown`: the blocks the page shows. Blocks are matched by their keys; the same block (as the
+// blocks of revisions made one from another mostly are) matches without comparing them.
+std::vector<PreviewPatchOp>
+diffBlocks(const std::vector<std::shared_ptr<const PreviewBlock>> &shown,
+           const std::vector<std::shared_ptr<const PreviewBlock>> &blocks);

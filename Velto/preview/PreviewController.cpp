@@ -211,7 +211,7 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
                    false);
         return;
     }
-    std::shared_ptr<const std::vector<ShownBlock>> shown = m_incremental ? m_shown : nullptr;
+    std::shared_ptr<const ShownBlocks> shown = m_incremental ? m_shown : nullptr;
     if (!m_sources.runElsewhere || markdown.size() < backgroundParseSize) {
         sendPrepared(prepareSwap(m_sources.renderBlocks(markdown), std::move(shown), style,
                                  scrollLine, m_line));
@@ -234,8 +234,7 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
 }
 
 PreviewController::PreparedSwap
-PreviewController::prepareSwap(PreviewBody body,
-                               std::shared_ptr<const std::vector<ShownBlock>> shown,
+PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBlocks> shown,
                                const Style &style, std::optional<int> scrollLine, int focusLine)
 {
     PreparedSwap prepared;
@@ -243,15 +242,15 @@ PreviewController::prepareSwap(PreviewBody body,
     std::vector<PreviewPatchOp> diff;
     qsizetype bodySize = 0;
     if (body.patchable) {
-        for (const PreviewBlock &block : body.blocks)
-            bodySize += qsizetype(block.html.size());
+        for (const std::shared_ptr<const PreviewBlock> &block : body.blocks)
+            bodySize += qsizetype(block->html.size());
     }
     if (prepared.patch) {
         diff = diffBlocks(*shown, body.blocks);
         qsizetype inserted = 0;
         for (const PreviewPatchOp &op : diff) {
             if (!op.keep)
-                inserted += qsizetype(body.blocks[size_t(op.block)].html.size());
+                inserted += qsizetype(body.blocks[size_t(op.block)]->html.size());
         }
         // Another document (or most of one): put in whole, visible part first.
         if (bodySize >= fillSize && inserted * 2 > bodySize)
@@ -267,7 +266,7 @@ PreviewController::prepareSwap(PreviewBody body,
         lines += u'[';
         int focus = 0;
         for (size_t i = 0; i < body.blocks.size(); ++i) {
-            const PreviewBlock &block = body.blocks[i];
+            const PreviewBlock &block = *body.blocks[i];
             if (i) {
                 blocks += u',';
                 lines += u',';
@@ -286,7 +285,7 @@ PreviewController::prepareSwap(PreviewBody body,
         // Reserved at once: a new long document sends megabytes of blocks here.
         qsizetype size = 2;
         for (const PreviewPatchOp &op : diff)
-            size += op.keep ? 32 : qsizetype(body.blocks[size_t(op.block)].html.size()) + 8;
+            size += op.keep ? 32 : qsizetype(body.blocks[size_t(op.block)]->html.size()) + 8;
         QString ops;
         ops.reserve(size + size / 16);
         ops += u'[';
@@ -296,7 +295,7 @@ PreviewController::prepareSwap(PreviewBody body,
             if (op.keep) {
                 ops += QStringLiteral("[%1,%2,%3]").arg(op.from).arg(op.count).arg(op.delta);
             } else {
-                const std::string &html = body.blocks[size_t(op.block)].html;
+                const std::string &html = body.blocks[size_t(op.block)]->html;
                 PreviewScripts::appendJsonStringLiteral(
                     ops, QString::fromUtf8(html.data(), qsizetype(html.size())));
                 ++prepared.drawnBlocks;
@@ -312,13 +311,8 @@ PreviewController::prepareSwap(PreviewBody body,
         prepared.script = PreviewScripts::updateScript(body.html(), style.wideMode, style.extraCSS,
                                                        scrollLine, tracked);
     }
-    if (body.patchable) {
-        auto blocks = std::make_shared<std::vector<ShownBlock>>();
-        blocks->reserve(body.blocks.size());
-        for (PreviewBlock &block : body.blocks)
-            blocks->push_back({std::move(block.key), block.line});
-        prepared.shown = std::move(blocks);
-    }
+    if (body.patchable)
+        prepared.shown = std::make_shared<const ShownBlocks>(std::move(body.blocks));
     return prepared;
 }
 

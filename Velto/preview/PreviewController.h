@@ -109,6 +109,7 @@ private:
 
     void loadNextScript();
     void finishSetUp();
+    using ShownBlocks = std::vector<std::shared_ptr<const PreviewBlock>>;
     // An update ready to send: its script and what the page shows once it ran.
     struct PreparedSwap
     {
@@ -116,12 +117,11 @@ private:
         bool patch = false;
         bool fill = false; // a new body put in in slices
         int drawnBlocks = 0;
-        std::shared_ptr<const std::vector<ShownBlock>> shown; // null: the page cannot be patched
+        std::shared_ptr<const ShownBlocks> shown; // null: the page cannot be patched
     };
     // `shown` is what the page holds, or null to swap the whole body. Reads no member: it runs on
     // whichever thread prepares the update.
-    static PreparedSwap prepareSwap(PreviewBody body,
-                                    std::shared_ptr<const std::vector<ShownBlock>> shown,
+    static PreparedSwap prepareSwap(PreviewBody body, std::shared_ptr<const ShownBlocks> shown,
                                     const Style &style, std::optional<int> scrollLine,
                                     int focusLine);
 
@@ -162,7 +162,7 @@ private:
 
     // The blocks the page holds after the last update sent; only valid when it can be patched.
     bool m_incremental = true;
-    std::shared_ptr<const std::vector<ShownBlock>> m_shown; // null: not patchable
+    std::shared_ptr<const ShownBlocks> m_shown; // null: not patchable
     int m_lastDrawnBlocks = 0;
     qint64 m_drawnBlocks = 0;
 

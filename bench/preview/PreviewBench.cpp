@@ -290,9 +290,8 @@ BENCHMARK(BM_PreviewTypesetEverything)
 void BM_PreviewPatchScript(benchmark::State &state)
 {
     const QString text = makeDocument(state.range(0));
-    std::vector<ShownBlock> shown;
-    for (PreviewBlock &block : PreviewBody::render(MarkdownDocument(text)).blocks)
-        shown.push_back({std::move(block.key), block.line});
+    const std::vector<std::shared_ptr<const PreviewBlock>> shown
+        = PreviewBody::render(MarkdownDocument(text)).blocks;
     PreviewBlockCache cache;
     cache.render(MarkdownDocument(text));
     double drawn = 0, parseMs = 0, freshMs = 0;

@@ -99,9 +99,11 @@ std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
     if (earlier.hasCarriageReturn)
         return std::nullopt;
     const qsizetype common = std::min(earlierText.size(), text.size());
-    const qsizetype prefix = commonPrefix(earlierText.constData(), text.constData(), common);
+    qsizetype prefix = commonPrefix(earlierText.constData(), text.constData(), common);
+    // The same text again (typed and taken back since the base): any window re-parses it
+    // correctly, and the first block's is the cheapest to find.
     if (prefix == earlierText.size() && prefix == text.size())
-        return std::nullopt;
+        prefix = 0;
     const qsizetype suffix = commonSuffix(earlierText.constData(), earlierText.size(),
                                           text.constData(), text.size(), common - prefix);
     const qsizetype oldEditEnd = earlierText.size() - suffix;

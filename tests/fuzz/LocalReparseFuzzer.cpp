@@ -61,8 +61,9 @@ void checkAgainstFresh(const TextAnalysis &analysis)
     fuzz::check(blocks.patchable == body.patchable
                     && std::equal(body.blocks.begin(), body.blocks.end(), blocks.blocks.begin(),
                                   blocks.blocks.end(),
-                                  [](const PreviewBlock &a, const PreviewBlock &b) {
-                                      return a.html == b.html && a.key == b.key && a.line == b.line;
+                                  [](const auto &a, const auto &b) {
+                                      return a->html == b->html && a->key == b->key
+                                          && a->line == b->line;
                                   }),
                 "the preview's blocks are those of a fresh render");
     const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);

@@ -53,8 +53,8 @@ QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
     const PreviewBody blocks = analysis.derived(&PreviewBlocks::of).body();
     if (blocks.patchable != body.patchable
         || !std::equal(body.blocks.begin(), body.blocks.end(), blocks.blocks.begin(),
-                       blocks.blocks.end(), [](const PreviewBlock &a, const PreviewBlock &b) {
-                           return a.html == b.html && a.key == b.key && a.line == b.line;
+                       blocks.blocks.end(), [](const auto &a, const auto &b) {
+                           return a->html == b->html && a->key == b->key && a->line == b->line;
                        }))
         return ::testing::AssertionFailure() << "preview blocks differ";
     // What the next revision's blocks are made from equals it too.
@@ -153,9 +153,8 @@ TEST(LocalReparse, editsOfRandomMarkdownAnalyseAsAFreshParseDoes)
         analysis->derived(&outlineOf);
         analysis->derived(&PreviewBlocks::of);
         for (int step = 0; step < 30; ++step) {
-            QString text = edited(analysis->text(), random);
-            if (text == analysis->text())
-                continue;
+            // Sometimes the same text again, as after a letter typed and taken back.
+            const QString text = edited(analysis->text(), random);
             // As the workspace's analysis does: the revision before is the base, and keeps no
             // base of its own.
             analysis->dropBase();
@@ -190,6 +189,10 @@ TEST(LocalReparse, typingInALongTextReparsesOnlyAroundTheEdit)
     ASSERT_NE(next->localReparse(), nullptr);
     EXPECT_TRUE(next->derived(&PreviewBlocks::of).spliced);
     EXPECT_LT(next->localReparse()->window->text().size(), 200);
+    // Typed and taken back since the base: the same text again needs no whole parse either.
+    const auto again = std::make_shared<const TextAnalysis>(2, text, base);
+    ASSERT_TRUE(sameAsFresh(*again));
+    EXPECT_NE(again->localReparse(), nullptr);
 
     // An opened fence runs to the end; a link reference definition is parsed whole.
     const auto fence

@@ -146,3 +146,33 @@ TEST(WorkspaceState, derivedValuesFollowEveryRevisionOfTheTexts)
     ws.setText(ws.text());
     EXPECT_EQ(ws.textRevision(), settled);
 }
+
+TEST(WorkspaceState, keystrokesComparedAroundTheEditKeepTheModifiedStateExact)
+{
+    WorkspaceState ws;
+    const QString saved = QStringLiteral("one caf\u00e9 two\nthree");
+    ws.setSavedText(saved);
+    ws.setText(saved);
+    QSignalSpy text(&ws, &WorkspaceState::textChanged);
+    auto type = [&ws](qsizetype at, qsizetype removed, const QString &inserted) {
+        ws.setText(QString(ws.text()).replace(at, removed, inserted), at, removed, inserted.size());
+    };
+    type(4, 0, QStringLiteral("x"));
+    EXPECT_TRUE(ws.isModified());
+    type(4, 1, QString()); // taken back
+    EXPECT_FALSE(ws.isModified());
+    EXPECT_EQ(text.count(), 2);
+    type(7, 1, QStringLiteral("e\u0301")); // the same text in another form: no change
+    EXPECT_EQ(text.count(), 2);
+    EXPECT_FALSE(ws.isModified());
+    type(ws.text().size(), 0, QStringLiteral("!"));
+    type(0, 0, QStringLiteral("!"));
+    EXPECT_TRUE(ws.isModified());
+    type(ws.text().size() - 1, 1, QString());
+    type(0, 1, QString());
+    EXPECT_FALSE(ws.isModified());
+    // An edit that does not fit the text is compared whole.
+    ws.setText(QStringLiteral("other"), 0, 100, 5);
+    EXPECT_EQ(ws.text(), QStringLiteral("other"));
+    EXPECT_TRUE(ws.isModified());
+}

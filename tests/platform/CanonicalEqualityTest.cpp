@@ -1,6 +1,11 @@
 #include "platform/Text.h"
 
+#include <QStringList>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 // The workspace compares every keystroke's text with the one before under canonical
 // equivalence; that comparison looks only at the changed part, and must still be exact.
@@ -71,4 +76,62 @@ TEST(CanonicalEquality, changesInNonAsciiTextKeepMarksWithTheirBase)
     // Surrogate pairs that share only their high half.
     EXPECT_FALSE(
         canonicallyEqual(cjk + QString::fromUtf8("😀") + cjk, cjk + QString::fromUtf8("😃") + cjk));
+}
+
+// After a keystroke the workspace passes what the texts are known to share: the answer must be
+// the one of a whole comparison, and what it hands back must be shared indeed.
+TEST(CanonicalEquality, knownSharedEndsGiveTheWholeComparisonsAnswer)
+{
+    const QStringList pieces
+        = {"a",  "e", "\u0301", "\u0323", "é", "\uAC00", "\u1100", "\u1161", QString::fromUtf8("😀"),
+           "\n", " "};
+    std::srand(7);
+    auto piece = [&] { return pieces[std::rand() % pieces.size()]; };
+    QString text;
+    for (int i = 0; i < 40; ++i)
+        text += piece();
+    QString saved = text;
+    qsizetype prefix = 0;
+    qsizetype suffix = 0;
+    qsizetype lastAt = 0;
+    QString lastRemoved, lastInserted;
+    int equal = 0;
+    for (int step = 0; step < 3000; ++step) {
+        qsizetype at = std::rand() % (text.size() + 1);
+        qsizetype removed = std::min<qsizetype>(text.size() - at, std::rand() % 3);
+        QString inserted = std::rand() % 3 ? piece() : QString();
+        if (std::rand() % 3 == 0) { // the last edit taken back
+            at = lastAt;
+            removed = lastInserted.size();
+            inserted = lastRemoved;
+        } else if (const qsizetype composed = text.indexOf(u'é'); composed >= 0 && step % 4 == 0) {
+            at = composed; // the same text in another form
+            removed = 1;
+            inserted = QStringLiteral("e\u0301");
+        }
+        lastAt = at;
+        lastRemoved = text.mid(at, removed);
+        lastInserted = inserted;
+        QString next = text;
+        next.replace(at, removed, inserted);
+        qsizetype editPrefix = at;
+        qsizetype editSuffix = text.size() - at - removed;
+        ASSERT_EQ(canonicallyEqual(text, next, editPrefix, editSuffix),
+                  canonicallyEqual(text, next));
+        prefix = std::min(prefix, at);
+        suffix = std::min(suffix, text.size() - at - removed);
+        text = next;
+        ASSERT_EQ(canonicallyEqual(text, saved, prefix, suffix), canonicallyEqual(text, saved));
+        const qsizetype limit = std::min(text.size(), saved.size());
+        ASSERT_LE(prefix, limit);
+        ASSERT_LE(suffix, limit);
+        EXPECT_EQ(text.left(prefix), saved.left(prefix));
+        EXPECT_EQ(text.right(suffix), saved.right(suffix));
+        equal += canonicallyEqual(text, saved);
+        if (step % 20 == 19) {
+            saved = text; // saved
+            prefix = suffix = 0;
+        }
+    }
+    EXPECT_GT(equal, 100);
 }

@@ -15,19 +15,11 @@ PreviewBody bodyOf(const QString &text)
     return PreviewBody::render(MarkdownDocument(text));
 }
 
-std::vector<ShownBlock> shown(const PreviewBody &body)
-{
-    std::vector<ShownBlock> out;
-    for (const PreviewBlock &block : body.blocks)
-        out.push_back({block.key, block.line});
-    return out;
-}
-
 // The operations in a compact form: "k<from>+<count>@<delta>" or "n<index>".
 std::string ops(const PreviewBody &before, const PreviewBody &after)
 {
     std::string out;
-    for (const PreviewPatchOp &op : diffBlocks(shown(before), after.blocks)) {
+    for (const PreviewPatchOp &op : diffBlocks(before.blocks, after.blocks)) {
         std::ostringstream one;
         if (op.keep)
             one << 'k' << op.from << '+' << op.count << '@' << op.delta;
@@ -48,11 +40,11 @@ TEST(PreviewBody, blocksMakeUpExactlyTheRenderedBody)
     EXPECT_EQ(body.html(), MarkdownParser::renderBody(text));
     ASSERT_EQ(body.blocks.size(), 5u);
     EXPECT_TRUE(body.patchable);
-    EXPECT_EQ(body.blocks[2].line, 5);
+    EXPECT_EQ(body.blocks[2]->line, 5);
     // Lines inside a block are relative to its first.
-    EXPECT_NE(body.blocks[2].key.find("data-line=\"0\""), std::string::npos);
-    EXPECT_NE(body.blocks[2].key.find("data-line=\"1\""), std::string::npos);
-    EXPECT_NE(body.blocks[2].key.find("data-line=\"3\""), std::string::npos);
+    EXPECT_NE(body.blocks[2]->key.find("data-line=\"0\""), std::string::npos);
+    EXPECT_NE(body.blocks[2]->key.find("data-line=\"1\""), std::string::npos);
+    EXPECT_NE(body.blocks[2]->key.find("data-line=\"3\""), std::string::npos);
 
     EXPECT_FALSE(bodyOf(QStringLiteral("a <b>bold\n\nafter")).patchable);
     EXPECT_FALSE(bodyOf(QStringLiteral("<div>\n\nx")).patchable);
@@ -110,9 +102,9 @@ TEST(PreviewBody, theCacheRendersEveryEditExactlyAsAFreshRender)
         const PreviewBody cached = cache.render(MarkdownDocument(text));
         ASSERT_EQ(cached.blocks.size(), fresh.blocks.size()) << text.toStdString();
         for (size_t i = 0; i < fresh.blocks.size(); ++i) {
-            EXPECT_EQ(cached.blocks[i].html, fresh.blocks[i].html) << text.toStdString();
-            EXPECT_EQ(cached.blocks[i].key, fresh.blocks[i].key) << text.toStdString();
-            EXPECT_EQ(cached.blocks[i].line, fresh.blocks[i].line) << text.toStdString();
+            EXPECT_EQ(cached.blocks[i]->html, fresh.blocks[i]->html) << text.toStdString();
+            EXPECT_EQ(cached.blocks[i]->key, fresh.blocks[i]->key) << text.toStdString();
+            EXPECT_EQ(cached.blocks[i]->line, fresh.blocks[i]->line) << text.toStdString();
         }
         EXPECT_EQ(cached.patchable, fresh.patchable) << text.toStdString();
     }

@@ -18,6 +18,10 @@ constexpr qsizetype fillSize = 256 * 1024;
 // How often a page still drawing its visible part is asked again, and for how long at most.
 constexpr int busyPollMs = 30;
 constexpr qint64 busyLimitMs = 20000;
+// A long text's next update goes out no sooner than this after the one before: with a page that
+// patches in tens of milliseconds, back-to-back updates would cost the main process more per key
+// than the typing itself, for changes no reader tells apart.
+constexpr qint64 longTextSpacingMs = 120;
 
 // The completion value of an injected library followed by this expression tells a script that ran
 // to its end from one that threw (the callback receives no error object).
@@ -337,6 +341,7 @@ void PreviewController::sendScript(const QString &script, bool patch)
     m_inFlight = ticket;
     ++m_swapCount;
     m_busySince.start();
+    m_lastSentAt = m_clock.now();
     QPointer<PreviewController> guard(this);
     m_host.runScript(script, [guard, ticket, patch](const QVariant &result) {
         if (guard)
@@ -366,7 +371,27 @@ void PreviewController::swapCompleted(quint64 ticket, bool patch, const QVariant
     m_busySince.invalidate();
     emit swapFinished();
     if (m_lastRenderedMarkdown != m_markdown)
+        sendNewest();
+}
+
+void PreviewController::sendNewest()
+{
+    const qint64 wait = m_markdown.size() < backgroundParseSize
+        ? 0
+        : longTextSpacingMs - m_lastSentAt.msecsTo(m_clock.now());
+    if (wait <= 0) {
         update(m_markdown, m_line);
+        return;
+    }
+    // Counts as in flight meanwhile, so keys typed in the pause coalesce into the one update.
+    const quint64 ticket = m_nextTicket++;
+    m_inFlight = ticket;
+    m_clock.singleShot(std::chrono::milliseconds(wait), this, [this, ticket] {
+        if (m_inFlight != ticket)
+            return;
+        m_inFlight.reset();
+        update(m_markdown, m_line);
+    });
 }
 
 void PreviewController::waitWhileBusy()

@@ -130,6 +130,7 @@ private:
     void sendScript(const QString &script, bool patch);
     void swapCompleted(quint64 ticket, bool patch, const QVariant &result);
     void waitWhileBusy();
+    void sendNewest();
     void forgetPage();
     void reload();
 
@@ -159,6 +160,7 @@ private:
     quint64 m_nextTicket = 1;
     int m_swapCount = 0;
     QElapsedTimer m_busySince; // since the last update was sent
+    QDateTime m_lastSentAt; // on the clock: when the last update went to the page
 
     // The blocks the page holds after the last update sent; only valid when it can be patched.
     bool m_incremental = true;

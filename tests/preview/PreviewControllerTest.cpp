@@ -6,6 +6,7 @@
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
 #include "core/markdown/TextAnalysis.h"
+#include "fakes/platform/FakeClock.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
@@ -380,6 +381,33 @@ TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWith
     const size_t calls = host.calls.size();
     finish();
     EXPECT_EQ(host.calls.size(), calls);
+}
+
+TEST_F(PatchingControllerTest, aLongTextChangedDuringASwapGoesOutOnceTheSpacingHasPassed)
+{
+    FakeClock clock;
+    PreviewController::Sources s = blockSources();
+    s.clock = &clock;
+    PreviewController later {host, s};
+    const QString filler = QString(backgroundParseSize, u'x') + QStringLiteral("\n\n");
+    later.start(filler + QStringLiteral("one"));
+    ready(later);
+    host.completeNext();
+
+    later.update(filler + QStringLiteral("two"), 0);
+    ASSERT_EQ(patches().size(), 1);
+    later.update(filler + QStringLiteral("three"), 0);
+    clock.advance(std::chrono::milliseconds(40));
+    host.completeNext(QStringLiteral("ok:1"));
+    later.update(filler + QStringLiteral("four"), 0); // coalesced into the waiting update
+    EXPECT_TRUE(later.swapInFlight());
+    clock.advance(std::chrono::milliseconds(70));
+    EXPECT_EQ(patches().size(), 1);
+    clock.advance(std::chrono::milliseconds(10));
+    ASSERT_EQ(patches().size(), 2);
+    EXPECT_TRUE(patches()[1].contains(QStringLiteral(">four</p>")));
+    host.completeNext(QStringLiteral("ok:1"));
+    EXPECT_FALSE(later.swapInFlight());
 }
 
 TEST_F(PatchingControllerTest, anUpdateStaysInFlightWhileThePageIsStillDrawingWhatIsInView)

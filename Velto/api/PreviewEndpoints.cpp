@@ -132,7 +132,10 @@ void runScript(Clock &clock, QPointer<QWebEngineView> view, const QString &scrip
 
 QString evalWrapper(const QString &code)
 {
-    return u"(function(){try{var r=(0,eval)("_s + jsStringLiteral(code)
+    // The page may owe some of its line attributes a pending delta: brought up to date first.
+    return u"(function(){try{window.__velto&&__velto.syncLines&&__velto.syncLines()}catch(_){}"
+           u"try{var r=(0,eval)("_s
+        + jsStringLiteral(code)
         + uR"();if(r===undefined)return{k:'u'};if(typeof r==='string')return{k:'s',v:r};)"
           uR"(if(typeof r==='number'||typeof r==='boolean')return{k:'p',v:String(r)};)"
           uR"(var j;try{j=JSON.stringify(r)}catch(_){}return{k:'o',v:j===undefined?String(r):j})"

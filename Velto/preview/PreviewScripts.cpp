@@ -115,7 +115,7 @@ for(var j=i;j<nodes.length&&j<i+V.group;j++){g.appendChild(nodes[j]);if(bytes)n+
 V.wrapBody=function(){var b=document.body,nodes=Array.prototype.slice.call(b.childNodes);b.appendChild(V.wrap(nodes));return nodes.filter(function(n){return n.nodeType===1;});};
 V.groups=function(){var b=document.body,g=Array.prototype.filter.call(b.children,isG);if(!g.length){var n=document.createElement('div');n.setAttribute('data-velto-group','');b.insertBefore(n,b.firstChild);g=[n];}return g;};
 // After a patch: empty groups go, grown ones are split, so a change keeps touching one small group.
-V.balance=function(){V.groups().forEach(function(g){if(!g.firstChild){g.parentNode.removeChild(g);return;}if(g.childNodes.length<=2*V.group)return;var all=Array.prototype.slice.call(g.childNodes);
+V.balance=function(){V.groups().forEach(function(g){if(!g.firstChild){V.lagging.delete(g);g.parentNode.removeChild(g);return;}if(g.childNodes.length<=2*V.group)return;V.sync(g);var all=Array.prototype.slice.call(g.childNodes);
 var frag=V.wrap(all.slice(V.group));g.parentNode.insertBefore(frag,g.nextSibling);V.size(g,0);});};
 window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
 V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
@@ -127,8 +127,15 @@ V.add=function(nodes,html,far){for(var i=0;i<nodes.length;i++){var n=nodes[i];if
 // New blocks show (and read as text) only once a frame has laid them out: until then the page counts as busy. A hidden page draws no frames; it waits a moment instead.
 V.painted=function(){var k=V.unpainted=(V.unpainted||0)+1;var done=function(){if(V.unpainted===k){V.unpainted=0;V.kick();}};requestAnimationFrame(function(){requestAnimationFrame(done);});setTimeout(done,250);};
 V.drop=function(n){V.todo.delete(n);V.live.delete(n);V.saved.delete(n);};
-V.reset=function(){V.todo.clear();V.live.clear();V.saved.clear();V.diagrams=[];V.fill=null;};
+V.reset=function(){V.todo.clear();V.live.clear();V.saved.clear();V.lagging.clear();V.diagrams=[];V.fill=null;};
 V.shift=function(n,d){var s=V.saved.get(n);if(!s)return;var l=s.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);};
+V.shiftBlock=function(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);V.shift(n,d);};
+// A line added near the top of a long body would rewrite the line attributes of every block after it: a group wholly after the change keeps the change as a pending delta (g.__veltoLag, also owed by the source kept for its typeset blocks) instead, and whatever reads its attributes brings it up to date first (V.sync; V.syncLines for the whole page).
+V.lagging=new Set();
+V.lag=function(g,d){g.__veltoLag=(g.__veltoLag||0)+d;if(g.__veltoLag)V.lagging.add(g);else V.lagging.delete(g);};
+V.sync=function(g){var d=g&&g.__veltoLag;if(!d)return;g.__veltoLag=0;V.lagging.delete(g);for(var n=g.firstChild;n;n=n.nextSibling)V.shiftBlock(n,d);};
+V.syncLines=function(){V.lagging.forEach(V.sync);};
+V.line=function(n){var g=n.parentNode;return parseInt(n.getAttribute('data-line'),10)+(isG(g)&&g.__veltoLag||0);};
 V.typeset=function(b){if(!V.todo.has(b))return;V.todo.delete(b);
 var mm=b.matches('.mermaid')?[b]:Array.prototype.slice.call(b.querySelectorAll('.mermaid'));
 if(!mm.length)V.saved.set(b,b.cloneNode(true));
@@ -225,10 +232,13 @@ if(V&&V.fill){V.fill.then=function(){return patch(ops);};V.kick();return 'ok:'+o
 if(V)V.firstDrawn=0;var old=window.__veltoBlocks;if(!old)return 'stale';
 var next=[],fresh=[],html=[],kept=new Set(),i,j;
 function inPage(n){return V?V.inPage(n):n.parentNode===b;}
-function shift(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);if(V)V.shift(n,d);}
+var shift=V?V.shiftBlock:function(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);};
 for(i=0;i<ops.length;i++){var op=ops[i];if(typeof op==='string'){fresh.push(next.length);next.push(null);html.push(op);continue;}
-for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||!inPage(n)||kept.has(n))return 'stale';kept.add(n);next.push(n);if(op[2])shift(n,op[2]);}}
+for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||!inPage(n)||kept.has(n))return 'stale';kept.add(n);next.push(n);}}
 var c=document.createElement('div');c.innerHTML=html.join('');if(c.childNodes.length!==html.length)return 'stale';
+// A kept run's line delta: a group wholly in the run owes it, the few others are brought up to date and shifted block by block.
+for(i=0;i<ops.length;i++){op=ops[i];if(typeof op==='string'||!op[2])continue;var end=op[0]+op[1];
+for(j=op[0];j<end;j++){var n=old[j],g=n.parentNode;if(V&&V.isGroup(g)){var len=g.childNodes.length;if(g.firstChild===n&&j+len<=end&&old[j+len-1]===g.lastChild){V.lag(g,op[2]);j+=len-1;continue;}V.sync(g);}shift(n,op[2]);}}
 )JS")
         + QString::fromLatin1(mermaidContainers)
               .replace(QStringLiteral("document.querySelectorAll"),
@@ -237,9 +247,11 @@ var c=document.createElement('div');c.innerHTML=html.join('');if(c.childNodes.le
 var f=Array.prototype.slice.call(c.childNodes);for(i=0;i<fresh.length;i++)next[fresh[i]]=f[i];
 for(i=0;i<old.length;i++){if(!kept.has(old[i])){if(V)V.drop(old[i]);if(inPage(old[i]))old[i].parentNode.removeChild(old[i]);}}
 // The new sequence is put in along the old one, group after group; a block goes into the group where its place is.
+// A block goes only into, or out of, a group whose lines are up to date.
 var placed=new Set(next),boxes=V?V.groups():[b],g=0,ref=boxes[0].firstChild;
 function on(){while(!ref&&g<boxes.length-1){g++;ref=boxes[g].firstChild;}}
-for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else if(ref)ref.parentNode.insertBefore(next[i],ref);else boxes[g].appendChild(next[i]);}
+function put(n,box){if(V){V.sync(box);V.sync(n.parentNode);}box.insertBefore(n,ref);}
+for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else put(next[i],ref?ref.parentNode:boxes[g]);}
 // Groups hold only the page's blocks, all of them in the sequence: what else the body holds goes after it.
 var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(!placed.has(s)&&!(V&&V.isGroup(s)))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
 window.__veltoBlocks=next;if(V){V.balance();V.add(f);}else{)JS")
@@ -371,17 +383,18 @@ QString setupScript(bool darkPage)
     // for only inside the last block starting at or before the line: no element of an earlier
     // block can have a later line. Otherwise every element is looked at.
     // While a long body is still being put in, the slice holding the line is put in at once and
-    // only its elements are looked at. The blocks around the element are typeset before the view
-    // moves, so it lands where the element stays.
+    // only its elements are looked at. A block's line is read with its group's pending delta;
+    // the elements looked at are brought up to date first. The blocks around the element are
+    // typeset before the view moves, so it lands where the element stays.
     return QStringLiteral("if(typeof mermaid!=='undefined'){mermaid.initialize({startOnLoad:false,"
                           "theme:")
         + dark + QStringLiteral("?'dark':'default'});}\n") + runtime() + u'\n'
         + QString::fromLatin1(
                R"JS(window._scrollToSourceLine=function(line){if(!(line>=1))return;var V=window.__velto,els=null,blocks=window.__veltoBlocks;
-if(V&&V.fill){var sl=V.fillLine(line);blocks=null;if(sl){els=[];sl.nodes.forEach(function(n){if(n.nodeType===1){els.push(n);els.push.apply(els,n.querySelectorAll('[data-line]'));}});}}
-if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(V?!V.inPage(n):n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
-if(blocks){if(top<0)return;var b=blocks[top];els=[b].concat(Array.prototype.slice.call(b.querySelectorAll('[data-line]')));}}
-if(!els)els=document.querySelectorAll('[data-line]');var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){if(V)V.around(best);best.scrollIntoView({block:'start'});if(V){V.pin(best);V.kick();}}};)JS");
+if(V&&V.fill){var sl=V.fillLine(line);blocks=null;if(sl){V.syncLines();els=[];sl.nodes.forEach(function(n){if(n.nodeType===1){els.push(n);els.push.apply(els,n.querySelectorAll('[data-line]'));}});}}
+if(blocks){var lo=0,hi=blocks.length-1,top=-1;while(lo<=hi){var mid=(lo+hi)>>1,k=mid,v=NaN;while(k>=lo){var n=blocks[k];if(V?!V.inPage(n):n.parentNode!==document.body){blocks=null;break;}if(n.nodeType===1&&n.hasAttribute('data-line')){v=V?V.line(n):parseInt(n.getAttribute('data-line'),10);break;}k--;}if(!blocks)break;if(k<lo){lo=mid+1;}else if(v>line){hi=k-1;}else{top=k;lo=mid+1;}}
+if(blocks){if(top<0)return;var b=blocks[top];if(V)V.sync(b.parentNode);els=[b].concat(Array.prototype.slice.call(b.querySelectorAll('[data-line]')));}}
+if(!els){if(V)V.syncLines();els=document.querySelectorAll('[data-line]');}var best=null,bestLine=0;for(var i=0;i<els.length;i++){var v=parseInt(els[i].getAttribute('data-line'),10);if(v<=line&&(best===null||v>bestLine)){best=els[i];bestLine=v;}}if(best){if(V)V.around(best);best.scrollIntoView({block:'start'});if(V){V.pin(best);V.kick();}}};)JS");
 }
 
 QString scrollScript(int line)

@@ -148,14 +148,14 @@ std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
 
     const bool definitionsElsewhere = earlier.hasDefinitionMarker;
     auto toEnd = [&]() -> std::optional<LocalReparse> {
-        const QStringView window = QStringView(text).sliced(local.offset);
-        if (window.contains(u'\r') || mayChangeDefinitions(window, definitionsElsewhere)
+        const QStringView rest = QStringView(text).sliced(local.offset);
+        if (rest.contains(u'\r') || mayChangeDefinitions(rest, definitionsElsewhere)
             || mayChangeDefinitions(QStringView(earlierText).sliced(local.offset), false))
             return std::nullopt;
         local.oldEnd = earlierText.size();
         local.oldLineCount = earlier.lineCount - local.firstLine;
         local.newLineCount = local.oldLineCount + local.lineDelta;
-        local.window = MarkdownDocument::parse(window.toString());
+        local.window = MarkdownDocument::parse(rest.toString());
         return local;
     };
     if (!end)

@@ -29,33 +29,40 @@ bool containsRawHTML(MarkdownNode block)
     return false;
 }
 
-// Fills key and line from html: every line attribute's value becomes its distance from the first.
-void makeKey(PreviewBlock &block)
+// Copies text to out with every line attribute's value v written as shift(v).
+template<typename Shift>
+void rewriteLineValues(std::string_view text, std::string &out, Shift shift)
 {
-    const std::string_view html = block.html;
-    std::string &key = block.key;
-    key.clear();
-    key.reserve(html.size());
-    bool first = true;
     size_t copied = 0;
-    for (size_t at = html.find(lineAttribute); at != std::string_view::npos;
-         at = html.find(lineAttribute, at)) {
+    for (size_t at = text.find(lineAttribute); at != std::string_view::npos;
+         at = text.find(lineAttribute, at)) {
         const size_t digits = at + lineAttribute.size();
         int value = 0;
         const auto [end, error]
-            = std::from_chars(html.data() + digits, html.data() + html.size(), value);
+            = std::from_chars(text.data() + digits, text.data() + text.size(), value);
         at = digits;
         if (error != std::errc())
             continue;
+        out.append(text.substr(copied, digits - copied));
+        out += std::to_string(shift(value));
+        copied = size_t(end - text.data());
+    }
+    out.append(text.substr(copied));
+}
+
+// Fills key and line from html: every line attribute's value becomes its distance from the first.
+void makeKey(PreviewBlock &block)
+{
+    block.key.clear();
+    block.key.reserve(block.html.size());
+    bool first = true;
+    rewriteLineValues(block.html, block.key, [&](int value) {
         if (first) {
             block.line = value;
             first = false;
         }
-        key.append(html.substr(copied, digits - copied));
-        key += std::to_string(value - block.line);
-        copied = size_t(end - html.data());
-    }
-    key.append(html.substr(copied));
+        return value - block.line;
+    });
 }
 
 // The HTML of a block whose key was made from it at another first line.
@@ -63,21 +70,7 @@ std::string htmlAt(std::string_view key, int line)
 {
     std::string html;
     html.reserve(key.size() + 16);
-    size_t copied = 0;
-    for (size_t at = key.find(lineAttribute); at != std::string_view::npos;
-         at = key.find(lineAttribute, at)) {
-        const size_t digits = at + lineAttribute.size();
-        int value = 0;
-        const auto [end, error]
-            = std::from_chars(key.data() + digits, key.data() + key.size(), value);
-        at = digits;
-        if (error != std::errc())
-            continue;
-        html.append(key.substr(copied, digits - copied));
-        html += std::to_string(value + line);
-        copied = size_t(end - key.data());
-    }
-    html.append(key.substr(copied));
+    rewriteLineValues(key, html, [line](int value) { return value + line; });
     return html;
 }
 

@@ -2,23 +2,6 @@
 
 #include <QString>
 
-#include <algorithm>
-
-// How many code units two texts are known to share at their start and at their end: lower bounds,
-// zero when nothing is known.
-struct SharedEnds
-{
-    qsizetype prefix = 0;
-    qsizetype suffix = 0;
-
-    // What a first text shares with a third one when it shares `this` with a second one, which
-    // shares `next` with the third.
-    SharedEnds then(SharedEnds next) const
-    {
-        return {std::min(prefix, next.prefix), std::min(suffix, next.suffix)};
-    }
-};
-
 // String equality under Unicode canonical equivalence ("é" == "e\u0301").
 bool canonicallyEqual(const QString &a, const QString &b);
 // The same for texts known to share their first `prefix` and last `suffix` code units (a lower

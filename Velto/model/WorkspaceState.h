@@ -3,7 +3,7 @@
 #include "core/model/FileNode.h"
 #include "core/model/FolderScan.h"
 #include "core/model/SessionRestore.h"
-#include "platform/Text.h"
+#include "core/model/SharedEnds.h"
 
 #include <QList>
 #include <QObject>

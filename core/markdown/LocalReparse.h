@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/markdown/MarkdownDocument.h"
-#include "platform/Text.h"
+#include "core/model/SharedEnds.h"
 
 #include <QString>
 

@@ -189,10 +189,13 @@ void EditorController::onContentsChange(int position, int removed, int added)
     }
 
     // A replacement first empties the document; restyle once it holds the new text.
-    if (length != editorText().size())
+    if (length != editorText().size()) {
+        m_shownRevision = 0; // the runs are not moved with this change
         return;
+    }
     ++m_revision;
     if (m_replacing || length < backgroundParseSize) {
+        m_shownRevision = 0;
         m_highlighter->setRuns(computeRuns(), position, removed, added);
         m_highlightCurrent = true;
     } else {
@@ -304,7 +307,15 @@ void EditorController::analysisReady()
     const std::shared_ptr<const TextAnalysis> analysis = sharedAnalysis();
     if (!analysis || !analysis->has(&styleRunsOf))
         return;
-    m_highlighter->setRuns(analysis->derived(&styleRunsOf));
+    const HighlightRuns &runs = analysis->derived(&styleRunsOf);
+    // Made from the revision shown last by re-parsing some lines: the others kept their runs.
+    const std::shared_ptr<const TextAnalysis> base = analysis->base();
+    const LocalReparse *local = analysis->localReparse();
+    if (base && local && base->revision() == m_shownRevision)
+        m_highlighter->setRuns(runs, local->firstLine, local->newLineCount);
+    else
+        m_highlighter->setRuns(runs);
+    m_shownRevision = analysis->revision();
     m_highlightCurrent = true;
     ++m_highlightCount;
     emit highlightApplied();
@@ -362,6 +373,7 @@ void EditorController::highlightLanded(quint64 revision, HighlightRuns runs)
     // out, since the newest text has been handed to the worker after it.
     if (revision != m_revision || !m_view)
         return;
+    m_shownRevision = 0;
     m_highlighter->setRuns(std::move(runs));
     m_highlightCurrent = true;
     ++m_highlightCount;

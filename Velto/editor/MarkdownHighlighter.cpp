@@ -81,7 +81,8 @@ void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int c
 {
     shiftRunsInPlace(m_runs, edit);
     m_pending.clear();
-    // The lines rebuilt before move with the edit like the others; the edited ones join them.
+    // Lines rebuilt by earlier moves move with this edit like the others; its edited lines join
+    // them.
     const qsizetype shift = edit.insertedEndLine - edit.removedEndLine;
     auto moved = [&](qsizetype line, bool last) {
         if (line < edit.firstLine)

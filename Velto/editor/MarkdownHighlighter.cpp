@@ -128,9 +128,9 @@ void MarkdownHighlighter::setRuns(const HighlightRuns &runs, qsizetype first, qs
         if (!HighlightRuns::sameRuns(runs.line(i), m_runs.line(i)))
             m_pending.push_back(int(i));
     }
-    // Copied into the memory the runs had: a long text's runs are megabytes, handed in after
-    // every keystroke.
-    m_runs = runs;
+    // Copied into the memory the runs had, only the compared lines where they hold as many runs:
+    // a long text's runs are megabytes, handed in after every keystroke.
+    m_runs.assignLines(runs, from, to - from);
     m_moved.reset();
     m_lastRestyled = int(m_pending.size());
     restylePending();

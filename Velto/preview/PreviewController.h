@@ -126,6 +126,8 @@ private:
                                     int focusLine);
 
     void sendSwap(const QString &markdown, std::optional<int> scrollLine);
+    bool startsNewText(const QString &markdown) const;
+    void sendHead(const QString &markdown, const Style &style);
     void sendPrepared(PreparedSwap swap);
     void sendScript(const QString &script, bool patch);
     void swapCompleted(quint64 ticket, bool patch, const QVariant &result);

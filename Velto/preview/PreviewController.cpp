@@ -228,8 +228,9 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
                                  scrollLine, m_line));
         return;
     }
-    if (newText)
-        sendHead(markdown, style);
+    // The head is brought to the line at once; the rest goes in around it.
+    if (newText && sendHead(markdown, style, scrollLine))
+        scrollLine.reset();
     // A long text's update is prepared on another thread and counts as in flight meanwhile; a
     // page forgotten in the meantime drops it.
     const quint64 ticket = m_nextTicket++;
@@ -259,23 +260,24 @@ bool PreviewController::startsNewText(const QString &markdown) const
     return before.left(n) != now.left(n) && before.right(n) != now.right(n);
 }
 
-void PreviewController::sendHead(const QString &markdown, const Style &style)
+bool PreviewController::sendHead(const QString &markdown, const Style &style,
+                                 std::optional<int> scrollLine)
 {
     // Parsing the whole of a long new text takes a second; its first screenful is parsed on its
     // own and shown meanwhile, while the editor is still taking the text in.
     const PreviewHead head = PreviewHead::of(markdown, headSize);
     if (head.lines == 0 || m_line > head.lines)
-        return; // the view is not at the start
+        return false; // the view is not at the start
     const PreviewBody body = m_sources.renderBlocks(head.text);
     if (!body.patchable)
-        return; // raw HTML may hold the rest of the page open
+        return false; // raw HTML may hold the rest of the page open
     // The blocks starting on the head's own lines, but the last, which may go on past them.
     size_t count = 0;
     while (count < body.blocks.size() && body.blocks[count]->line > 0
            && body.blocks[count]->line <= head.lines)
         ++count;
     if (count < 2)
-        return;
+        return false;
     QString blocks;
     blocks += u'[';
     for (size_t i = 0; i + 1 < count; ++i) {
@@ -286,7 +288,9 @@ void PreviewController::sendHead(const QString &markdown, const Style &style)
             blocks, QString::fromUtf8(html.data(), qsizetype(html.size())));
     }
     blocks += u']';
-    m_host.runScript(PreviewScripts::headScript(blocks, style.wideMode, style.extraCSS));
+    m_host.runScript(
+        PreviewScripts::headScript(blocks, style.wideMode, style.extraCSS, scrollLine));
+    return true;
 }
 
 PreviewController::PreparedSwap

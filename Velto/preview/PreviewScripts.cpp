@@ -165,7 +165,7 @@ if(F&&r){var sl=[];for(i=0;i<r.length;i++){if(r[i].__veltoSlice)sl.push(r[i].__v
 if(r){for(i=0;i<r.length;i++){if(V.todo.has(r[i])){V.typeset(r[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
-if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;V.kick();},250);}}
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn){V.firstDrawn=V.drawnBefore||Date.now();V.drawnBefore=0;}V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;V.kick();},250);}}
 // The rest of a new body goes in once the visible part is on screen (or has had its time), in turns of its own.
 F=V.fill;if(F&&!more&&((F.viewDone&&V.firstDrawn)||Date.now()-F.started>2000))V.fillNext();
 if(V.live.size>V.keep)V.trim();
@@ -185,12 +185,12 @@ window.__veltoBlocks=null;V.firstDrawn=0;V.head=whole?{html:html,nodes:nodes,gro
 // A new body in slices: the slice holding the focus line first, then the others nearest first; placeholders of estimated height keep the rest of the page where it will be.
 V.startFill=function(html,lines,focus,count){var H=V.head,b=document.body,slices=[],i=0,size=0,start=0,k=0;V.head=null;
 var keep=!!H&&H.html.length<=html.length&&H.groups.every(function(g){return g.parentNode===b;})&&H.nodes.every(function(n,j){return n.isConnected&&H.html[j]===html[j];});
+// The rest waits for a frame of the new body, as without a head; the head's first frame still counts as the first. A frame still awaited is the old body's.
+V.drawnBefore=keep?V.firstDrawn:0;V.firstDrawn=0;V.marking=false;
 // The head's blocks stay as they are, typeset or not.
-// A first frame still awaited is the old body's: the new one's is awaited afresh.
-if(!keep||!V.firstDrawn)V.marking=false;
 var state=keep?H.nodes.map(function(n){return [V.todo.has(n),V.live.has(n),V.saved.get(n)];}):null;V.reset();
 if(keep){H.nodes.forEach(function(n,j){var st=state[j];if(st[0])V.todo.add(n);if(st[1])V.live.add(n);if(st[2])V.saved.set(n,st[2]);});k=H.html.length;
-for(;i<k;i++)size+=html[i].length;slices.push({from:0,to:k,size:size,line:lines[0],node:null,nodes:H.nodes,groups:H.groups});start=k;size=0;}else V.firstDrawn=0;
+for(;i<k;i++)size+=html[i].length;slices.push({from:0,to:k,size:size,line:lines[0],node:null,nodes:H.nodes,groups:H.groups});start=k;size=0;}
 for(i=k;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
 var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
 V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};setTimeout(V.kick,2100);
@@ -351,7 +351,8 @@ QString fillScript(const QString &blocksJSON, const QString &linesJSON, int focu
     return script;
 }
 
-QString headScript(const QString &blocksJSON, bool wideMode, const QString &extraCSS)
+QString headScript(const QString &blocksJSON, bool wideMode, const QString &extraCSS,
+                   std::optional<int> scrollLine)
 {
     QString script;
     script.reserve(blocksJSON.size() + extraCSS.size() + 400);
@@ -360,6 +361,7 @@ QString headScript(const QString &blocksJSON, bool wideMode, const QString &extr
     script += QLatin1String("__velto.showHead(");
     script += blocksJSON;
     script += QLatin1String(");");
+    appendScroll(script, scrollLine);
     return script;
 }
 

@@ -165,7 +165,7 @@ if(F&&r){var sl=[];for(i=0;i<r.length;i++){if(r[i].__veltoSlice)sl.push(r[i].__v
 if(r){for(i=0;i<r.length;i++){if(V.todo.has(r[i])){V.typeset(r[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
-if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn){V.firstDrawn=V.drawnBefore||Date.now();V.drawnBefore=0;}V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;V.kick();},250);}}
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn){V.firstDrawn=V.drawnBefore||Date.now();V.drawnBefore=0;}V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;if(!V.firstDrawn)V.moved=true;V.kick();},250);}}
 // The rest of a new body goes in once the visible part is on screen (or has had its time), in turns of its own.
 F=V.fill;if(F&&!more&&((F.viewDone&&V.firstDrawn)||Date.now()-F.started>2000))V.fillNext();
 if(V.live.size>V.keep)V.trim();

@@ -165,7 +165,7 @@ if(F&&r){var sl=[];for(i=0;i<r.length;i++){if(r[i].__veltoSlice)sl.push(r[i].__v
 if(r){for(i=0;i<r.length;i++){if(V.todo.has(r[i])){V.typeset(r[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
-if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;V.kick();},250);}}
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn){V.firstDrawn=V.drawnBefore||Date.now();V.drawnBefore=0;}V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;if(!V.firstDrawn)V.moved=true;V.kick();},250);}}
 // The rest of a new body goes in once the visible part is on screen (or has had its time), in turns of its own.
 F=V.fill;if(F&&!more&&((F.viewDone&&V.firstDrawn)||Date.now()-F.started>2000))V.fillNext();
 if(V.live.size>V.keep)V.trim();
@@ -178,13 +178,24 @@ far.sort(function(a,b){return b[0]-a[0];});for(var i=0;i<far.length&&V.live.size
 // Brings the neighbourhood of a block into its final shape before the view moves there.
 V.around=function(el){var b=V.blockOf(el);if(!b)return;var h=(window.innerHeight||600)*1.5,p=V.prev(b);for(var k=0;k<2&&p;k++,p=V.prev(p))V.typeset(p);
 for(var s=0,c=b;c&&s<h;c=V.next(c)){V.typeset(c);s+=c.getBoundingClientRect().height;}V.draw();};
+// A long new body's first blocks, shown while the rest is made; startFill keeps them when its own first blocks are the same.
+V.showHead=function(html){V.reset();var b=document.body,c=document.createElement('div');c.innerHTML=html.join('');V.containers(c);var nodes=Array.prototype.slice.call(c.childNodes),whole=nodes.length===html.length;
+var frag=V.wrap(nodes,whole?html.map(function(x){return x.length;}):null),groups=Array.prototype.slice.call(frag.childNodes);b.textContent='';b.appendChild(frag);
+window.__veltoBlocks=null;V.firstDrawn=0;V.head=whole?{html:html,nodes:nodes,groups:groups}:null;V.add(nodes,whole?html:null,false);};
 // A new body in slices: the slice holding the focus line first, then the others nearest first; placeholders of estimated height keep the rest of the page where it will be.
-V.startFill=function(html,lines,focus,count){V.reset();var b=document.body,slices=[],i=0,size=0,start=0;
-for(i=0;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
+V.startFill=function(html,lines,focus,count){var H=V.head,b=document.body,slices=[],i=0,size=0,start=0,k=0;V.head=null;
+var keep=!!H&&H.html.length<=html.length&&H.groups.every(function(g){return g.parentNode===b;})&&H.nodes.every(function(n,j){return n.isConnected&&H.html[j]===html[j];});
+// The rest waits for a frame of the new body, as without a head; the head's first frame still counts as the first. A frame still awaited is the old body's.
+V.drawnBefore=keep?V.firstDrawn:0;V.firstDrawn=0;V.marking=false;
+// The head's blocks stay as they are, typeset or not.
+var state=keep?H.nodes.map(function(n){return [V.todo.has(n),V.live.has(n),V.saved.get(n)];}):null;V.reset();
+if(keep){H.nodes.forEach(function(n,j){var st=state[j];if(st[0])V.todo.add(n);if(st[1])V.live.add(n);if(st[2])V.saved.set(n,st[2]);});k=H.html.length;
+for(;i<k;i++)size+=html[i].length;slices.push({from:0,to:k,size:size,line:lines[0],node:null,nodes:H.nodes,groups:H.groups});start=k;size=0;}
+for(i=k;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
 var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
 V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};setTimeout(V.kick,2100);
-var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
-b.textContent='';b.appendChild(frag);
+var frag=document.createDocumentFragment();slices.forEach(function(s){if(s.nodes)return;var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
+if(keep){Array.prototype.slice.call(b.childNodes).forEach(function(n){if(H.groups.indexOf(n)<0)b.removeChild(n);});}else b.textContent='';b.appendChild(frag);
 var order=slices.map(function(s,k){return k;});order.sort(function(a,c){var da=a>=f?a-f:f-a+0.5,dc=c>=f?c-f:f-c+0.5;return da-dc;});V.fill.order=order;
 V.ratio=0;V.fillSlice(slices[f],false);var fs=slices[f];
 // Heights per byte of HTML, from the first groups of the focus slice laid out for once.
@@ -330,14 +341,27 @@ QString fillScript(const QString &blocksJSON, const QString &linesJSON, int focu
     script.reserve(blocksJSON.size() + linesJSON.size() + extraCSS.size() + 600);
     appendLook(script, wideMode, extraCSS);
     script += QLatin1String(closeStyleText);
-    script
-        += QLatin1String("window.__veltoBlocks=null;\n__velto.firstDrawn=0;\n__velto.startFill(");
+    script += QLatin1String("window.__veltoBlocks=null;\n__velto.startFill(");
     script += blocksJSON;
     script += u',';
     script += linesJSON;
     script += QStringLiteral(",%1,%2);").arg(focusBlock).arg(blockCount);
     appendScroll(script, scrollLine);
     script += QLatin1String("\n") + busyScript();
+    return script;
+}
+
+QString headScript(const QString &blocksJSON, bool wideMode, const QString &extraCSS,
+                   std::optional<int> scrollLine)
+{
+    QString script;
+    script.reserve(blocksJSON.size() + extraCSS.size() + 400);
+    appendLook(script, wideMode, extraCSS);
+    script += QLatin1String(closeStyleText);
+    script += QLatin1String("__velto.showHead(");
+    script += blocksJSON;
+    script += QLatin1String(");");
+    appendScroll(script, scrollLine);
     return script;
 }
 

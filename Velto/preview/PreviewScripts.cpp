@@ -119,9 +119,9 @@ V.balance=function(){V.groups().forEach(function(g){if(!g.firstChild){V.lagging.
 var frag=V.wrap(all.slice(V.group));g.parentNode.insertBefore(frag,g.nextSibling);V.size(g,0);});};
 window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
 V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
-function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid')||!!b.querySelector('pre,.mermaid')||MATHRE.test(b.textContent));}
+function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid,img')||!!b.querySelector('pre,.mermaid,img')||MATHRE.test(b.textContent));}
 // From the blocks' HTML when it is at hand: no text is made for every block of a long body. It finds all the element test finds (an entity may stand for any character), and a few more, which are typeset to no effect.
-var MAYNEED=/<pre|mermaid|\$|\\[(\[]|&/;
+var MAYNEED=/<pre|<img|mermaid|\$|\\[(\[]|&/;
 // `far`: blocks put in away from the view, which the page need not wait to see drawn.
 V.add=function(nodes,html,far){for(var i=0;i<nodes.length;i++){var n=nodes[i];if(html?n.nodeType===1&&MAYNEED.test(html[i]):needs(n))V.todo.add(n);}if(!far)V.painted();V.kick();};
 // New blocks show (and read as text) only once a frame has laid them out: until then the page counts as busy. A hidden page draws no frames; it waits a moment instead.
@@ -136,7 +136,7 @@ V.lag=function(g,d){g.__veltoLag=(g.__veltoLag||0)+d;if(g.__veltoLag)V.lagging.a
 V.sync=function(g){var d=g&&g.__veltoLag;if(!d)return;g.__veltoLag=0;V.lagging.delete(g);for(var n=g.firstChild;n;n=n.nextSibling)V.shiftBlock(n,d);};
 V.syncLines=function(){V.lagging.forEach(V.sync);};
 V.line=function(n){var g=n.parentNode;return parseInt(n.getAttribute('data-line'),10)+(isG(g)&&g.__veltoLag||0);};
-V.typeset=function(b){if(!V.todo.has(b))return;V.todo.delete(b);
+V.typeset=function(b){if(!V.todo.has(b))return;V.todo.delete(b);V.showImages(b);
 var mm=b.matches('.mermaid')?[b]:Array.prototype.slice.call(b.querySelectorAll('.mermaid'));
 if(!mm.length)V.saved.set(b,b.cloneNode(true));
 if(typeof hljs!=='undefined'){b.querySelectorAll('pre code').forEach(function(e){hljs.highlightElement(e);});}
@@ -192,7 +192,11 @@ var gs=fs.groups.slice(0,3),bytes=0,px=0,cnt=0;gs.forEach(function(g){g.style.co
 V.fill.ratio=V.ratio=bytes&&px?Math.max(0.005,px/bytes):0.05;if(cnt&&px)V.blockH=px/cnt;fs.groups.forEach(function(g){V.size(g,g.__veltoBytes*V.ratio);});
 slices.forEach(function(s){if(!s.nodes)s.node.style.height=Math.round(s.size*V.fill.ratio)+'px';});
 V.kick();};
-V.fillSlice=function(s,far){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
+// Parsed in a document of its own, where nothing loads (as a div of the page would parse it); images come in without their source, which they get back when their block is typeset near the view. The page's lazy loading does not apply to its own scheme: a long body's thousands of images would all be fetched at once, each request handled on the main process's GUI thread while the reader types.
+V.parse=function(html){var c=(V.inert||(V.inert=document.implementation.createHTMLDocument(''))).body;c.innerHTML=html;c.querySelectorAll('img[src],img[srcset]').forEach(function(i){i.__veltoAttrs=Array.prototype.map.call(i.attributes,function(a){return [a.name,a.value];});i.removeAttribute('src');i.removeAttribute('srcset');});return c;};
+// Attributes put back as they were, in their order.
+V.showImages=function(b){var l=b.tagName==='IMG'?[b]:b.querySelectorAll('img');for(var k=0;k<l.length;k++){var i=l[k],a=i.__veltoAttrs;if(!a)continue;i.__veltoAttrs=null;while(i.attributes.length)i.removeAttribute(i.attributes[0].name);a.forEach(function(x){i.setAttribute(x[0],x[1]);});}};
+V.fillSlice=function(s,far){if(s.nodes)return;var F=V.fill,c=V.parse(F.html.slice(s.from,s.to).join(''));
 var whole=c.childNodes.length===s.to-s.from;if(!whole)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
 var frag=V.wrap(s.nodes,whole?F.html.slice(s.from,s.to).map(function(x){return x.length;}):null);s.groups=Array.prototype.slice.call(frag.childNodes);s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes,whole?F.html.slice(s.from,s.to):null,far);};
 V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()],true);}

@@ -234,11 +234,14 @@ QString patchFunction()
                                   R"JS((function patch(ops){var b=document.body,V=window.__velto;
 if(V&&V.fill){V.fill.then=function(){return patch(ops);};V.kick();return 'ok:'+ops.filter(function(o){return typeof o==='string';}).length+':busy';}
 if(V)V.firstDrawn=0;var old=window.__veltoBlocks;if(!old)return 'stale';
-var next=[],fresh=[],html=[],kept=new Set(),i,j;
+var next=[],fresh=[],html=[],kept=null,i,j,lp=null,to=0,inOrder=!!V;
 function inPage(n){return V?V.inPage(n):n.parentNode===b;}
+// Kept runs in the page's order (an edit's; a move's are not) are checked and taken apart run by run rather than block by block: no block can be in two of them, the blocks of a run share their groups, and the blocks between runs are those that go.
+for(i=0;i<ops.length&&inOrder;i++){if(typeof ops[i]!=='string'){inOrder=ops[i][0]>=to;to=ops[i][0]+ops[i][1];}}
+if(!inOrder)kept=new Set();
 var shift=V?V.shiftBlock:function(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);};
 for(i=0;i<ops.length;i++){var op=ops[i];if(typeof op==='string'){fresh.push(next.length);next.push(null);html.push(op);continue;}
-for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||!inPage(n)||kept.has(n))return 'stale';kept.add(n);next.push(n);}}
+for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n)return 'stale';var p=n.parentNode;if(p!==lp){if(!inPage(n))return 'stale';if(!kept&&p===b)kept=new Set(next.filter(Boolean));lp=p;}if(kept){if(kept.has(n))return 'stale';kept.add(n);}next.push(n);}}
 var c=document.createElement('div');c.innerHTML=html.join('');if(c.childNodes.length!==html.length)return 'stale';
 // A kept run's line delta: a group wholly in the run owes it, the few others are brought up to date and shifted block by block.
 for(i=0;i<ops.length;i++){op=ops[i];if(typeof op==='string'||!op[2])continue;var end=op[0]+op[1];
@@ -249,15 +252,20 @@ for(j=op[0];j<end;j++){var n=old[j],g=n.parentNode;if(V&&V.isGroup(g)){var len=g
                        QStringLiteral("c.querySelectorAll"))
         + QString::fromLatin1(R"JS(
 var f=Array.prototype.slice.call(c.childNodes);for(i=0;i<fresh.length;i++)next[fresh[i]]=f[i];
-for(i=0;i<old.length;i++){if(!kept.has(old[i])){if(V)V.drop(old[i]);if(inPage(old[i]))old[i].parentNode.removeChild(old[i]);}}
-// The new sequence is put in along the old one, group after group; a block goes into the group where its place is.
+var gone=[];if(kept){for(i=0;i<old.length;i++){if(!kept.has(old[i]))gone.push(old[i]);}}
+else{to=0;for(i=0;i<ops.length;i++){op=ops[i];if(typeof op==='string')continue;for(j=to;j<op[0];j++)gone.push(old[j]);to=op[0]+op[1];}for(j=to;j<old.length;j++)gone.push(old[j]);}
+gone.forEach(function(n){if(V)V.drop(n);if(inPage(n))n.parentNode.removeChild(n);});
 // A block goes only into, or out of, a group whose lines are up to date.
-var placed=new Set(next),boxes=V?V.groups():[b],g=0,ref=boxes[0].firstChild;
-function on(){while(!ref&&g<boxes.length-1){g++;ref=boxes[g].firstChild;}}
-function put(n,box){if(V){V.sync(box);V.sync(n.parentNode);}box.insertBefore(n,ref);}
-for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else put(next[i],ref?ref.parentNode:boxes[g]);}
+var placed=kept&&new Set(next),boxes=V?V.groups():[b],g=0,ref=boxes[0].firstChild;
+function put(n,box,at){if(V){V.sync(box);V.sync(n.parentNode);}box.insertBefore(n,at);}
+// In order, the kept blocks are where they belong already: a new one goes before the block that follows it, or at the end of the last group; last first, so that what follows is in place.
+if(!kept){for(i=fresh.length-1;i>=0;i--){var a=next[fresh[i]+1];if(a)put(next[fresh[i]],a.parentNode,a);else put(next[fresh[i]],boxes[boxes.length-1],null);}}
+else{
+// Otherwise the new sequence is put in along the old one, group after group; a block goes into the group where its place is.
+var on=function(){while(!ref&&g<boxes.length-1){g++;ref=boxes[g].firstChild;}};
+for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else put(next[i],ref?ref.parentNode:boxes[g],ref);}}
 // Groups hold only the page's blocks, all of them in the sequence: what else the body holds goes after it.
-var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(!placed.has(s)&&!(V&&V.isGroup(s)))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
+var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(!(V&&V.isGroup(s))&&!(placed&&placed.has(s)))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
 window.__veltoBlocks=next;if(V){V.balance();V.add(f);}else{)JS")
         + redrawBeforeRun().mid(int(qstrlen(closeStyleText))) + QString::fromLatin1(mermaidRun)
         + QStringLiteral("}\nreturn 'ok:'+html.length+(V&&V.busy()?':busy':'');})");

@@ -194,7 +194,9 @@ void EditorController::onContentsChange(int position, int removed, int added)
         return;
     }
     ++m_revision;
-    if (m_replacing || length < backgroundParseSize) {
+    // A long new text too is styled when its parse lands: the view shows it at once rather than
+    // holding the window (and the preview's first look) for the parse.
+    if (length < backgroundParseSize) {
         m_shownRevision = 0;
         m_highlighter->setRuns(computeRuns(), position, removed, added);
         m_highlightCurrent = true;

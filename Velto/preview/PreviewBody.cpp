@@ -5,6 +5,7 @@
 #include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/SourceTextMap.h"
 #include "core/markdown/TextAnalysis.h"
+#include "platform/LatestWorker.h"
 
 #include <algorithm>
 #include <charconv>
@@ -191,6 +192,38 @@ std::string referenceContext(std::string_view text)
 
 } // namespace
 
+PreviewHead PreviewHead::of(QStringView markdown, qsizetype size)
+{
+    PreviewHead head;
+    if (markdown.size() <= size)
+        return head;
+    const qsizetype cut = markdown.left(size).lastIndexOf(u'\n') + 1;
+    if (cut <= 0)
+        return head;
+    head.text = markdown.left(cut).toString();
+    head.lines = int(head.text.count(u'\n'));
+    // As referenceContext, in UTF-16 units: a label of 999 characters spans at most 1998.
+    const QStringView rest = markdown.mid(cut);
+    qsizetype covered = 0;
+    for (qsizetype at = rest.indexOf(u"]:"); at >= 0; at = rest.indexOf(u"]:", at + 2)) {
+        qsizetype start = std::max(covered, at > 2000 ? at - 2000 : 0);
+        if (start > covered) {
+            const qsizetype lineStart = rest.left(start).lastIndexOf(u'\n');
+            start = std::max(covered, lineStart + 1);
+        }
+        qsizetype end = at;
+        for (int k = 0; k < 3 && end < rest.size(); ++k) {
+            end = rest.indexOf(u'\n', end);
+            end = end < 0 ? rest.size() : end + 1;
+        }
+        head.text += rest.mid(start, end - start);
+        if (end == rest.size() && !rest.endsWith(u'\n'))
+            head.text += u'\n';
+        covered = end;
+    }
+    return head;
+}
+
 PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
 {
     const std::string_view text(document.utf8().constData(), size_t(document.utf8().size()));
@@ -283,6 +316,17 @@ PreviewBody PreviewBody::render(const MarkdownDocument &document)
         body.blocks.push_back(std::make_shared<const PreviewBlock>(std::move(block)));
     }
     return body;
+}
+
+PreviewBlocks::~PreviewBlocks()
+{
+    // Goes with the analysis that made it, on whichever thread let go of that last, often the GUI
+    // thread while the reader types: a long document's tens of thousands of blocks (and arrays
+    // made on a worker, whose heap the free would trim) are let go of elsewhere.
+    if (blocks.size() > 1000) {
+        destroyInBackground([blocks = std::move(blocks), sourceLines = std::move(sourceLines),
+                             rawHTML = std::move(rawHTML), fixedLines = std::move(fixedLines)] {});
+    }
 }
 
 PreviewBlocks PreviewBlocks::of(const TextAnalysis &analysis)

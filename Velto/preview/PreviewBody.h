@@ -38,6 +38,18 @@ struct PreviewBody
     QString html() const; // the whole body, identical to MarkdownParser::renderBody
 };
 
+// The first lines of a long text, to be parsed on their own and shown while the whole text is
+// parsed. They are followed by every later line that could be part of a link reference
+// definition, so their links resolve as in the whole text: the blocks starting on the first
+// `lines` lines, all but the last (which may go on past them), render as in the whole text.
+struct PreviewHead
+{
+    QString text;
+    int lines = 0; // of the text's own lines in `text`; 0 when the text is too short for a head
+
+    static PreviewHead of(QStringView markdown, qsizetype size);
+};
+
 // The preview body of a text revision, as a part of its analysis (analysis.derived(&of)). Where
 // the revision was re-parsed locally and its base has this part, the blocks are the base's with
 // the re-parsed lines' blocks put in their place and the line attributes after them moved: no
@@ -55,6 +67,13 @@ struct PreviewBlocks
     std::vector<char> fixedLines;
     bool placed = true; // every block's source line is known
     bool spliced = false; // made from the base's blocks
+
+    PreviewBlocks() = default;
+    PreviewBlocks(const PreviewBlocks &) = default;
+    PreviewBlocks(PreviewBlocks &&) = default;
+    PreviewBlocks &operator=(const PreviewBlocks &) = default;
+    PreviewBlocks &operator=(PreviewBlocks &&) = default;
+    ~PreviewBlocks();
 
     static PreviewBlocks of(const TextAnalysis &analysis);
     PreviewBody body() const;

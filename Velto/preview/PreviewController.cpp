@@ -10,11 +10,16 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace {
 // Longer texts are not put in the first page (see start()).
 constexpr qsizetype pageBodyLimit = 64 * 1024;
 // A body this long that is mostly new is put in in slices rather than patched in one go.
 constexpr qsizetype fillSize = 256 * 1024;
+// A new body this long first shows the blocks of about this many characters at its start: a
+// screenful or more, parsed in milliseconds.
+constexpr qsizetype headSize = 16 * 1024;
 // How often a page still drawing its visible part is asked again, and for how long at most.
 constexpr int busyPollMs = 30;
 constexpr qint64 busyLimitMs = 20000;
@@ -134,6 +139,7 @@ void PreviewController::finishSetUp()
 {
     m_jsReady = true;
     m_host.runScript(PreviewScripts::setupScript(m_sources.style && m_sources.style().darkPage));
+    m_lastRenderedMarkdown.reset(); // the page shows none of it yet
     // Always one full update, so the first page already shows highlighting, mathematics,
     // diagrams, the theme and the width; no scroll call.
     m_pendingMarkdown.reset();
@@ -206,6 +212,7 @@ void PreviewController::reload()
 
 void PreviewController::sendSwap(const QString &markdown, std::optional<int> scrollLine)
 {
+    const bool newText = startsNewText(markdown);
     m_lastRenderedMarkdown = markdown;
     const Style style = m_sources.style ? m_sources.style() : Style();
     if (!m_sources.renderBlocks) {
@@ -221,6 +228,9 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
                                  scrollLine, m_line));
         return;
     }
+    // The head is brought to the line at once; the rest goes in around it.
+    if (newText && sendHead(markdown, style, scrollLine))
+        scrollLine.reset();
     // A long text's update is prepared on another thread and counts as in flight meanwhile; a
     // page forgotten in the meantime drops it.
     const quint64 ticket = m_nextTicket++;
@@ -235,6 +245,52 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
                 guard->sendPrepared(std::move(*prepared));
         };
     });
+}
+
+bool PreviewController::startsNewText(const QString &markdown) const
+{
+    if (markdown.size() < fillSize)
+        return false;
+    if (!m_lastRenderedMarkdown)
+        return true;
+    // An edit changes one place: a text whose start and end both changed is another one.
+    const QStringView before(*m_lastRenderedMarkdown);
+    const QStringView now(markdown);
+    const qsizetype n = std::min(now.size(), headSize);
+    return before.left(n) != now.left(n) && before.right(n) != now.right(n);
+}
+
+bool PreviewController::sendHead(const QString &markdown, const Style &style,
+                                 std::optional<int> scrollLine)
+{
+    // Parsing the whole of a long new text takes a second; its first screenful is parsed on its
+    // own and shown meanwhile, while the editor is still taking the text in.
+    const PreviewHead head = PreviewHead::of(markdown, headSize);
+    if (head.lines == 0 || m_line > head.lines)
+        return false; // the view is not at the start
+    const PreviewBody body = m_sources.renderBlocks(head.text);
+    if (!body.patchable)
+        return false; // raw HTML may hold the rest of the page open
+    // The blocks starting on the head's own lines, but the last, which may go on past them.
+    size_t count = 0;
+    while (count < body.blocks.size() && body.blocks[count]->line > 0
+           && body.blocks[count]->line <= head.lines)
+        ++count;
+    if (count < 2)
+        return false;
+    QString blocks;
+    blocks += u'[';
+    for (size_t i = 0; i + 1 < count; ++i) {
+        if (i)
+            blocks += u',';
+        const std::string &html = body.blocks[i]->html;
+        PreviewScripts::appendJsonStringLiteral(
+            blocks, QString::fromUtf8(html.data(), qsizetype(html.size())));
+    }
+    blocks += u']';
+    m_host.runScript(
+        PreviewScripts::headScript(blocks, style.wideMode, style.extraCSS, scrollLine));
+    return true;
 }
 
 PreviewController::PreparedSwap

@@ -126,6 +126,9 @@ private:
                                     int focusLine);
 
     void sendSwap(const QString &markdown, std::optional<int> scrollLine);
+    bool startsNewText(const QString &markdown) const;
+    // Shows the first blocks of a long new text while the whole is prepared; false if it did not.
+    bool sendHead(const QString &markdown, const Style &style, std::optional<int> scrollLine);
     void sendPrepared(PreparedSwap swap);
     void sendScript(const QString &script, bool patch);
     void swapCompleted(quint64 ticket, bool patch, const QVariant &result);

@@ -119,9 +119,9 @@ V.balance=function(){V.groups().forEach(function(g){if(!g.firstChild){V.lagging.
 var frag=V.wrap(all.slice(V.group));g.parentNode.insertBefore(frag,g.nextSibling);V.size(g,0);});};
 window.addEventListener('scroll',function(){V.moved=true;V.kick();},{passive:true});window.addEventListener('resize',function(){V.moved=true;V.kick();});
 V.containers=function(root){root.querySelectorAll('code.language-mermaid').forEach(function(el){var p=el.parentElement;var d=document.createElement('div');d.className='mermaid';d.textContent=el.textContent;p.parentNode.replaceChild(d,p);});};
-function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid')||!!b.querySelector('pre,.mermaid')||MATHRE.test(b.textContent));}
+function needs(b){return b.nodeType===1&&!b.hasAttribute('data-velto-slice')&&(b.matches('pre,.mermaid,img')||!!b.querySelector('pre,.mermaid,img')||MATHRE.test(b.textContent));}
 // From the blocks' HTML when it is at hand: no text is made for every block of a long body. It finds all the element test finds (an entity may stand for any character), and a few more, which are typeset to no effect.
-var MAYNEED=/<pre|mermaid|\$|\\[(\[]|&/;
+var MAYNEED=/<pre|<img|mermaid|\$|\\[(\[]|&/;
 // `far`: blocks put in away from the view, which the page need not wait to see drawn.
 V.add=function(nodes,html,far){for(var i=0;i<nodes.length;i++){var n=nodes[i];if(html?n.nodeType===1&&MAYNEED.test(html[i]):needs(n))V.todo.add(n);}if(!far)V.painted();V.kick();};
 // New blocks show (and read as text) only once a frame has laid them out: until then the page counts as busy. A hidden page draws no frames; it waits a moment instead.
@@ -136,7 +136,7 @@ V.lag=function(g,d){g.__veltoLag=(g.__veltoLag||0)+d;if(g.__veltoLag)V.lagging.a
 V.sync=function(g){var d=g&&g.__veltoLag;if(!d)return;g.__veltoLag=0;V.lagging.delete(g);for(var n=g.firstChild;n;n=n.nextSibling)V.shiftBlock(n,d);};
 V.syncLines=function(){V.lagging.forEach(V.sync);};
 V.line=function(n){var g=n.parentNode;return parseInt(n.getAttribute('data-line'),10)+(isG(g)&&g.__veltoLag||0);};
-V.typeset=function(b){if(!V.todo.has(b))return;V.todo.delete(b);
+V.typeset=function(b){if(!V.todo.has(b))return;V.todo.delete(b);V.showImages(b);
 var mm=b.matches('.mermaid')?[b]:Array.prototype.slice.call(b.querySelectorAll('.mermaid'));
 if(!mm.length)V.saved.set(b,b.cloneNode(true));
 if(typeof hljs!=='undefined'){b.querySelectorAll('pre code').forEach(function(e){hljs.highlightElement(e);});}
@@ -165,7 +165,7 @@ if(F&&r){var sl=[];for(i=0;i<r.length;i++){if(r[i].__veltoSlice)sl.push(r[i].__v
 if(r){for(i=0;i<r.length;i++){if(V.todo.has(r[i])){V.typeset(r[i]);if(performance.now()-t0>40){more=true;break;}}}}
 V.draw();
 var pending=more||V.pendingInView();if(F&&!pending)F.viewDone=true;
-if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn)V.firstDrawn=Date.now();V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;V.kick();},250);}}
+if(!V.firstDrawn&&!pending&&!V.marking){V.marking=true;requestAnimationFrame(function(){setTimeout(function(){if(V.marking&&!V.firstDrawn){V.firstDrawn=V.drawnBefore||Date.now();V.drawnBefore=0;}V.marking=false;V.kick();},0);});setTimeout(function(){V.marking=false;if(!V.firstDrawn)V.moved=true;V.kick();},250);}}
 // The rest of a new body goes in once the visible part is on screen (or has had its time), in turns of its own.
 F=V.fill;if(F&&!more&&((F.viewDone&&V.firstDrawn)||Date.now()-F.started>2000))V.fillNext();
 if(V.live.size>V.keep)V.trim();
@@ -178,13 +178,24 @@ far.sort(function(a,b){return b[0]-a[0];});for(var i=0;i<far.length&&V.live.size
 // Brings the neighbourhood of a block into its final shape before the view moves there.
 V.around=function(el){var b=V.blockOf(el);if(!b)return;var h=(window.innerHeight||600)*1.5,p=V.prev(b);for(var k=0;k<2&&p;k++,p=V.prev(p))V.typeset(p);
 for(var s=0,c=b;c&&s<h;c=V.next(c)){V.typeset(c);s+=c.getBoundingClientRect().height;}V.draw();};
+// A long new body's first blocks, shown while the rest is made; startFill keeps them when its own first blocks are the same.
+V.showHead=function(html){V.reset();var b=document.body,c=document.createElement('div');c.innerHTML=html.join('');V.containers(c);var nodes=Array.prototype.slice.call(c.childNodes),whole=nodes.length===html.length;
+var frag=V.wrap(nodes,whole?html.map(function(x){return x.length;}):null),groups=Array.prototype.slice.call(frag.childNodes);b.textContent='';b.appendChild(frag);
+window.__veltoBlocks=null;V.firstDrawn=0;V.head=whole?{html:html,nodes:nodes,groups:groups}:null;V.add(nodes,whole?html:null,false);};
 // A new body in slices: the slice holding the focus line first, then the others nearest first; placeholders of estimated height keep the rest of the page where it will be.
-V.startFill=function(html,lines,focus,count){V.reset();var b=document.body,slices=[],i=0,size=0,start=0;
-for(i=0;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
+V.startFill=function(html,lines,focus,count){var H=V.head,b=document.body,slices=[],i=0,size=0,start=0,k=0;V.head=null;
+var keep=!!H&&H.html.length<=html.length&&H.groups.every(function(g){return g.parentNode===b;})&&H.nodes.every(function(n,j){return n.isConnected&&H.html[j]===html[j];});
+// The rest waits for a frame of the new body, as without a head; the head's first frame still counts as the first. A frame still awaited is the old body's.
+V.drawnBefore=keep?V.firstDrawn:0;V.firstDrawn=0;V.marking=false;
+// The head's blocks stay as they are, typeset or not.
+var state=keep?H.nodes.map(function(n){return [V.todo.has(n),V.live.has(n),V.saved.get(n)];}):null;V.reset();
+if(keep){H.nodes.forEach(function(n,j){var st=state[j];if(st[0])V.todo.add(n);if(st[1])V.live.add(n);if(st[2])V.saved.set(n,st[2]);});k=H.html.length;
+for(;i<k;i++)size+=html[i].length;slices.push({from:0,to:k,size:size,line:lines[0],node:null,nodes:H.nodes,groups:H.groups});start=k;size=0;}
+for(i=k;i<html.length;i++){size+=html[i].length;if(size>=49152||i===html.length-1){slices.push({from:start,to:i+1,size:size,line:lines[start],node:null,nodes:null});start=i+1;size=0;}}
 var f=0;for(i=0;i<slices.length;i++){if(slices[i].from<=focus)f=i;}
 V.fill={html:html,slices:slices,order:[],nodes:[],ok:count===html.length,ratio:0,started:Date.now()};setTimeout(V.kick,2100);
-var frag=document.createDocumentFragment();slices.forEach(function(s){var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
-b.textContent='';b.appendChild(frag);
+var frag=document.createDocumentFragment();slices.forEach(function(s){if(s.nodes)return;var d=document.createElement('div');d.setAttribute('data-velto-slice','');d.__veltoSlice=s;s.node=d;frag.appendChild(d);});
+if(keep){Array.prototype.slice.call(b.childNodes).forEach(function(n){if(H.groups.indexOf(n)<0)b.removeChild(n);});}else b.textContent='';b.appendChild(frag);
 var order=slices.map(function(s,k){return k;});order.sort(function(a,c){var da=a>=f?a-f:f-a+0.5,dc=c>=f?c-f:f-c+0.5;return da-dc;});V.fill.order=order;
 V.ratio=0;V.fillSlice(slices[f],false);var fs=slices[f];
 // Heights per byte of HTML, from the first groups of the focus slice laid out for once.
@@ -192,7 +203,11 @@ var gs=fs.groups.slice(0,3),bytes=0,px=0,cnt=0;gs.forEach(function(g){g.style.co
 V.fill.ratio=V.ratio=bytes&&px?Math.max(0.005,px/bytes):0.05;if(cnt&&px)V.blockH=px/cnt;fs.groups.forEach(function(g){V.size(g,g.__veltoBytes*V.ratio);});
 slices.forEach(function(s){if(!s.nodes)s.node.style.height=Math.round(s.size*V.fill.ratio)+'px';});
 V.kick();};
-V.fillSlice=function(s,far){if(s.nodes)return;var F=V.fill,c=document.createElement('div');c.innerHTML=F.html.slice(s.from,s.to).join('');
+// Parsed in a document of its own, where nothing loads (as a div of the page would parse it); images come in without their source, which they get back when their block is typeset near the view. The page's lazy loading does not apply to its own scheme: a long body's thousands of images would all be fetched at once, each request handled on the main process's GUI thread while the reader types.
+V.parse=function(html){var c=(V.inert||(V.inert=document.implementation.createHTMLDocument(''))).body;c.innerHTML=html;c.querySelectorAll('img[src],img[srcset]').forEach(function(i){i.__veltoAttrs=Array.prototype.map.call(i.attributes,function(a){return [a.name,a.value];});i.removeAttribute('src');i.removeAttribute('srcset');});return c;};
+// Attributes put back as they were, in their order.
+V.showImages=function(b){var l=b.tagName==='IMG'?[b]:b.querySelectorAll('img');for(var k=0;k<l.length;k++){var i=l[k],a=i.__veltoAttrs;if(!a)continue;i.__veltoAttrs=null;while(i.attributes.length)i.removeAttribute(i.attributes[0].name);a.forEach(function(x){i.setAttribute(x[0],x[1]);});}};
+V.fillSlice=function(s,far){if(s.nodes)return;var F=V.fill,c=V.parse(F.html.slice(s.from,s.to).join(''));
 var whole=c.childNodes.length===s.to-s.from;if(!whole)F.ok=false;V.containers(c);s.nodes=Array.prototype.slice.call(c.childNodes);
 var frag=V.wrap(s.nodes,whole?F.html.slice(s.from,s.to).map(function(x){return x.length;}):null);s.groups=Array.prototype.slice.call(frag.childNodes);s.node.parentNode.replaceChild(frag,s.node);s.node=null;V.add(s.nodes,whole?F.html.slice(s.from,s.to):null,far);};
 V.fillNext=function(){var F=V.fill;if(!F)return;var t0=performance.now();while(F.order.length&&performance.now()-t0<(V.firstDrawn?250:40)){V.fillSlice(F.slices[F.order.shift()],true);}
@@ -230,11 +245,14 @@ QString patchFunction()
                                   R"JS((function patch(ops){var b=document.body,V=window.__velto;
 if(V&&V.fill){V.fill.then=function(){return patch(ops);};V.kick();return 'ok:'+ops.filter(function(o){return typeof o==='string';}).length+':busy';}
 if(V)V.firstDrawn=0;var old=window.__veltoBlocks;if(!old)return 'stale';
-var next=[],fresh=[],html=[],kept=new Set(),i,j;
+var next=[],fresh=[],html=[],kept=null,i,j,lp=null,to=0,inOrder=!!V;
 function inPage(n){return V?V.inPage(n):n.parentNode===b;}
+// Kept runs in the page's order (an edit's; a move's are not) are checked and taken apart run by run rather than block by block: no block can be in two of them, the blocks of a run share their groups, and the blocks between runs are those that go.
+for(i=0;i<ops.length&&inOrder;i++){if(typeof ops[i]!=='string'){inOrder=ops[i][0]>=to;to=ops[i][0]+ops[i][1];}}
+if(!inOrder)kept=new Set();
 var shift=V?V.shiftBlock:function(n,d){if(n.nodeType!==1)return;if(n.hasAttribute('data-line'))n.setAttribute('data-line',parseInt(n.getAttribute('data-line'),10)+d);var l=n.querySelectorAll('[data-line]');for(var k=0;k<l.length;k++)l[k].setAttribute('data-line',parseInt(l[k].getAttribute('data-line'),10)+d);};
 for(i=0;i<ops.length;i++){var op=ops[i];if(typeof op==='string'){fresh.push(next.length);next.push(null);html.push(op);continue;}
-for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n||!inPage(n)||kept.has(n))return 'stale';kept.add(n);next.push(n);}}
+for(j=op[0];j<op[0]+op[1];j++){var n=old[j];if(!n)return 'stale';var p=n.parentNode;if(p!==lp){if(!inPage(n))return 'stale';if(!kept&&p===b)kept=new Set(next.filter(Boolean));lp=p;}if(kept){if(kept.has(n))return 'stale';kept.add(n);}next.push(n);}}
 var c=document.createElement('div');c.innerHTML=html.join('');if(c.childNodes.length!==html.length)return 'stale';
 // A kept run's line delta: a group wholly in the run owes it, the few others are brought up to date and shifted block by block.
 for(i=0;i<ops.length;i++){op=ops[i];if(typeof op==='string'||!op[2])continue;var end=op[0]+op[1];
@@ -245,15 +263,20 @@ for(j=op[0];j<end;j++){var n=old[j],g=n.parentNode;if(V&&V.isGroup(g)){var len=g
                        QStringLiteral("c.querySelectorAll"))
         + QString::fromLatin1(R"JS(
 var f=Array.prototype.slice.call(c.childNodes);for(i=0;i<fresh.length;i++)next[fresh[i]]=f[i];
-for(i=0;i<old.length;i++){if(!kept.has(old[i])){if(V)V.drop(old[i]);if(inPage(old[i]))old[i].parentNode.removeChild(old[i]);}}
-// The new sequence is put in along the old one, group after group; a block goes into the group where its place is.
+var gone=[];if(kept){for(i=0;i<old.length;i++){if(!kept.has(old[i]))gone.push(old[i]);}}
+else{to=0;for(i=0;i<ops.length;i++){op=ops[i];if(typeof op==='string')continue;for(j=to;j<op[0];j++)gone.push(old[j]);to=op[0]+op[1];}for(j=to;j<old.length;j++)gone.push(old[j]);}
+gone.forEach(function(n){if(V)V.drop(n);if(inPage(n))n.parentNode.removeChild(n);});
 // A block goes only into, or out of, a group whose lines are up to date.
-var placed=new Set(next),boxes=V?V.groups():[b],g=0,ref=boxes[0].firstChild;
-function on(){while(!ref&&g<boxes.length-1){g++;ref=boxes[g].firstChild;}}
-function put(n,box){if(V){V.sync(box);V.sync(n.parentNode);}box.insertBefore(n,ref);}
-for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else put(next[i],ref?ref.parentNode:boxes[g]);}
+var placed=kept&&new Set(next),boxes=V?V.groups():[b],g=0,ref=boxes[0].firstChild;
+function put(n,box,at){if(V){V.sync(box);V.sync(n.parentNode);}box.insertBefore(n,at);}
+// In order, the kept blocks are where they belong already: a new one goes before the block that follows it, or at the end of the last group; last first, so that what follows is in place.
+if(!kept){for(i=fresh.length-1;i>=0;i--){var a=next[fresh[i]+1];if(a)put(next[fresh[i]],a.parentNode,a);else put(next[fresh[i]],boxes[boxes.length-1],null);}}
+else{
+// Otherwise the new sequence is put in along the old one, group after group; a block goes into the group where its place is.
+var on=function(){while(!ref&&g<boxes.length-1){g++;ref=boxes[g].firstChild;}};
+for(i=0;i<next.length;i++){on();while(ref&&ref!==next[i]&&!placed.has(ref)){ref=ref.nextSibling;on();}if(ref===next[i])ref=ref.nextSibling;else put(next[i],ref?ref.parentNode:boxes[g],ref);}}
 // Groups hold only the page's blocks, all of them in the sequence: what else the body holds goes after it.
-var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(!placed.has(s)&&!(V&&V.isGroup(s)))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
+var stray=[];for(var s=b.firstChild;s;s=s.nextSibling){if(!(V&&V.isGroup(s))&&!(placed&&placed.has(s)))stray.push(s);}stray.forEach(function(s){b.appendChild(s);});
 window.__veltoBlocks=next;if(V){V.balance();V.add(f);}else{)JS")
         + redrawBeforeRun().mid(int(qstrlen(closeStyleText))) + QString::fromLatin1(mermaidRun)
         + QStringLiteral("}\nreturn 'ok:'+html.length+(V&&V.busy()?':busy':'');})");
@@ -330,14 +353,27 @@ QString fillScript(const QString &blocksJSON, const QString &linesJSON, int focu
     script.reserve(blocksJSON.size() + linesJSON.size() + extraCSS.size() + 600);
     appendLook(script, wideMode, extraCSS);
     script += QLatin1String(closeStyleText);
-    script
-        += QLatin1String("window.__veltoBlocks=null;\n__velto.firstDrawn=0;\n__velto.startFill(");
+    script += QLatin1String("window.__veltoBlocks=null;\n__velto.startFill(");
     script += blocksJSON;
     script += u',';
     script += linesJSON;
     script += QStringLiteral(",%1,%2);").arg(focusBlock).arg(blockCount);
     appendScroll(script, scrollLine);
     script += QLatin1String("\n") + busyScript();
+    return script;
+}
+
+QString headScript(const QString &blocksJSON, bool wideMode, const QString &extraCSS,
+                   std::optional<int> scrollLine)
+{
+    QString script;
+    script.reserve(blocksJSON.size() + extraCSS.size() + 400);
+    appendLook(script, wideMode, extraCSS);
+    script += QLatin1String(closeStyleText);
+    script += QLatin1String("__velto.showHead(");
+    script += blocksJSON;
+    script += QLatin1String(");");
+    appendScroll(script, scrollLine);
     return script;
 }
 

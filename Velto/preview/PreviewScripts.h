@@ -34,6 +34,12 @@ QString fillScript(const QString &blocksJSON, const QString &linesJSON, int focu
                    int blockCount, bool wideMode, const QString &extraCSS,
                    std::optional<int> scrollLine);
 
+// The first blocks of a new long body (a JSON array of HTML strings), shown at once while the
+// rest is made, brought to the line; fillScript keeps them where its own first blocks are the
+// same. No value.
+QString headScript(const QString &blocksJSON, bool wideMode, const QString &extraCSS,
+                   std::optional<int> scrollLine);
+
 // Like updateScript, but turns the blocks the page holds into the new ones with the given
 // operations (a JSON array: [from, count, lineDelta] keeps shown blocks, a string inserts a new
 // block's HTML). Only inserted blocks are (later) highlighted, typeset and drawn. The script's

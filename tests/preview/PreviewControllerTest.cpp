@@ -462,3 +462,35 @@ TEST_F(PatchingControllerTest, aLongDocumentComesInSlicesFromTheEditorsLineAfter
     ASSERT_EQ(patches().size(), 1);
     EXPECT_EQ(patching.lastDrawnBlocks(), 1);
 }
+
+// A long new text's first blocks go out at once, before the whole is prepared, and only then:
+// an edit of it sends none. They end before the last block of the head, which may go on.
+TEST_F(PatchingControllerTest, aLongNewTextsFirstBlocksGoOutAtOnceButNotForAnEdit)
+{
+    std::vector<std::function<std::function<void()>()>> jobs;
+    PreviewController::Sources s = blockSources();
+    s.runElsewhere
+        = [&jobs](std::function<std::function<void()>()> job) { jobs.push_back(std::move(job)); };
+    PreviewController later {host, s};
+    later.start(QStringLiteral("x"));
+    ready(later);
+    host.completeNext();
+
+    QString text;
+    for (int i = 0; text.size() < 512 * 1024; ++i)
+        text += QStringLiteral("Paragraph %1 with [a link][r].\n\n").arg(i);
+    text += QStringLiteral("[r]: https://example.com/\n");
+    later.update(text, 0);
+    const QStringList heads = host.scriptsContaining(QStringLiteral("__velto.showHead("));
+    ASSERT_EQ(heads.size(), 1);
+    EXPECT_EQ(jobs.size(), 1u); // the whole text, still being prepared
+    EXPECT_TRUE(heads[0].contains(QStringLiteral(
+        "<p data-line=\\\"1\\\">Paragraph 0 with <a href=\\\"https://example.com/")));
+    const int lastLine = int(text.left(16 * 1024).count(u'\n'));
+    EXPECT_FALSE(heads[0].contains(QStringLiteral("data-line=\\\"%1\\\"").arg(lastLine - 1)));
+
+    jobs[0]()();
+    host.completeNext();
+    later.update(QStringLiteral("Edited. ") + text, 0);
+    EXPECT_EQ(host.scriptsContaining(QStringLiteral("__velto.showHead(")).size(), 1);
+}

@@ -310,6 +310,40 @@ TEST(PreviewPatch, aLongBodySettlesWithItsViewDrawnAndAnEditWaitsUntilTheRestIsI
     EXPECT_TRUE(webtest::evaluate(view->page(), same).toBool());
 }
 
+TEST(PreviewPatch, aLongBodysImagesLoadOnlyNearTheViewAndComeBackUnchanged)
+{
+    auto view = openView(QStringLiteral("x"), true);
+    ASSERT_TRUE(settled(*view, 60s));
+    QString text;
+    int images = 0;
+    for (int i = 0; text.size() < 400 * 1024; ++i) {
+        text += i % 10 ? QStringLiteral("Paragraph %1 with words.\n\n").arg(i)
+                       : QStringLiteral("See ![p%1](img%1.png \"t%1\") here.\n\n").arg(i);
+        images += i % 10 ? 0 : 1;
+    }
+    view->setMarkdown(text);
+    ASSERT_TRUE(settled(*view));
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("!__velto.fill"), 30000));
+    EXPECT_EQ(webtest::evaluate(view->page(), QStringLiteral("document.images.length")).toInt(),
+              images);
+    const int loading = webtest::evaluate(view->page(),
+                                          QStringLiteral("document.querySelectorAll('img[src]')"
+                                                         ".length"))
+                            .toInt();
+    EXPECT_GT(loading, 0);
+    EXPECT_LT(loading, 50);
+    // Typeset, every block is as the whole render has it, the images' attributes in their order.
+    const QString same
+        = QStringLiteral("(function(){__velto.typesetAll();"
+                         "var d=document.createElement('div');d.innerHTML=%1;"
+                         "var got=Array.prototype.map.call(document.querySelectorAll('body > "
+                         "[data-velto-group] > *'),function(e){return e.outerHTML;}).join('');"
+                         "return got===d.innerHTML;})()")
+              .arg(PreviewScripts::jsonStringLiteral(
+                  MarkdownParser::renderBody(text).remove(u'\n')));
+    EXPECT_TRUE(webtest::evaluate(view->page(), same).toBool());
+}
+
 TEST(PreviewPatch, aDeadRendererIsReplacedOnceThenTheNoticeShows)
 {
     testsupport::LogCapture log;

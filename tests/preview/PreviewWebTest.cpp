@@ -229,6 +229,53 @@ TEST_F(PreviewWebTest, scrollingToALineFarBelowLandsOnItsBlockBeforeAndAfterType
     EXPECT_NEAR(blockTop(far), 0.0, 2.0);
 }
 
+TEST_F(PreviewWebTest, aLongNewTextShowsItsFirstBlocksWhileTheRestIsMadeAndKeepsThem)
+{
+    // The link at the top is defined at the very end: the first blocks resolve it all the same.
+    QString text = QStringLiteral("# Top\n\nSee [the reference][ref] and $x^2$.\n\n");
+    for (int i = 0; text.size() < 400 * 1024; ++i) {
+        text += QStringLiteral("## Part %1\n\nProse with $\\frac{a_{%1}}{b}$ inline.\n\n"
+                               "```cpp\nint f%1() { return %1; }\n```\n\n- one\n- two\n\n")
+                    .arg(i);
+    }
+    text += QStringLiteral("[ref]: https://example.com/\n");
+    std::vector<std::function<std::function<void()>()>> jobs;
+    PreviewController::Sources s = webtest::sources(&style);
+    s.runElsewhere
+        = [&jobs](std::function<std::function<void()>()> job) { jobs.push_back(std::move(job)); };
+    open(QStringLiteral("x"), s);
+    view->resize(700, 600);
+
+    view->setMarkdown(text);
+    ASSERT_EQ(jobs.size(), 1u);
+    // Before the whole text is made, its start is on the page, typeset and drawn.
+    ASSERT_TRUE(webtest::waitForTrue(view->page(), QStringLiteral("__velto.firstDrawn>0")));
+    EXPECT_EQ(js(QStringLiteral("document.querySelector('a').getAttribute('href')")).toString(),
+              QStringLiteral("https://example.com/"));
+    EXPECT_GT(count(QStringLiteral(".katex")), 0);
+    const int headBlocks = js(QStringLiteral("__velto.head.nodes.length")).toInt();
+    ASSERT_GT(headBlocks, 10);
+    const QVariant drawnAt = js(QStringLiteral("__velto.firstDrawn"));
+    js(QStringLiteral("__velto.head.nodes.forEach(function(n){n.__kept=1;})"));
+
+    jobs[0]()();
+    ASSERT_TRUE(settled(60s));
+    // The whole text, its first blocks the same elements as before, still counted as first drawn.
+    EXPECT_EQ(js(QStringLiteral("__velto.firstDrawn")), drawnAt);
+    EXPECT_EQ(js(QStringLiteral("(function(){var b=window.__veltoBlocks;for(var i=0;i<%1;i++){if("
+                                "!b[i].__kept)return i;}return b.length>%1?-1:-2;})()")
+                     .arg(headBlocks))
+                  .toInt(),
+              -1);
+    // Read in the same turn: far blocks go back to their source in later ones.
+    const QString all = QStringLiteral("__velto.typesetAll(),document.body.textContent");
+    const QString whole = js(all).toString();
+    // As the same text put in without a head.
+    open(QStringLiteral("x"));
+    swapTo(text);
+    EXPECT_EQ(js(all).toString(), whole);
+}
+
 TEST_F(PreviewWebTest, withoutMermaidTheDiagramContainerShowsItsSource)
 {
     open(QStringLiteral("x"), {QStringLiteral("mermaid.min.js")});

@@ -189,12 +189,15 @@ void EditorController::onContentsChange(int position, int removed, int added)
     }
 
     // A replacement first empties the document; restyle once it holds the new text.
-    if (length != editorText().size())
+    if (length != editorText().size()) {
+        m_shownRevision = 0; // the runs are not moved with this change
         return;
+    }
     ++m_revision;
     // A long new text too is styled when its parse lands: the view shows it at once rather than
     // holding the window (and the preview's first look) for the parse.
     if (length < backgroundParseSize) {
+        m_shownRevision = 0;
         m_highlighter->setRuns(computeRuns(), position, removed, added);
         m_highlightCurrent = true;
     } else {
@@ -306,7 +309,15 @@ void EditorController::analysisReady()
     const std::shared_ptr<const TextAnalysis> analysis = sharedAnalysis();
     if (!analysis || !analysis->has(&styleRunsOf))
         return;
-    m_highlighter->setRuns(analysis->derived(&styleRunsOf));
+    const HighlightRuns &runs = analysis->derived(&styleRunsOf);
+    // Made from the revision shown last by re-parsing some lines: the others kept their runs.
+    const std::shared_ptr<const TextAnalysis> base = analysis->base();
+    const LocalReparse *local = analysis->localReparse();
+    if (base && local && base->revision() == m_shownRevision)
+        m_highlighter->setRuns(runs, local->firstLine, local->newLineCount);
+    else
+        m_highlighter->setRuns(runs);
+    m_shownRevision = analysis->revision();
     m_highlightCurrent = true;
     ++m_highlightCount;
     emit highlightApplied();
@@ -364,6 +375,7 @@ void EditorController::highlightLanded(quint64 revision, HighlightRuns runs)
     // out, since the newest text has been handed to the worker after it.
     if (revision != m_revision || !m_view)
         return;
+    m_shownRevision = 0;
     m_highlighter->setRuns(std::move(runs));
     m_highlightCurrent = true;
     ++m_highlightCount;

@@ -162,6 +162,9 @@ private:
     bool m_replacing = false; // the whole text is being replaced: styled at once
     bool m_marking = false; // soft breaks are being marked: the text stays as it is
     quint64 m_revision = 0; // of the view's text, raised by every change
+    // The workspace analysis whose styles were handed to the highlighter last, while they are
+    // what it shows (moved with the edits since); 0 for styles from elsewhere.
+    quint64 m_shownRevision = 0;
     int m_styledBlocks = 0; // the document's blocks when it was last restyled
     int m_styledLength = 0;
     QPointer<DocumentAnalysis> m_analysis;

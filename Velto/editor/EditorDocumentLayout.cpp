@@ -5,6 +5,8 @@
 #include <QTextLayout>
 
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 namespace {
 // A line width this large means the document is laid out without wrapping.
@@ -14,6 +16,17 @@ constexpr qreal unwrappedWidth = 1e6;
 EditorDocumentLayout::EditorDocumentLayout(QTextDocument *document)
     : QPlainTextDocumentLayout(document)
 {
+    // Connected before anything that restyles, so the edited line still has its lines.
+    connect(document, &QTextDocument::contentsChange, this,
+            [this](int from, int, int) { noteChange(from); });
+}
+
+void EditorDocumentLayout::noteChange(int from)
+{
+    m_before.reset();
+    const QTextBlock block = document()->findBlock(from);
+    if (const std::optional<qreal> width = lineWidth(block))
+        m_before = Before {block, *width, blockBoundingRect(block).height()};
 }
 
 std::optional<qreal> EditorDocumentLayout::lineWidth(const QTextBlock &block)
@@ -34,12 +47,22 @@ void EditorDocumentLayout::documentChanged(int from, int charsRemoved, int chars
     QTextDocument *doc = document();
     const int last = qMax(0, from + charsRemoved + charsAdded - 1);
     const QTextBlock first = doc->findBlock(from);
+    std::optional<Before> before;
+    before.swap(m_before);
+    // What the text holds now from the change on: with the same number of blocks, one block
+    // holding it held all that was removed too.
+    const int changedEnd = from + qMax(charsAdded, 1) - 1;
     if (doc->blockCount() == m_blockCount && first.isValid() && first.length() > 0
-        && first.isVisible() && doc->findBlock(last) == first) {
-        if (first.layout()->lineCount() == 0)
+        && first.isVisible() && doc->findBlock(changedEnd) == first) {
+        std::optional<qreal> width = lineWidth(first);
+        qreal height = 0;
+        if (width)
+            height = blockBoundingRect(first).height();
+        else if (before && before->block == first)
+            std::tie(width, height) = std::pair(before->width, before->height);
+        else if (first.layout()->lineCount() == 0)
             return; // laid out when it is needed
-        if (const std::optional<qreal> width = lineWidth(first)) {
-            const qreal height = blockBoundingRect(first).height();
+        if (width) {
             const int lines = doc->lineCount();
             layOut(first, *width);
             if (doc->lineCount() != lines)

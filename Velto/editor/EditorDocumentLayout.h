@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QPlainTextDocumentLayout>
+#include <QTextBlock>
 
 #include <optional>
-
-class QTextBlock;
 
 // The editor's document layout: Qt's plain-text layout, except that edits lay out only the lines
 // they touch and only when those lines are laid out already.
@@ -19,6 +18,11 @@ class QTextBlock;
 // laid out here the way Qt lays them out, without the measuring; a line that was not laid out
 // stays so until it is shown. Large changes, and any document that does not wrap, go to Qt's own
 // handling.
+//
+// A keystroke repaints only the edited line when its height stays. The highlighter restyles that
+// line while the document reports the change, which widens the reported change to the whole line
+// and drops the line's layout; what the line was like before is therefore taken when the change
+// is announced.
 class EditorDocumentLayout : public QPlainTextDocumentLayout
 {
     Q_OBJECT
@@ -40,6 +44,16 @@ private:
     // document does not wrap.
     static std::optional<qreal> lineWidth(const QTextBlock &block);
     void layOut(const QTextBlock &block, qreal width);
+    void noteChange(int from);
+
+    // The edited line as it was laid out before the change.
+    struct Before
+    {
+        QTextBlock block;
+        qreal width = 0;
+        qreal height = 0;
+    };
+    std::optional<Before> m_before;
 
     int m_blockCount = -1; // as Qt's layout last saw it
     int m_ownLayouts = 0;

@@ -49,6 +49,7 @@ void MarkdownHighlighter::setRuns(HighlightRuns runs, int position, int charsRem
     const HighlightRuns old = std::move(m_runs);
     m_runs = std::move(runs);
     m_pending.clear();
+    m_moved.reset();
     if (!doc)
         return;
 
@@ -80,6 +81,19 @@ void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int c
 {
     shiftRunsInPlace(m_runs, edit);
     m_pending.clear();
+    // Lines rebuilt by earlier moves move with this edit like the others; its edited lines join
+    // them.
+    const qsizetype shift = edit.insertedEndLine - edit.removedEndLine;
+    auto moved = [&](qsizetype line, bool last) {
+        if (line < edit.firstLine)
+            return line;
+        if (line > edit.removedEndLine)
+            return line + shift;
+        return last ? edit.insertedEndLine : edit.firstLine;
+    };
+    m_moved = m_moved ? std::pair {std::min(moved(m_moved->first, false), edit.firstLine),
+                                   std::max(moved(m_moved->second, true), edit.insertedEndLine)}
+                      : std::pair {edit.firstLine, edit.insertedEndLine};
     // Qt restyles the edited blocks (see setRuns above); no other line's runs changed.
     QTextDocument *doc = document();
     if (!doc)
@@ -93,15 +107,31 @@ void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int c
 
 void MarkdownHighlighter::setRuns(const HighlightRuns &runs)
 {
+    setRuns(runs, 0, runs.lineCount());
+}
+
+void MarkdownHighlighter::setRuns(const HighlightRuns &runs, qsizetype first, qsizetype count)
+{
+    qsizetype from = 0;
+    qsizetype to = runs.lineCount();
+    if (runs.lineCount() == m_runs.lineCount()) {
+        from = std::max<qsizetype>(first, 0);
+        to = std::min(first + count, to);
+        if (m_moved) {
+            from = std::min(from, m_moved->first);
+            to = std::min(std::max(to, m_moved->second + 1), runs.lineCount());
+        }
+    }
     m_pending.clear();
     m_editedBlocks = 0;
-    for (int i = 0; i < runs.lineCount(); ++i) {
+    for (qsizetype i = from; i < to; ++i) {
         if (!HighlightRuns::sameRuns(runs.line(i), m_runs.line(i)))
-            m_pending.push_back(i);
+            m_pending.push_back(int(i));
     }
-    // Copied into the memory the runs had: a long text's runs are megabytes, handed in after
-    // every keystroke.
-    m_runs = runs;
+    // Copied into the memory the runs had, only the compared lines where they hold as many runs:
+    // a long text's runs are megabytes, handed in after every keystroke.
+    m_runs.assignLines(runs, from, to - from);
+    m_moved.reset();
     m_lastRestyled = int(m_pending.size());
     restylePending();
 }

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QTextDocument;
@@ -55,6 +57,9 @@ public:
     // New runs for the unchanged document (a theme change, tests): every differing line is
     // restyled at once.
     void setRuns(const HighlightRuns &runs);
+    // The same for runs known to differ from the ones handed in last only in `count` lines from
+    // `first` on (with as many lines): only those lines, and the ones edited since, are compared.
+    void setRuns(const HighlightRuns &runs, qsizetype first, qsizetype count);
     const HighlightRuns &runs() const { return m_runs; }
 
     void setColors(const HighlightColors &colors);
@@ -91,5 +96,7 @@ private:
     std::function<std::pair<int, int>()> m_visibleBlocks;
     bool m_restyling = false;
     int m_lastRestyled = 0; // blocks restyled because of the last change (deferred ones too)
+    // The lines whose runs moveRuns rebuilt since runs were last handed in (first, last).
+    std::optional<std::pair<qsizetype, qsizetype>> m_moved;
     int m_editedBlocks = 0;
 };

@@ -4,6 +4,7 @@
 #include "platform/LatestWorker.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 struct DocumentAnalysis::Lane
@@ -29,6 +30,7 @@ DocumentAnalysis::DocumentAnalysis(WorkspaceState &workspace)
     : QObject(&workspace)
     , m_workspace(&workspace)
     , m_current(std::make_shared<const TextAnalysis>(1, workspace.text()))
+    , m_currentTextRevision(workspace.textRevision())
     , m_readyRevision(1)
     , m_newest(std::make_shared<Newest>())
 {
@@ -74,21 +76,29 @@ void DocumentAnalysis::setPreparation(const QObject *consumer, Prepare prepare)
 
 void DocumentAnalysis::textChanged()
 {
-    if (!m_workspace || m_current->isOf(m_workspace->text()))
+    if (!m_workspace)
         return;
+    const quint64 textRevision = std::exchange(m_currentTextRevision, m_workspace->textRevision());
+    if (m_current->isOf(m_workspace->text()))
+        return;
+    const SharedEnds edit = m_workspace->sharedEndsSince(textRevision);
     // The next revision is made from the newest one that has every part its own base had (a
     // part its base lacks is made whole); one that never got that far passes its base on. A
     // base keeps no base of its own, so at most two revisions are held.
     std::shared_ptr<const TextAnalysis> base;
+    SharedEnds shared;
     if (m_workspace->text().size() >= localReparseSize) {
         base = m_current->base();
-        if (m_current->hasLayout() && (!base || m_current->hasPartsOf(*base)))
+        shared = m_current->sharedWithBase().then(edit);
+        if (m_current->hasLayout() && (!base || m_current->hasPartsOf(*base))) {
             base = m_current;
+            shared = edit;
+        }
         if (base)
             base->dropBase();
     }
     m_current = std::make_shared<const TextAnalysis>(m_current->revision() + 1, m_workspace->text(),
-                                                     std::move(base));
+                                                     std::move(base), shared);
     {
         std::lock_guard lock(m_newest->mutex);
         m_newest->analysis = m_current;

@@ -65,6 +65,7 @@ private:
 
     QPointer<WorkspaceState> m_workspace;
     std::shared_ptr<const TextAnalysis> m_current;
+    quint64 m_currentTextRevision = 0; // the workspace's textRevision() of m_current's text
     quint64 m_readyRevision = 0;
     std::map<const QObject *, std::unique_ptr<Lane>> m_lanes;
     struct Newest

@@ -110,10 +110,19 @@ bool storeText(QString &field, quint64 &revision, const QString &text, qsizetype
 void WorkspaceState::setText(const QString &text)
 {
     m_savedPrefix = m_savedSuffix = 0;
+    m_ends = {};
     if (!storeText(m_text, m_textRevision, text))
         return;
     m_textWasEdited = false;
+    announceText();
+}
+
+void WorkspaceState::announceText()
+{
     emit textChanged();
+    // The next change is compared with this text.
+    m_endsRevision = m_textRevision;
+    m_ends = {m_text.size(), m_text.size()};
 }
 
 void WorkspaceState::setText(const QString &text, qsizetype position, qsizetype removed,
@@ -128,19 +137,26 @@ void WorkspaceState::setText(const QString &text, qsizetype position, qsizetype 
     // The new text shares with the saved one at least what the old one did outside the edit.
     m_savedPrefix = std::min(m_savedPrefix, position);
     m_savedSuffix = std::min(m_savedSuffix, after);
-    if (!storeText(m_text, m_textRevision, text, position, after))
+    // Also a canonically equal change, stored without notice, counts for the next notice.
+    const SharedEnds ends = m_ends.then({position, after});
+    const quint64 revision = m_textRevision;
+    const bool changed = storeText(m_text, m_textRevision, text, position, after);
+    if (m_textRevision != revision)
+        m_ends = ends;
+    if (!changed)
         return;
     m_textWasEdited = false;
-    emit textChanged();
+    announceText();
 }
 
 void WorkspaceState::editText(const QString &text)
 {
     m_savedPrefix = m_savedSuffix = 0;
+    m_ends = {};
     if (!storeText(m_text, m_textRevision, text))
         return;
     m_textWasEdited = true;
-    emit textChanged();
+    announceText();
 }
 
 void WorkspaceState::setSavedText(const QString &text)

@@ -3,6 +3,7 @@
 #include "core/model/FileNode.h"
 #include "core/model/FolderScan.h"
 #include "core/model/SessionRestore.h"
+#include "core/model/SharedEnds.h"
 
 #include <QList>
 #include <QObject>
@@ -90,6 +91,14 @@ public:
     // Raised by every assignment that changes the text's code units, so values derived from the
     // text can be kept per revision.
     quint64 textRevision() const { return m_textRevision; }
+    // What text() is known to share at its ends with the text of an earlier textRevision(), so a
+    // consumer of textChanged compares only the rest: known for the revision of the previous
+    // textChanged as long as every change since was a keystroke (setText with its edit); nothing
+    // for any other revision.
+    SharedEnds sharedEndsSince(quint64 revision) const
+    {
+        return revision == m_endsRevision ? m_ends : SharedEnds {};
+    }
 
     // Derived values, computed once per revision of the texts they read: status polls and window
     // titles must not normalise or count a long document on every read.
@@ -172,6 +181,7 @@ signals:
 
 private:
     QCoro::Task<bool> saveBeforeReplacing();
+    void announceText();
     TextCounts counts() const;
     void openChosenItem(const QUrl &url);
     QCoro::Task<bool> openChosenFile(QUrl url);
@@ -206,6 +216,9 @@ private:
     // (at least): after a keystroke only the units in between are compared.
     mutable qsizetype m_savedPrefix = 0;
     mutable qsizetype m_savedSuffix = 0;
+    // What m_text shares with the text of revision m_endsRevision (that of the last textChanged).
+    quint64 m_endsRevision = 0;
+    SharedEnds m_ends;
 
     // Raised whenever the document is replaced (another file, closed, renamed), so a save panel
     // that completes later can tell whether it still belongs to the open document.

@@ -109,6 +109,27 @@ public:
         m_lineFirstRun.insert(at, ends.begin(), ends.end());
     }
 
+    // Becomes `other`, given that only its lines from `first` to `first + count` may differ from
+    // these: when they hold as many runs as here, only they are copied.
+    void assignLines(const HighlightRuns &other, qsizetype first, qsizetype count)
+    {
+        const size_t begin = size_t(first);
+        const size_t end = size_t(first + count);
+        if (first < 0 || count < 0 || other.lineCount() != lineCount() || end > size_t(lineCount())
+            || other.m_runs.size() != m_runs.size()
+            || other.m_lineFirstRun[begin] != m_lineFirstRun[begin]
+            || other.m_lineFirstRun[end] != m_lineFirstRun[end]) {
+            *this = other;
+            return;
+        }
+        const auto from = std::ptrdiff_t(m_lineFirstRun[begin]);
+        const auto to = std::ptrdiff_t(other.m_lineFirstRun[end]);
+        std::copy(other.m_runs.begin() + from, other.m_runs.begin() + to, m_runs.begin() + from);
+        std::copy(other.m_lineFirstRun.begin() + std::ptrdiff_t(begin),
+                  other.m_lineFirstRun.begin() + std::ptrdiff_t(end) + 1,
+                  m_lineFirstRun.begin() + std::ptrdiff_t(begin));
+    }
+
     static bool sameRuns(std::span<const HighlightRun> a, std::span<const HighlightRun> b)
     {
         return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());

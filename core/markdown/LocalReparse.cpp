@@ -94,18 +94,24 @@ BlockLayout BlockLayout::of(const MarkdownDocument &document)
 }
 
 std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
-                                               const QString &earlierText, const QString &text)
+                                               const QString &earlierText, const QString &text,
+                                               SharedEnds known)
 {
     if (earlier.hasCarriageReturn)
         return std::nullopt;
     const qsizetype common = std::min(earlierText.size(), text.size());
-    qsizetype prefix = commonPrefix(earlierText.constData(), text.constData(), common);
+    const qsizetype knownPrefix = std::clamp<qsizetype>(known.prefix, 0, common);
+    qsizetype prefix = knownPrefix
+        + commonPrefix(earlierText.constData() + knownPrefix, text.constData() + knownPrefix,
+                       common - knownPrefix);
     // The same text again (typed and taken back since the base): any window re-parses it
     // correctly, and the first block's is the cheapest to find.
     if (prefix == earlierText.size() && prefix == text.size())
         prefix = 0;
-    const qsizetype suffix = commonSuffix(earlierText.constData(), earlierText.size(),
-                                          text.constData(), text.size(), common - prefix);
+    const qsizetype knownSuffix = std::clamp<qsizetype>(known.suffix, 0, common - prefix);
+    const qsizetype suffix = knownSuffix
+        + commonSuffix(earlierText.constData(), earlierText.size() - knownSuffix, text.constData(),
+                       text.size() - knownSuffix, common - prefix - knownSuffix);
     const qsizetype oldEditEnd = earlierText.size() - suffix;
     const qsizetype newEditEnd = text.size() - suffix;
 

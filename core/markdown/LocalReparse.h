@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/markdown/MarkdownDocument.h"
+#include "core/model/SharedEnds.h"
 
 #include <QString>
 
@@ -56,9 +57,10 @@ struct LocalReparse
     qsizetype offsetDelta = 0;
     std::shared_ptr<const MarkdownDocument> window;
 
-    // None when the new text must be parsed whole.
+    // None when the new text must be parsed whole. `known` is what the texts are known to share
+    // at their ends (an edit's caller knows where it changed the text); only the rest is compared.
     static std::optional<LocalReparse> find(const BlockLayout &earlier, const QString &earlierText,
-                                            const QString &text);
+                                            const QString &text, SharedEnds known = {});
     // The layout of the new text.
     BlockLayout splice(const BlockLayout &earlier) const;
 };

@@ -15,10 +15,11 @@ struct TextAnalysis::Reparse
 };
 
 TextAnalysis::TextAnalysis(quint64 revision, const QString &text,
-                           std::shared_ptr<const TextAnalysis> base)
+                           std::shared_ptr<const TextAnalysis> base, SharedEnds shared)
     : m_revision(revision)
     , m_text(text)
     , m_base(std::move(base))
+    , m_shared(shared)
 {
 }
 
@@ -41,7 +42,7 @@ const TextAnalysis::Reparse &TextAnalysis::reparse() const
         auto made = std::make_shared<Reparse>();
         const std::shared_ptr<const TextAnalysis> earlier = base();
         if (earlier && earlier->hasLayout()) {
-            made->local = LocalReparse::find(earlier->layout(), earlier->text(), m_text);
+            made->local = LocalReparse::find(earlier->layout(), earlier->text(), m_text, m_shared);
             if (made->local)
                 made->layout = made->local->splice(earlier->layout());
         }

@@ -32,8 +32,9 @@ inline constexpr qsizetype localReparseSize = 8 * 1024;
 class TextAnalysis
 {
 public:
+    // `shared`: what the text is known to share with the base's at its ends.
     TextAnalysis(quint64 revision, const QString &text,
-                 std::shared_ptr<const TextAnalysis> base = nullptr);
+                 std::shared_ptr<const TextAnalysis> base = nullptr, SharedEnds shared = {});
     ~TextAnalysis();
     TextAnalysis(const TextAnalysis &) = delete;
     TextAnalysis &operator=(const TextAnalysis &) = delete;
@@ -52,6 +53,8 @@ public:
     std::shared_ptr<const TextAnalysis> base() const;
     // Lets the base go (with everything it holds); this revision's parts are then made whole.
     void dropBase() const;
+    // What the text is known to share with the base's at its start and end.
+    SharedEnds sharedWithBase() const { return m_shared; }
     // Where the top-level blocks start. Made from the base's where the edit allows, else from
     // document().
     const BlockLayout &layout() const;
@@ -91,6 +94,7 @@ private:
     const quint64 m_revision;
     const QString m_text;
     mutable std::shared_ptr<const TextAnalysis> m_base;
+    const SharedEnds m_shared;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_made;
     mutable std::map<const void *, std::shared_ptr<const void>> m_parts;

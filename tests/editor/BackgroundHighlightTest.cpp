@@ -85,11 +85,16 @@ TEST(BackgroundHighlight, stylesThatLandAreAlwaysThoseOfTheCurrentTextAndEndAsAF
 
         int landed = 0;
         int stale = 0;
+        int unshown = 0;
         QObject::connect(controller, &EditorController::highlightApplied, [&] {
             ++landed;
-            if (!runsEqual(controller->highlighter()->runs(),
-                           SyntaxHighlighter::highlight(f.documentText())))
+            MarkdownHighlighter *highlighter = controller->highlighter();
+            if (!runsEqual(highlighter->runs(), SyntaxHighlighter::highlight(f.documentText())))
                 ++stale;
+            // Every block shows the runs, also where only some lines were compared.
+            highlighter->restyleDeferred(0, f.view()->document()->blockCount());
+            if (!blocksShow(f.view(), highlighter->runs()))
+                ++unshown;
         });
 
         QRandomGenerator random(seed);
@@ -122,6 +127,7 @@ TEST(BackgroundHighlight, stylesThatLandAreAlwaysThoseOfTheCurrentTextAndEndAsAF
         EXPECT_TRUE(blocksShow(f.view(), fresh));
         EXPECT_GE(landed, 1);
         EXPECT_EQ(stale, 0);
+        EXPECT_EQ(unshown, 0);
     }
 }
 
@@ -150,5 +156,26 @@ TEST(BackgroundHighlight, blocksOutOfViewAreRestyledWhenShown)
     for (int i = endFirst; i <= endLast; ++i)
         EXPECT_FALSE(MarkdownHighlighter::isDeferred(doc->findBlockByNumber(i))) << i;
     controller->highlighter()->restyleDeferred(0, doc->blockCount());
+    EXPECT_TRUE(blocksShow(f.view(), SyntaxHighlighter::highlight(f.documentText())));
+}
+
+// An edit over several blocks that changes only its first line: the blocks it spans after that
+// line keep the text but were restyled with the edit, so they take their styles again.
+TEST(BackgroundHighlight, linesAnEditSpannedTakeTheirStylesAgain)
+{
+    EditorFixture f(longDocument());
+    EditorController *controller = f.controller();
+    QTextCursor cursor(f.view()->document());
+    // Styles that came with an edit are what the next ones are compared with.
+    cursor.insertText(QStringLiteral("x"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isHighlightCurrent(); }, 20000));
+    const QString text = f.workspace.text();
+    const int at = int(text.indexOf(QStringLiteral("## Part 40\n")));
+    const int end = int(text.indexOf(QStringLiteral("- ~~gone~~"), at));
+    cursor.setPosition(at);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.insertText(QString(text.mid(at, end - at)).replace(QStringLiteral("Part"), "Bit"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isHighlightCurrent(); }, 20000));
+    controller->highlighter()->restyleDeferred(0, f.view()->document()->blockCount());
     EXPECT_TRUE(blocksShow(f.view(), SyntaxHighlighter::highlight(f.documentText())));
 }

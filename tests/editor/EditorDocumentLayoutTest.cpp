@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QSyntaxHighlighter>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -114,4 +115,63 @@ TEST(EditorDocumentLayout, linesOutsideTheViewAreLaidOutOnlyWhenShown)
     view.ensureCursorVisible();
     QApplication::processEvents();
     EXPECT_GT(far.layout()->lineCount(), 0);
+}
+
+namespace {
+// Styles every line from its third character on, as the Markdown styles do: a character typed
+// before them moves their formats, so the typed line is restyled while the document reports the
+// keystroke.
+class TailHighlighter : public QSyntaxHighlighter
+{
+public:
+    using QSyntaxHighlighter::QSyntaxHighlighter;
+
+protected:
+    void highlightBlock(const QString &text) override
+    {
+        QTextCharFormat bold;
+        bold.setFontWeight(QFont::Bold);
+        if (text.size() > 2)
+            setFormat(2, int(text.size()) - 2, bold);
+    }
+};
+} // namespace
+
+// A keystroke in a restyled line repaints that line alone while its height stays, and the whole
+// view once the line wraps to a new line; the lines look as with Qt's own layout.
+TEST(EditorDocumentLayout, aKeystrokeInARestyledLineRepaintsThatLine)
+{
+    VeltoTextView ours;
+    QPlainTextEdit theirs;
+    for (QPlainTextEdit *view : {static_cast<QPlainTextEdit *>(&ours), &theirs}) {
+        new TailHighlighter(view->document());
+        view->resize(260, 300);
+        view->setPlainText(paragraphs(200));
+        view->show();
+        QTextCursor cursor(view->document()->findBlockByNumber(2));
+        cursor.setPosition(cursor.position() + 4);
+        view->setTextCursor(cursor);
+    }
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ours));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&theirs));
+    QApplication::processEvents();
+    QAbstractTextDocumentLayout *layout = ours.document()->documentLayout();
+    int wholeUpdates = 0;
+    QList<int> blockUpdates;
+    QObject::connect(layout, &QAbstractTextDocumentLayout::update, [&] { ++wholeUpdates; });
+    QObject::connect(layout, &QAbstractTextDocumentLayout::updateBlock,
+                     [&](const QTextBlock &block) { blockUpdates.append(block.blockNumber()); });
+    const int linesBefore = ours.document()->findBlockByNumber(2).layout()->lineCount();
+    int keys = 0;
+    while (ours.document()->findBlockByNumber(2).layout()->lineCount() == linesBefore) {
+        ASSERT_LT(keys, 200);
+        ASSERT_EQ(wholeUpdates, 0) << "after " << keys << " keys";
+        for (QPlainTextEdit *view : {static_cast<QPlainTextEdit *>(&ours), &theirs})
+            QTest::keyClick(view, 'x');
+        QApplication::processEvents();
+        ++keys;
+        ASSERT_EQ(shown(ours), shown(theirs)) << "after " << keys << " keys";
+    }
+    EXPECT_EQ(blockUpdates, QList<int>(keys - 1, 2));
+    EXPECT_EQ(wholeUpdates, 1);
 }

@@ -93,11 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const qsizetype at = qsizetype(twoBytes(reader)) % (text.size() + 1);
         const qsizetype removed = std::min<qsizetype>(reader.byte(), text.size() - at);
         const QByteArray inserted = reader.take(size_t(twoBytes(reader) % 64));
+        // Every other edit says where it changed the text, as the editor's do.
+        const SharedEnds ends
+            = edits % 2 == 0 ? SharedEnds {at, text.size() - at - removed} : SharedEnds {};
         text.replace(at, removed, QString::fromUtf8(inserted));
         if (text == analysis->text())
             continue;
         analysis->dropBase();
-        auto next = std::make_shared<const TextAnalysis>(analysis->revision() + 1, text, analysis);
+        auto next
+            = std::make_shared<const TextAnalysis>(analysis->revision() + 1, text, analysis, ends);
         checkAgainstFresh(*next);
         analysis = next;
     }

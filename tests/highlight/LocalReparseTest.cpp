@@ -123,7 +123,8 @@ QString randomText(std::mt19937 &random, bool definitions)
     return out.join(u'\n');
 }
 
-QString edited(const QString &text, std::mt19937 &random)
+// `ends`: what the edit leaves of the text at either end, as an editor knows it.
+QString edited(const QString &text, std::mt19937 &random, SharedEnds *ends = nullptr)
 {
     const qsizetype at = text.isEmpty() ? 0 : qsizetype(random() % (text.size() + 1));
     const qsizetype removed = std::min<qsizetype>(text.size() - at, qsizetype(random() % 12));
@@ -136,6 +137,8 @@ QString edited(const QString &text, std::mt19937 &random)
             piece = "\n";
         inserted += piece;
     }
+    if (ends)
+        *ends = {at, text.size() - at - removed};
     return QString(text).replace(at, removed, inserted);
 }
 
@@ -154,12 +157,13 @@ TEST(LocalReparse, editsOfRandomMarkdownAnalyseAsAFreshParseDoes)
         analysis->derived(&PreviewBlocks::of);
         for (int step = 0; step < 30; ++step) {
             // Sometimes the same text again, as after a letter typed and taken back.
-            const QString text = edited(analysis->text(), random);
+            SharedEnds ends;
+            const QString text = edited(analysis->text(), random, &ends);
             // As the workspace's analysis does: the revision before is the base, and keeps no
-            // base of its own.
+            // base of its own. Mostly it knows where the text changed.
             analysis->dropBase();
-            auto next
-                = std::make_shared<const TextAnalysis>(analysis->revision() + 1, text, analysis);
+            auto next = std::make_shared<const TextAnalysis>(
+                analysis->revision() + 1, text, analysis, step % 3 == 0 ? SharedEnds {} : ends);
             ASSERT_TRUE(sameAsFresh(*next)) << "round " << round << " step " << step << "\n"
                                             << analysis->text().toStdString() << "\n----\n"
                                             << text.toStdString();

@@ -92,3 +92,20 @@ TEST(RunShift, splitLinesKeepEachCharactersStyle)
         EXPECT_EQ(rest, std::vector<int>(whole.begin() + from, whole.end())) << line;
     }
 }
+
+// Taking the lines that changed from newer runs gives exactly those runs, whether the lines hold
+// as many runs as before (copied in place) or not.
+TEST(RunShift, assignedLinesGiveTheNewRunsExactly)
+{
+    const QString before = QStringLiteral("# A\n\n*b* `c`\n\nd **e**\n\n- f\n");
+    const HighlightRuns old = SyntaxHighlighter::highlight(before);
+    for (const QString &line : {QStringLiteral("`b` *c*"), QStringLiteral("b *c* `d` ~~e~~")}) {
+        const HighlightRuns runs
+            = SyntaxHighlighter::highlight(QString(before).replace("*b* `c`", line));
+        HighlightRuns assigned = old;
+        assigned.assignLines(runs, 2, 1);
+        ASSERT_EQ(assigned.lineCount(), runs.lineCount());
+        for (qsizetype i = 0; i < runs.lineCount(); ++i)
+            EXPECT_TRUE(HighlightRuns::sameRuns(assigned.line(i), runs.line(i))) << i;
+    }
+}

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 QList<FileNode> sampleTree(const QString &deepName)
@@ -145,6 +147,45 @@ TEST(WorkspaceState, derivedValuesFollowEveryRevisionOfTheTexts)
     const quint64 settled = ws.textRevision();
     ws.setText(ws.text());
     EXPECT_EQ(ws.textRevision(), settled);
+}
+
+// At every text change the workspace tells what the new text shares with the one of the change
+// before, also across edits stored without notice, and nothing it cannot know.
+TEST(WorkspaceState, sharedEndsSinceTheLastChangeAreTrulyShared)
+{
+    WorkspaceState ws;
+    ws.setText(QStringLiteral("ab caf\u00e9 cd\nef gh"));
+    std::mt19937 random(7);
+    QString announced = ws.text();
+    quint64 announcedRevision = ws.textRevision();
+    int known = 0;
+    QObject::connect(&ws, &WorkspaceState::textChanged, [&] {
+        const SharedEnds ends = ws.sharedEndsSince(announcedRevision);
+        const QString &now = ws.text();
+        EXPECT_LE(ends.prefix, std::min(now.size(), announced.size()));
+        EXPECT_LE(ends.suffix, std::min(now.size(), announced.size()));
+        EXPECT_EQ(now.first(ends.prefix), announced.first(ends.prefix));
+        EXPECT_EQ(now.last(ends.suffix), announced.last(ends.suffix));
+        known += ends.prefix + ends.suffix > 0;
+        EXPECT_EQ(ws.sharedEndsSince(announcedRevision - 1).prefix, 0);
+        announced = now;
+        announcedRevision = ws.textRevision();
+    });
+    const QStringList pieces = {"x", "", "\u00e9", "e\u0301", "\n", "yz"};
+    for (int step = 0; step < 400; ++step) {
+        const QString text = ws.text();
+        const qsizetype at = qsizetype(random() % (text.size() + 1));
+        const qsizetype removed = std::min<qsizetype>(text.size() - at, random() % 3);
+        const QString inserted = pieces[int(random() % pieces.size())];
+        const QString next = QString(text).replace(at, removed, inserted);
+        if (step % 37 == 0)
+            ws.setText(next); // a whole new text: nothing known
+        else if (step % 41 == 0)
+            ws.editText(next);
+        else
+            ws.setText(next, at, removed, inserted.size());
+    }
+    EXPECT_GT(known, 300);
 }
 
 TEST(WorkspaceState, keystrokesComparedAroundTheEditKeepTheModifiedStateExact)

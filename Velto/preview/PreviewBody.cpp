@@ -5,7 +5,6 @@
 #include "core/markdown/MarkdownWalker.h"
 #include "core/markdown/SourceTextMap.h"
 #include "core/markdown/TextAnalysis.h"
-#include "platform/LatestWorker.h"
 
 #include <algorithm>
 #include <charconv>
@@ -316,17 +315,6 @@ PreviewBody PreviewBody::render(const MarkdownDocument &document)
         body.blocks.push_back(std::make_shared<const PreviewBlock>(std::move(block)));
     }
     return body;
-}
-
-PreviewBlocks::~PreviewBlocks()
-{
-    // Goes with the analysis that made it, on whichever thread let go of that last, often the GUI
-    // thread while the reader types: a long document's tens of thousands of blocks (and arrays
-    // made on a worker, whose heap the free would trim) are let go of elsewhere.
-    if (blocks.size() > 1000) {
-        destroyInBackground([blocks = std::move(blocks), sourceLines = std::move(sourceLines),
-                             rawHTML = std::move(rawHTML), fixedLines = std::move(fixedLines)] {});
-    }
 }
 
 PreviewBlocks PreviewBlocks::of(const TextAnalysis &analysis)

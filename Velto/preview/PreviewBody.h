@@ -68,13 +68,6 @@ struct PreviewBlocks
     bool placed = true; // every block's source line is known
     bool spliced = false; // made from the base's blocks
 
-    PreviewBlocks() = default;
-    PreviewBlocks(const PreviewBlocks &) = default;
-    PreviewBlocks(PreviewBlocks &&) = default;
-    PreviewBlocks &operator=(const PreviewBlocks &) = default;
-    PreviewBlocks &operator=(PreviewBlocks &&) = default;
-    ~PreviewBlocks();
-
     static PreviewBlocks of(const TextAnalysis &analysis);
     PreviewBody body() const;
 };

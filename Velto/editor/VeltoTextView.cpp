@@ -1,6 +1,7 @@
 #include "Velto/editor/VeltoTextView.h"
 
 #include "Velto/editor/EditorDocumentLayout.h"
+#include "Velto/editor/EditorScrollBar.h"
 #include "Velto/editor/FileDrops.h"
 #include "Velto/editor/FindBar.h"
 #include "Velto/editor/LongBlockLayout.h"
@@ -36,6 +37,7 @@ VeltoTextView::VeltoTextView(QWidget *parent)
     doc->setDefaultFont(font());
     setDocument(doc);
     setAcceptDrops(true);
+    setVerticalScrollBar(new EditorScrollBar(this));
     new LongBlockLayout(this);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
             &VeltoTextView::placeInlinePrompt);

@@ -7,19 +7,6 @@
 #include <utility>
 #include <vector>
 
-struct DocumentAnalysis::Lane
-{
-    Lane(QObject *receiver, Prepare prepare_)
-        : prepare(std::move(prepare_))
-        , worker(receiver)
-    {
-    }
-
-    Prepare prepare;
-    LatestWorker worker;
-    quint64 preparedRevision = 0;
-};
-
 DocumentAnalysis &DocumentAnalysis::of(WorkspaceState &workspace)
 {
     auto *analysis = workspace.findChild<DocumentAnalysis *>(QString(), Qt::FindDirectChildrenOnly);
@@ -32,6 +19,7 @@ DocumentAnalysis::DocumentAnalysis(WorkspaceState &workspace)
     , m_current(std::make_shared<const TextAnalysis>(1, workspace.text()))
     , m_currentTextRevision(workspace.textRevision())
     , m_readyRevision(1)
+    , m_worker(std::make_unique<LatestWorker>(this))
     , m_newest(std::make_shared<Newest>())
 {
     m_newest->analysis = m_current;
@@ -42,8 +30,7 @@ DocumentAnalysis::~DocumentAnalysis() = default;
 
 bool DocumentAnalysis::isBusy() const
 {
-    return std::any_of(m_lanes.begin(), m_lanes.end(),
-                       [](const auto &lane) { return lane.second->worker.isBusy(); });
+    return m_worker->isBusy();
 }
 
 DocumentAnalysis::Lookup DocumentAnalysis::lookup() const
@@ -56,21 +43,23 @@ DocumentAnalysis::Lookup DocumentAnalysis::lookup() const
 
 void DocumentAnalysis::setPreparation(const QObject *consumer, Prepare prepare)
 {
+    const auto found = std::find_if(m_preparations.begin(), m_preparations.end(),
+                                    [&](const auto &entry) { return entry.first == consumer; });
     if (!prepare) {
-        // Its worker goes without waiting for a part being made.
-        m_lanes.erase(consumer);
+        // A job under way may still make its part; nothing waits for it.
+        if (found != m_preparations.end())
+            m_preparations.erase(found);
         return;
     }
-    std::unique_ptr<Lane> &lane = m_lanes[consumer];
-    if (lane) {
-        lane->prepare = std::move(prepare);
+    if (found != m_preparations.end()) {
+        found->second = std::move(prepare);
         return;
     }
-    lane = std::make_unique<Lane>(this, std::move(prepare));
+    m_preparations.emplace_back(consumer, std::move(prepare));
     if (m_current->text().size() >= backgroundParseSize) {
-        // Ready so far only for the consumers there were.
+        // Ready so far only for the consumers there were; the parts made already are kept.
         m_readyRevision = 0;
-        prepareCurrent(consumer, *lane);
+        prepareCurrent();
     }
 }
 
@@ -103,37 +92,41 @@ void DocumentAnalysis::textChanged()
         std::lock_guard lock(m_newest->mutex);
         m_newest->analysis = m_current;
     }
-    if (m_current->text().size() < backgroundParseSize || m_lanes.empty()) {
+    if (m_current->text().size() < backgroundParseSize || m_preparations.empty()) {
         m_readyRevision = m_current->revision();
         emit ready();
         return;
     }
-    for (auto &[consumer, lane] : m_lanes)
-        prepareCurrent(consumer, *lane);
+    prepareCurrent();
 }
 
-void DocumentAnalysis::prepareCurrent(const QObject *consumer, Lane &lane)
+void DocumentAnalysis::prepareCurrent()
 {
-    lane.worker.submit([this, consumer, target = &lane, analysis = m_current,
-                        prepare = lane.prepare]() -> LatestWorker::Finish {
-        // Only `analysis` is used here: the lane and this object may be gone by now.
-        prepare(*analysis);
-        return [this, consumer, target, analysis] { prepared(analysis, consumer, target); };
-    });
+    std::vector<Prepare> prepares;
+    prepares.reserve(m_preparations.size());
+    for (const auto &entry : m_preparations)
+        prepares.push_back(entry.second);
+    // One job makes every part: a part made from the revision before costs about as much as the
+    // edit, less than handing each part to a thread of its own and back. A newer text stops it
+    // between parts, so a part still being made holds up the next revision's at most.
+    m_worker->submit(
+        [this, analysis = m_current, prepares = std::move(prepares)]() -> LatestWorker::Finish {
+            // Only `analysis` is used here: this object may be gone by now.
+            for (const Prepare &prepare : prepares) {
+                if (LatestWorker::isSuperseded())
+                    return nullptr;
+                prepare(*analysis);
+            }
+            return [this, analysis] { prepared(analysis); };
+        });
 }
 
-void DocumentAnalysis::prepared(const std::shared_ptr<const TextAnalysis> &analysis,
-                                const QObject *consumer, const Lane *lane)
+void DocumentAnalysis::prepared(const std::shared_ptr<const TextAnalysis> &analysis)
 {
     // The one place where an older revision's result is dropped: it is announced only while it
-    // is the analysis of the workspace's text (and its consumer still wants it).
-    const auto found = m_lanes.find(consumer);
-    if (analysis != m_current || found == m_lanes.end() || found->second.get() != lane)
+    // is the analysis of the workspace's text.
+    if (analysis != m_current)
         return;
-    found->second->preparedRevision = analysis->revision();
-    if (std::all_of(m_lanes.begin(), m_lanes.end(), [&](const auto &other) {
-            return other.second->preparedRevision == analysis->revision();
-        }))
-        m_readyRevision = analysis->revision();
+    m_readyRevision = analysis->revision();
     emit ready();
 }

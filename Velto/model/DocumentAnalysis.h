@@ -6,9 +6,10 @@
 #include <QPointer>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 class LatestWorker;
 class WorkspaceState;
@@ -21,10 +22,9 @@ class WorkspaceState;
 //
 // A short text's analysis is ready at once (its parts are made by whoever asks first, on the GUI
 // thread). For a text of backgroundParseSize and more, the parts its consumers prepare are made
-// on the background pool, each consumer's on a newest-only worker of its own (so a slow part, such
-// as the counts, never holds up the styles of the next keystroke; parts that need the parse share
-// it); ready() follows each of them, so a consumer of a long text checks that its part is made
-// (has()).
+// on the background pool by one newest-only job per revision (the parts share the parse), and
+// ready() follows once they all are. A consumer that asks while parts are being made checks that
+// its part is made (has()).
 class DocumentAnalysis : public QObject
 {
     Q_OBJECT
@@ -58,16 +58,16 @@ signals:
 private:
     explicit DocumentAnalysis(WorkspaceState &workspace);
     void textChanged();
-    struct Lane;
-    void prepareCurrent(const QObject *consumer, Lane &lane);
-    void prepared(const std::shared_ptr<const TextAnalysis> &analysis, const QObject *consumer,
-                  const Lane *lane);
+    void prepareCurrent();
+    void prepared(const std::shared_ptr<const TextAnalysis> &analysis);
 
     QPointer<WorkspaceState> m_workspace;
     std::shared_ptr<const TextAnalysis> m_current;
     quint64 m_currentTextRevision = 0; // the workspace's textRevision() of m_current's text
     quint64 m_readyRevision = 0;
-    std::map<const QObject *, std::unique_ptr<Lane>> m_lanes;
+    // In the order asked for, which is the order the parts are made in.
+    std::vector<std::pair<const QObject *, Prepare>> m_preparations;
+    std::unique_ptr<LatestWorker> m_worker;
     struct Newest
     {
         std::mutex mutex;

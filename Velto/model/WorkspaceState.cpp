@@ -109,7 +109,7 @@ bool storeText(QString &field, quint64 &revision, const QString &text, qsizetype
 
 void WorkspaceState::setText(const QString &text)
 {
-    m_savedPrefix = m_savedSuffix = 0;
+    m_saved = {};
     m_ends = {};
     if (!storeText(m_text, m_textRevision, text))
         return;
@@ -135,8 +135,7 @@ void WorkspaceState::setText(const QString &text, qsizetype position, qsizetype 
         return;
     }
     // The new text shares with the saved one at least what the old one did outside the edit.
-    m_savedPrefix = std::min(m_savedPrefix, position);
-    m_savedSuffix = std::min(m_savedSuffix, after);
+    m_saved = m_saved.then({position, after});
     // Also a canonically equal change, stored without notice, counts for the next notice.
     const SharedEnds ends = m_ends.then({position, after});
     const quint64 revision = m_textRevision;
@@ -151,7 +150,7 @@ void WorkspaceState::setText(const QString &text, qsizetype position, qsizetype 
 
 void WorkspaceState::editText(const QString &text)
 {
-    m_savedPrefix = m_savedSuffix = 0;
+    m_saved = {};
     m_ends = {};
     if (!storeText(m_text, m_textRevision, text))
         return;
@@ -161,7 +160,7 @@ void WorkspaceState::editText(const QString &text)
 
 void WorkspaceState::setSavedText(const QString &text)
 {
-    m_savedPrefix = m_savedSuffix = 0;
+    m_saved = {};
     if (storeText(m_savedText, m_savedTextRevision, text))
         emit savedTextChanged();
 }
@@ -204,7 +203,7 @@ bool WorkspaceState::isModified() const
 {
     if (m_derived.textRevision != m_textRevision
         || m_derived.savedTextRevision != m_savedTextRevision) {
-        m_derived.modified = !canonicallyEqual(m_text, m_savedText, m_savedPrefix, m_savedSuffix);
+        m_derived.modified = !canonicallyEqual(m_text, m_savedText, m_saved.prefix, m_saved.suffix);
         m_derived.textRevision = m_textRevision;
         m_derived.savedTextRevision = m_savedTextRevision;
     }

@@ -214,8 +214,7 @@ private:
     mutable Derived m_derived;
     // How many code units at the start and at the end m_text is known to share with m_savedText
     // (at least): after a keystroke only the units in between are compared.
-    mutable qsizetype m_savedPrefix = 0;
-    mutable qsizetype m_savedSuffix = 0;
+    mutable SharedEnds m_saved;
     // What m_text shares with the text of revision m_endsRevision (that of the last textChanged).
     quint64 m_endsRevision = 0;
     SharedEnds m_ends;

@@ -201,25 +201,14 @@ PreviewHead PreviewHead::of(QStringView markdown, qsizetype size)
         return head;
     head.text = markdown.left(cut).toString();
     head.lines = int(head.text.count(u'\n'));
-    // As referenceContext, in UTF-16 units: a label of 999 characters spans at most 1998.
-    const QStringView rest = markdown.mid(cut);
-    qsizetype covered = 0;
-    for (qsizetype at = rest.indexOf(u"]:"); at >= 0; at = rest.indexOf(u"]:", at + 2)) {
-        qsizetype start = std::max(covered, at > 2000 ? at - 2000 : 0);
-        if (start > covered) {
-            const qsizetype lineStart = rest.left(start).lastIndexOf(u'\n');
-            start = std::max(covered, lineStart + 1);
-        }
-        qsizetype end = at;
-        for (int k = 0; k < 3 && end < rest.size(); ++k) {
-            end = rest.indexOf(u'\n', end);
-            end = end < 0 ? rest.size() : end + 1;
-        }
-        head.text += rest.mid(start, end - start);
-        if (end == rest.size() && !rest.endsWith(u'\n'))
-            head.text += u'\n';
-        covered = end;
-    }
+    // Every later line that could define a link reference, so the head's links resolve as in the
+    // whole text.
+    const QByteArray rest = markdown.mid(cut).toUtf8();
+    const std::string context
+        = referenceContext(std::string_view(rest.constData(), size_t(rest.size())));
+    head.text += QString::fromUtf8(context.data(), qsizetype(context.size()));
+    if (!head.text.endsWith(u'\n'))
+        head.text += u'\n';
     return head;
 }
 

@@ -23,6 +23,13 @@ constexpr qsizetype headSize = 16 * 1024;
 // How often a page still drawing its visible part is asked again, and for how long at most.
 constexpr int busyPollMs = 30;
 constexpr qint64 busyLimitMs = 20000;
+
+// A block's HTML as a string literal of a script.
+void appendBlockHTML(QString &script, const PreviewBlock &block)
+{
+    PreviewScripts::appendJsonStringLiteral(
+        script, QString::fromUtf8(block.html.data(), qsizetype(block.html.size())));
+}
 // A long text's next update goes out no sooner than this after the one before: with a page that
 // patches in tens of milliseconds, back-to-back updates would cost the main process more per key
 // than the typing itself, for changes no reader tells apart.
@@ -283,9 +290,7 @@ bool PreviewController::sendHead(const QString &markdown, const Style &style,
     for (size_t i = 0; i + 1 < count; ++i) {
         if (i)
             blocks += u',';
-        const std::string &html = body.blocks[i]->html;
-        PreviewScripts::appendJsonStringLiteral(
-            blocks, QString::fromUtf8(html.data(), qsizetype(html.size())));
+        appendBlockHTML(blocks, *body.blocks[i]);
     }
     blocks += u']';
     m_host.runScript(
@@ -331,8 +336,7 @@ PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBloc
                 blocks += u',';
                 lines += u',';
             }
-            PreviewScripts::appendJsonStringLiteral(
-                blocks, QString::fromUtf8(block.html.data(), qsizetype(block.html.size())));
+            appendBlockHTML(blocks, block);
             lines += QString::number(block.line);
             if (block.line > 0 && block.line <= focusLine)
                 focus = int(i);
@@ -355,9 +359,7 @@ PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBloc
             if (op.keep) {
                 ops += QStringLiteral("[%1,%2,%3]").arg(op.from).arg(op.count).arg(op.delta);
             } else {
-                const std::string &html = body.blocks[size_t(op.block)]->html;
-                PreviewScripts::appendJsonStringLiteral(
-                    ops, QString::fromUtf8(html.data(), qsizetype(html.size())));
+                appendBlockHTML(ops, *body.blocks[size_t(op.block)]);
                 ++prepared.drawnBlocks;
             }
         }

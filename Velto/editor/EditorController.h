@@ -126,6 +126,8 @@ private:
     TextEditSpan appliedSpan(int position, int added, int length) const;
     void requestHighlight();
     void highlightLanded(quint64 revision, HighlightRuns runs);
+    // The styles shown no longer follow a workspace analysis.
+    void forgetShownRevision() { m_shownRevision = m_shownReference = 0; }
     QString documentText(int from, int to) const;
     void reportCursor();
     void reportVisibleLine();
@@ -165,6 +167,9 @@ private:
     // The workspace analysis whose styles were handed to the highlighter last, while they are
     // what it shows (moved with the edits since); 0 for styles from elsewhere.
     quint64 m_shownRevision = 0;
+    // The revision that analysis was made from (its reference), while the highlighter knows
+    // where the styles shown differ from that revision's; 0 when it does not.
+    quint64 m_shownReference = 0;
     int m_styledBlocks = 0; // the document's blocks when it was last restyled
     int m_styledLength = 0;
     QPointer<DocumentAnalysis> m_analysis;

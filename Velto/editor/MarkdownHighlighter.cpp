@@ -107,14 +107,16 @@ void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int c
 
 void MarkdownHighlighter::setRuns(const HighlightRuns &runs)
 {
-    setRuns(runs, 0, runs.lineCount());
+    takeRuns(runs, 0, runs.lineCount());
+    m_moved.reset();
 }
 
-void MarkdownHighlighter::setRuns(const HighlightRuns &runs, qsizetype first, qsizetype count)
+void MarkdownHighlighter::setChangedRuns(const HighlightRuns &runs, qsizetype first,
+                                         qsizetype count, bool sameReference)
 {
     qsizetype from = 0;
     qsizetype to = runs.lineCount();
-    if (runs.lineCount() == m_runs.lineCount()) {
+    if (sameReference && runs.lineCount() == m_runs.lineCount()) {
         from = std::max<qsizetype>(first, 0);
         to = std::min(first + count, to);
         if (m_moved) {
@@ -122,6 +124,14 @@ void MarkdownHighlighter::setRuns(const HighlightRuns &runs, qsizetype first, qs
             to = std::min(std::max(to, m_moved->second + 1), runs.lineCount());
         }
     }
+    takeRuns(runs, from, to);
+    // The next runs may come from the same reference (a long text's analyses are made from one
+    // earlier revision for several keystrokes): these lines are where the shown ones differ.
+    m_moved = count > 0 ? std::optional(std::pair {first, first + count - 1}) : std::nullopt;
+}
+
+void MarkdownHighlighter::takeRuns(const HighlightRuns &runs, qsizetype from, qsizetype to)
+{
     m_pending.clear();
     m_editedBlocks = 0;
     for (qsizetype i = from; i < to; ++i) {
@@ -131,7 +141,6 @@ void MarkdownHighlighter::setRuns(const HighlightRuns &runs, qsizetype first, qs
     // Copied into the memory the runs had, only the compared lines where they hold as many runs:
     // a long text's runs are megabytes, handed in after every keystroke.
     m_runs.assignLines(runs, from, to - from);
-    m_moved.reset();
     m_lastRestyled = int(m_pending.size());
     restylePending();
 }

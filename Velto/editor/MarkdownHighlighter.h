@@ -57,9 +57,12 @@ public:
     // New runs for the unchanged document (a theme change, tests): every differing line is
     // restyled at once.
     void setRuns(const HighlightRuns &runs);
-    // The same for runs known to differ from the ones handed in last only in `count` lines from
-    // `first` on (with as many lines): only those lines, and the ones edited since, are compared.
-    void setRuns(const HighlightRuns &runs, qsizetype first, qsizetype count);
+    // The same for runs known to differ from those of an earlier text (their reference) only in
+    // `count` lines from `first` on (with as many lines). `sameReference`: the runs shown are the
+    // reference's, or were handed in last with the same reference; then only those lines, the
+    // lines handed in so last time and the ones edited since are compared. Else every line is.
+    void setChangedRuns(const HighlightRuns &runs, qsizetype first, qsizetype count,
+                        bool sameReference);
     const HighlightRuns &runs() const { return m_runs; }
 
     void setColors(const HighlightColors &colors);
@@ -96,7 +99,10 @@ private:
     std::function<std::pair<int, int>()> m_visibleBlocks;
     bool m_restyling = false;
     int m_lastRestyled = 0; // blocks restyled because of the last change (deferred ones too)
-    // The lines whose runs moveRuns rebuilt since runs were last handed in (first, last).
+    void takeRuns(const HighlightRuns &runs, qsizetype from, qsizetype to);
+
+    // The lines (first, last) where the runs shown may differ from the reference of the runs
+    // handed in last: the lines that differed then, and those moveRuns rebuilt since.
     std::optional<std::pair<qsizetype, qsizetype>> m_moved;
     int m_editedBlocks = 0;
 };

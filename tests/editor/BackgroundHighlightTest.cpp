@@ -1,6 +1,7 @@
 #include "EditorFixture.h"
 
 #include "Velto/editor/MarkdownHighlighter.h"
+#include "Velto/model/DocumentAnalysis.h"
 #include "core/highlight/SyntaxHighlighter.h"
 #include "core/markdown/TextAnalysis.h"
 
@@ -10,6 +11,9 @@
 #include <QTextLayout>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -50,6 +54,11 @@ bool blocksShow(const VeltoTextView *view, const HighlightRuns &runs)
         }
     }
     return true;
+}
+
+qsizetype newlines(const TextAnalysis &analysis)
+{
+    return analysis.text().count(u'\n');
 }
 
 } // namespace
@@ -95,6 +104,15 @@ TEST(BackgroundHighlight, stylesThatLandAreAlwaysThoseOfTheCurrentTextAndEndAsAF
             highlighter->restyleDeferred(0, f.view()->document()->blockCount());
             if (!blocksShow(f.view(), highlighter->runs()))
                 ++unshown;
+        });
+
+        // Another consumer's part made only now and then, as the preview's is: a revision that
+        // lacks it is no base, so the styles of several keystrokes come from one earlier revision.
+        QObject lagging;
+        auto asked = std::make_shared<std::atomic<int>>(0);
+        DocumentAnalysis::of(f.workspace).setPreparation(&lagging, [asked](const TextAnalysis &a) {
+            if (++*asked % 4 == 0)
+                a.derived(&newlines);
         });
 
         QRandomGenerator random(seed);

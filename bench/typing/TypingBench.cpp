@@ -483,11 +483,17 @@ public:
 
     const TypingResult &result() const { return m_result; }
 
-    // The text the keys typed so far should have made.
-    QString expectedText() const
+    // Whether `text` is what the keys typed so far should have made; compared in place, as a
+    // copy of a long text would take its page faults inside the last key's figures.
+    bool madeText(const QString &text) const
     {
-        return m_text.left(m_start - m_erased) + m_typed + m_text.mid(m_start);
+        const QStringView before = QStringView(m_text).left(m_start - m_erased);
+        const QStringView after = QStringView(m_text).mid(m_start);
+        const QStringView made(text);
+        return made.size() == expectedSize() && made.startsWith(before)
+            && made.mid(before.size(), m_typed.size()) == m_typed && made.endsWith(after);
     }
+    qsizetype expectedSize() const { return m_text.size() - m_erased + m_typed.size(); }
 
 protected:
     void customEvent(QEvent *event) override
@@ -752,15 +758,11 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     // Checked first right after the last key, then whenever one of them may have changed; the
     // signals are connected before typing but cost nothing until the last key.
     qint64 lastKey = 0;
-    std::optional<QString> expected; // made after the last key
     Waiter settling([&] {
         if (!lastKey)
             return false;
         const qint64 since = nowNs() - lastKey;
-        const QString &text = w.workspace().text();
-        if (!expected)
-            expected = typist.expectedText();
-        if (!current.text && text.size() == expected->size() && text == *expected)
+        if (!current.text && typist.madeText(w.workspace().text()))
             current.text = since;
         if (!current.highlight && w.controller()->isHighlightCurrent())
             current.highlight = since;
@@ -794,7 +796,7 @@ Outcome runDocument(const Document &doc, const Options &options, const MemoryGua
     if (!current.text) {
         textNote = QStringLiteral(" (workspace %1 units, typed text %2)")
                        .arg(w.workspace().text().size())
-                       .arg(typist.expectedText().size());
+                       .arg(typist.expectedSize());
     }
     if (w.preview() && w.preview()->controller().showsNotice())
         textNote += QStringLiteral(" (the preview shows its notice)");

@@ -7,6 +7,25 @@
 #include <utility>
 #include <vector>
 
+namespace {
+
+// A long text's analysis holds megabytes in many pieces (styles, block layout, preview blocks).
+// Whichever thread lets go of it last, it is taken apart on the background pool: on the window's
+// thread that took milliseconds, every few keystrokes.
+std::shared_ptr<const TextAnalysis> makeAnalysis(quint64 revision, const QString &text,
+                                                 std::shared_ptr<const TextAnalysis> base = nullptr,
+                                                 SharedEnds shared = {})
+{
+    auto *made = new TextAnalysis(revision, text, std::move(base), shared);
+    if (text.size() < backgroundParseSize)
+        return std::shared_ptr<const TextAnalysis>(made);
+    return std::shared_ptr<const TextAnalysis>(made, [](const TextAnalysis *analysis) {
+        destroyInBackground([owned = std::shared_ptr<const TextAnalysis>(analysis)] {});
+    });
+}
+
+} // namespace
+
 DocumentAnalysis &DocumentAnalysis::of(WorkspaceState &workspace)
 {
     auto *analysis = workspace.findChild<DocumentAnalysis *>(QString(), Qt::FindDirectChildrenOnly);
@@ -16,7 +35,7 @@ DocumentAnalysis &DocumentAnalysis::of(WorkspaceState &workspace)
 DocumentAnalysis::DocumentAnalysis(WorkspaceState &workspace)
     : QObject(&workspace)
     , m_workspace(&workspace)
-    , m_current(std::make_shared<const TextAnalysis>(1, workspace.text()))
+    , m_current(makeAnalysis(1, workspace.text()))
     , m_currentTextRevision(workspace.textRevision())
     , m_readyRevision(1)
     , m_worker(std::make_unique<LatestWorker>(this))
@@ -86,8 +105,8 @@ void DocumentAnalysis::textChanged()
         if (base)
             base->dropBase();
     }
-    m_current = std::make_shared<const TextAnalysis>(m_current->revision() + 1, m_workspace->text(),
-                                                     std::move(base), shared);
+    m_current
+        = makeAnalysis(m_current->revision() + 1, m_workspace->text(), std::move(base), shared);
     {
         std::lock_guard lock(m_newest->mutex);
         m_newest->analysis = m_current;

@@ -28,6 +28,9 @@ StatusBarView::StatusBarView(WorkspaceState &workspace, MacSyncAdapter &syncAdap
     , m_syncState(syncAdapter.state())
 {
     setAutoFillBackground(false);
+    // paintEvent covers the whole bar: a count that changes with every keystroke repaints only
+    // the bar, not every widget behind it up to the window.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setFont(ShellStyle::font(TextStyle::caption));
     QPalette pal = palette();
     pal.setColor(QPalette::WindowText, foreground(Foreground::secondary, pal));

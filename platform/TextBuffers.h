@@ -12,7 +12,9 @@
 // A shared QString must be copied before it can change. On a virtual machine, faulting in the
 // pages of a fresh 10 MB buffer costs twenty milliseconds where copying into memory already
 // mapped costs one; so the copy goes into the buffer of an earlier version once every other
-// holder has let go of it. Texts below `pooledSize` are edited as usual.
+// holder has let go of it. That buffer still holds its version, which shares most of the text
+// with the new one: only the part between the ends they share is written (and the end moved when
+// the lengths differ). Texts below `pooledSize` are edited as usual.
 class TextBuffers
 {
 public:
@@ -36,6 +38,17 @@ private:
     static constexpr size_t preparedSpares = 6;
     static qsizetype capacityFor(qsizetype size) { return size + size / 16; }
 
+    // How many units two texts are known to share at their start and at their end.
+    struct Ends
+    {
+        qsizetype prefix = 0;
+        qsizetype suffix = 0;
+    };
+    struct Spare
+    {
+        QString buffer; // an earlier version, or empty
+        Ends shared; // with m_last
+    };
     struct Incoming
     {
         QMutex mutex;
@@ -43,6 +56,9 @@ private:
     };
     void takeIncoming();
 
-    std::vector<QString> m_spares; // buffers of earlier versions, least recently used first
+    std::vector<Spare> m_spares; // least recently used first
     std::shared_ptr<Incoming> m_incoming; // where the prepared buffers arrive
+    // The long text made last (its buffer, held so that no other text can take its place): a
+    // text handed in that is not this one is one the spares share nothing known with.
+    QString m_last;
 };

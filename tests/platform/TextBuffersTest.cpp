@@ -21,21 +21,34 @@ QString longText()
 }
 } // namespace
 
-// Whoever holds earlier versions, every edit gives exactly what QString::replace gives, and the
-// holders keep the versions they took.
+// Whoever holds earlier versions, and whatever text is handed in, every edit gives exactly what
+// QString::replace gives, and the holders keep the versions they took. Earlier versions let go of
+// are written over where they differ from the new text: the letters are random, so a part
+// written at the wrong place shows.
 TEST(TextBuffers, editsEqualPlainReplacementsWhateverHoldsEarlierVersions)
 {
     QRandomGenerator random(7);
+    auto letters = [&](qsizetype count) {
+        QString out(count, Qt::Uninitialized);
+        for (QChar &c : out)
+            c = QChar(u'a' + char16_t(random.bounded(26)));
+        return out;
+    };
     TextBuffers buffers;
-    QString text = longText();
+    QString text = letters(longSize);
     buffers.prepare(text.size());
     QString expected = text;
     expected.detach();
     std::deque<std::pair<QString, QString>> held; // a version and a deep copy of it
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 400; ++i) {
+        if (random.bounded(40) == 0) { // the text replaced behind the buffers' back
+            text = random.bounded(2) ? letters(longSize + random.bounded(100)) : text + QString();
+            expected = text;
+            expected.detach();
+        }
         const qsizetype position = random.bounded(text.size() + 1);
         const qsizetype removed = random.bounded(qMin<qsizetype>(text.size() - position, 40) + 1);
-        const QString inserted = QString(random.bounded(30), QChar(u'A' + i % 26));
+        const QString inserted = letters(random.bounded(30));
         if (random.bounded(3) == 0) { // a snapshot handed away, let go of some edits later
             QString copy = text;
             copy.detach();

@@ -495,24 +495,69 @@ PreviewBlockList PreviewBlockList::replaced(size_t from, size_t to, std::vector<
     return PreviewBlockList(std::move(out), first);
 }
 
+// Reads a list's blocks by index; reading the blocks next to the last one read costs no search.
+class PreviewBlockList::Reader
+{
+public:
+    explicit Reader(const PreviewBlockList &list)
+        : m_list(list)
+    {
+    }
+
+    const Part &part(size_t index)
+    {
+        const Parts &parts = *m_list.m_parts;
+        auto holds = [&](size_t at) {
+            return at < parts.size() && index >= parts[at].first
+                && index - parts[at].first < parts[at].chunk->blocks.size();
+        };
+        if (!holds(m_part)) {
+            if (holds(m_part + 1))
+                ++m_part;
+            else if (m_part > 0 && holds(m_part - 1))
+                --m_part;
+            else
+                m_part = m_list.partOf(index);
+        }
+        return parts[m_part];
+    }
+    const PreviewBlock &content(size_t index)
+    {
+        const Part &at = part(index);
+        return *at.chunk->blocks[index - at.first].content;
+    }
+    int line(size_t index)
+    {
+        const Part &at = part(index);
+        const int line = at.chunk->blocks[index - at.first].line;
+        return line > 0 ? line + at.shift : 0;
+    }
+
+private:
+    const PreviewBlockList &m_list;
+    size_t m_part = 0;
+};
+
 std::vector<PreviewPatchOp> diffBlocks(const PreviewBlockList &shown,
                                        const PreviewBlockList &blocks)
 {
     using Part = PreviewBlockList::Part;
     const int oldCount = int(shown.size());
     const int newCount = int(blocks.size());
+    PreviewBlockList::Reader was(shown);
+    PreviewBlockList::Reader now(blocks);
     auto same = [&](int from, int to) {
-        const PlacedBlock a = shown[size_t(from)];
-        const PlacedBlock b = blocks[size_t(to)];
-        return a.content == b.content || a.content->key == b.content->key;
+        const PreviewBlock &a = was.content(size_t(from));
+        const PreviewBlock &b = now.content(size_t(to));
+        return &a == &b || a.key == b.key;
     };
     // A chunk both lists hold, starting at `from` and `to` (or ending there, `before`): all its
     // blocks match, and only their shift can differ.
     auto sharedChunk = [&](int from, int to, bool before) -> std::pair<const Part *, const Part *> {
         if (before ? from == 0 || to == 0 : from == oldCount || to == newCount)
             return {};
-        const Part &a = (*shown.m_parts)[shown.partOf(size_t(before ? from - 1 : from))];
-        const Part &b = (*blocks.m_parts)[blocks.partOf(size_t(before ? to - 1 : to))];
+        const Part &a = was.part(size_t(before ? from - 1 : from));
+        const Part &b = now.part(size_t(before ? to - 1 : to));
         const size_t size = a.chunk->blocks.size();
         const bool aligned = before ? a.first + size == size_t(from) && b.first + size == size_t(to)
                                     : a.first == size_t(from) && b.first == size_t(to);
@@ -558,7 +603,7 @@ std::vector<PreviewPatchOp> diffBlocks(const PreviewBlockList &shown,
         ops.push_back({true, from, count, delta, 0});
     };
     auto keep = [&](int from, int to) {
-        keepRun(from, 1, blocks[size_t(to)].line - shown[size_t(from)].line);
+        keepRun(from, 1, now.line(size_t(to)) - was.line(size_t(from)));
     };
     // Keeps `count` matching blocks from `from` and `to` on, a shared chunk at a time where they
     // lie in one.
@@ -587,10 +632,9 @@ std::vector<PreviewPatchOp> diffBlocks(const PreviewBlockList &shown,
     // Blocks in between may have moved: each takes the first unused shown block of its key.
     std::unordered_map<std::string_view, std::vector<int>> unused;
     for (int i = oldCount - suffix - 1; i >= prefix; --i)
-        unused[shown[size_t(i)].content->key].push_back(i); // reversed: back() is the first
-
+        unused[was.content(size_t(i)).key].push_back(i); // reversed: back() is the first
     for (int j = prefix; j < newCount - suffix; ++j) {
-        const auto found = unused.find(blocks[size_t(j)].content->key);
+        const auto found = unused.find(now.content(size_t(j)).key);
         if (found == unused.end() || found->second.empty()) {
             ops.push_back({false, 0, 0, 0, j});
             continue;

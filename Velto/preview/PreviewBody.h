@@ -101,6 +101,7 @@ private:
         size_t first = 0; // index of the chunk's first block in the list
     };
     using Parts = std::vector<Part>;
+    class Reader;
 
     PreviewBlockList(std::shared_ptr<const Parts> parts, size_t size);
     static std::shared_ptr<const Chunk> chunkOf(std::vector<PlacedBlock> blocks);

@@ -67,7 +67,7 @@ public:
 
     size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
-    PlacedBlock operator[](size_t index) const;
+    PlacedBlock operator[](size_t index) const; // a search among the chunks
     template<typename F> void forEach(F &&f) const;
 
     // The HTML size of every block as its content was rendered (the digits of moved lines aside).

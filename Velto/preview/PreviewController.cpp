@@ -351,8 +351,10 @@ PreviewController::prepareSwap(PreviewBody body, std::optional<ShownBlocks> show
         // Reserved at once: a new long document sends megabytes of blocks here.
         qsizetype size = 2;
         for (const PreviewPatchOp &op : diff) {
-            size
-                += op.keep ? 32 : qsizetype(body.blocks[size_t(op.block)].content->html.size()) + 8;
+            if (op.keep)
+                size += 32;
+            else
+                size += qsizetype(body.blocks[size_t(op.block)].content->html.size()) + 8;
         }
         QString ops;
         ops.reserve(size + size / 16);

@@ -119,7 +119,7 @@ private:
         int drawnBlocks = 0;
         std::optional<ShownBlocks> shown; // none: the page cannot be patched
     };
-    // `shown` is what the page holds, or null to swap the whole body. Reads no member: it runs on
+    // `shown` is what the page holds, or none to swap the whole body. Reads no member: it runs on
     // whichever thread prepares the update.
     static PreparedSwap prepareSwap(PreviewBody body, std::optional<ShownBlocks> shown,
                                     const Style &style, std::optional<int> scrollLine,

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -15,6 +16,8 @@
 namespace {
 
 constexpr std::string_view lineAttribute = " data-line=\"";
+// Blocks per chunk of a block list: a long document has some hundreds.
+constexpr size_t chunkSize = 256;
 
 bool containsRawHTML(MarkdownNode block)
 {
@@ -92,16 +95,17 @@ bool mentionsLineAttributes(MarkdownNode block)
 
 // Appends the blocks of `document`'s top-level blocks starting before line `lineLimit` (0-based,
 // negative for all), their lines moved down by `lineShift`. False where a block can't be placed
-// (all of them are when there is no limit).
-bool appendRendered(PreviewBlocks &out, const MarkdownDocument &document, int lineShift,
-                    int lineLimit)
+// (with no limit, `placed` is cleared instead and the block is rendered, but never moved).
+bool appendRendered(std::vector<PlacedBlock> &out, const MarkdownDocument &document, int lineShift,
+                    int lineLimit, bool *placed = nullptr)
 {
     for (MarkdownNode node = document.root().firstChild(); node; node = node.next()) {
         const int start = node.startLine() - 1;
         if (start < 0) {
             if (lineLimit >= 0)
                 return false;
-            out.placed = false; // rendered, but never moved
+            if (placed)
+                *placed = false;
         }
         if (lineLimit >= 0 && start >= lineLimit)
             break;
@@ -118,10 +122,9 @@ bool appendRendered(PreviewBlocks &out, const MarkdownDocument &document, int li
             block.line += lineShift;
             block.html = htmlAt(block.key, block.line);
         }
-        out.blocks.push_back(std::make_shared<const PreviewBlock>(std::move(block)));
-        out.sourceLines.push_back(start + lineShift);
-        out.rawHTML.push_back(raw);
-        out.fixedLines.push_back(fixed);
+        const int line = block.line;
+        out.push_back({std::make_shared<const PreviewBlock>(std::move(block)), line,
+                       start + lineShift, raw, fixed});
     }
     return true;
 }
@@ -130,37 +133,17 @@ std::optional<PreviewBlocks> splice(const PreviewBlocks &earlier, const LocalRep
 {
     if (!earlier.placed)
         return std::nullopt;
-    const size_t count = earlier.blocks.size();
-    const int oldEnd = local.firstLine + local.oldLineCount;
-    PreviewBlocks out;
-    out.blocks.reserve(count + 4);
-    out.sourceLines.reserve(count + 4);
-    out.rawHTML.reserve(count + 4);
-    out.fixedLines.reserve(count + 4);
-    size_t i = 0;
-    auto keep = [&](size_t at, int delta) {
-        const std::shared_ptr<const PreviewBlock> &block = earlier.blocks[at];
-        if (delta != 0 && block->line > 0)
-            out.blocks.push_back(std::make_shared<const PreviewBlock>(PreviewBlock {
-                htmlAt(block->key, block->line + delta), block->key, block->line + delta}));
-        else
-            out.blocks.push_back(block);
-        out.sourceLines.push_back(earlier.sourceLines[at] + delta);
-        out.rawHTML.push_back(earlier.rawHTML[at]);
-        out.fixedLines.push_back(earlier.fixedLines[at]);
-    };
-    for (; i < count && earlier.sourceLines[i] < local.firstLine; ++i)
-        keep(i, 0);
-    while (i < count && earlier.sourceLines[i] < oldEnd)
-        ++i;
-    if (!appendRendered(out, *local.window, local.firstLine, local.newLineCount))
+    const PreviewBlockList &blocks = earlier.blocks;
+    const size_t from = blocks.firstFrom(local.firstLine);
+    const size_t to = std::max(from, blocks.firstFrom(local.firstLine + local.oldLineCount));
+    if (local.lineDelta != 0 && blocks.hasFixedLinesFrom(to))
         return std::nullopt;
-    for (; i < count; ++i) {
-        if (local.lineDelta != 0 && earlier.fixedLines[i] && earlier.blocks[i]->line > 0)
-            return std::nullopt;
-        keep(i, local.lineDelta);
-    }
-    out.patchable = std::find(out.rawHTML.begin(), out.rawHTML.end(), 1) == out.rawHTML.end();
+    std::vector<PlacedBlock> window;
+    if (!appendRendered(window, *local.window, local.firstLine, local.newLineCount))
+        return std::nullopt;
+    PreviewBlocks out;
+    out.blocks = blocks.replaced(from, to, std::move(window), local.lineDelta);
+    out.patchable = !out.blocks.hasRawHTML();
     out.spliced = true;
     return out;
 }
@@ -226,7 +209,8 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
     Entries next;
     next.reserve(m_entries.size() + 16);
     PreviewBody body;
-    body.blocks.reserve(m_entries.size() + 16);
+    std::vector<PlacedBlock> blocks;
+    blocks.reserve(m_entries.size() + 16);
     MarkdownNode node = document.root().firstChild();
     int start = node ? document.startLine(node) : 0;
     while (node) {
@@ -254,12 +238,9 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
         if (cached) {
             const PreviewBlock &block = *cached->block;
             const int line = block.line > 0 ? start + cached->lineOffset : 0;
-            if (line == block.line) {
+            if (line == block.line || !cached->rawHTML) {
                 if (!block.html.empty())
-                    body.blocks.push_back(cached->block);
-            } else if (!cached->rawHTML) {
-                body.blocks.push_back(std::make_shared<const PreviewBlock>(
-                    PreviewBlock {htmlAt(block.key, line), block.key, line}));
+                    blocks.push_back({cached->block, line, start - 1, cached->rawHTML});
             } else {
                 cached = nullptr; // raw HTML may hold line attributes of its own: rendered again
             }
@@ -279,7 +260,7 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
             }
             entry.block = std::make_shared<const PreviewBlock>(std::move(block));
             if (!entry.block->html.empty())
-                body.blocks.push_back(entry.block);
+                blocks.push_back({entry.block, entry.block->line, start - 1, entry.rawHTML});
             if (known)
                 next.insert_or_assign(std::string(source), std::move(entry));
         }
@@ -287,22 +268,28 @@ PreviewBody PreviewBlockCache::render(const MarkdownDocument &document)
         start = followingStart;
     }
     m_entries = std::move(next);
+    body.blocks = PreviewBlockList(std::move(blocks));
     return body;
 }
 
 PreviewBody PreviewBody::render(const MarkdownDocument &document)
 {
     PreviewBody body;
+    std::vector<PlacedBlock> blocks;
     for (MarkdownNode node = document.root().firstChild(); node; node = node.next()) {
         PreviewBlock block;
         HTMLRenderer::append(block.html, document, node);
         if (block.html.empty())
             continue; // nothing on the page to keep or replace
-        if (body.patchable && containsRawHTML(node))
+        const bool raw = containsRawHTML(node);
+        if (raw)
             body.patchable = false;
         makeKey(block);
-        body.blocks.push_back(std::make_shared<const PreviewBlock>(std::move(block)));
+        const int line = block.line;
+        blocks.push_back({std::make_shared<const PreviewBlock>(std::move(block)), line,
+                          node.startLine() - 1, raw});
     }
+    body.blocks = PreviewBlockList(std::move(blocks));
     return body;
 }
 
@@ -316,73 +303,338 @@ PreviewBlocks PreviewBlocks::of(const TextAnalysis &analysis)
             }
         }
     }
-    PreviewBlocks blocks;
-    appendRendered(blocks, analysis.document(), 0, -1);
-    blocks.patchable
-        = std::find(blocks.rawHTML.begin(), blocks.rawHTML.end(), 1) == blocks.rawHTML.end();
-    return blocks;
-}
-
-PreviewBody PreviewBlocks::body() const
-{
-    PreviewBody body;
-    body.patchable = patchable;
-    body.blocks = blocks;
-    return body;
+    PreviewBlocks out;
+    std::vector<PlacedBlock> blocks;
+    appendRendered(blocks, analysis.document(), 0, -1, &out.placed);
+    out.blocks = PreviewBlockList(std::move(blocks));
+    out.patchable = !out.blocks.hasRawHTML();
+    return out;
 }
 
 QString PreviewBody::html() const
 {
-    size_t size = 0;
-    for (const std::shared_ptr<const PreviewBlock> &block : blocks)
-        size += block->html.size();
     std::string out;
-    out.reserve(size);
-    for (const std::shared_ptr<const PreviewBlock> &block : blocks)
-        out += block->html;
+    out.reserve(blocks.htmlSize() + blocks.size());
+    std::string scratch;
+    blocks.forEach([&](const PlacedBlock &block) { out += block.html(scratch); });
     return QString::fromUtf8(out.data(), qsizetype(out.size()));
 }
 
-std::vector<PreviewPatchOp>
-diffBlocks(const std::vector<std::shared_ptr<const PreviewBlock>> &shown,
-           const std::vector<std::shared_ptr<const PreviewBlock>> &blocks)
+std::string_view PlacedBlock::html(std::string &scratch) const
 {
+    if (line == content->line)
+        return content->html;
+    scratch.clear();
+    rewriteLineValues(content->key, scratch, [this](int value) { return value + line; });
+    return scratch;
+}
+
+std::string PlacedBlock::html() const
+{
+    std::string scratch;
+    return std::string(html(scratch));
+}
+
+PreviewBlockList::PreviewBlockList(std::vector<PlacedBlock> blocks)
+{
+    *this = PreviewBlockList().replaced(0, 0, std::move(blocks), 0);
+}
+
+PreviewBlockList::PreviewBlockList(std::shared_ptr<const Parts> parts, size_t size)
+    : m_parts(std::move(parts))
+    , m_size(size)
+{
+}
+
+std::shared_ptr<const PreviewBlockList::Chunk>
+PreviewBlockList::chunkOf(std::vector<PlacedBlock> blocks)
+{
+    auto chunk = std::make_shared<Chunk>();
+    for (const PlacedBlock &block : blocks) {
+        chunk->htmlSize += block.content->html.size();
+        chunk->lined += block.line > 0;
+        chunk->rawHTML = chunk->rawHTML || block.rawHTML;
+        chunk->fixedLines = chunk->fixedLines || (block.fixedLines && block.line > 0);
+    }
+    chunk->blocks = std::move(blocks);
+    return chunk;
+}
+
+size_t PreviewBlockList::partOf(size_t index) const
+{
+    const Parts &parts = *m_parts;
+    const auto after = std::upper_bound(parts.begin(), parts.end(), index,
+                                        [](size_t i, const Part &part) { return i < part.first; });
+    return size_t(after - parts.begin()) - 1;
+}
+
+PlacedBlock PreviewBlockList::operator[](size_t index) const
+{
+    const Part &part = (*m_parts)[partOf(index)];
+    PlacedBlock block = part.chunk->blocks[index - part.first];
+    block.line += block.line > 0 ? part.shift : 0;
+    block.sourceLine += part.shift;
+    return block;
+}
+
+size_t PreviewBlockList::htmlSize() const
+{
+    size_t size = 0;
+    if (m_parts) {
+        for (const Part &part : *m_parts)
+            size += part.chunk->htmlSize;
+    }
+    return size;
+}
+
+bool PreviewBlockList::hasRawHTML() const
+{
+    return m_parts && std::any_of(m_parts->begin(), m_parts->end(), [](const Part &part) {
+               return part.chunk->rawHTML;
+           });
+}
+
+size_t PreviewBlockList::firstFrom(int sourceLine) const
+{
+    if (!m_parts)
+        return 0;
+    const Parts &parts = *m_parts;
+    // The first chunk whose last block starts there or later holds it.
+    const auto part = std::partition_point(parts.begin(), parts.end(), [&](const Part &p) {
+        return p.chunk->blocks.back().sourceLine + p.shift < sourceLine;
+    });
+    if (part == parts.end())
+        return m_size;
+    const std::vector<PlacedBlock> &blocks = part->chunk->blocks;
+    const auto block
+        = std::partition_point(blocks.begin(), blocks.end(), [&](const PlacedBlock &b) {
+              return b.sourceLine + part->shift < sourceLine;
+          });
+    return part->first + size_t(block - blocks.begin());
+}
+
+bool PreviewBlockList::hasFixedLinesFrom(size_t index) const
+{
+    if (index >= m_size)
+        return false;
+    const Parts &parts = *m_parts;
+    const size_t at = partOf(index);
+    const std::vector<PlacedBlock> &first = parts[at].chunk->blocks;
+    if (std::any_of(first.begin() + ptrdiff_t(index - parts[at].first), first.end(),
+                    [](const PlacedBlock &block) { return block.fixedLines && block.line > 0; }))
+        return true;
+    return std::any_of(parts.begin() + ptrdiff_t(at) + 1, parts.end(),
+                       [](const Part &part) { return part.chunk->fixedLines; });
+}
+
+PreviewBlockList PreviewBlockList::replaced(size_t from, size_t to, std::vector<PlacedBlock> blocks,
+                                            int shift) const
+{
+    static const Parts none;
+    const Parts &parts = m_parts ? *m_parts : none;
+    // The chunks holding [from, to), or the last one when blocks are added at the end, are made
+    // again with their blocks' lines as they are now; every other chunk is shared.
+    size_t begin = 0;
+    size_t end = 0;
+    if (!parts.empty()) {
+        begin = partOf(std::min(from, m_size - 1));
+        end = (to > from ? partOf(to - 1) : begin) + 1;
+    }
+    std::vector<PlacedBlock> middle;
+    auto take = [&middle](const Part &part, size_t first, size_t last, int extra) {
+        for (size_t i = first; i < last; ++i) {
+            PlacedBlock block = part.chunk->blocks[i];
+            block.line += block.line > 0 ? part.shift + extra : 0;
+            block.sourceLine += part.shift + extra;
+            middle.push_back(std::move(block));
+        }
+    };
+    if (begin < end) {
+        const Part &firstPart = parts[begin];
+        const Part &lastPart = parts[end - 1];
+        take(firstPart, 0, from - firstPart.first, 0);
+        std::move(blocks.begin(), blocks.end(), std::back_inserter(middle));
+        take(lastPart, to - lastPart.first, lastPart.chunk->blocks.size(), shift);
+    } else {
+        middle = std::move(blocks);
+    }
+    // Chunks stay between half full and full: a short rest takes its neighbours in.
+    if (middle.size() < chunkSize / 2 && end < parts.size()) {
+        take(parts[end], 0, parts[end].chunk->blocks.size(), shift);
+        ++end;
+    }
+    if (middle.size() < chunkSize / 2 && begin > 0) {
+        std::vector<PlacedBlock> rest = std::move(middle);
+        middle.clear();
+        --begin;
+        take(parts[begin], 0, parts[begin].chunk->blocks.size(), 0);
+        std::move(rest.begin(), rest.end(), std::back_inserter(middle));
+    }
+
+    auto out = std::make_shared<Parts>();
+    out->reserve(parts.size() + middle.size() / chunkSize + 1);
+    size_t first = 0;
+    for (size_t p = 0; p < begin; ++p) {
+        out->push_back(parts[p]);
+        first += parts[p].chunk->blocks.size();
+    }
+    const size_t pieces = (middle.size() + chunkSize - 1) / chunkSize;
+    for (size_t k = 0; k < pieces; ++k) {
+        const size_t a = middle.size() * k / pieces;
+        const size_t b = middle.size() * (k + 1) / pieces;
+        out->push_back({chunkOf(std::vector<PlacedBlock>(
+                            std::make_move_iterator(middle.begin() + ptrdiff_t(a)),
+                            std::make_move_iterator(middle.begin() + ptrdiff_t(b)))),
+                        0, first});
+        first += b - a;
+    }
+    for (size_t p = end; p < parts.size(); ++p) {
+        out->push_back({parts[p].chunk, parts[p].shift + shift, first});
+        first += parts[p].chunk->blocks.size();
+    }
+    return PreviewBlockList(std::move(out), first);
+}
+
+// Reads a list's blocks by index; reading the blocks next to the last one read costs no search.
+class PreviewBlockList::Reader
+{
+public:
+    explicit Reader(const PreviewBlockList &list)
+        : m_list(list)
+    {
+    }
+
+    const Part &part(size_t index)
+    {
+        const Parts &parts = *m_list.m_parts;
+        auto holds = [&](size_t at) {
+            return at < parts.size() && index >= parts[at].first
+                && index - parts[at].first < parts[at].chunk->blocks.size();
+        };
+        if (!holds(m_part)) {
+            if (holds(m_part + 1))
+                ++m_part;
+            else if (m_part > 0 && holds(m_part - 1))
+                --m_part;
+            else
+                m_part = m_list.partOf(index);
+        }
+        return parts[m_part];
+    }
+    const PreviewBlock &content(size_t index)
+    {
+        const Part &at = part(index);
+        return *at.chunk->blocks[index - at.first].content;
+    }
+    int line(size_t index)
+    {
+        const Part &at = part(index);
+        const int line = at.chunk->blocks[index - at.first].line;
+        return line > 0 ? line + at.shift : 0;
+    }
+
+private:
+    const PreviewBlockList &m_list;
+    size_t m_part = 0;
+};
+
+std::vector<PreviewPatchOp> diffBlocks(const PreviewBlockList &shown,
+                                       const PreviewBlockList &blocks)
+{
+    using Part = PreviewBlockList::Part;
     const int oldCount = int(shown.size());
     const int newCount = int(blocks.size());
+    PreviewBlockList::Reader was(shown);
+    PreviewBlockList::Reader now(blocks);
     auto same = [&](int from, int to) {
-        return shown[size_t(from)] == blocks[size_t(to)]
-            || shown[size_t(from)]->key == blocks[size_t(to)]->key;
+        const PreviewBlock &a = was.content(size_t(from));
+        const PreviewBlock &b = now.content(size_t(to));
+        return &a == &b || a.key == b.key;
     };
-    // Typing touches one place: the blocks before and after it are matched without hashing.
+    // A chunk both lists hold, starting at `from` and `to` (or ending there, `before`): all its
+    // blocks match, and only their shift can differ.
+    auto sharedChunk = [&](int from, int to, bool before) -> std::pair<const Part *, const Part *> {
+        if (before ? from == 0 || to == 0 : from == oldCount || to == newCount)
+            return {};
+        const Part &a = was.part(size_t(before ? from - 1 : from));
+        const Part &b = now.part(size_t(before ? to - 1 : to));
+        const size_t size = a.chunk->blocks.size();
+        const bool aligned = before ? a.first + size == size_t(from) && b.first + size == size_t(to)
+                                    : a.first == size_t(from) && b.first == size_t(to);
+        if (a.chunk != b.chunk || !aligned)
+            return {};
+        return {&a, &b};
+    };
+
+    // Typing touches one place: the blocks before and after it are matched without hashing, and
+    // the chunks the lists share there without looking at their blocks.
     int prefix = 0;
-    while (prefix < oldCount && prefix < newCount && same(prefix, prefix))
+    while (prefix < oldCount && prefix < newCount) {
+        if (const auto [a, b] = sharedChunk(prefix, prefix, false); a) {
+            prefix += int(a->chunk->blocks.size());
+            continue;
+        }
+        if (!same(prefix, prefix))
+            break;
         ++prefix;
+    }
     int suffix = 0;
-    while (suffix < oldCount - prefix && suffix < newCount - prefix
-           && same(oldCount - 1 - suffix, newCount - 1 - suffix))
+    while (suffix < oldCount - prefix && suffix < newCount - prefix) {
+        const int left = std::min(oldCount, newCount) - prefix - suffix;
+        if (const auto [a, b] = sharedChunk(oldCount - suffix, newCount - suffix, true);
+            a && int(a->chunk->blocks.size()) <= left) {
+            suffix += int(a->chunk->blocks.size());
+            continue;
+        }
+        if (!same(oldCount - 1 - suffix, newCount - 1 - suffix))
+            break;
         ++suffix;
+    }
 
     std::vector<PreviewPatchOp> ops;
-    auto keep = [&](int from, int to) {
-        const int delta = blocks[size_t(to)]->line - shown[size_t(from)]->line;
+    auto keepRun = [&](int from, int count, int delta) {
         if (!ops.empty()) {
             PreviewPatchOp &last = ops.back();
             if (last.keep && last.from + last.count == from && last.delta == delta) {
-                ++last.count;
+                last.count += count;
                 return;
             }
         }
-        ops.push_back({true, from, 1, delta, 0});
+        ops.push_back({true, from, count, delta, 0});
     };
-    for (int i = 0; i < prefix; ++i)
-        keep(i, i);
+    auto keep = [&](int from, int to) {
+        keepRun(from, 1, now.line(size_t(to)) - was.line(size_t(from)));
+    };
+    // Keeps `count` matching blocks from `from` and `to` on, a shared chunk at a time where they
+    // lie in one.
+    auto keepMatching = [&](int from, int to, int count) {
+        for (int k = 0; k < count;) {
+            const auto [a, b] = sharedChunk(from + k, to + k, false);
+            const int size = a ? int(a->chunk->blocks.size()) : 0;
+            if (!a || k + size > count) {
+                keep(from + k, to + k);
+                ++k;
+                continue;
+            }
+            const int delta = b->shift - a->shift;
+            if (delta == 0 || a->chunk->lined == size) {
+                keepRun(from + k, size, delta);
+            } else {
+                // Blocks without a line attribute keep theirs at 0.
+                for (int i = 0; i < size; ++i)
+                    keepRun(from + k + i, 1, a->chunk->blocks[size_t(i)].line > 0 ? delta : 0);
+            }
+            k += size;
+        }
+    };
+    keepMatching(0, 0, prefix);
 
     // Blocks in between may have moved: each takes the first unused shown block of its key.
     std::unordered_map<std::string_view, std::vector<int>> unused;
     for (int i = oldCount - suffix - 1; i >= prefix; --i)
-        unused[shown[size_t(i)]->key].push_back(i); // reversed, so back() is the first in order
+        unused[was.content(size_t(i)).key].push_back(i); // reversed: back() is the first
     for (int j = prefix; j < newCount - suffix; ++j) {
-        const auto found = unused.find(blocks[size_t(j)]->key);
+        const auto found = unused.find(now.content(size_t(j)).key);
         if (found == unused.end() || found->second.empty()) {
             ops.push_back({false, 0, 0, 0, j});
             continue;
@@ -391,7 +643,6 @@ diffBlocks(const std::vector<std::shared_ptr<const PreviewBlock>> &shown,
         found->second.pop_back();
         keep(from, j);
     }
-    for (int k = 0; k < suffix; ++k)
-        keep(oldCount - suffix + k, newCount - suffix + k);
+    keepMatching(oldCount - suffix, newCount - suffix, suffix);
     return ops;
 }

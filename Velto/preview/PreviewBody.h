@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class MarkdownDocument;
@@ -20,16 +21,101 @@ class TextAnalysis;
 // shifts its line attributes instead of redrawing it.
 struct PreviewBlock
 {
-    std::string html; // exactly what the body renderer writes for the block
+    std::string html; // exactly what the body renderer writes for the block at `line`
     std::string key; // the HTML with line attributes relative to `line`
     int line = 0; // the first line attribute in the block; 0 when it has none
+};
+
+// One step of turning the shown blocks into new ones, in the new order: either a run of shown
+// blocks kept (their lines shifted by `delta`) or one new block inserted.
+struct PreviewPatchOp
+{
+    bool keep = false;
+    int from = 0; // keep: first shown block
+    int count = 0; // keep: number of consecutive shown blocks
+    int delta = 0; // keep: added to every line attribute inside
+    int block = 0; // insert: index into the new blocks
+};
+
+// A block where a revision has it. A block that only moved keeps the content it was rendered with:
+// its HTML at the line it is on now is written only where it is sent to the page.
+struct PlacedBlock
+{
+    std::shared_ptr<const PreviewBlock> content;
+    int line = 0; // the first line attribute here; 0 when it has none
+    int sourceLine = 0; // the line (0-based) its top-level block starts on
+    bool rawHTML = false;
+    // Raw HTML in it mentions line attributes itself, so its lines cannot be moved by rewriting
+    // the attributes.
+    bool fixedLines = false;
+
+    // The content's HTML when the block is where it was rendered, else the HTML at `line`
+    // written into `scratch`.
+    std::string_view html(std::string &scratch) const;
+    std::string html() const;
+};
+
+// The blocks of a body in order, kept in immutable chunks of a few hundred, each with a line shift
+// for all its blocks. Lists made one from another share every chunk the change between them did
+// not touch: replacing blocks, moving the lines after them, copying or releasing a list costs
+// about the number of chunks plus the blocks replaced, not the number of blocks.
+class PreviewBlockList
+{
+public:
+    PreviewBlockList() = default;
+    explicit PreviewBlockList(std::vector<PlacedBlock> blocks);
+
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    PlacedBlock operator[](size_t index) const; // a search among the chunks
+    template<typename F> void forEach(F &&f) const;
+
+    // The HTML size of every block as its content was rendered (the digits of moved lines aside).
+    size_t htmlSize() const;
+    bool hasRawHTML() const;
+    // The first block whose top-level block starts on `sourceLine` or later (the blocks are in
+    // the order of their source lines).
+    size_t firstFrom(int sourceLine) const;
+    // Whether a block from `index` on has fixed lines (and lines at all).
+    bool hasFixedLinesFrom(size_t index) const;
+    // This list with the blocks [from, to) replaced by `blocks`, and the lines and source lines of
+    // every block after them moved by `shift`.
+    PreviewBlockList replaced(size_t from, size_t to, std::vector<PlacedBlock> blocks,
+                              int shift) const;
+
+private:
+    friend std::vector<PreviewPatchOp> diffBlocks(const PreviewBlockList &,
+                                                  const PreviewBlockList &);
+    struct Chunk
+    {
+        std::vector<PlacedBlock> blocks; // lines as if the part's shift were 0
+        size_t htmlSize = 0;
+        int lined = 0; // blocks with a line attribute
+        bool rawHTML = false;
+        bool fixedLines = false; // a block has fixed lines and a line attribute
+    };
+    struct Part
+    {
+        std::shared_ptr<const Chunk> chunk;
+        int shift = 0; // added to the lines and source lines of the chunk's blocks
+        size_t first = 0; // index of the chunk's first block in the list
+    };
+    using Parts = std::vector<Part>;
+    class Reader;
+
+    PreviewBlockList(std::shared_ptr<const Parts> parts, size_t size);
+    static std::shared_ptr<const Chunk> chunkOf(std::vector<PlacedBlock> blocks);
+    size_t partOf(size_t index) const;
+
+    std::shared_ptr<const Parts> m_parts;
+    size_t m_size = 0;
 };
 
 struct PreviewBody
 {
     // Shared with whatever else holds them: the analysis the body was made from, the record of
-    // what the page shows. A long document's update then copies pointers, not megabytes of HTML.
-    std::vector<std::shared_ptr<const PreviewBlock>> blocks;
+    // what the page shows. A long document's update then copies a pointer, not megabytes of HTML.
+    PreviewBlockList blocks;
     // Raw HTML from the document can leave elements open that swallow later blocks, or carry text
     // that looks like a line attribute; such a body is only ever swapped whole.
     bool patchable = true;
@@ -58,18 +144,13 @@ struct PreviewHead
 struct PreviewBlocks
 {
     // Shared with the revisions before and after wherever a block is unchanged.
-    std::vector<std::shared_ptr<const PreviewBlock>> blocks;
+    PreviewBlockList blocks;
     bool patchable = true;
-    std::vector<int> sourceLines; // per block: the line (0-based) its top-level block starts on
-    std::vector<char> rawHTML; // per block
-    // Per block: raw HTML in it mentions line attributes itself, so its lines cannot be moved by
-    // rewriting the attributes.
-    std::vector<char> fixedLines;
     bool placed = true; // every block's source line is known
     bool spliced = false; // made from the base's blocks
 
     static PreviewBlocks of(const TextAnalysis &analysis);
-    PreviewBody body() const;
+    PreviewBody body() const { return {blocks, patchable}; }
 };
 
 // Renders bodies like PreviewBody::render, reusing the blocks of the previous render whose source
@@ -105,19 +186,25 @@ private:
     Entries m_entries;
 };
 
-// One step of turning the shown blocks into new ones, in the new order: either a run of shown
-// blocks kept (their lines shifted by `delta`) or one new block inserted.
-struct PreviewPatchOp
-{
-    bool keep = false;
-    int from = 0; // keep: first shown block
-    int count = 0; // keep: number of consecutive shown blocks
-    int delta = 0; // keep: added to every line attribute inside
-    int block = 0; // insert: index into the new blocks
-};
-
 // `shown`: the blocks the page shows. Blocks are matched by their keys; the same block (as the
 // blocks of revisions made one from another mostly are) matches without comparing them.
-std::vector<PreviewPatchOp>
-diffBlocks(const std::vector<std::shared_ptr<const PreviewBlock>> &shown,
-           const std::vector<std::shared_ptr<const PreviewBlock>> &blocks);
+std::vector<PreviewPatchOp> diffBlocks(const PreviewBlockList &shown,
+                                       const PreviewBlockList &blocks);
+
+template<typename F> void PreviewBlockList::forEach(F &&f) const
+{
+    if (!m_parts)
+        return;
+    for (const Part &part : *m_parts) {
+        for (const PlacedBlock &block : part.chunk->blocks) {
+            if (part.shift == 0) {
+                f(block);
+                continue;
+            }
+            PlacedBlock moved = block;
+            moved.line += moved.line > 0 ? part.shift : 0;
+            moved.sourceLine += part.shift;
+            f(std::as_const(moved));
+        }
+    }
+}

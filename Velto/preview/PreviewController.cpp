@@ -25,10 +25,11 @@ constexpr int busyPollMs = 30;
 constexpr qint64 busyLimitMs = 20000;
 
 // A block's HTML as a string literal of a script.
-void appendBlockHTML(QString &script, const PreviewBlock &block)
+void appendBlockHTML(QString &script, const PlacedBlock &block, std::string &scratch)
 {
-    PreviewScripts::appendJsonStringLiteral(
-        script, QString::fromUtf8(block.html.data(), qsizetype(block.html.size())));
+    const std::string_view html = block.html(scratch);
+    PreviewScripts::appendJsonStringLiteral(script,
+                                            QString::fromUtf8(html.data(), qsizetype(html.size())));
 }
 // A long text's next update goes out no sooner than this after the one before: with a page that
 // patches in tens of milliseconds, back-to-back updates would cost the main process more per key
@@ -229,7 +230,9 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
                    false);
         return;
     }
-    std::shared_ptr<const ShownBlocks> shown = m_incremental ? m_shown : nullptr;
+    std::optional<ShownBlocks> shown;
+    if (m_incremental)
+        shown = m_shown;
     if (!m_sources.runElsewhere || markdown.size() < backgroundParseSize) {
         sendPrepared(prepareSwap(m_sources.renderBlocks(markdown), std::move(shown), style,
                                  scrollLine, m_line));
@@ -280,17 +283,18 @@ bool PreviewController::sendHead(const QString &markdown, const Style &style,
         return false; // raw HTML may hold the rest of the page open
     // The blocks starting on the head's own lines, but the last, which may go on past them.
     size_t count = 0;
-    while (count < body.blocks.size() && body.blocks[count]->line > 0
-           && body.blocks[count]->line <= head.lines)
+    while (count < body.blocks.size() && body.blocks[count].line > 0
+           && body.blocks[count].line <= head.lines)
         ++count;
     if (count < 2)
         return false;
     QString blocks;
+    std::string scratch;
     blocks += u'[';
     for (size_t i = 0; i + 1 < count; ++i) {
         if (i)
             blocks += u',';
-        appendBlockHTML(blocks, *body.blocks[i]);
+        appendBlockHTML(blocks, body.blocks[i], scratch);
     }
     blocks += u']';
     m_host.runScript(
@@ -299,23 +303,20 @@ bool PreviewController::sendHead(const QString &markdown, const Style &style,
 }
 
 PreviewController::PreparedSwap
-PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBlocks> shown,
+PreviewController::prepareSwap(PreviewBody body, std::optional<ShownBlocks> shown,
                                const Style &style, std::optional<int> scrollLine, int focusLine)
 {
     PreparedSwap prepared;
     prepared.patch = shown && body.patchable;
     std::vector<PreviewPatchOp> diff;
-    qsizetype bodySize = 0;
-    if (body.patchable) {
-        for (const std::shared_ptr<const PreviewBlock> &block : body.blocks)
-            bodySize += qsizetype(block->html.size());
-    }
+    const qsizetype bodySize = body.patchable ? qsizetype(body.blocks.htmlSize()) : 0;
+    std::string scratch;
     if (prepared.patch) {
         diff = diffBlocks(*shown, body.blocks);
         qsizetype inserted = 0;
         for (const PreviewPatchOp &op : diff) {
             if (!op.keep)
-                inserted += qsizetype(body.blocks[size_t(op.block)]->html.size());
+                inserted += qsizetype(body.blocks[size_t(op.block)].content->html.size());
         }
         // Another document (or most of one): put in whole, visible part first.
         if (bodySize >= fillSize && inserted * 2 > bodySize)
@@ -330,17 +331,18 @@ PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBloc
         blocks += u'[';
         lines += u'[';
         int focus = 0;
-        for (size_t i = 0; i < body.blocks.size(); ++i) {
-            const PreviewBlock &block = *body.blocks[i];
+        int i = 0;
+        body.blocks.forEach([&](const PlacedBlock &block) {
             if (i) {
                 blocks += u',';
                 lines += u',';
             }
-            appendBlockHTML(blocks, block);
+            appendBlockHTML(blocks, block, scratch);
             lines += QString::number(block.line);
             if (block.line > 0 && block.line <= focusLine)
-                focus = int(i);
-        }
+                focus = i;
+            ++i;
+        });
         blocks += u']';
         lines += u']';
         prepared.script = PreviewScripts::fillScript(blocks, lines, focus, int(body.blocks.size()),
@@ -348,8 +350,12 @@ PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBloc
     } else if (prepared.patch) {
         // Reserved at once: a new long document sends megabytes of blocks here.
         qsizetype size = 2;
-        for (const PreviewPatchOp &op : diff)
-            size += op.keep ? 32 : qsizetype(body.blocks[size_t(op.block)]->html.size()) + 8;
+        for (const PreviewPatchOp &op : diff) {
+            if (op.keep)
+                size += 32;
+            else
+                size += qsizetype(body.blocks[size_t(op.block)].content->html.size()) + 8;
+        }
         QString ops;
         ops.reserve(size + size / 16);
         ops += u'[';
@@ -359,7 +365,7 @@ PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBloc
             if (op.keep) {
                 ops += QStringLiteral("[%1,%2,%3]").arg(op.from).arg(op.count).arg(op.delta);
             } else {
-                appendBlockHTML(ops, *body.blocks[size_t(op.block)]);
+                appendBlockHTML(ops, body.blocks[size_t(op.block)], scratch);
                 ++prepared.drawnBlocks;
             }
         }
@@ -374,7 +380,7 @@ PreviewController::prepareSwap(PreviewBody body, std::shared_ptr<const ShownBloc
                                                        scrollLine, tracked);
     }
     if (body.patchable)
-        prepared.shown = std::make_shared<const ShownBlocks>(std::move(body.blocks));
+        prepared.shown = std::move(body.blocks);
     return prepared;
 }
 
@@ -382,8 +388,8 @@ void PreviewController::sendPrepared(PreparedSwap swap)
 {
     m_lastDrawnBlocks = swap.drawnBlocks;
     m_drawnBlocks += m_lastDrawnBlocks;
-    // The blocks the page held before: a long document's are many thousands of strings, freed
-    // off this thread.
+    // The record of a long page shares its chunks with the revisions it was made from, but after
+    // another document it may hold the old one's many thousand blocks alone: freed off this thread.
     if (m_shown && m_shown->size() > 1000)
         destroyInBackground([old = std::move(m_shown)] {});
     m_shown = std::move(swap.shown);

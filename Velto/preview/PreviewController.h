@@ -109,7 +109,7 @@ private:
 
     void loadNextScript();
     void finishSetUp();
-    using ShownBlocks = std::vector<std::shared_ptr<const PreviewBlock>>;
+    using ShownBlocks = PreviewBlockList;
     // An update ready to send: its script and what the page shows once it ran.
     struct PreparedSwap
     {
@@ -117,11 +117,11 @@ private:
         bool patch = false;
         bool fill = false; // a new body put in in slices
         int drawnBlocks = 0;
-        std::shared_ptr<const ShownBlocks> shown; // null: the page cannot be patched
+        std::optional<ShownBlocks> shown; // none: the page cannot be patched
     };
-    // `shown` is what the page holds, or null to swap the whole body. Reads no member: it runs on
+    // `shown` is what the page holds, or none to swap the whole body. Reads no member: it runs on
     // whichever thread prepares the update.
-    static PreparedSwap prepareSwap(PreviewBody body, std::shared_ptr<const ShownBlocks> shown,
+    static PreparedSwap prepareSwap(PreviewBody body, std::optional<ShownBlocks> shown,
                                     const Style &style, std::optional<int> scrollLine,
                                     int focusLine);
 
@@ -167,7 +167,7 @@ private:
 
     // The blocks the page holds after the last update sent; only valid when it can be patched.
     bool m_incremental = true;
-    std::shared_ptr<const ShownBlocks> m_shown; // null: not patchable
+    std::optional<ShownBlocks> m_shown; // none: not patchable
     int m_lastDrawnBlocks = 0;
     qint64 m_drawnBlocks = 0;
 

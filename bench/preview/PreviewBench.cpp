@@ -290,8 +290,7 @@ BENCHMARK(BM_PreviewTypesetEverything)
 void BM_PreviewPatchScript(benchmark::State &state)
 {
     const QString text = makeDocument(state.range(0));
-    const std::vector<std::shared_ptr<const PreviewBlock>> shown
-        = PreviewBody::render(MarkdownDocument(text)).blocks;
+    const PreviewBlockList shown = PreviewBody::render(MarkdownDocument(text)).blocks;
     PreviewBlockCache cache;
     cache.render(MarkdownDocument(text));
     double drawn = 0, parseMs = 0, freshMs = 0;

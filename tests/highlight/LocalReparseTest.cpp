@@ -21,6 +21,13 @@ QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
     return OutlineParser::parse(analysis, &outlineOf);
 }
 
+std::vector<PlacedBlock> placedBlocks(const PreviewBlockList &list)
+{
+    std::vector<PlacedBlock> blocks;
+    list.forEach([&](const PlacedBlock &block) { blocks.push_back(block); });
+    return blocks;
+}
+
 // What the views take from a revision made from its base equals what a fresh parse gives.
 ::testing::AssertionResult sameAsFresh(const TextAnalysis &analysis)
 {
@@ -50,18 +57,25 @@ QList<OutlineItem> outlineOf(const TextAnalysis &analysis)
                        }))
         return ::testing::AssertionFailure() << "block layouts differ";
     const PreviewBody body = PreviewBody::render(fresh);
-    const PreviewBody blocks = analysis.derived(&PreviewBlocks::of).body();
-    if (blocks.patchable != body.patchable
-        || !std::equal(body.blocks.begin(), body.blocks.end(), blocks.blocks.begin(),
-                       blocks.blocks.end(), [](const auto &a, const auto &b) {
-                           return a->html == b->html && a->key == b->key && a->line == b->line;
+    const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);
+    const std::vector<PlacedBlock> partBlocks = placedBlocks(part.blocks);
+    const std::vector<PlacedBlock> rendered = placedBlocks(body.blocks);
+    if (part.patchable != body.patchable
+        || !std::equal(rendered.begin(), rendered.end(), partBlocks.begin(), partBlocks.end(),
+                       [](const PlacedBlock &a, const PlacedBlock &b) {
+                           return a.html() == b.html() && a.content->key == b.content->key
+                               && a.line == b.line;
                        }))
         return ::testing::AssertionFailure() << "preview blocks differ";
     // What the next revision's blocks are made from equals it too.
-    const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);
     const PreviewBlocks whole = PreviewBlocks::of(TextAnalysis(0, analysis.text()));
-    if (part.sourceLines != whole.sourceLines || part.rawHTML != whole.rawHTML
-        || part.fixedLines != whole.fixedLines || part.placed != whole.placed)
+    const std::vector<PlacedBlock> placed = placedBlocks(whole.blocks);
+    if (part.placed != whole.placed
+        || !std::equal(placed.begin(), placed.end(), partBlocks.begin(), partBlocks.end(),
+                       [](const PlacedBlock &a, const PlacedBlock &b) {
+                           return a.sourceLine == b.sourceLine && a.rawHTML == b.rawHTML
+                               && a.fixedLines == b.fixedLines;
+                       }))
         return ::testing::AssertionFailure() << "preview block places differ";
     return ::testing::AssertionSuccess();
 }
@@ -213,4 +227,42 @@ TEST(LocalReparse, typingInALongTextReparsesOnlyAroundTheEdit)
     listed->derived(&runsOf);
     EXPECT_TRUE(sameAsFresh(
         *std::make_shared<const TextAnalysis>(2, QString(fenceInList).insert(15, "-"), listed)));
+}
+
+TEST(LocalReparse, editsOfATextWithManyPreviewChunksGiveTheBlocksAndPatchOfFreshRenders)
+{
+    // Over a thousand blocks: the preview keeps them in several chunks, which edits split, join
+    // and move.
+    QString text;
+    for (int i = 0; i < 400; ++i)
+        text += QString("## Section %1\n\nSome *text* with `code`.\n\n- a\n- b\n\n").arg(i);
+    std::mt19937 random(20261210);
+    auto analysis = std::make_shared<const TextAnalysis>(1, text);
+    auto shown = analysis;
+    int spliced = 0;
+    for (int step = 0; step < 60; ++step) {
+        SharedEnds ends;
+        const QString edit = edited(analysis->text(), random, &ends);
+        analysis->dropBase();
+        auto next
+            = std::make_shared<const TextAnalysis>(analysis->revision() + 1, edit, analysis, ends);
+        ASSERT_TRUE(sameAsFresh(*next)) << "step " << step;
+        spliced += next->derived(&PreviewBlocks::of).spliced;
+        // The patch from what the page showed a few edits back is the one between fresh renders.
+        const std::vector<PreviewPatchOp> patch = diffBlocks(
+            shown->derived(&PreviewBlocks::of).blocks, next->derived(&PreviewBlocks::of).blocks);
+        const std::vector<PreviewPatchOp> fresh
+            = diffBlocks(PreviewBody::render(MarkdownDocument(shown->text())).blocks,
+                         PreviewBody::render(MarkdownDocument(edit)).blocks);
+        EXPECT_TRUE(std::equal(patch.begin(), patch.end(), fresh.begin(), fresh.end(),
+                               [](const PreviewPatchOp &a, const PreviewPatchOp &b) {
+                                   return a.keep == b.keep && a.from == b.from && a.count == b.count
+                                       && a.delta == b.delta && a.block == b.block;
+                               }))
+            << "step " << step;
+        if (step % 3 == 0)
+            shown = next;
+        analysis = next;
+    }
+    EXPECT_GT(spliced, 30);
 }

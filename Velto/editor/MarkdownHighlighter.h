@@ -91,6 +91,8 @@ private:
 
     void restylePending();
     void buildFormats();
+    // Takes `runs`, comparing lines [from, to) with the ones shown (the others are the same).
+    void takeRuns(const HighlightRuns &runs, qsizetype from, qsizetype to);
 
     HighlightRuns m_runs;
     HighlightColors m_colors;
@@ -99,8 +101,6 @@ private:
     std::function<std::pair<int, int>()> m_visibleBlocks;
     bool m_restyling = false;
     int m_lastRestyled = 0; // blocks restyled because of the last change (deferred ones too)
-    void takeRuns(const HighlightRuns &runs, qsizetype from, qsizetype to);
-
     // The lines (first, last) where the runs shown may differ from the reference of the runs
     // handed in last: the lines that differed then, and those moveRuns rebuilt since.
     std::optional<std::pair<qsizetype, qsizetype>> m_moved;

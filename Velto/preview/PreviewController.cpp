@@ -246,10 +246,13 @@ void PreviewController::sendSwap(const QString &markdown, std::optional<int> scr
     const quint64 ticket = m_nextTicket++;
     m_inFlight = ticket;
     QPointer<PreviewController> guard(this);
-    m_sources.runElsewhere([render = m_sources.renderBlocks, markdown, shown, style, scrollLine,
+    std::function<PreviewBody()> render = m_sources.bindBlocks
+        ? m_sources.bindBlocks(markdown)
+        : [renderBlocks = m_sources.renderBlocks, markdown] { return renderBlocks(markdown); };
+    m_sources.runElsewhere([render = std::move(render), shown, style, scrollLine,
                             focusLine = m_line, guard, ticket]() -> std::function<void()> {
         auto prepared = std::make_shared<PreparedSwap>(
-            prepareSwap(render(markdown), shown, style, scrollLine, focusLine));
+            prepareSwap(render(), shown, style, scrollLine, focusLine));
         return [guard, ticket, prepared] {
             if (guard && guard->m_inFlight == ticket)
                 guard->sendPrepared(std::move(*prepared));

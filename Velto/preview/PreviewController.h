@@ -48,6 +48,10 @@ public:
         // updates of long texts (rendering their blocks, comparing them with the page's, writing
         // the script) are prepared there, renderBlocks being called on that thread.
         std::function<void(std::function<std::function<void()>()> job)> runElsewhere;
+        // Called on this thread as a long text's update is handed to runElsewhere: what renders
+        // that text's blocks there. What is known of the text now (its analysis, while it is the
+        // newest) may be gone by the time the other thread starts. Unset: renderBlocks.
+        std::function<std::function<PreviewBody()>(const QString &markdown)> bindBlocks;
         std::function<QStringList()> previewScripts;
         std::function<Style()> style;
         // The timers of the busy poll; unset: Qt timers of the controller's own. Must outlive the

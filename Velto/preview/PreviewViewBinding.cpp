@@ -37,6 +37,14 @@ PreviewView::PreviewView(WorkspaceState &workspace, AppSettings &settings,
                   return analysis->derived(&PreviewBlocks::of).body();
               return cache->render(*MarkdownDocument::parse(markdown));
           };
+    // A long text's analysis is taken when its update is sent: a key typed before the render
+    // starts would leave it no longer the newest, and the whole text would be parsed again.
+    sources.bindBlocks = [lookup, renderBlocks = sources.renderBlocks](
+                             const QString &markdown) -> std::function<PreviewBody()> {
+        if (std::shared_ptr<const TextAnalysis> analysis = lookup(markdown))
+            return [analysis] { return analysis->derived(&PreviewBlocks::of).body(); };
+        return [renderBlocks, markdown] { return renderBlocks(markdown); };
+    };
     // A long text's update is prepared on a worker thread, so typing never waits for it.
     m_renderWorker = std::make_unique<LatestWorker>(this);
     sources.runElsewhere = [worker = m_renderWorker.get()](LatestWorker::Job job) {

@@ -383,6 +383,35 @@ TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWith
     EXPECT_EQ(host.calls.size(), calls);
 }
 
+// What renders a long text's blocks is taken as its update is sent, not when the other thread
+// gets to it: by then a newer text may have taken the analysis's place.
+TEST_F(PatchingControllerTest, aLongTextsBlocksAreBoundWhenItsUpdateIsSent)
+{
+    std::vector<std::function<std::function<void()>()>> jobs;
+    QStringList bound;
+    PreviewController::Sources s = blockSources();
+    s.runElsewhere
+        = [&jobs](std::function<std::function<void()>()> job) { jobs.push_back(std::move(job)); };
+    s.renderBlocks = [](const QString &) {
+        ADD_FAILURE() << "rendered without what was bound";
+        return PreviewBody();
+    };
+    s.bindBlocks = [&bound](const QString &md) -> std::function<PreviewBody()> {
+        bound << md;
+        return [md] { return PreviewBody::render(MarkdownDocument(md)); };
+    };
+    PreviewController later {host, s};
+    const QString filler = QString(backgroundParseSize, u'x');
+    later.start(filler + QStringLiteral("\n\none"));
+    ready(later);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(bound, QStringList {filler + QStringLiteral("\n\none")});
+    later.update(filler + QStringLiteral("\n\ntwo"), 0); // coalesced while the first is out
+    jobs[0]()();
+    ASSERT_EQ(swaps().size(), 1);
+    EXPECT_TRUE(swaps()[0].contains(QStringLiteral("one")));
+}
+
 TEST_F(PatchingControllerTest, aLongTextChangedDuringASwapGoesOutOnceTheSpacingHasPassed)
 {
     FakeClock clock;

@@ -267,6 +267,16 @@ struct PatchingControllerTest : PreviewControllerTest
             = [](const QString &md) { return PreviewBody::render(MarkdownDocument(md)); };
         return s;
     }
+    // Updates prepared elsewhere wait here until the test runs them.
+    std::vector<std::function<std::function<void()>()>> jobs;
+    PreviewController::Sources deferringSources()
+    {
+        PreviewController::Sources s = blockSources();
+        s.runElsewhere = [this](std::function<std::function<void()>()> job) {
+            jobs.push_back(std::move(job));
+        };
+        return s;
+    }
     void ready(PreviewController &c)
     {
         c.pageLoaded(true);
@@ -350,10 +360,7 @@ TEST_F(PatchingControllerTest, aDeadRendererReloadsOnceAndThenRestsWithANoticeUn
 // the same patch, and one prepared for a page that has been replaced meanwhile is dropped.
 TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWithItsPage)
 {
-    std::vector<std::function<std::function<void()>()>> jobs;
-    PreviewController::Sources s = blockSources();
-    s.runElsewhere
-        = [&jobs](std::function<std::function<void()>()> job) { jobs.push_back(std::move(job)); };
+    PreviewController::Sources s = deferringSources();
     PreviewController later {host, s};
     const QString filler = QString(backgroundParseSize, u'x');
     later.start(filler + QStringLiteral("\n\none"));
@@ -387,11 +394,8 @@ TEST_F(PatchingControllerTest, aLongTextsUpdateIsPreparedElsewhereAndDroppedWith
 // gets to it: by then a newer text may have taken the analysis's place.
 TEST_F(PatchingControllerTest, aLongTextsBlocksAreBoundWhenItsUpdateIsSent)
 {
-    std::vector<std::function<std::function<void()>()>> jobs;
     QStringList bound;
-    PreviewController::Sources s = blockSources();
-    s.runElsewhere
-        = [&jobs](std::function<std::function<void()>()> job) { jobs.push_back(std::move(job)); };
+    PreviewController::Sources s = deferringSources();
     s.renderBlocks = [](const QString &) {
         ADD_FAILURE() << "rendered without what was bound";
         return PreviewBody();
@@ -496,10 +500,7 @@ TEST_F(PatchingControllerTest, aLongDocumentComesInSlicesFromTheEditorsLineAfter
 // an edit of it sends none. They end before the last block of the head, which may go on.
 TEST_F(PatchingControllerTest, aLongNewTextsFirstBlocksGoOutAtOnceButNotForAnEdit)
 {
-    std::vector<std::function<std::function<void()>()>> jobs;
-    PreviewController::Sources s = blockSources();
-    s.runElsewhere
-        = [&jobs](std::function<std::function<void()>()> job) { jobs.push_back(std::move(job)); };
+    PreviewController::Sources s = deferringSources();
     PreviewController later {host, s};
     later.start(QStringLiteral("x"));
     ready(later);

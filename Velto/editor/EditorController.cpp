@@ -189,15 +189,12 @@ void EditorController::onContentsChange(int position, int removed, int added)
     }
 
     // A replacement first empties the document; restyle once it holds the new text.
-    if (length != editorText().size()) {
-        forgetShownRevision(); // the runs are not moved with this change
+    if (length != editorText().size())
         return;
-    }
     ++m_revision;
     // A long new text too is styled when its parse lands: the view shows it at once rather than
     // holding the window (and the preview's first look) for the parse.
     if (length < backgroundParseSize) {
-        forgetShownRevision();
         m_highlighter->setRuns(computeRuns(), position, removed, added);
         m_highlightCurrent = true;
     } else {
@@ -309,23 +306,9 @@ void EditorController::analysisReady()
     const std::shared_ptr<const TextAnalysis> analysis = sharedAnalysis();
     if (!analysis || !analysis->has(&styleRunsOf))
         return;
-    const HighlightRuns &runs = analysis->derived(&styleRunsOf);
-    // Made from an earlier revision by re-parsing some lines: the others kept that revision's
-    // runs. When it is the revision shown, or the one the runs shown were made from, only the
-    // re-parsed lines and those the highlighter knows to differ are compared.
-    const std::shared_ptr<const TextAnalysis> base = analysis->base();
-    const LocalReparse *local = analysis->localReparse();
-    if (base && local) {
-        const quint64 reference = base->revision();
-        m_highlighter->setChangedRuns(runs, local->firstLine, local->newLineCount,
-                                      reference == m_shownRevision
-                                          || reference == m_shownReference);
-        m_shownReference = reference;
-    } else {
-        m_highlighter->setRuns(runs);
-        m_shownReference = 0;
-    }
-    m_shownRevision = analysis->revision();
+    // Made from an earlier revision by re-parsing some lines, the runs share the others'
+    // chunks with those shown: only the re-parsed lines and those edited since are compared.
+    m_highlighter->setRuns(analysis->derived(&styleRunsOf));
     m_highlightCurrent = true;
     ++m_highlightCount;
     emit highlightApplied();
@@ -383,7 +366,6 @@ void EditorController::highlightLanded(quint64 revision, HighlightRuns runs)
     // out, since the newest text has been handed to the worker after it.
     if (revision != m_revision || !m_view)
         return;
-    forgetShownRevision();
     m_highlighter->setRuns(std::move(runs));
     m_highlightCurrent = true;
     ++m_highlightCount;

@@ -126,8 +126,6 @@ private:
     TextEditSpan appliedSpan(int position, int added, int length) const;
     void requestHighlight();
     void highlightLanded(quint64 revision, HighlightRuns runs);
-    // The styles shown no longer follow a workspace analysis.
-    void forgetShownRevision() { m_shownRevision = m_shownReference = 0; }
     QString documentText(int from, int to) const;
     void reportCursor();
     void reportVisibleLine();
@@ -164,12 +162,6 @@ private:
     bool m_replacing = false; // the whole text is being replaced: styled at once
     bool m_marking = false; // soft breaks are being marked: the text stays as it is
     quint64 m_revision = 0; // of the view's text, raised by every change
-    // The workspace analysis whose styles were handed to the highlighter last, while they are
-    // what it shows (moved with the edits since); 0 for styles from elsewhere.
-    quint64 m_shownRevision = 0;
-    // The revision that analysis was made from (its reference), while the highlighter knows
-    // where the styles shown differ from that revision's; 0 when it does not.
-    quint64 m_shownReference = 0;
     int m_styledBlocks = 0; // the document's blocks when it was last restyled
     int m_styledLength = 0;
     QPointer<DocumentAnalysis> m_analysis;

@@ -49,7 +49,6 @@ void MarkdownHighlighter::setRuns(HighlightRuns runs, int position, int charsRem
     const HighlightRuns old = std::move(m_runs);
     m_runs = std::move(runs);
     m_pending.clear();
-    m_moved.reset();
     if (!doc)
         return;
 
@@ -63,16 +62,9 @@ void MarkdownHighlighter::setRuns(HighlightRuns runs, int position, int charsRem
     const int shift = newCount - int(old.lineCount());
     m_editedBlocks = first < 0 ? 0 : last - first + 1;
 
-    for (int i = 0; i < std::min(first, newCount); ++i) {
-        if (!HighlightRuns::sameRuns(m_runs.line(i), old.line(i)))
-            m_pending.push_back(i);
-    }
-    for (int i = std::max(last + 1, 0); i < newCount; ++i) {
-        const int before = i - shift;
-        if (before < 0 || before >= old.lineCount()
-            || !HighlightRuns::sameRuns(m_runs.line(i), old.line(before)))
-            m_pending.push_back(i);
-    }
+    auto pending = [this](qsizetype line) { m_pending.push_back(int(line)); };
+    m_runs.forEachChangedLine(old, 0, 0, first, pending);
+    m_runs.forEachChangedLine(old, shift, last + 1, newCount, pending);
     m_lastRestyled = m_editedBlocks + int(m_pending.size());
 }
 
@@ -81,19 +73,6 @@ void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int c
 {
     shiftRunsInPlace(m_runs, edit);
     m_pending.clear();
-    // Lines rebuilt by earlier moves move with this edit like the others; its edited lines join
-    // them.
-    const qsizetype shift = edit.insertedEndLine - edit.removedEndLine;
-    auto moved = [&](qsizetype line, bool last) {
-        if (line < edit.firstLine)
-            return line;
-        if (line > edit.removedEndLine)
-            return line + shift;
-        return last ? edit.insertedEndLine : edit.firstLine;
-    };
-    m_moved = m_moved ? std::pair {std::min(moved(m_moved->first, false), edit.firstLine),
-                                   std::max(moved(m_moved->second, true), edit.insertedEndLine)}
-                      : std::pair {edit.firstLine, edit.insertedEndLine};
     // Qt restyles the edited blocks (see setRuns above); no other line's runs changed.
     QTextDocument *doc = document();
     if (!doc)
@@ -107,40 +86,11 @@ void MarkdownHighlighter::moveRuns(const TextEditSpan &edit, int position, int c
 
 void MarkdownHighlighter::setRuns(const HighlightRuns &runs)
 {
-    takeRuns(runs, 0, runs.lineCount());
-    m_moved.reset();
-}
-
-void MarkdownHighlighter::setChangedRuns(const HighlightRuns &runs, qsizetype first,
-                                         qsizetype count, bool sameReference)
-{
-    qsizetype from = 0;
-    qsizetype to = runs.lineCount();
-    if (sameReference && runs.lineCount() == m_runs.lineCount()) {
-        from = std::max<qsizetype>(first, 0);
-        to = std::min(first + count, to);
-        if (m_moved) {
-            from = std::min(from, m_moved->first);
-            to = std::min(std::max(to, m_moved->second + 1), runs.lineCount());
-        }
-    }
-    takeRuns(runs, from, to);
-    // The next runs may come from the same reference (a long text's analyses are made from one
-    // earlier revision for several keystrokes): these lines are where the shown ones differ.
-    m_moved = count > 0 ? std::optional(std::pair {first, first + count - 1}) : std::nullopt;
-}
-
-void MarkdownHighlighter::takeRuns(const HighlightRuns &runs, qsizetype from, qsizetype to)
-{
     m_pending.clear();
     m_editedBlocks = 0;
-    for (qsizetype i = from; i < to; ++i) {
-        if (!HighlightRuns::sameRuns(runs.line(i), m_runs.line(i)))
-            m_pending.push_back(int(i));
-    }
-    // Copied into the memory the runs had, only the compared lines where they hold as many runs:
-    // a long text's runs are megabytes, handed in after every keystroke.
-    m_runs.assignLines(runs, from, to - from);
+    runs.forEachChangedLine(m_runs, 0, 0, runs.lineCount(),
+                            [this](qsizetype line) { m_pending.push_back(int(line)); });
+    m_runs = runs;
     m_lastRestyled = int(m_pending.size());
     restylePending();
 }

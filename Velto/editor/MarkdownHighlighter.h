@@ -54,15 +54,9 @@ public:
     // After the document changed at `position`, the runs of the edited lines as TextEditSpan
     // describes them (shiftRunsInPlace), with every other line keeping its runs.
     void moveRuns(const TextEditSpan &edit, int position, int charsRemoved, int charsAdded);
-    // New runs for the unchanged document (a theme change, tests): every differing line is
-    // restyled at once.
+    // New runs for the unchanged document (a theme change, a parse landing): every differing line
+    // is restyled at once. Lines of chunks the runs share with those shown are not compared.
     void setRuns(const HighlightRuns &runs);
-    // The same for runs known to differ from those of an earlier text (their reference) only in
-    // `count` lines from `first` on (with as many lines). `sameReference`: the runs shown are the
-    // reference's, or were handed in last with the same reference; then only those lines, the
-    // lines handed in so last time and the ones edited since are compared. Else every line is.
-    void setChangedRuns(const HighlightRuns &runs, qsizetype first, qsizetype count,
-                        bool sameReference);
     const HighlightRuns &runs() const { return m_runs; }
 
     void setColors(const HighlightColors &colors);
@@ -91,8 +85,6 @@ private:
 
     void restylePending();
     void buildFormats();
-    // Takes `runs`, comparing lines [from, to) with the ones shown (the others are the same).
-    void takeRuns(const HighlightRuns &runs, qsizetype from, qsizetype to);
 
     HighlightRuns m_runs;
     HighlightColors m_colors;
@@ -101,8 +93,5 @@ private:
     std::function<std::pair<int, int>()> m_visibleBlocks;
     bool m_restyling = false;
     int m_lastRestyled = 0; // blocks restyled because of the last change (deferred ones too)
-    // The lines (first, last) where the runs shown may differ from the reference of the runs
-    // handed in last: the lines that differed then, and those moveRuns rebuilt since.
-    std::optional<std::pair<qsizetype, qsizetype>> m_moved;
     int m_editedBlocks = 0;
 };

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 // The colour roles of the Markdown source view. The editor turns them into colours of the current
@@ -67,68 +69,37 @@ struct HighlightRun
 
 // The styled runs of a whole text, line by line (lines end at LF only). Lines without styling
 // have no runs: they show in the base font and colour.
+//
+// The lines are kept in chunks that are never changed once a copy shares them: a copy costs a
+// pointer per chunk, and an edit rebuilds the chunks it touches. A long text's runs are made for
+// every keystroke from the previous revision's, and handed to the view, without copying them whole.
 class HighlightRuns
 {
 public:
     HighlightRuns() = default;
 
-    qsizetype lineCount() const { return qsizetype(m_lineFirstRun.size()) - 1; }
-    std::span<const HighlightRun> line(qsizetype index) const
-    {
-        if (index < 0 || index >= lineCount())
-            return {};
-        return std::span<const HighlightRun>(m_runs).subspan(
-            m_lineFirstRun[index], m_lineFirstRun[index + 1] - m_lineFirstRun[index]);
-    }
-    qsizetype runCount() const { return qsizetype(m_runs.size()); }
+    qsizetype lineCount() const { return m_chunkEnds.empty() ? 0 : m_chunkEnds.back(); }
+    std::span<const HighlightRun> line(qsizetype index) const;
+    qsizetype runCount() const;
 
-    // Built line by line: runs of the current line, then endLine().
+    // Built line by line: runs of the current line, then endLine(). Copies are taken of whole
+    // lines only.
     void addRun(std::uint32_t start, std::uint32_t length, std::uint8_t style)
     {
-        m_runs.push_back({start, length, style});
+        openChunk().runs.push_back({start, length, style});
     }
-    void endLine() { m_lineFirstRun.push_back(std::uint32_t(m_runs.size())); }
+    void endLine();
 
     // Puts `lines` in the place of `count` lines from `first` on; the lines after them keep their
     // runs and move up or down.
-    void replaceLines(qsizetype first, qsizetype count, const HighlightRuns &lines)
-    {
-        const auto runsFrom = m_runs.begin() + m_lineFirstRun[size_t(first)];
-        const auto runsTo = m_runs.begin() + m_lineFirstRun[size_t(first + count)];
-        const std::int64_t runDelta = std::int64_t(lines.m_runs.size()) - (runsTo - runsFrom);
-        const std::uint32_t base = m_lineFirstRun[size_t(first)];
-        m_runs.insert(m_runs.erase(runsFrom, runsTo), lines.m_runs.begin(), lines.m_runs.end());
-        for (auto it = m_lineFirstRun.begin() + first + count + 1; it != m_lineFirstRun.end(); ++it)
-            *it = std::uint32_t(std::int64_t(*it) + runDelta);
-        const auto endsFrom = m_lineFirstRun.begin() + first + 1;
-        const auto at = m_lineFirstRun.erase(endsFrom, endsFrom + count);
-        std::vector<std::uint32_t> ends;
-        ends.reserve(size_t(lines.lineCount()));
-        for (qsizetype i = 1; i <= lines.lineCount(); ++i)
-            ends.push_back(base + lines.m_lineFirstRun[size_t(i)]);
-        m_lineFirstRun.insert(at, ends.begin(), ends.end());
-    }
+    void replaceLines(qsizetype first, qsizetype count, const HighlightRuns &lines);
 
-    // Becomes `other`, given that only its lines from `first` to `first + count` may differ from
-    // these: when they hold as many runs as here, only they are copied.
-    void assignLines(const HighlightRuns &other, qsizetype first, qsizetype count)
-    {
-        const size_t begin = size_t(first);
-        const size_t end = size_t(first + count);
-        if (first < 0 || count < 0 || other.lineCount() != lineCount() || end > size_t(lineCount())
-            || other.m_runs.size() != m_runs.size()
-            || other.m_lineFirstRun[begin] != m_lineFirstRun[begin]
-            || other.m_lineFirstRun[end] != m_lineFirstRun[end]) {
-            *this = other;
-            return;
-        }
-        const auto from = std::ptrdiff_t(m_lineFirstRun[begin]);
-        const auto to = std::ptrdiff_t(other.m_lineFirstRun[end]);
-        std::copy(other.m_runs.begin() + from, other.m_runs.begin() + to, m_runs.begin() + from);
-        std::copy(other.m_lineFirstRun.begin() + std::ptrdiff_t(begin),
-                  other.m_lineFirstRun.begin() + std::ptrdiff_t(end) + 1,
-                  m_lineFirstRun.begin() + std::ptrdiff_t(begin));
-    }
+    // Calls `changed(line)` for each line from `from` to `to` whose runs differ from those of
+    // line `line - shift` of `other` (a line `other` lacks differs). Lines of a chunk both share
+    // at the same place are not compared.
+    template<typename Changed>
+    void forEachChangedLine(const HighlightRuns &other, qsizetype shift, qsizetype from,
+                            qsizetype to, Changed &&changed) const;
 
     static bool sameRuns(std::span<const HighlightRun> a, std::span<const HighlightRun> b)
     {
@@ -136,6 +107,54 @@ public:
     }
 
 private:
-    std::vector<HighlightRun> m_runs;
-    std::vector<std::uint32_t> m_lineFirstRun {0};
+    struct Chunk
+    {
+        std::vector<HighlightRun> runs;
+        std::vector<std::uint32_t> lineFirstRun {0};
+
+        qsizetype lineCount() const { return qsizetype(lineFirstRun.size()) - 1; }
+        std::span<const HighlightRun> line(qsizetype index) const
+        {
+            return std::span<const HighlightRun>(runs).subspan(lineFirstRun[size_t(index)],
+                                                               lineFirstRun[size_t(index) + 1]
+                                                                   - lineFirstRun[size_t(index)]);
+        }
+    };
+
+    Chunk &openChunk();
+    // The chunk holding `line` (< lineCount()), and the chunk's first line.
+    std::pair<size_t, qsizetype> locate(qsizetype line) const;
+    void updateEnds(size_t from);
+
+    std::vector<std::shared_ptr<const Chunk>> m_chunks;
+    std::vector<qsizetype> m_chunkEnds; // the line after each chunk's last
 };
+
+template<typename Changed>
+void HighlightRuns::forEachChangedLine(const HighlightRuns &other, qsizetype shift, qsizetype from,
+                                       qsizetype to, Changed &&changed) const
+{
+    to = std::min(to, lineCount());
+    for (qsizetype at = std::max<qsizetype>(from, 0); at < to;) {
+        const qsizetype there = at - shift;
+        if (there < 0 || there >= other.lineCount()) {
+            changed(at++);
+            continue;
+        }
+        const auto [chunk, chunkFirst] = locate(at);
+        const auto [otherChunk, otherFirst] = other.locate(there);
+        const Chunk &here = *m_chunks[chunk];
+        const Chunk &theirs = *other.m_chunks[otherChunk];
+        const qsizetype line = at - chunkFirst;
+        const qsizetype otherLine = there - otherFirst;
+        const qsizetype n
+            = std::min({here.lineCount() - line, theirs.lineCount() - otherLine, to - at});
+        if (&here != &theirs || line != otherLine) {
+            for (qsizetype i = 0; i < n; ++i) {
+                if (!sameRuns(here.line(line + i), theirs.line(otherLine + i)))
+                    changed(at + i);
+            }
+        }
+        at += n;
+    }
+}

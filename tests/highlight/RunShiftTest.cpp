@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -93,19 +95,72 @@ TEST(RunShift, splitLinesKeepEachCharactersStyle)
     }
 }
 
-// Taking the lines that changed from newer runs gives exactly those runs, whether the lines hold
-// as many runs as before (copied in place) or not.
-TEST(RunShift, assignedLinesGiveTheNewRunsExactly)
+// Runs are kept in shared chunks: replaced lines, lines moved after them and copies taken before
+// an edit must all stay what a plain list of lines would hold, over many edits and chunk
+// boundaries.
+TEST(RunShift, replacedLinesMatchAPlainListOverManyEdits)
 {
-    const QString before = QStringLiteral("# A\n\n*b* `c`\n\nd **e**\n\n- f\n");
-    const HighlightRuns old = SyntaxHighlighter::highlight(before);
-    for (const QString &line : {QStringLiteral("`b` *c*"), QStringLiteral("b *c* `d` ~~e~~")}) {
-        const HighlightRuns runs
-            = SyntaxHighlighter::highlight(QString(before).replace("*b* `c`", line));
-        HighlightRuns assigned = old;
-        assigned.assignLines(runs, 2, 1);
-        ASSERT_EQ(assigned.lineCount(), runs.lineCount());
+    using Lines = std::vector<std::vector<HighlightRun>>;
+    std::mt19937 random(7);
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    auto makeLines = [&](int count) {
+        Lines lines(static_cast<size_t>(count));
+        for (auto &line : lines)
+            for (int r = pick(3); r > 0; --r)
+                line.push_back({std::uint32_t(pick(80)), std::uint32_t(1 + pick(9)),
+                                std::uint8_t(1 + pick(200))});
+        return lines;
+    };
+    auto build = [](const Lines &lines) {
+        HighlightRuns runs;
+        for (const auto &line : lines) {
+            for (const HighlightRun &run : line)
+                runs.addRun(run.start, run.length, run.style);
+            runs.endLine();
+        }
+        return runs;
+    };
+    auto expectSame = [](const HighlightRuns &runs, const Lines &lines) {
+        ASSERT_EQ(runs.lineCount(), qsizetype(lines.size()));
         for (qsizetype i = 0; i < runs.lineCount(); ++i)
-            EXPECT_TRUE(HighlightRuns::sameRuns(assigned.line(i), runs.line(i))) << i;
+            ASSERT_EQ(lineOf(runs, i), lines[size_t(i)]) << i;
+    };
+
+    Lines plain = makeLines(3000);
+    HighlightRuns runs = build(plain);
+    for (int edit = 0; edit < 300; ++edit) {
+        const int size = int(plain.size());
+        int first = pick(size + 1);
+        int count = std::min(pick(edit % 25 == 0 ? 900 : 4), size - first);
+        if (edit % 7 == 0) { // the end cut off, but for a few lines
+            first = std::max(0, size - pick(300));
+            count = std::max(0, size - first - pick(5));
+        }
+        const Lines inserted = makeLines(edit % 30 == 0 ? 700 : pick(4));
+        const HighlightRuns before = runs;
+        const Lines plainBefore = plain;
+        runs.replaceLines(first, count, build(inserted));
+        plain.erase(plain.begin() + first, plain.begin() + first + count);
+        plain.insert(plain.begin() + first, inserted.begin(), inserted.end());
+        expectSame(runs, plain);
+        expectSame(before, plainBefore);
+
+        // The changed lines are those the edit replaced, and only they, compared either side of
+        // it with the line shift.
+        const qsizetype shift = qsizetype(inserted.size()) - count;
+        std::vector<qsizetype> reported;
+        runs.forEachChangedLine(before, 0, 0, first, [&](qsizetype l) { reported.push_back(l); });
+        runs.forEachChangedLine(before, shift, first + qsizetype(inserted.size()), runs.lineCount(),
+                                [&](qsizetype l) { reported.push_back(l); });
+        EXPECT_TRUE(reported.empty()) << edit;
+        std::vector<qsizetype> expected;
+        for (qsizetype l = 0; l < runs.lineCount(); ++l)
+            if (size_t(l) >= plainBefore.size() || plain[size_t(l)] != plainBefore[size_t(l)])
+                expected.push_back(l);
+        reported.clear();
+        runs.forEachChangedLine(before, 0, 0, runs.lineCount(),
+                                [&](qsizetype l) { reported.push_back(l); });
+        EXPECT_EQ(reported, expected) << edit;
     }
+    EXPECT_EQ(runs.runCount(), build(plain).runCount());
 }

@@ -121,6 +121,28 @@ private:
         }
     };
 
+    // Walks the chunks of runs line by line, mostly one chunk on from the last.
+    struct Cursor
+    {
+        const HighlightRuns &runs;
+        size_t chunk = 0;
+        qsizetype first = 0;
+        qsizetype end = 0; // the line after the chunk's last
+
+        void moveTo(qsizetype line)
+        {
+            if (line >= first && line < end)
+                return;
+            if (line == end && end > 0 && chunk + 1 < runs.m_chunks.size()) {
+                ++chunk;
+            } else {
+                chunk = runs.locate(line).first;
+            }
+            first = chunk == 0 ? 0 : runs.m_chunkEnds[chunk - 1];
+            end = runs.m_chunkEnds[chunk];
+        }
+    };
+
     Chunk &openChunk();
     // The chunk holding `line` (< lineCount()), and the chunk's first line.
     std::pair<size_t, qsizetype> locate(qsizetype line) const;
@@ -135,23 +157,25 @@ void HighlightRuns::forEachChangedLine(const HighlightRuns &other, qsizetype shi
                                        qsizetype to, Changed &&changed) const
 {
     to = std::min(to, lineCount());
+    Cursor here {*this};
+    Cursor theirs {other};
     for (qsizetype at = std::max<qsizetype>(from, 0); at < to;) {
         const qsizetype there = at - shift;
         if (there < 0 || there >= other.lineCount()) {
             changed(at++);
             continue;
         }
-        const auto [chunk, chunkFirst] = locate(at);
-        const auto [otherChunk, otherFirst] = other.locate(there);
-        const Chunk &here = *m_chunks[chunk];
-        const Chunk &theirs = *other.m_chunks[otherChunk];
-        const qsizetype line = at - chunkFirst;
-        const qsizetype otherLine = there - otherFirst;
-        const qsizetype n
-            = std::min({here.lineCount() - line, theirs.lineCount() - otherLine, to - at});
-        if (&here != &theirs || line != otherLine) {
+        here.moveTo(at);
+        theirs.moveTo(there);
+        const qsizetype n = std::min({here.end - at, theirs.end - there, to - at});
+        // Chunks are looked into only where they differ: a long text has hundreds, mostly shared.
+        const Chunk *chunk = m_chunks[here.chunk].get();
+        const Chunk *otherChunk = other.m_chunks[theirs.chunk].get();
+        const qsizetype line = at - here.first;
+        const qsizetype otherLine = there - theirs.first;
+        if (chunk != otherChunk || line != otherLine) {
             for (qsizetype i = 0; i < n; ++i) {
-                if (!sameRuns(here.line(line + i), theirs.line(otherLine + i)))
+                if (!sameRuns(chunk->line(line + i), otherChunk->line(otherLine + i)))
                     changed(at + i);
             }
         }

@@ -136,7 +136,6 @@ BlockLayout BlockLayout::replaced(size_t from, size_t to, std::vector<Block> blo
         end = (to > from ? partOf(to - 1) : begin) + 1;
     }
     std::vector<Block> middle;
-    middle.reserve(blocks.size() + 2 * chunkSize);
     auto take = [&middle](const Part &part, size_t first, size_t last, int lines, qsizetype units) {
         for (size_t i = first; i < last; ++i) {
             const Block &block = (*part.chunk)[i];
@@ -145,6 +144,7 @@ BlockLayout BlockLayout::replaced(size_t from, size_t to, std::vector<Block> blo
         }
     };
     if (begin < end) {
+        middle.reserve(blocks.size() + 2 * chunkSize);
         const Part &firstPart = parts[begin];
         const Part &lastPart = parts[end - 1];
         take(firstPart, 0, from - firstPart.first, 0, 0);

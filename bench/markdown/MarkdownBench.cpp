@@ -402,4 +402,25 @@ BENCHMARK(BM_KeystrokeAnalysis)
     ->Args({5120, 0})
     ->Unit(benchmark::kMillisecond);
 
+// The block layout alone of a keystroke's revision, made from the revision before: finding the
+// lines to parse again, parsing them and putting their blocks in the place of the old ones.
+void BM_KeystrokeLayout(benchmark::State &state)
+{
+    static std::map<qsizetype, QString> texts;
+    const qsizetype bytes = state.range(0) * 1024;
+    QString &text = texts[bytes];
+    if (text.isEmpty())
+        text = mixedDocument(bytes);
+    auto base = std::make_shared<const TextAnalysis>(1, text);
+    base->layout();
+    const qsizetype at = text.indexOf(u"Some **bold**", text.size() / 2);
+    const QString typed = QString(text).insert(at, u'x');
+    for (auto _ : state) {
+        const TextAnalysis next(2, typed, base, {at, text.size() - at});
+        benchmark::DoNotOptimize(next.layout().lineCount);
+    }
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+BENCHMARK(BM_KeystrokeLayout)->Arg(1024)->Arg(5120)->Unit(benchmark::kMicrosecond);
+
 } // namespace

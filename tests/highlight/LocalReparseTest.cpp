@@ -28,6 +28,25 @@ std::vector<PlacedBlock> placedBlocks(const PreviewBlockList &list)
     return blocks;
 }
 
+// `made` is read in order through its chunks, and by index and search as a re-parse reads it.
+::testing::AssertionResult sameLayout(const BlockLayout &made, const BlockLayout &expected)
+{
+    std::vector<BlockLayout::Block> blocks;
+    made.forEach([&](const BlockLayout::Block &block) { blocks.push_back(block); });
+    if (made.lineCount != expected.lineCount || made.size() != expected.size()
+        || blocks.size() != expected.size())
+        return ::testing::AssertionFailure() << "line or block count differs";
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const BlockLayout::Block block = expected[i];
+        if (!(blocks[i] == block) || !(made[i] == block))
+            return ::testing::AssertionFailure() << "block " << i << " differs";
+        if (made.lowerBound(block.offset) != i || made.upperBound(block.offset - 1) != i
+            || made.upperBound(block.offset) != i + 1)
+            return ::testing::AssertionFailure() << "block " << i << " is not found at its offset";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // What the views take from a revision made from its base equals what a fresh parse gives.
 ::testing::AssertionResult sameAsFresh(const TextAnalysis &analysis)
 {
@@ -48,13 +67,7 @@ std::vector<PlacedBlock> placedBlocks(const PreviewBlockList &list)
                         return a.level == b.level && a.line == b.line && a.title == b.title;
                     }))
         return ::testing::AssertionFailure() << "outlines differ";
-    const BlockLayout layout = BlockLayout::of(fresh);
-    const BlockLayout &made = analysis.layout();
-    if (made.lineCount != layout.lineCount || made.blocks.size() != layout.blocks.size()
-        || !std::equal(layout.blocks.begin(), layout.blocks.end(), made.blocks.begin(),
-                       [](const BlockLayout::Block &a, const BlockLayout::Block &b) {
-                           return a.line == b.line && a.offset == b.offset && a.isList == b.isList;
-                       }))
+    if (!sameLayout(analysis.layout(), BlockLayout::of(fresh)))
         return ::testing::AssertionFailure() << "block layouts differ";
     const PreviewBody body = PreviewBody::render(fresh);
     const PreviewBlocks &part = analysis.derived(&PreviewBlocks::of);
@@ -265,4 +278,50 @@ TEST(LocalReparse, editsOfATextWithManyPreviewChunksGiveTheBlocksAndPatchOfFresh
         analysis = next;
     }
     EXPECT_GT(spliced, 30);
+}
+
+TEST(LocalReparse, manyEditsInARowOfALongLayoutGiveTheBlocksOfAFreshParse)
+{
+    // Thousands of blocks in many chunks, and hundreds of edits in a row, each made from the
+    // layout before: typing, and now and then a long stretch cut or pasted, so that chunks are
+    // split, joined and moved.
+    QString text;
+    for (int i = 0; i < 1000; ++i)
+        text += QString("## Section %1\n\nSome *text*.\n\n- a\n- b\n\n").arg(i);
+    std::mt19937 random(20261211);
+    auto analysis = std::make_shared<const TextAnalysis>(1, text);
+    analysis->layout();
+    int local = 0;
+    for (int step = 0; step < 300; ++step) {
+        const QString &before = analysis->text();
+        QString after;
+        SharedEnds ends;
+        if (step % 4 == 3) {
+            const qsizetype at = qsizetype(random() % before.size());
+            const qsizetype length = qsizetype(random() % 4000);
+            if (step % 8 == 3) {
+                after = QString(before).remove(at, length);
+                ends = {at, before.size() - std::min(before.size(), at + length)};
+            } else {
+                after = QString(before).insert(at, before.mid(random() % before.size(), length));
+                ends = {at, before.size() - at};
+            }
+        } else {
+            // Typing: no line ends other than LF and no link reference definitions, which would
+            // make the edits after them parse whole.
+            static const QStringList typed = {"x", " ", "\n", "\n\n", "- ", "# ", "`", "> "};
+            const qsizetype at = qsizetype(random() % (before.size() + 1));
+            const qsizetype removed = std::min<qsizetype>(before.size() - at, random() % 4);
+            after = QString(before).replace(at, removed, typed[int(random() % typed.size())]);
+            ends = {at, before.size() - at - removed};
+        }
+        analysis->dropBase();
+        auto next
+            = std::make_shared<const TextAnalysis>(analysis->revision() + 1, after, analysis, ends);
+        ASSERT_TRUE(sameLayout(next->layout(), BlockLayout::of(MarkdownDocument(after))))
+            << "step " << step;
+        local += next->localReparse() != nullptr;
+        analysis = next;
+    }
+    EXPECT_GT(local, 250);
 }

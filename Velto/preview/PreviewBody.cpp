@@ -16,8 +16,6 @@
 namespace {
 
 constexpr std::string_view lineAttribute = " data-line=\"";
-// Blocks per chunk of a block list: a long document has some hundreds.
-constexpr size_t chunkSize = 256;
 
 bool containsRawHTML(MarkdownNode block)
 {
@@ -336,18 +334,12 @@ std::string PlacedBlock::html() const
 }
 
 PreviewBlockList::PreviewBlockList(std::vector<PlacedBlock> blocks)
-{
-    *this = PreviewBlockList().replaced(0, 0, std::move(blocks), 0);
-}
-
-PreviewBlockList::PreviewBlockList(std::shared_ptr<const Parts> parts, size_t size)
-    : m_parts(std::move(parts))
-    , m_size(size)
+    : m_blocks(Blocks().replaced(0, 0, std::move(blocks), 0))
 {
 }
 
 std::shared_ptr<const PreviewBlockList::Chunk>
-PreviewBlockList::chunkOf(std::vector<PlacedBlock> blocks)
+PreviewBlockList::Traits::chunkOf(std::vector<PlacedBlock> blocks)
 {
     auto chunk = std::make_shared<Chunk>();
     for (const PlacedBlock &block : blocks) {
@@ -360,65 +352,34 @@ PreviewBlockList::chunkOf(std::vector<PlacedBlock> blocks)
     return chunk;
 }
 
-size_t PreviewBlockList::partOf(size_t index) const
-{
-    const Parts &parts = *m_parts;
-    const auto after = std::upper_bound(parts.begin(), parts.end(), index,
-                                        [](size_t i, const Part &part) { return i < part.first; });
-    return size_t(after - parts.begin()) - 1;
-}
-
-PlacedBlock PreviewBlockList::operator[](size_t index) const
-{
-    const Part &part = (*m_parts)[partOf(index)];
-    PlacedBlock block = part.chunk->blocks[index - part.first];
-    block.line += block.line > 0 ? part.shift : 0;
-    block.sourceLine += part.shift;
-    return block;
-}
-
 size_t PreviewBlockList::htmlSize() const
 {
     size_t size = 0;
-    if (m_parts) {
-        for (const Part &part : *m_parts)
-            size += part.chunk->htmlSize;
-    }
+    for (const Part &part : m_blocks.parts())
+        size += part.chunk->htmlSize;
     return size;
 }
 
 bool PreviewBlockList::hasRawHTML() const
 {
-    return m_parts && std::any_of(m_parts->begin(), m_parts->end(), [](const Part &part) {
-               return part.chunk->rawHTML;
-           });
+    const Blocks::Parts &parts = m_blocks.parts();
+    return std::any_of(parts.begin(), parts.end(),
+                       [](const Part &part) { return part.chunk->rawHTML; });
 }
 
 size_t PreviewBlockList::firstFrom(int sourceLine) const
 {
-    if (!m_parts)
-        return 0;
-    const Parts &parts = *m_parts;
-    // The first chunk whose last block starts there or later holds it.
-    const auto part = std::partition_point(parts.begin(), parts.end(), [&](const Part &p) {
-        return p.chunk->blocks.back().sourceLine + p.shift < sourceLine;
+    return m_blocks.partitionPoint([sourceLine](const PlacedBlock &block, int shift) {
+        return block.sourceLine + shift < sourceLine;
     });
-    if (part == parts.end())
-        return m_size;
-    const std::vector<PlacedBlock> &blocks = part->chunk->blocks;
-    const auto block
-        = std::partition_point(blocks.begin(), blocks.end(), [&](const PlacedBlock &b) {
-              return b.sourceLine + part->shift < sourceLine;
-          });
-    return part->first + size_t(block - blocks.begin());
 }
 
 bool PreviewBlockList::hasFixedLinesFrom(size_t index) const
 {
-    if (index >= m_size)
+    if (index >= size())
         return false;
-    const Parts &parts = *m_parts;
-    const size_t at = partOf(index);
+    const Blocks::Parts &parts = m_blocks.parts();
+    const size_t at = m_blocks.partOf(index);
     const std::vector<PlacedBlock> &first = parts[at].chunk->blocks;
     if (std::any_of(first.begin() + ptrdiff_t(index - parts[at].first), first.end(),
                     [](const PlacedBlock &block) { return block.fixedLines && block.line > 0; }))
@@ -430,69 +391,9 @@ bool PreviewBlockList::hasFixedLinesFrom(size_t index) const
 PreviewBlockList PreviewBlockList::replaced(size_t from, size_t to, std::vector<PlacedBlock> blocks,
                                             int shift) const
 {
-    static const Parts none;
-    const Parts &parts = m_parts ? *m_parts : none;
-    // The chunks holding [from, to), or the last one when blocks are added at the end, are made
-    // again with their blocks' lines as they are now; every other chunk is shared.
-    size_t begin = 0;
-    size_t end = 0;
-    if (!parts.empty()) {
-        begin = partOf(std::min(from, m_size - 1));
-        end = (to > from ? partOf(to - 1) : begin) + 1;
-    }
-    std::vector<PlacedBlock> middle;
-    auto take = [&middle](const Part &part, size_t first, size_t last, int extra) {
-        for (size_t i = first; i < last; ++i) {
-            PlacedBlock block = part.chunk->blocks[i];
-            block.line += block.line > 0 ? part.shift + extra : 0;
-            block.sourceLine += part.shift + extra;
-            middle.push_back(std::move(block));
-        }
-    };
-    if (begin < end) {
-        const Part &firstPart = parts[begin];
-        const Part &lastPart = parts[end - 1];
-        take(firstPart, 0, from - firstPart.first, 0);
-        std::move(blocks.begin(), blocks.end(), std::back_inserter(middle));
-        take(lastPart, to - lastPart.first, lastPart.chunk->blocks.size(), shift);
-    } else {
-        middle = std::move(blocks);
-    }
-    // Chunks stay between half full and full: a short rest takes its neighbours in.
-    if (middle.size() < chunkSize / 2 && end < parts.size()) {
-        take(parts[end], 0, parts[end].chunk->blocks.size(), shift);
-        ++end;
-    }
-    if (middle.size() < chunkSize / 2 && begin > 0) {
-        std::vector<PlacedBlock> rest = std::move(middle);
-        middle.clear();
-        --begin;
-        take(parts[begin], 0, parts[begin].chunk->blocks.size(), 0);
-        std::move(rest.begin(), rest.end(), std::back_inserter(middle));
-    }
-
-    auto out = std::make_shared<Parts>();
-    out->reserve(parts.size() + middle.size() / chunkSize + 1);
-    size_t first = 0;
-    for (size_t p = 0; p < begin; ++p) {
-        out->push_back(parts[p]);
-        first += parts[p].chunk->blocks.size();
-    }
-    const size_t pieces = (middle.size() + chunkSize - 1) / chunkSize;
-    for (size_t k = 0; k < pieces; ++k) {
-        const size_t a = middle.size() * k / pieces;
-        const size_t b = middle.size() * (k + 1) / pieces;
-        out->push_back({chunkOf(std::vector<PlacedBlock>(
-                            std::make_move_iterator(middle.begin() + ptrdiff_t(a)),
-                            std::make_move_iterator(middle.begin() + ptrdiff_t(b)))),
-                        0, first});
-        first += b - a;
-    }
-    for (size_t p = end; p < parts.size(); ++p) {
-        out->push_back({parts[p].chunk, parts[p].shift + shift, first});
-        first += parts[p].chunk->blocks.size();
-    }
-    return PreviewBlockList(std::move(out), first);
+    PreviewBlockList list;
+    list.m_blocks = m_blocks.replaced(from, to, std::move(blocks), shift);
+    return list;
 }
 
 // Reads a list's blocks by index; reading the blocks next to the last one read costs no search.
@@ -506,7 +407,7 @@ public:
 
     const Part &part(size_t index)
     {
-        const Parts &parts = *m_list.m_parts;
+        const Blocks::Parts &parts = m_list.m_blocks.parts();
         auto holds = [&](size_t at) {
             return at < parts.size() && index >= parts[at].first
                 && index - parts[at].first < parts[at].chunk->blocks.size();
@@ -517,7 +418,7 @@ public:
             else if (m_part > 0 && holds(m_part - 1))
                 --m_part;
             else
-                m_part = m_list.partOf(index);
+                m_part = m_list.m_blocks.partOf(index);
         }
         return parts[m_part];
     }

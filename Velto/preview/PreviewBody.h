@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/SharedChunks.h"
+
 #include <QString>
 
 #include <memory>
@@ -65,10 +67,10 @@ public:
     PreviewBlockList() = default;
     explicit PreviewBlockList(std::vector<PlacedBlock> blocks);
 
-    size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
-    PlacedBlock operator[](size_t index) const; // a search among the chunks
-    template<typename F> void forEach(F &&f) const;
+    size_t size() const { return m_blocks.size(); }
+    bool empty() const { return m_blocks.empty(); }
+    PlacedBlock operator[](size_t index) const { return m_blocks[index]; }
+    template<typename F> void forEach(F &&f) const { m_blocks.forEach(std::forward<F>(f)); }
 
     // The HTML size of every block as its content was rendered (the digits of moved lines aside).
     size_t htmlSize() const;
@@ -94,21 +96,28 @@ private:
         bool rawHTML = false;
         bool fixedLines = false; // a block has fixed lines and a line attribute
     };
-    struct Part
+    // The shift is added to the lines and source lines of a chunk's blocks.
+    struct Traits
     {
-        std::shared_ptr<const Chunk> chunk;
-        int shift = 0; // added to the lines and source lines of the chunk's blocks
-        size_t first = 0; // index of the chunk's first block in the list
+        using Item = PlacedBlock;
+        using Shift = int;
+        using Chunk = PreviewBlockList::Chunk;
+        static PlacedBlock shifted(const PlacedBlock &block, int shift)
+        {
+            PlacedBlock moved = block;
+            moved.line += moved.line > 0 ? shift : 0;
+            moved.sourceLine += shift;
+            return moved;
+        }
+        static int add(int a, int b) { return a + b; }
+        static std::shared_ptr<const Chunk> chunkOf(std::vector<PlacedBlock> blocks);
+        static const std::vector<PlacedBlock> &items(const Chunk &chunk) { return chunk.blocks; }
     };
-    using Parts = std::vector<Part>;
+    using Blocks = SharedChunks<Traits>;
+    using Part = Blocks::Part;
     class Reader;
 
-    PreviewBlockList(std::shared_ptr<const Parts> parts, size_t size);
-    static std::shared_ptr<const Chunk> chunkOf(std::vector<PlacedBlock> blocks);
-    size_t partOf(size_t index) const;
-
-    std::shared_ptr<const Parts> m_parts;
-    size_t m_size = 0;
+    Blocks m_blocks;
 };
 
 struct PreviewBody
@@ -190,21 +199,3 @@ private:
 // blocks of revisions made one from another mostly are) matches without comparing them.
 std::vector<PreviewPatchOp> diffBlocks(const PreviewBlockList &shown,
                                        const PreviewBlockList &blocks);
-
-template<typename F> void PreviewBlockList::forEach(F &&f) const
-{
-    if (!m_parts)
-        return;
-    for (const Part &part : *m_parts) {
-        for (const PlacedBlock &block : part.chunk->blocks) {
-            if (part.shift == 0) {
-                f(block);
-                continue;
-            }
-            PlacedBlock moved = block;
-            moved.line += moved.line > 0 ? part.shift : 0;
-            moved.sourceLine += part.shift;
-            f(std::as_const(moved));
-        }
-    }
-}

@@ -73,128 +73,20 @@ bool mayChangeDefinitions(QStringView text, bool definitionsElsewhere)
 // How many blocks are tried for a start or an end before the whole text is parsed.
 constexpr size_t searchLimit = 64;
 
-// The most blocks a layout keeps in one chunk.
-constexpr size_t chunkSize = 256;
-
 } // namespace
-
-size_t BlockLayout::partOf(size_t index) const
-{
-    const Parts &parts = *m_parts;
-    const auto after = std::upper_bound(parts.begin(), parts.end(), index,
-                                        [](size_t i, const Part &part) { return i < part.first; });
-    return size_t(after - parts.begin()) - 1;
-}
-
-BlockLayout::Block BlockLayout::operator[](size_t index) const
-{
-    const Part &part = (*m_parts)[partOf(index)];
-    const Block &block = (*part.chunk)[index - part.first];
-    return {block.line + part.lineShift, block.offset + part.offsetShift, block.isList};
-}
-
-template<typename P> size_t BlockLayout::partitionPoint(P before) const
-{
-    if (!m_parts)
-        return 0;
-    const Parts &parts = *m_parts;
-    // The first chunk whose last block is not before holds it.
-    const auto part = std::partition_point(parts.begin(), parts.end(), [&](const Part &p) {
-        const Block &last = p.chunk->back();
-        return before(last.offset + p.offsetShift);
-    });
-    if (part == parts.end())
-        return m_size;
-    const std::vector<Block> &blocks = *part->chunk;
-    const auto block = std::partition_point(blocks.begin(), blocks.end(), [&](const Block &b) {
-        return before(b.offset + part->offsetShift);
-    });
-    return part->first + size_t(block - blocks.begin());
-}
 
 size_t BlockLayout::lowerBound(qsizetype offset) const
 {
-    return partitionPoint([offset](qsizetype at) { return at < offset; });
+    return m_blocks.partitionPoint([offset](const Block &block, const Shift &shift) {
+        return block.offset + shift.units < offset;
+    });
 }
 
 size_t BlockLayout::upperBound(qsizetype offset) const
 {
-    return partitionPoint([offset](qsizetype at) { return at <= offset; });
-}
-
-BlockLayout BlockLayout::replaced(size_t from, size_t to, std::vector<Block> blocks, int lineShift,
-                                  qsizetype offsetShift) const
-{
-    static const Parts none;
-    const Parts &parts = m_parts ? *m_parts : none;
-    // The chunks holding [from, to), or the last one when blocks are added at the end, are made
-    // again with their blocks where they are now; every other chunk is shared.
-    size_t begin = 0;
-    size_t end = 0;
-    if (!parts.empty()) {
-        begin = partOf(std::min(from, m_size - 1));
-        end = (to > from ? partOf(to - 1) : begin) + 1;
-    }
-    std::vector<Block> middle;
-    auto take = [&middle](const Part &part, size_t first, size_t last, int lines, qsizetype units) {
-        for (size_t i = first; i < last; ++i) {
-            const Block &block = (*part.chunk)[i];
-            middle.push_back({block.line + part.lineShift + lines,
-                              block.offset + part.offsetShift + units, block.isList});
-        }
-    };
-    if (begin < end) {
-        middle.reserve(blocks.size() + 2 * chunkSize);
-        const Part &firstPart = parts[begin];
-        const Part &lastPart = parts[end - 1];
-        take(firstPart, 0, from - firstPart.first, 0, 0);
-        middle.insert(middle.end(), blocks.begin(), blocks.end());
-        take(lastPart, to - lastPart.first, lastPart.chunk->size(), lineShift, offsetShift);
-    } else {
-        middle = std::move(blocks);
-    }
-    // Chunks stay between half full and full: a short rest takes its neighbours in.
-    if (middle.size() < chunkSize / 2 && end < parts.size()) {
-        take(parts[end], 0, parts[end].chunk->size(), lineShift, offsetShift);
-        ++end;
-    }
-    if (middle.size() < chunkSize / 2 && begin > 0) {
-        std::vector<Block> rest = std::move(middle);
-        middle.clear();
-        --begin;
-        take(parts[begin], 0, parts[begin].chunk->size(), 0, 0);
-        middle.insert(middle.end(), rest.begin(), rest.end());
-    }
-
-    auto out = std::make_shared<Parts>();
-    out->reserve(parts.size() + middle.size() / chunkSize + 1);
-    size_t first = 0;
-    for (size_t p = 0; p < begin; ++p) {
-        out->push_back(parts[p]);
-        first += parts[p].chunk->size();
-    }
-    const size_t pieces = (middle.size() + chunkSize - 1) / chunkSize;
-    for (size_t k = 0; k < pieces; ++k) {
-        const size_t a = middle.size() * k / pieces;
-        const size_t b = middle.size() * (k + 1) / pieces;
-        out->push_back({std::make_shared<const std::vector<Block>>(middle.begin() + ptrdiff_t(a),
-                                                                   middle.begin() + ptrdiff_t(b)),
-                        0, 0, first});
-        first += b - a;
-    }
-    for (size_t p = end; p < parts.size(); ++p) {
-        const Part &part = parts[p];
-        out->push_back(
-            {part.chunk, part.lineShift + lineShift, part.offsetShift + offsetShift, first});
-        first += part.chunk->size();
-    }
-    BlockLayout layout;
-    layout.lineCount = lineCount;
-    layout.hasCarriageReturn = hasCarriageReturn;
-    layout.hasDefinitionMarker = hasDefinitionMarker;
-    layout.m_parts = std::move(out);
-    layout.m_size = first;
-    return layout;
+    return m_blocks.partitionPoint([offset](const Block &block, const Shift &shift) {
+        return block.offset + shift.units <= offset;
+    });
 }
 
 BlockLayout BlockLayout::of(const MarkdownDocument &document)
@@ -213,7 +105,8 @@ BlockLayout BlockLayout::of(const MarkdownDocument &document)
         if (offset)
             blocks.push_back({line - 1, *offset, child.kind() == MarkdownNodeKind::List});
     }
-    return layout.replaced(0, 0, std::move(blocks), 0, 0);
+    layout.m_blocks = layout.m_blocks.replaced(0, 0, std::move(blocks), {});
+    return layout;
 }
 
 std::optional<LocalReparse> LocalReparse::find(const BlockLayout &earlier,
@@ -327,7 +220,9 @@ BlockLayout LocalReparse::splice(const BlockLayout &earlier) const
     }
     const size_t before = earlier.lowerBound(offset);
     const size_t after = std::max(before, earlier.lowerBound(oldEnd));
-    BlockLayout layout = earlier.replaced(before, after, std::move(blocks), lineDelta, offsetDelta);
+    BlockLayout layout = earlier;
+    layout.m_blocks
+        = earlier.m_blocks.replaced(before, after, std::move(blocks), {lineDelta, offsetDelta});
     layout.lineCount = earlier.lineCount + lineDelta;
     return layout;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/markdown/MarkdownDocument.h"
+#include "core/model/SharedChunks.h"
 #include "core/model/SharedEnds.h"
 
 #include <QString>
@@ -12,11 +13,8 @@
 // Where the top-level blocks of a text start (lines end at LF only), and what tells whether an
 // edit of the text may be re-parsed where it happened.
 //
-// The blocks are kept in immutable chunks of a few hundred, each with a line and an offset shift
-// for all its blocks. A layout made from another by a local re-parse shares every chunk the edit
-// did not touch: making it, copying it and releasing it cost about the number of chunks plus the
-// blocks re-parsed, not the number of blocks. Chunks are never changed once made, so a layout may
-// be read from any thread.
+// The blocks are kept in shared chunks (SharedChunks), each with a line and an offset shift: a
+// layout made from another by a local re-parse shares every chunk the edit did not touch.
 class BlockLayout
 {
 public:
@@ -38,10 +36,10 @@ public:
     // the text.
     bool hasDefinitionMarker = false;
 
-    size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
-    Block operator[](size_t index) const; // a search among the chunks
-    template<typename F> void forEach(F &&f) const;
+    size_t size() const { return m_blocks.size(); }
+    bool empty() const { return m_blocks.empty(); }
+    Block operator[](size_t index) const { return m_blocks[index]; }
+    template<typename F> void forEach(F &&f) const { m_blocks.forEach(std::forward<F>(f)); }
     // The index of the first block that starts at `offset` or later (lowerBound), or after it
     // (upperBound); size() when there is none.
     size_t lowerBound(qsizetype offset) const;
@@ -51,38 +49,34 @@ public:
 
 private:
     friend struct LocalReparse;
-    struct Part
+    struct Shift
     {
-        // Lines and offsets as if the shifts were 0; never empty.
-        std::shared_ptr<const std::vector<Block>> chunk;
-        int lineShift = 0;
-        qsizetype offsetShift = 0;
-        size_t first = 0; // index of the chunk's first block in the layout
+        int lines = 0;
+        qsizetype units = 0;
+        bool operator==(const Shift &) const = default;
     };
-    using Parts = std::vector<Part>;
+    struct Traits
+    {
+        using Item = Block;
+        using Shift = BlockLayout::Shift;
+        using Chunk = std::vector<Block>;
+        static Block shifted(const Block &block, const Shift &shift)
+        {
+            return {block.line + shift.lines, block.offset + shift.units, block.isList};
+        }
+        static Shift add(const Shift &a, const Shift &b)
+        {
+            return {a.lines + b.lines, a.units + b.units};
+        }
+        static std::shared_ptr<const Chunk> chunkOf(std::vector<Block> blocks)
+        {
+            return std::make_shared<const Chunk>(std::move(blocks));
+        }
+        static const std::vector<Block> &items(const Chunk &chunk) { return chunk; }
+    };
 
-    // This layout with the blocks [from, to) replaced by `blocks`, and the blocks after them
-    // moved by `lineShift` lines and `offsetShift` units.
-    BlockLayout replaced(size_t from, size_t to, std::vector<Block> blocks, int lineShift,
-                         qsizetype offsetShift) const;
-    size_t partOf(size_t index) const;
-    // The index of the first block whose offset `before` is false of; it is true of the offsets
-    // of a prefix of the blocks.
-    template<typename P> size_t partitionPoint(P before) const;
-
-    std::shared_ptr<const Parts> m_parts;
-    size_t m_size = 0;
+    SharedChunks<Traits> m_blocks;
 };
-
-template<typename F> void BlockLayout::forEach(F &&f) const
-{
-    if (!m_parts)
-        return;
-    for (const Part &part : *m_parts) {
-        for (const Block &block : *part.chunk)
-            f(Block {block.line + part.lineShift, block.offset + part.offsetShift, block.isList});
-    }
-}
 
 // The lines of a text that must be parsed again after it changed from an earlier text, and their
 // parse. Top-level blocks before `firstLine` and from `firstLine + oldLineCount` of the earlier

@@ -372,13 +372,20 @@ QList<OutlineItem> keyOutlineOf(const TextAnalysis &analysis)
     return OutlineParser::parse(analysis, &keyOutlineOf);
 }
 
-void BM_KeystrokeAnalysis(benchmark::State &state)
+// A mixed document of `bytes`, made once per size.
+const QString &mixedText(qsizetype bytes)
 {
     static std::map<qsizetype, QString> texts;
-    const qsizetype bytes = state.range(0) * 1024;
     QString &text = texts[bytes];
     if (text.isEmpty())
         text = mixedDocument(bytes);
+    return text;
+}
+
+void BM_KeystrokeAnalysis(benchmark::State &state)
+{
+    const qsizetype bytes = state.range(0) * 1024;
+    const QString &text = mixedText(bytes);
     auto base = std::make_shared<const TextAnalysis>(1, text);
     base->derived(&keyRunsOf);
     base->derived(&keyOutlineOf);
@@ -406,11 +413,8 @@ BENCHMARK(BM_KeystrokeAnalysis)
 // lines to parse again, parsing them and putting their blocks in the place of the old ones.
 void BM_KeystrokeLayout(benchmark::State &state)
 {
-    static std::map<qsizetype, QString> texts;
     const qsizetype bytes = state.range(0) * 1024;
-    QString &text = texts[bytes];
-    if (text.isEmpty())
-        text = mixedDocument(bytes);
+    const QString &text = mixedText(bytes);
     auto base = std::make_shared<const TextAnalysis>(1, text);
     base->layout();
     const qsizetype at = text.indexOf(u"Some **bold**", text.size() / 2);

@@ -169,6 +169,15 @@ QString edited(const QString &text, std::mt19937 &random, SharedEnds *ends = nul
     return QString(text).replace(at, removed, inserted);
 }
 
+// `count` sections, each a heading, a paragraph and a list: a long text of many top-level blocks.
+QString sections(int count, const char *paragraph)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += QString("## Section %1\n\n%2\n\n- a\n- b\n\n").arg(i).arg(paragraph);
+    return text;
+}
+
 } // namespace
 
 TEST(LocalReparse, editsOfRandomMarkdownAnalyseAsAFreshParseDoes)
@@ -246,9 +255,7 @@ TEST(LocalReparse, editsOfATextWithManyPreviewChunksGiveTheBlocksAndPatchOfFresh
 {
     // Over a thousand blocks: the preview keeps them in several chunks, which edits split, join
     // and move.
-    QString text;
-    for (int i = 0; i < 400; ++i)
-        text += QString("## Section %1\n\nSome *text* with `code`.\n\n- a\n- b\n\n").arg(i);
+    const QString text = sections(400, "Some *text* with `code`.");
     std::mt19937 random(20261210);
     auto analysis = std::make_shared<const TextAnalysis>(1, text);
     auto shown = analysis;
@@ -285,9 +292,7 @@ TEST(LocalReparse, manyEditsInARowOfALongLayoutGiveTheBlocksOfAFreshParse)
     // Thousands of blocks in many chunks, and hundreds of edits in a row, each made from the
     // layout before: typing, and now and then a long stretch cut or pasted, so that chunks are
     // split, joined and moved.
-    QString text;
-    for (int i = 0; i < 1000; ++i)
-        text += QString("## Section %1\n\nSome *text*.\n\n- a\n- b\n\n").arg(i);
+    const QString text = sections(1000, "Some *text*.");
     std::mt19937 random(20261211);
     auto analysis = std::make_shared<const TextAnalysis>(1, text);
     analysis->layout();

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -932,18 +934,33 @@ int SourcePositionRepair::lineAfterDefinitions(SourcePosition start, const Walk 
         space();
         if (!atEnd() && (d[at] == '"' || d[at] == '\'' || d[at] == '(')) {
             const char close = d[at] == '(' ? ')' : d[at];
-            for (++at;;) {
-                if (atEnd()) {
-                    if (!nextLine())
-                        break;
-                    continue;
+            // The parser takes the longest title there is. A backslash before punctuation either
+            // escapes it or is a character of its own, so every place the title could go on to
+            // is followed: `here` and `ahead` tell whether this place and the one after the next
+            // are reached. The closing mark, and in parentheses an opening one, is passed only
+            // escaped; a line break is a character of the title.
+            std::optional<std::pair<int, qsizetype>> closing;
+            bool here = true;
+            bool ahead = false;
+            for (++at; here || ahead;) {
+                const char c = atEnd() ? '\n' : d[at];
+                bool next = ahead;
+                ahead = false;
+                if (here) {
+                    if (c == close)
+                        closing = {line, at};
+                    else if (close != ')' || c != '(')
+                        next = true;
+                    ahead = c == '\\' && escapes();
                 }
-                // A title in parentheses holds none unescaped.
-                if (d[at] == close || (close == ')' && d[at] == '('))
+                here = next;
+                if (!atEnd())
+                    ++at;
+                else if (!nextLine())
                     break;
-                at += d[at] == '\\' ? 2 : 1;
             }
-            if (!atEnd() && d[at] == close) {
+            if (closing) {
+                std::tie(line, at) = *closing;
                 ++at;
                 blanks();
                 titled = atEnd();

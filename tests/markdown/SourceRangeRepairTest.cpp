@@ -127,6 +127,18 @@ TEST(SourceRangeRepair, textAfterReferenceDefinitionsStartsBelowThem)
     // A backslash in an angle-bracket destination takes the line break after it along.
     const MarkdownDocument angle(QStringLiteral("[f]: </\\\nx>\n*k*"));
     EXPECT_EQ(coveredAll(angle, MarkdownNodeKind::Emphasis), (QStringList {"*k*"}));
+    // A backslash before a title's closing mark is a character of its own when no later mark
+    // closes the title.
+    const MarkdownDocument escaped(QStringLiteral("[a]: \\ (\\)\ny *z*"));
+    EXPECT_EQ(coveredAll(escaped, MarkdownNodeKind::Emphasis), (QStringList {"*z*"}));
+    const MarkdownDocument longest(QStringLiteral("[a]: /u (\\) t)\ny *z*"));
+    EXPECT_EQ(coveredAll(longest, MarkdownNodeKind::Emphasis), (QStringList {"*z*"}));
+    // An escaped backslash may also be two: the longest title reaches the next line here.
+    const MarkdownDocument twoLines(QStringLiteral("[a]: 5\n(\\\\)\ny)\nyx *z*"));
+    EXPECT_EQ(coveredAll(twoLines, MarkdownNodeKind::Text), (QStringList {"yx ", "z"}));
+    // An unescaped parenthesis ends a title in parentheses: no definition then.
+    const MarkdownDocument open(QStringLiteral("[a]: /u\n(x()\n(y *z*"));
+    EXPECT_EQ(coveredAll(open, MarkdownNodeKind::Text), (QStringList {"(x()", "(y ", "z"}));
     // After a lazy line's blanks no definition starts.
     const MarkdownDocument lazy(QStringLiteral("> [\nO]:4f]\n [\nu]:4f]\n[\nm"));
     EXPECT_EQ(coveredAll(lazy, MarkdownNodeKind::Text), (QStringList {" [", "u]:4f]", "[", "m"}));
